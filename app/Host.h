@@ -1,0 +1,67 @@
+#pragma once
+// The few ways the program's logic reaches the outside world. The main
+// window implements them; tests install fakes (see tests/support/Fakes.h),
+// so a 60 s wait runs in microseconds and a question gets a scripted answer.
+#include <cstdint>
+#include <string>
+
+// Kinds of modal question; the icon shown follows from the kind.
+enum class TMsgKind { Warning, Error, Information, Confirmation };
+
+// Standard buttons. Ask() takes a set of them and returns the one pressed.
+enum TMsgButton : unsigned {
+  mbYes = 1, mbNo = 2, mbOK = 4, mbCancel = 8, mbAbort = 16, mbRetry = 32, mbIgnore = 64
+};
+
+class IReportSink {
+public:
+  virtual ~IReportSink() = default;
+  // Appends one line to the report log, unfiltered.
+  virtual void AppendLine(const std::string &line) = 0;
+};
+
+class IOperator {
+public:
+  virtual ~IOperator() = default;
+  // Modal question; returns the button pressed (one of `buttons`).
+  virtual unsigned Ask(TMsgKind kind, const std::string &text, unsigned buttons) = 0;
+};
+
+class IEventPump {
+public:
+  virtual ~IEventPump() = default;
+  // Runs the pending window events; handlers may run nested inside.
+  virtual void ProcessMessages() = 0;
+};
+
+class IClock {
+public:
+  virtual ~IClock() = default;
+  virtual uint32_t GetTickCount() = 0;  // milliseconds, wraps like a 32-bit tick
+  virtual void Sleep(uint32_t ms) = 0;
+};
+
+struct THost {
+  IReportSink *Report = nullptr;
+  IOperator *Operator = nullptr;
+  IEventPump *Events = nullptr;
+  IClock *Clock = nullptr;
+};
+
+// The program-wide host. Null members fall back to harmless defaults
+// (lines dropped, questions answered with the first button, real clock).
+THost &Host();
+
+// Report verbosity: 0 nothing, 1 all but "$" lines, 2 all; others like 0.
+extern uint8_t ReportLevel;
+
+// Appends a line to the report log, filtered by ReportLevel.
+void ReportLine(const std::string &line);
+// Appends a line whatever ReportLevel says (the few "direct" lines).
+void ReportDirect(const std::string &line);
+
+// Convenience wrappers over the host.
+unsigned AskOperator(TMsgKind kind, const std::string &text, unsigned buttons);
+void ProcessMessages();
+uint32_t GetTickCount();
+void SleepMs(uint32_t ms);

@@ -1,0 +1,6 @@
+#include "serial/ClusterPort.h"
+
+IClusterPort *&VeriPort() {
+  static IClusterPort *port = nullptr;
+  return port;
+}

@@ -1,0 +1,19 @@
+#pragma once
+// What the controller transport needs of the serial line: send one frame,
+// and take received clusters off the queue. TSerialPortNG implements it;
+// transport tests use a fake queue.
+#include <cstdint>
+#include <string>
+
+class IClusterPort {
+public:
+  virtual ~IClusterPort() = default;
+  virtual void SendText(const std::string &text) = 0;
+  virtual int32_t NextClusterLength() = 0;   // -1 when the queue is empty
+  virtual int32_t NextClusterCCError() = 0;  // -1 when the queue is empty
+  virtual std::string ReadNextClusterText() = 0;  // "" when empty
+};
+
+// The line the controllers are reached through (SerialPortNG1 in the
+// program). Null means no port: sends are dropped and nothing arrives.
+IClusterPort *&VeriPort();

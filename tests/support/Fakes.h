@@ -1,0 +1,71 @@
+#pragma once
+// Fakes for the host interfaces: a report log kept in memory, an operator
+// who answers from a script, a clock that jumps on Sleep, and an event pump
+// that runs a test's hook (to press STOP in the middle of a wait, say).
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/Host.h"
+
+class TFakeReport : public IReportSink {
+public:
+  std::vector<std::string> Lines;
+  void AppendLine(const std::string &line) override { Lines.push_back(line); }
+  bool Has(const std::string &line) const;
+  bool HasPrefix(const std::string &prefix) const;
+  std::string Joined() const;  // all lines, "\n" after each
+};
+
+struct TAsked {
+  TMsgKind Kind;
+  std::string Text;
+  unsigned Buttons;
+};
+
+class TFakeOperator : public IOperator {
+public:
+  std::deque<unsigned> Answers;  // taken in order; when empty: first offered button
+  std::vector<TAsked> Asked;
+  unsigned Ask(TMsgKind kind, const std::string &text, unsigned buttons) override;
+};
+
+class TFakeClock : public IClock {
+public:
+  uint32_t Now = 1000;
+  uint64_t Slept = 0;
+  std::function<void()> OnSleep;  // runs after each sleep
+  uint32_t GetTickCount() override { return Now; }
+  void Sleep(uint32_t ms) override {
+    Now += ms;
+    Slept += ms;
+    if (OnSleep) OnSleep();
+  }
+};
+
+class TFakeEvents : public IEventPump {
+public:
+  uint64_t Pumps = 0;
+  std::function<void()> OnPump;
+  void ProcessMessages() override {
+    ++Pumps;
+    if (OnPump) OnPump();
+  }
+};
+
+// Installs the fakes into Host() for the life of the object and restores
+// the previous host afterwards. ReportLevel is set to 2 unless told otherwise.
+class THostFixture {
+public:
+  TFakeReport Report;
+  TFakeOperator Operator;
+  TFakeClock Clock;
+  TFakeEvents Events;
+  explicit THostFixture(uint8_t level = 2);
+  ~THostFixture();
+
+private:
+  THost Saved;
+  uint8_t SavedLevel;
+};

@@ -1,0 +1,34 @@
+#!/bin/bash
+# Installs what the build and the tests need (Debian 12, as root), then
+# configures and builds into ./build. Sourced by run.sh and test.sh.
+set -e
+KV_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+KV_BUILD="${KV_BUILD:-$KV_ROOT/build}"
+
+kv_need=()
+for p in build-essential cmake ninja-build qt6-base-dev libgtest-dev \
+         fonts-liberation locales xvfb xauth clang libclang-rt-14-dev; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || kv_need+=("$p")
+done
+if [ ${#kv_need[@]} -gt 0 ]; then
+  echo "Installing: ${kv_need[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update </dev/null
+  apt-get install -y --no-install-recommends "${kv_need[@]}" </dev/null
+fi
+# A locale with a decimal comma, so tests can prove conversions ignore it.
+if ! locale -a 2>/dev/null | grep -qi '^de_DE.utf8$'; then
+  if [ -f /etc/locale.gen ]; then
+    sed -i 's/^# *de_DE.UTF-8 UTF-8/de_DE.UTF-8 UTF-8/' /etc/locale.gen
+    grep -q '^de_DE.UTF-8 UTF-8' /etc/locale.gen || echo 'de_DE.UTF-8 UTF-8' >> /etc/locale.gen
+    locale-gen >/dev/null 2>&1 || true
+  fi
+fi
+
+kv_build() {
+  local dir="$1"; shift
+  if [ ! -f "$dir/build.ninja" ]; then
+    cmake -S "$KV_ROOT" -B "$dir" -G Ninja "$@" </dev/null
+  fi
+  cmake --build "$dir" -j"$(nproc)" </dev/null
+}
