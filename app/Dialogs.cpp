@@ -1,0 +1,87 @@
+#include "app/Dialogs.h"
+
+#include <QApplication>
+#include <QFrame>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QStyle>
+
+QDialog *AboutBox = nullptr;
+QDialog *SERSIOPanel = nullptr;
+QDialog *SERSUtilities = nullptr;
+
+namespace {
+QLabel *Text(QWidget *parent, const QString &text, const QFont &font, const QRect &place) {
+  auto *l = new QLabel(text, parent);
+  l->setFont(font);
+  l->setGeometry(place);
+  return l;
+}
+}  // namespace
+
+TAboutBox::TAboutBox(QWidget *parent) : QDialog(parent) {
+  setObjectName("AboutBox");
+  setWindowTitle("About");
+  setModal(true);
+  setFixedSize(298, 213);
+  setFont(QFont("Arial", 8));
+
+  auto *panel = new QFrame(this);
+  panel->setObjectName("Panel1");
+  panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  panel->setGeometry(8, 8, 281, 161);
+
+  auto *icon = new QLabel(panel);
+  icon->setObjectName("ProgramIcon");
+  icon->setPixmap(style()->standardIcon(QStyle::SP_ComputerIcon).pixmap(48, 48));
+  icon->setGeometry(8, 8, 56, 56);
+
+  QFont product("Arial", 18);
+  product.setItalic(true);
+  Text(panel, "Kavetra", product, QRect(80, 16, 190, 36))->setObjectName("ProductName");
+  Text(panel, "Tunk Robot Control Program", QFont("Arial", 8), QRect(8, 88, 260, 16))
+      ->setObjectName("Comments");
+  Text(panel, "Version  1.3", QFont("Arial", 8), QRect(8, 112, 260, 16))->setObjectName("Version");
+
+  auto *ok = new QPushButton("OK", this);
+  ok->setObjectName("OKButton");
+  ok->setDefault(true);
+  ok->setGeometry(111, 178, 75, 25);
+  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+
+  if (QScreen *screen = QGuiApplication::primaryScreen())
+    move(screen->availableGeometry().center() - rect().center());
+}
+
+TPendingDialog::TPendingDialog(const QString &objectName, const QString &caption, QWidget *parent)
+    : QDialog(parent) {
+  setObjectName(objectName);
+  setWindowTitle(caption);
+  setModal(true);
+  setFixedSize(320, 120);
+  setFont(QFont("Arial", 8));
+  auto *l = new QLabel("This dialog is not part of this build of the program.", this);
+  l->setWordWrap(true);
+  l->setGeometry(16, 16, 288, 40);
+  auto *ok = new QPushButton("OK", this);
+  ok->setDefault(true);
+  ok->setGeometry(122, 80, 75, 25);
+  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+}
+
+void CreateDialogs() {
+  CreateSerialNGBasicDLG();
+  AboutBox = new TAboutBox();
+  SERSIOPanel = new TPendingDialog("SERSIOPanel", "Digital Output");
+  SERSUtilities = new TPendingDialog("SERSUtilities", "SERS Utilities");
+}
+
+void DestroyDialogs() {
+  for (QDialog **d : {&SERSUtilities, &SERSIOPanel, &AboutBox}) {
+    delete *d;
+    *d = nullptr;
+  }
+  delete SerialNGBasicDLG;
+  SerialNGBasicDLG = nullptr;
+}

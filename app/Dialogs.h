@@ -1,0 +1,31 @@
+#pragma once
+// The four modal dialogs of the main menu, created once at start (after the
+// main window, so the channel tables are loaded) and kept until exit.
+#include <QDialog>
+
+#include "serial/SerialNGBasicDLG.h"
+
+// "About": the program's name and version.
+class TAboutBox : public QDialog {
+  Q_OBJECT
+public:
+  explicit TAboutBox(QWidget *parent = nullptr);
+};
+
+// Stands in for a service dialog that this build does not contain.
+class TPendingDialog : public QDialog {
+  Q_OBJECT
+public:
+  TPendingDialog(const QString &objectName, const QString &caption, QWidget *parent = nullptr);
+};
+
+// Created by the program entry in this order; null before and after.
+// SerialNGBasicDLG: see serial/SerialNGBasicDLG.h
+extern QDialog *AboutBox;
+extern QDialog *SERSIOPanel;
+extern QDialog *SERSUtilities;
+
+// Creates the four, hidden, in the order above.
+void CreateDialogs();
+// Destroys them in reverse order and clears the pointers.
+void DestroyDialogs();

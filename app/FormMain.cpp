@@ -1,0 +1,186 @@
+#include "app/FormMain.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QThread>
+#include <QTimer>
+
+#include "app/Application.h"
+#include "app/OpState.h"
+#include "app/ReportWindow.h"
+
+#if __has_include("machine/Startup.h") && defined(KV_PART_machine)
+#include "machine/Machine.h"
+#include "machine/Startup.h"
+#define KV_WITH_MACHINE 1
+#endif
+
+TTFormMain *FormMain = nullptr;
+
+void TClickLabel::mouseDoubleClickEvent(QMouseEvent *event) {
+  QLabel::mouseDoubleClickEvent(event);
+  emit doubleClicked();
+}
+
+TTFormMain::TTFormMain(bool withMachine, QWidget *parent)
+    : QMainWindow(parent), WithMachine(withMachine) {
+  Clock.start();
+  setObjectName("TFormMain");
+  setWindowTitle("Kavetra");
+  setFont(QFont("Arial", 8));
+  resize(1024, 840);
+  move(0, 0);
+
+  BuildPanels();
+  BuildStatusBar();
+  BuildMenu();
+  ConnectHandlers();
+
+  ShowPos = new QTimer(this);
+  ShowPos->setObjectName("ShowPos");
+  ShowPos->setInterval(5);
+  connect(ShowPos, &QTimer::timeout, this, [this] { RunHandler([this] { ShowPosTimer(); }); });
+
+  FormMain = this;
+  THost &h = Host();
+  h.Report = ReportWindow;
+  h.Operator = this;
+  h.Events = this;
+  h.Clock = this;
+  SetOpStateListener([this] { UpdateControls(); });
+  UpdateControls();
+
+  FormCreate();
+  ShowPos->start();
+}
+
+TTFormMain::~TTFormMain() {
+  ShowPos->stop();
+  FormDestroy();
+  SetOpStateListener(nullptr);
+  // Only our own entries: a test may have installed others meanwhile.
+  THost &h = Host();
+  if (h.Report == ReportWindow) h.Report = nullptr;
+  if (h.Operator == this) h.Operator = nullptr;
+  if (h.Events == this) h.Events = nullptr;
+  if (h.Clock == this) h.Clock = nullptr;
+  if (FormMain == this) FormMain = nullptr;
+}
+
+#ifdef KV_WITH_MACHINE
+namespace {
+TStartupHooks FormHooks(TTFormMain *form) {
+  TStartupHooks h;
+  h.AdaptToTwoMotors = [form] { form->AdaptToTwoMotors(); };
+  // The serial port and the editors attach their steps here.
+  return h;
+}
+}  // namespace
+#endif
+
+void TTFormMain::FormCreate() {
+  if (!WithMachine) return;
+#ifdef KV_WITH_MACHINE
+  RunHandler([this] { RunStartup(FormHooks(this)); });
+#endif
+}
+
+void TTFormMain::FormDestroy() {
+  if (!WithMachine || ShutDownDone) return;
+  ShutDownDone = true;
+#ifdef KV_WITH_MACHINE
+  // Shown while this window is still the host, so the box gets its caption.
+  RunHandler([this] { RunShutdown(FormHooks(this)); });
+#endif
+}
+
+// --- host interfaces -------------------------------------------------------
+
+namespace {
+struct TButtonMap {
+  unsigned Ours;
+  QMessageBox::StandardButton Qt;
+};
+const TButtonMap ButtonMap[] = {
+    {mbYes, QMessageBox::Yes},     {mbNo, QMessageBox::No},       {mbOK, QMessageBox::Ok},
+    {mbCancel, QMessageBox::Cancel}, {mbAbort, QMessageBox::Abort}, {mbRetry, QMessageBox::Retry},
+    {mbIgnore, QMessageBox::Ignore},
+};
+}  // namespace
+
+unsigned TTFormMain::Ask(TMsgKind kind, const std::string &text, unsigned buttons) {
+  QMessageBox::Icon icon = QMessageBox::Warning;
+  switch (kind) {
+    case TMsgKind::Warning: icon = QMessageBox::Warning; break;
+    case TMsgKind::Error: icon = QMessageBox::Critical; break;
+    case TMsgKind::Information: icon = QMessageBox::Information; break;
+    case TMsgKind::Confirmation: icon = QMessageBox::Question; break;
+  }
+  QMessageBox::StandardButtons qtButtons;
+  for (const auto &m : ButtonMap)
+    if (buttons & m.Ours) qtButtons |= m.Qt;
+  if (!qtButtons) {
+    qtButtons = QMessageBox::Ok;
+    buttons = mbOK;
+  }
+  QMessageBox box(icon, ApplicationTitle, QString::fromStdString(text), qtButtons, this);
+  const int pressed = box.exec();
+  for (const auto &m : ButtonMap)
+    if (pressed == m.Qt && (buttons & m.Ours)) return m.Ours;
+  // Closed without a button (Esc, close box, program ending).
+  for (unsigned b : {mbCancel, mbNo, mbAbort, mbOK})
+    if (buttons & b) return b;
+  for (unsigned b = 1; b <= mbIgnore; b <<= 1)
+    if (buttons & b) return b;
+  return mbOK;
+}
+
+void TTFormMain::ProcessMessages() { QCoreApplication::processEvents(); }
+
+uint32_t TTFormMain::GetTickCount() { return static_cast<uint32_t>(Clock.elapsed()); }
+
+void TTFormMain::Sleep(uint32_t ms) { QThread::msleep(ms); }
+
+// --- controls from the state ----------------------------------------------
+
+void TTFormMain::UpdateControls() {
+  const TOpState s = OpState();
+  const bool idle = s == Idle;
+  const bool manual = s == Moving || s == Referencing;
+  const bool inTask = s == TaskRunning || s == Unwinding;
+
+  // Jog pad: usable once connected; nested jogs and STOP stay usable during
+  // a manual move, nothing manual during a task run.
+  GroupBoxManualMove->setEnabled(Connected && (idle || manual));
+  for (QGroupBox *b : {GroupBoxPosition, GroupBoxProcess, GroupBoxTask, GroupBoxSettings})
+    b->setEnabled(!inTask);
+  // A second run, a check or a connection check never starts inside another
+  // operation; the unwinding run gives Start back only when it is over.
+  TaskStart->setEnabled(idle && TaskStartAllowed);
+  TaskStop->setEnabled(s == TaskRunning);
+  CheckSyntax->setEnabled(!inTask);
+  ConnectButton->setEnabled(idle);
+  for (QAction *a : {New1, Open1, OpenDialog1, AddFile1, Communication1, VERI1, DigitalOutput1})
+    a->setEnabled(idle);
+}
+
+void TTFormMain::SetConnected(bool connected) {
+  Connected = connected;
+  UpdateControls();
+}
+
+void TTFormMain::SetTaskStartAllowed(bool allowed) {
+  TaskStartAllowed = allowed;
+  UpdateControls();
+}
+
+void TTFormMain::AdaptToTwoMotors() {
+  QWidget *const yControls[] = {PosYEdit, PosYLabel, HomeYEdit, HomeYLabel, GroupBoxY, YPlus, YMinus};
+  for (QWidget *w : yControls) w->hide();
+  PosGetXY->setText("Get X");
+  GetXYZ->setText("Get XZ");
+}

@@ -1,0 +1,45 @@
+#include "app/Program.h"
+
+#include <QLocale>
+#include <clocale>
+#include <memory>
+
+#include "app/Application.h"
+#include "app/Dialogs.h"
+#include "app/FormMain.h"
+#include "app/Host.h"
+#include "app/SignalClose.h"
+
+#if __has_include("machine/Machine.h") && defined(KV_PART_machine)
+#include "machine/Machine.h"
+#define KV_WITH_MACHINE 1
+#endif
+
+int RunProgram(int argc, char **argv) {
+  // 1. Program-wide defaults (the recipe tables start as placeholders).
+#ifdef KV_WITH_MACHINE
+  ResetMachineDefaults();
+#endif
+  ReportLevel = 1;
+
+  // 2. Application and title. Qt takes the user's locale on creation, so the
+  // "." separator is set after it, before any file or window is touched.
+  TApplication app(argc, argv);
+  std::setlocale(LC_NUMERIC, "C");
+  QLocale::setDefault(QLocale::c());
+  InstallSignalClose(&app);
+
+  int result = 0;
+  {
+    // 3. Main window; its creation runs the start-up.
+    TTFormMain form;
+    // 4. The dialogs, after the channel tables are loaded.
+    CreateDialogs();
+    // 5. Until the main window is closed.
+    form.show();
+    result = app.exec();
+    DestroyDialogs();
+    // 6. The window's destruction runs the shut-down.
+  }
+  return result;
+}

@@ -1,0 +1,31 @@
+#pragma once
+// "Serial Basic Settings": the six line parameters of the port, shown from
+// the port on opening and set on it (and stored in "COMPortSettings") on OK.
+#include <string>
+
+#include <QDialog>
+
+class QComboBox;
+class TSerialPortNG;
+
+class TSerialNGBasicDLG : public QDialog {
+  Q_OBJECT
+public:
+  explicit TSerialNGBasicDLG(QWidget *parent = nullptr);
+  QComboBox *CBPort, *CBBaud, *CBData, *CBStop, *CBParity, *CBFlow;
+
+  void LoadPortSettings(const TSerialPortNG &port);
+  // Sets the six properties in dialog order, then opens the port.
+  void ApplyPortSettings(TSerialPortNG &port);
+};
+
+// Created once by the main window at start (CreateSerialNGBasicDLG).
+extern TSerialNGBasicDLG *SerialNGBasicDLG;
+TSerialNGBasicDLG *CreateSerialNGBasicDLG(QWidget *parent = nullptr);
+
+// The menu handler: runs the dialog on SerialPortNG1; on OK applies the
+// choices and writes them to ".\KVSettings.ini". A failed write throws the
+// profile writer's std::runtime_error; the port has the new values by then.
+void ChangeSerialSettings();
+// The same on any dialog, port and settings file; true when OK was pressed.
+bool ChangeSerialSettings(TSerialNGBasicDLG &dlg, TSerialPortNG &port, const std::string &iniFile);
