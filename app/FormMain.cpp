@@ -16,6 +16,7 @@
 #if __has_include("machine/Startup.h") && defined(KV_PART_machine)
 #include "machine/Machine.h"
 #include "machine/Startup.h"
+#include "serial/SerialPortNG.h"
 #define KV_WITH_MACHINE 1
 #endif
 
@@ -76,7 +77,18 @@ namespace {
 TStartupHooks FormHooks(TTFormMain *form) {
   TStartupHooks h;
   h.AdaptToTwoMotors = [form] { form->AdaptToTwoMotors(); };
-  // The serial port and the editors attach their steps here.
+  // The port is still closed while its settings are set one by one.
+  h.SetPort = [](const std::string &port) { SerialPortNG1->SetCommPort(port); };
+  h.SetBaud = [](int32_t v) { SerialPortNG1->SetBaudRate(uint32_t(v)); };
+  h.SetDataBits = [](int32_t v) { SerialPortNG1->SetDataBits(uint8_t(v)); };
+  h.SetStopBits = [](int32_t v) { SerialPortNG1->SetStopBits(uint8_t(v)); };
+  h.SetParity = [](int32_t v) { SerialPortNG1->SetParityType(uint8_t(v)); };
+  h.SetControl = [](int32_t v) { SerialPortNG1->SetFlowControl(v); };
+  h.OpenPort = [] {
+    SerialPortNG1->ThreadQuietMode = true;
+    SerialPortNG1->SetActive(true);
+  };
+  h.ClosePort = [] { SerialPortNG1->SetActive(false); };
   return h;
 }
 }  // namespace
@@ -85,6 +97,7 @@ TStartupHooks FormHooks(TTFormMain *form) {
 void TTFormMain::FormCreate() {
   if (!WithMachine) return;
 #ifdef KV_WITH_MACHINE
+  CreateSerialPortNG1();
   RunHandler([this] { RunStartup(FormHooks(this)); });
 #endif
 }
@@ -95,6 +108,8 @@ void TTFormMain::FormDestroy() {
 #ifdef KV_WITH_MACHINE
   // Shown while this window is still the host, so the box gets its caption.
   RunHandler([this] { RunShutdown(FormHooks(this)); });
+  // Closing stopped the worker; the port object goes with the window.
+  DestroySerialPortNG1();
 #endif
 }
 
