@@ -1,5 +1,7 @@
 #include "app/Dialogs.h"
 
+#include "app/FormMain.h"
+
 #include <QApplication>
 #include <QFrame>
 #include <QLabel>
@@ -8,8 +10,8 @@
 #include <QStyle>
 
 QDialog *AboutBox = nullptr;
-QDialog *SERSIOPanel = nullptr;
-QDialog *SERSUtilities = nullptr;
+TSERSIOPanel *SERSIOPanel = nullptr;
+TSERSUtilities *SERSUtilities = nullptr;
 
 namespace {
 QLabel *Text(QWidget *parent, const QString &text, const QFont &font, const QRect &place) {
@@ -54,34 +56,24 @@ TAboutBox::TAboutBox(QWidget *parent) : QDialog(parent) {
     move(screen->availableGeometry().center() - rect().center());
 }
 
-TPendingDialog::TPendingDialog(const QString &objectName, const QString &caption, QWidget *parent)
-    : QDialog(parent) {
-  setObjectName(objectName);
-  setWindowTitle(caption);
-  setModal(true);
-  setFixedSize(320, 120);
-  setFont(QFont("Arial", 8));
-  auto *l = new QLabel("This dialog is not part of this build of the program.", this);
-  l->setWordWrap(true);
-  l->setGeometry(16, 16, 288, 40);
-  auto *ok = new QPushButton("OK", this);
-  ok->setDefault(true);
-  ok->setGeometry(122, 80, 75, 25);
-  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-}
-
 void CreateDialogs() {
   CreateSerialNGBasicDLG();
   AboutBox = new TAboutBox();
-  SERSIOPanel = new TPendingDialog("SERSIOPanel", "Digital Output");
-  SERSUtilities = new TPendingDialog("SERSUtilities", "SERS Utilities");
+  SERSIOPanel = new TSERSIOPanel();
+  // A renamed channel shows at once in the process editor's list.
+  SERSIOPanel->OnNameChanged = [] {
+    if (FormMain) FormMain->UpdateChannelList();
+  };
+  SERSUtilities = new TSERSUtilities();
 }
 
 void DestroyDialogs() {
-  for (QDialog **d : {&SERSUtilities, &SERSIOPanel, &AboutBox}) {
-    delete *d;
-    *d = nullptr;
-  }
+  delete SERSUtilities;
+  SERSUtilities = nullptr;
+  delete SERSIOPanel;
+  SERSIOPanel = nullptr;
+  delete AboutBox;
+  AboutBox = nullptr;
   delete SerialNGBasicDLG;
   SerialNGBasicDLG = nullptr;
 }

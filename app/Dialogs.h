@@ -4,6 +4,7 @@
 #include <QDialog>
 
 #include "serial/SerialNGBasicDLG.h"
+#include "veri/ServiceDialogs.h"
 
 // "About": the program's name and version.
 class TAboutBox : public QDialog {
@@ -12,18 +13,11 @@ public:
   explicit TAboutBox(QWidget *parent = nullptr);
 };
 
-// Stands in for a service dialog that this build does not contain.
-class TPendingDialog : public QDialog {
-  Q_OBJECT
-public:
-  TPendingDialog(const QString &objectName, const QString &caption, QWidget *parent = nullptr);
-};
-
 // Created by the program entry in this order; null before and after.
 // SerialNGBasicDLG: see serial/SerialNGBasicDLG.h
 extern QDialog *AboutBox;
-extern QDialog *SERSIOPanel;
-extern QDialog *SERSUtilities;
+extern TSERSIOPanel *SERSIOPanel;
+extern TSERSUtilities *SERSUtilities;
 
 // Creates the four, hidden, in the order above.
 void CreateDialogs();

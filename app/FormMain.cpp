@@ -77,6 +77,7 @@ namespace {
 TStartupHooks FormHooks(TTFormMain *form) {
   TStartupHooks h;
   h.AdaptToTwoMotors = [form] { form->AdaptToTwoMotors(); };
+  h.RefreshEditors = [form] { form->RefreshEditors(); };
   // The port is still closed while its settings are set one by one.
   h.SetPort = [](const std::string &port) { SerialPortNG1->SetCommPort(port); };
   h.SetBaud = [](int32_t v) { SerialPortNG1->SetBaudRate(uint32_t(v)); };
@@ -179,6 +180,8 @@ void TTFormMain::UpdateControls() {
   TaskStop->setEnabled(s == TaskRunning);
   CheckSyntax->setEnabled(!inTask);
   ConnectButton->setEnabled(idle);
+  // A reference run can always be stopped from the jog pad.
+  if (s == Referencing) ManualStop->setEnabled(true);
   for (QAction *a : {New1, Open1, OpenDialog1, AddFile1, Communication1, VERI1, DigitalOutput1})
     a->setEnabled(idle);
 }

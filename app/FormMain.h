@@ -54,6 +54,18 @@ public:
   // Two-motor machine: Y controls hidden, take-over buttons renamed.
   void AdaptToTwoMotors();
 
+  // Recipe editors (FormRecipes.cpp): the panels shown from the tables.
+  void UpdatePosEntry(uint8_t i);
+  void UpdatePositionList();
+  void UpdateProcEntry(uint8_t i);
+  void UpdateProcessList();
+  void UpdateChannelList();
+  void UpdateTaskEntry(uint8_t i);
+  void UpdateTaskList();
+  void UpdateSettingsEntry();
+  // Start-up: shown slots back to 0, then every editor and list filled.
+  void RefreshEditors();
+
   // Panels
   QGroupBox *GroupBoxPosition, *GroupBoxProcess, *GroupBoxTask, *GroupBoxSettings;
   QGroupBox *GroupBoxReport, *GroupBoxExecute, *GroupBoxX, *GroupBoxY, *GroupBoxZ, *GroupBoxV;

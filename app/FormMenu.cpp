@@ -2,6 +2,7 @@
 // runs through RunHandler, so an error it raises ends only that handler.
 #include <QAction>
 #include <QComboBox>
+#include <QGroupBox>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
@@ -9,6 +10,7 @@
 
 #include "app/Application.h"
 #include "app/FormMain.h"
+#include "app/FormRecipes.h"
 
 namespace {
 QAction *Item(QMenu *menu, const char *name, const char *caption, const char *shortcut = nullptr) {
@@ -107,6 +109,8 @@ void TTFormMain::ConnectHandlers() {
   onSender(ProcessSelect, chosen, &TTFormMain::ProcessSelectChange);
   for (QPushButton *b : {BraButton, PlusButton, KetButton, StarButton})
     onSender(b, clicked, &TTFormMain::ProcessSelectChange);
+  OnBackgroundClick(GroupBoxTask,
+                    [this] { RunHandler([this] { ProcessSelectChange(GroupBoxTask); }); });
   on(TaskAdd, clicked, &TTFormMain::TaskAddClick);
   on(TaskDel, clicked, &TTFormMain::TaskDelClick);
   on(CheckSyntax, clicked, &TTFormMain::CheckSyntaxClick);

@@ -9,11 +9,13 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <system_error>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
 #include "app/Convert.h"
+#include "machine/TextFile.h"
 
 namespace {
 
@@ -112,52 +114,6 @@ bool LookUp(const std::string &file, const std::string &section, const std::stri
   throw std::runtime_error("Unable to write to " + path + ": " + reason);
 }
 
-bool WriteAll(int fd, const std::string &data) {
-  const char *p = data.data();
-  size_t left = data.size();
-  while (left > 0) {
-    ssize_t n = ::write(fd, p, left);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
-// Replaces the file by `text` in one step: the old file stays as it was
-// until the rename, which is atomic within a folder.
-void ReplaceFile(const std::string &path, const std::string &text, mode_t mode) {
-  std::string tmp = path + ".tmp-XXXXXX";
-  std::vector<char> name(tmp.begin(), tmp.end());
-  name.push_back('\0');
-  int fd = mkstemp(name.data());
-  if (fd < 0) WriteFailed(path, std::strerror(errno));
-  tmp = name.data();
-  auto fail = [&](int err) {
-    if (fd >= 0) ::close(fd);
-    ::unlink(tmp.c_str());
-    WriteFailed(path, std::strerror(err));
-  };
-  if (fchmod(fd, mode) != 0) fail(errno);
-  if (!WriteAll(fd, text)) fail(errno);
-  if (fsync(fd) != 0) fail(errno);
-  int rc = ::close(fd);
-  fd = -1;
-  if (rc != 0) fail(errno);
-  if (std::rename(tmp.c_str(), path.c_str()) != 0) fail(errno);
-  // Make the rename itself durable; a failure here loses nothing already written.
-  size_t slash = path.rfind('/');
-  std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-  int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY);
-  if (dfd >= 0) {
-    fsync(dfd);
-    ::close(dfd);
-  }
-}
-
 // A value or name never spans lines: a line break in it would add lines.
 std::string OneLine(const std::string &s) {
   std::string r = s;
@@ -245,7 +201,11 @@ void ProfileWriteString(const std::string &file, const std::string &section,
   }
   std::string text;
   for (const auto &l : lines) text += l + "\r\n";
-  ReplaceFile(path, text, mode);
+  try {
+    ReplaceFileAtomically(path, text, mode);
+  } catch (const std::system_error &e) {
+    WriteFailed(path, std::strerror(e.code().value()));
+  }
 }
 
 void ProfileWriteInt(const std::string &file, const std::string &section,

@@ -32,6 +32,12 @@ struct TTaskEntry {
 constexpr int PosSlots = 256;
 constexpr int ProcSlots = 128;
 constexpr int TaskSlots = 32;
+// Highest last index reachable by adding.
+constexpr uint8_t PosLast = PosSlots - 1;
+constexpr uint8_t ProcLast = ProcSlots - 1;
+constexpr uint8_t TaskLast = TaskSlots - 1;
+constexpr size_t NameLength = 16;
+constexpr size_t TaskLineLength = 255;
 
 extern TPosEntry PosTable[PosSlots];
 extern TProcEntry ProcTable[ProcSlots];
@@ -39,3 +45,29 @@ extern TTaskEntry TaskTable[TaskSlots];
 extern uint8_t PosCount, ProcCount, TaskCount;
 extern uint8_t CurPos, CurProc, CurTask;
 extern int32_t PosNameNo, ProcNameNo, TaskNameNo;
+
+// Empty recipe: counts and shown slots 0, placeholders in slot 0, running
+// numbers back to their start. Slots above the counts keep what they held.
+void ResetDefinitions();
+
+// The New buttons: one more entry with its default name and values, shown
+// as the current slot. False (and nothing changed) when the table is full.
+bool AddPosition();
+bool AddProcess();
+bool AddTask();
+
+// Loading: one more entry holding `entry`, shown as the current slot.
+// False when the table is full; then nothing changes.
+bool AppendPosition(const TPosEntry &entry);
+bool AppendProcess(const TProcEntry &entry);
+bool AppendTask(const TTaskEntry &entry);
+
+// The Delete buttons: the current entry goes, later ones move down by one.
+// Nothing happens while the placeholder (slot 0) is shown: deleting it
+// would move entry 1 into the slot that is never saved nor found by name.
+bool DeletePosition();
+bool DeleteProcess();
+bool DeleteTask();
+
+// Index of the last process 1..ProcCount named exactly `name`, 0 if none.
+uint8_t FindProcessByName(const std::string &name);

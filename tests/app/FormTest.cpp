@@ -251,7 +251,7 @@ TEST(Dialogs, CreatedInOrderAndAboutBox) {
   ASSERT_NE(AboutBox, nullptr);
   ASSERT_NE(SERSIOPanel, nullptr);
   ASSERT_NE(SERSUtilities, nullptr);
-  for (QDialog *d : {static_cast<QDialog *>(SerialNGBasicDLG), AboutBox, SERSIOPanel, SERSUtilities})
+  for (QDialog *d : std::initializer_list<QDialog *>{SerialNGBasicDLG, AboutBox, SERSIOPanel, SERSUtilities})
     EXPECT_FALSE(d->isVisible());
   EXPECT_EQ(AboutBox->windowTitle(), "About");
   EXPECT_EQ(AboutBox->size(), QSize(298, 213));

@@ -3,7 +3,7 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 
-#include "TempDir.h"
+#include "support/TempDir.h"
 #include "machine/Profile.h"
 
 using ProfileTest = TTempDirTest;

@@ -1,6 +1,6 @@
 #include <vector>
 
-#include "TempDir.h"
+#include "support/TempDir.h"
 #include "machine/Profile.h"
 #include "machine/Startup.h"
 

@@ -1,0 +1,12 @@
+#pragma once
+// The file dialogs of the "&File" menu.
+#include <QFileDialog>
+#include <functional>
+#include <string>
+
+// Shows a prepared file dialog modally; returns the chosen file, or an empty
+// text when the operator cancels. Tests replace it to choose without a window.
+extern std::function<std::string(QFileDialog &dialog)> RunFileDialog;
+
+// Runs `handler` on a mouse press on the panel itself (not on its controls).
+void OnBackgroundClick(QWidget *panel, std::function<void()> handler);

@@ -1,0 +1,54 @@
+// Task run handlers of the main window and its wait label and bar.
+#include <QLabel>
+#include <QProgressBar>
+
+#include "app/FormMain.h"
+#include "tasks/Process.h"
+#include "tasks/TaskRun.h"
+
+namespace {
+
+// The main window's wait label and bar as process execution sees them.
+class TFormWaitView : public IWaitView {
+public:
+  explicit TFormWaitView(TTFormMain *form) : Form(form) {}
+  void ShowWait(const std::string &label, int max) override {
+    Form->WaitLabel->setText(QString::fromStdString(label));
+    Form->WaitBar->setMaximum(max > 0 ? max : 1);
+    Form->WaitBar->setValue(0);
+    Form->WaitLabel->show();
+    Form->WaitBar->show();
+  }
+  void SetWaitPosition(int position) override {
+    if (position <= Form->WaitBar->maximum()) Form->WaitBar->setValue(position);
+  }
+  void HideWait() override {
+    Form->WaitLabel->hide();
+    Form->WaitBar->hide();
+  }
+
+private:
+  TTFormMain *Form;
+};
+
+// Installs the window's view for the life of a run.
+class TWaitViewScope {
+public:
+  explicit TWaitViewScope(IWaitView *view) : Previous(SetWaitView(view)) {}
+  ~TWaitViewScope() { SetWaitView(Previous); }
+
+private:
+  IWaitView *Previous;
+};
+
+}  // namespace
+
+void TTFormMain::TaskStartClick() {
+  TFormWaitView view(this);
+  TWaitViewScope scope(&view);
+  ::TaskStart();
+}
+
+void TTFormMain::TaskStopClick() { ::TaskStop(); }
+
+void TTFormMain::CheckSyntaxClick() { ::CheckSyntax(); }

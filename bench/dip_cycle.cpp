@@ -1,0 +1,136 @@
+// A three-dip process against the simulated controllers (veri-sim next to
+// this program): the measured bottom and top waits against their nominal
+// (N + 1) x 100 ms, and the time of each whole dip cycle.
+#include <QApplication>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "app/Host.h"
+#include "machine/Machine.h"
+#include "recipes/Definitions.h"
+#include "serial/SerialPortNG.h"
+#include "tasks/Process.h"
+#include "veri/Transport.h"
+
+namespace {
+
+double Now() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// Notes the time of every output step line ("...Action:mode; step; ...").
+class TStepClock : public IReportSink {
+public:
+  struct TStep {
+    int Step;
+    double At;
+  };
+  std::vector<TStep> Steps;
+  void AppendLine(const std::string &line) override {
+    const std::string head = "$ ChMode, ProcAction, ChNumber, Action:";
+    if (line.compare(0, head.size(), head) != 0) return;
+    const size_t a = line.find("; ");
+    if (a != std::string::npos) Steps.push_back({std::atoi(line.c_str() + a + 2), Now()});
+  }
+};
+
+std::string SelfDir() {
+  char buf[4096];
+  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return ".";
+  std::string p(buf, size_t(n));
+  return p.substr(0, p.rfind('/'));
+}
+
+std::string StartSim(pid_t &pid) {
+  int out[2];
+  if (pipe(out) != 0) return "";
+  const std::string exe = SelfDir() + "/veri-sim";
+  pid = fork();
+  if (pid == 0) {
+    dup2(out[1], 1);
+    close(out[0]);
+    close(out[1]);
+    execl(exe.c_str(), exe.c_str(), static_cast<char *>(nullptr));
+    _exit(127);
+  }
+  close(out[1]);
+  std::string line;
+  char c;
+  while (read(out[0], &c, 1) == 1 && c != '\n') line += c;
+  close(out[0]);
+  const std::string head = "veri-sim: ";
+  return line.compare(0, head.size(), head) == 0 ? line.substr(head.size()) : "";
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  QApplication app(argc, argv);
+  pid_t sim = -1;
+  const std::string slave = StartSim(sim);
+  if (slave.empty()) {
+    std::printf("error: veri-sim did not start (build it next to this program)\n");
+    return 1;
+  }
+  TSerialPortNG port;
+  port.SetCommPort(slave);
+  port.SetBaudRate(19200);
+  port.ThreadQuietMode = true;
+  port.SetActive(true);
+  VeriPort() = &port;
+  TStepClock steps;
+  Host().Report = &steps;
+  ReportLevel = 2;
+
+  for (uint8_t a = 1; a <= 3; ++a) {
+    VERIDialog(a, "P134=7");
+    Axes[a].Position = 1;
+  }
+  MachineSettings.StandardZ = 1;
+  AppendPosition({"Bench", 1, 1});
+  TProcEntry e;
+  e.Name = "Bench";
+  e.PosNo = 1;
+  e.InSpeed = e.OutSpeed = 2;
+  e.UpperPos = 1;
+  e.LowPos = 2;
+  e.InTime = 1.0;   // nominal 1.1 s
+  e.OutTime = 0.5;  // nominal 0.6 s
+  e.ChNo = 1;       // not wired: logged, nothing sent
+  e.NoTunks = 3;
+  AppendProcess(e);
+
+  uint16_t error = 0;
+  const double t0 = Now();
+  RunProcess("Bench", 2, 1, error, 1);
+  const double total = Now() - t0;
+
+  std::printf("three-dip process: error word %u, %.2f s in all\n", error, total);
+  double cycleStart = 0, at3 = 0, at5 = 0;
+  int dip = 0;
+  for (auto &s : steps.Steps) {
+    if (s.Step == 1) cycleStart = s.At;
+    if (s.Step == 3) at3 = s.At;
+    if (s.Step == 4) std::printf("dip %d: bottom wait %.3f s (nominal 1.100 s)\n", dip + 1, s.At - at3);
+    if (s.Step == 5) at5 = s.At;
+    if (s.Step == 6) {
+      ++dip;
+      std::printf("dip %d: top wait %.3f s (nominal 0.600 s), whole cycle %.3f s\n", dip, s.At - at5,
+                  s.At - cycleStart);
+    }
+  }
+  Host().Report = nullptr;
+  VeriPort() = nullptr;
+  port.SetActive(false);
+  kill(sim, SIGTERM);
+  waitpid(sim, nullptr, 0);
+  return 0;
+}

@@ -1,0 +1,160 @@
+// The main window's cost while idle (the 5 ms display timer runs) and the
+// poll rate of a long move against the simulated controllers (veri-sim next
+// to this program), with the window shown as in the program.
+#include <QTimer>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "app/Application.h"
+#include "app/FormMain.h"
+#include "machine/Machine.h"
+#include "machine/Motion.h"
+#include "serial/SerialPortNG.h"
+#include "veri/Params.h"
+#include "veri/Transport.h"
+
+namespace {
+
+double CpuSeconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return ts.tv_sec + ts.tv_nsec / 1e9;
+}
+
+double WallSeconds() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// Counts the status polls of axis 1 on their way to the port.
+class TCountingPort : public IClusterPort {
+public:
+  explicit TCountingPort(IClusterPort *inner) : Inner(inner) {}
+  long Polls = 0;
+  void SendText(const std::string &text) override {
+    if (text == "#1 \r") ++Polls;
+    Inner->SendText(text);
+  }
+  int32_t NextClusterLength() override { return Inner->NextClusterLength(); }
+  int32_t NextClusterCCError() override { return Inner->NextClusterCCError(); }
+  std::string ReadNextClusterText() override { return Inner->ReadNextClusterText(); }
+
+private:
+  IClusterPort *Inner;
+};
+
+std::string SelfDir() {
+  char buf[4096];
+  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return ".";
+  std::string p(buf, size_t(n));
+  return p.substr(0, p.rfind('/'));
+}
+
+// Starts veri-sim and returns the slave path of its pty ("" on failure).
+std::string StartSim(pid_t &pid) {
+  int out[2];
+  if (pipe(out) != 0) return "";
+  const std::string exe = SelfDir() + "/veri-sim";
+  pid = fork();
+  if (pid == 0) {
+    dup2(out[1], 1);
+    close(out[0]);
+    close(out[1]);
+    execl(exe.c_str(), exe.c_str(), static_cast<char *>(nullptr));
+    _exit(127);
+  }
+  close(out[1]);
+  std::string line;
+  char c;
+  while (read(out[0], &c, 1) == 1 && c != '\n') line += c;
+  close(out[0]);
+  const std::string head = "veri-sim: ";
+  return line.compare(0, head.size(), head) == 0 ? line.substr(head.size()) : "";
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  // The window reads and writes its INI files in the working folder.
+  char tmpl[] = "/tmp/kv-bench-XXXXXX";
+  if (!mkdtemp(tmpl) || chdir(tmpl) != 0) return 1;
+
+  TApplication app(argc, argv);
+  auto *form = new TTFormMain(true);
+  form->show();
+  for (int a = 1; a <= 3; ++a) Axes[a].Connected = Axes[a].MotorOn = Axes[a].Referenced = true;
+
+  // Idle: 10 s of the event loop with the display timer running; then, to
+  // see where the time goes, the timer with an empty handler and no timer.
+  auto idle = [&](const char *what, int ms) {
+    app.processEvents();
+    const double c0 = CpuSeconds(), w0 = WallSeconds();
+    QTimer::singleShot(ms, &app, &QCoreApplication::quit);
+    app.exec();
+    const double cpu = CpuSeconds() - c0, wall = WallSeconds() - w0;
+    std::printf("%s: %.2f%% of one core (%.3f s CPU in %.2f s)\n", what, 100 * cpu / wall, cpu, wall);
+  };
+  idle("idle window", 10000);
+  {
+    const int n = 200000;
+    const double c0 = CpuSeconds();
+    for (int i = 0; i < n; ++i) form->ShowPosTimer();
+    std::printf("  ShowPosTimer alone: %.2f us per tick\n", (CpuSeconds() - c0) / n * 1e6);
+  }
+  QObject::disconnect(form->ShowPos, &QTimer::timeout, nullptr, nullptr);
+  QObject::connect(form->ShowPos, &QTimer::timeout, [] {});
+  idle("  5 ms timer with an empty handler", 5000);
+  form->ShowPos->stop();
+  idle("  no timer", 5000);
+  QObject::disconnect(form->ShowPos, &QTimer::timeout, nullptr, nullptr);
+  QObject::connect(form->ShowPos, &QTimer::timeout, form, &TTFormMain::ShowPosTimer);
+  form->ShowPos->start();
+
+  // A long move of X against the simulated controllers.
+  pid_t sim = -1;
+  const std::string slave = StartSim(sim);
+  if (slave.empty()) {
+    std::printf("error: veri-sim did not start (build it next to this program)\n");
+  } else {
+    TSerialPortNG port;
+    port.SetCommPort(slave);
+    port.SetBaudRate(19200);
+    port.SetRTOCharDelayTime(570);  // as the program's port
+    port.SetWTOCharDelayTime(570);
+    port.ThreadQuietMode = true;
+    port.SetActive(true);
+    TCountingPort counting(&port);
+    VeriPort() = &counting;
+    VERIDialog(1, "P134=7");
+    // With the port as the program sets it, then with a short cluster close
+    // time to show what the move loop itself can do.
+    for (int extra : {int(port.RTOExtraDelayTime()), 10}) {
+      port.SetRTOExtraDelayTime(uint16_t(extra));
+      VERIGetPosition(1);
+      const double from = Axes[1].Position, to = from < 6 ? from + 10 : from - 10;
+      counting.Polls = 0;
+      bool ok = false;
+      const double c0 = CpuSeconds(), w0 = WallSeconds();
+      MoveTo(1, ok, 2, to);  // 10 cm at 2 cm/s: about 5 s
+      const double cpu = CpuSeconds() - c0, wall = WallSeconds() - w0;
+      std::printf("long move (cluster close %d ms): ok %d, %.2f s, %ld polls, %.1f poll cycles/s, "
+                  "%.2f%% of one core\n",
+                  extra, ok ? 1 : 0, wall, counting.Polls, counting.Polls / wall, 100 * cpu / wall);
+    }
+    VeriPort() = nullptr;
+    port.SetActive(false);
+    kill(sim, SIGTERM);
+    waitpid(sim, nullptr, 0);
+  }
+  delete form;
+  std::string cleanup = std::string("rm -rf '") + tmpl + "'";
+  if (std::system(cleanup.c_str()) != 0) {}
+  return 0;
+}

@@ -1,0 +1,272 @@
+#include "machine/Motion.h"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+#include "app/Convert.h"
+#include "app/Host.h"
+#include "app/OpState.h"
+#include "machine/Machine.h"
+#include "recipes/Definitions.h"
+#include "veri/Connection.h"
+#include "veri/Params.h"
+#include "veri/Transport.h"
+
+bool StopRequest = false;
+int MotionState = -1;
+
+namespace {
+
+IMotionView *View = nullptr;
+int StopHolds = 0;
+
+const char *const EmergencyStopText =
+    "        *** EMERGENCY STOP ***         \r\nTo continue release button first. \r\n"
+    "Completely abort Task?.";
+const char *const StopDialogText =
+    "        *** STOP ***         \r\nRETRY to continue or  \r\nABORT to cancel Task";
+
+// A reply as one log line: line breaks and other control characters become
+// single blanks, trailing blanks go.
+std::string OneLine(const std::string &text) {
+  std::string s;
+  for (char ch : text) {
+    const bool control = static_cast<unsigned char>(ch) < 32;
+    if (!control) s += ch;
+    else if (!s.empty() && s.back() != ' ') s += ' ';
+  }
+  while (!s.empty() && s.back() == ' ') s.pop_back();
+  return s;
+}
+
+enum class TMoveEnd { Finished, Stopped, Lost, Overrun };
+
+// Ends a move that cannot go on: the motor is told to stop and the axis
+// record shows it idle, so the display and the next move start clean.
+void AbandonMove(uint8_t axis, const std::string &why) {
+  VERICall(axis, "S");
+  Axes[axis].Moving = false;
+  Axes[axis].Speed = 0;
+  Axes[axis].Changed = true;
+  ReportLine("*** Move [" + std::to_string(axis) + "] " + why);
+}
+
+// Step 10: polls position and state until the controller reports the end.
+// `reply` is the answer of the move command.
+TMoveEnd WaitForMove(uint8_t axis, std::string reply, uint32_t limitMs) {
+  TAxisConfig &a = Axes[axis];
+  const uint32_t started = GetTickCount();
+  TMoveEnd end = TMoveEnd::Finished;
+  while (a.Moving) {
+    try {
+      VERIGetPosition(axis);
+    } catch (const EConvertError &e) {
+      // A garbled position answer: the controller cannot be trusted now.
+      AbandonMove(axis, "stopped, unreadable position: " + std::string(e.what()));
+      return TMoveEnd::Lost;
+    }
+    if (StopRequest) {
+      end = TMoveEnd::Stopped;
+      VERICall(axis, "S");
+      ReportLine("$ Motor Stop " + reply);
+      reply = "OK1";
+    } else {
+      reply = VERIDialog(axis, "");
+    }
+    int state = 0;
+    if (!PollStateDigit(reply, state)) {
+      // No state digit: the controller is gone (time-out) or talks nonsense.
+      AbandonMove(axis, "stopped, no valid answer from the controller: " + OneLine(reply));
+      return TMoveEnd::Lost;
+    }
+    MotionState = state;
+    switch (state) {
+      case 0: a.Moving = true; break;
+      case 1: a.Moving = false; break;
+      case 2: a.Moving = true; VERIExamineWarning(axis); break;
+      case 3: a.Moving = false; VERIExamineWarning(axis); break;
+      case 4: a.Moving = false; VERIExamineError(axis); break;
+      default: break;
+    }
+    if (a.Moving && static_cast<uint32_t>(GetTickCount() - started) > limitMs) {
+      AbandonMove(axis, "stopped, not finished after " + std::to_string(limitMs / 1000) + " s");
+      return TMoveEnd::Overrun;
+    }
+    ProcessMessages();
+    SleepMs(5);
+  }
+  return end;
+}
+
+// Step 12: bit 2 of P1013 clear (or unreadable) means the emergency stop is in.
+bool EmergencyStopActive(uint8_t axis) {
+  VERIDialog(axis, "P1013?");
+  int32_t inputs = 0;
+  std::string error;
+  VERIGetParamI(axis, 1013, inputs, error);
+  return (inputs & 4) == 0;
+}
+
+}  // namespace
+
+IMotionView *SetMotionView(IMotionView *view) {
+  IMotionView *previous = View;
+  View = view;
+  return previous;
+}
+
+TManualStopHold::TManualStopHold() {
+  ++StopHolds;
+  if (View) View->SetManualStopEnabled(true);
+}
+
+TManualStopHold::~TManualStopHold() {
+  if (--StopHolds == 0 && View) View->SetManualStopEnabled(false);
+}
+
+void ManualStopPress() {
+  StopRequest = true;
+  if (View) View->SetManualStopEnabled(false);
+}
+
+std::string MotionNumber(double value) {
+  if (!std::isfinite(value)) return FloatToStrG(value);
+  char buf[64];
+  auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 15);
+  std::string s(buf, r.ptr);
+  const size_t e = s.find('e');
+  if (e == std::string::npos) return s;
+  // "1e-06" -> "1E-6"
+  std::string mantissa = s.substr(0, e), exponent = s.substr(e + 1);
+  std::string sign;
+  if (!exponent.empty() && (exponent[0] == '-' || exponent[0] == '+')) {
+    if (exponent[0] == '-') sign = "-";
+    exponent.erase(0, 1);
+  }
+  while (exponent.size() > 1 && exponent[0] == '0') exponent.erase(0, 1);
+  return mantissa + "E" + sign + exponent;
+}
+
+std::string MoveCommand(double speed, double target) {
+  return "V=" + FloatToStrF(speed * 600, 4) + " WA=" + FloatToStrF(target * 10, 4) + " E";
+}
+
+bool PollStateDigit(const std::string &answer, int &state) {
+  if (answer.size() < 3 || answer[2] < '0' || answer[2] > '9') return false;
+  state = answer[2] - '0';
+  return true;
+}
+
+uint32_t MoveTimeLimitMs(uint8_t axis, double speed, double target) {
+  // The last read position may be stale (never read, or read before a
+  // manual limit-switch move), so allow for a whole travel length on top.
+  const double span = std::fabs(TravelMax[axis] - TravelMin[axis]);
+  const double distance = std::fabs(target - Axes[axis].Position) + span;
+  const double ms = 2.0 * distance / speed * 1000.0 + 10000.0;
+  const double cap = std::numeric_limits<uint32_t>::max() / 2.0;
+  return ms >= cap || !std::isfinite(ms) ? static_cast<uint32_t>(cap) : static_cast<uint32_t>(ms);
+}
+
+void MoveTo(uint8_t axis, bool &ok, double speed, double target) {
+  ok = true;
+  if (speed <= 0) return;
+  if (axis < 1 || axis > 3) {
+    ok = false;
+    ReportLine("*** Move [" + std::to_string(axis) + "]: no such axis");
+    return;
+  }
+  if (std::isnan(speed) || !std::isfinite(target)) {
+    ok = false;
+    ReportLine("*** Move [" + std::to_string(axis) + "]: invalid speed or target");
+    return;
+  }
+  TAxisConfig &a = Axes[axis];
+  if (speed > a.MaxSpeed) speed = a.MaxSpeed;
+  // A jog, Home or Goto from idle runs as a manual move; inside a task run
+  // or another move the state stays as it is.
+  TBusyGuard busy(Moving, {Idle});
+  const std::string ax = std::to_string(axis);
+  for (;;) {  // the emergency-stop box's Abort repeats the move
+    ok = true;
+    a.Speed = speed;
+    if (std::fabs(target - a.Position) <= 0.005) {
+      ReportLine("$ Move [" + ax + "] from " + MotionNumber(a.Position) + " to: " +
+                 MotionNumber(target) + " = delta:" + MotionNumber(target - a.Position) +
+                 ";  Speed: " + MotionNumber(speed));
+      return;
+    }
+    ReportLine("$ Move [" + ax + "]  to: " + MotionNumber(target) + ";  Speed: " + MotionNumber(speed));
+    const uint32_t limitMs = MoveTimeLimitMs(axis, speed, target);
+    StopRequest = false;
+    TMoveEnd end = TMoveEnd::Finished;
+    try {
+      const std::string reply = VERIDialog(axis, MoveCommand(speed, target));
+      a.Moving = true;
+      ProcessMessages();
+      end = WaitForMove(axis, reply, limitMs);
+    } catch (...) {
+      // Whatever ends the wait abnormally must not leave the motor running
+      // or the axis marked as moving.
+      if (a.Moving) AbandonMove(axis, "stopped by an error");
+      throw;
+    }
+    a.Speed = 0;
+    if (end == TMoveEnd::Lost) {
+      // Nothing more to ask a controller that does not answer: the input
+      // and position reads would only add time-outs and a false alarm.
+      ok = false;
+      return;
+    }
+    if (end != TMoveEnd::Finished) ok = false;
+    const bool emergency = EmergencyStopActive(axis);
+    unsigned answer = mbYes;
+    if (emergency) {
+      ok = false;
+      a.StopActive = true;
+      answer = AskOperator(TMsgKind::Error, EmergencyStopText, mbYes | mbAbort);
+    }
+    a.Changed = true;
+    VERIGetPosition(axis);
+    if (!emergency || answer != mbAbort) return;
+  }
+}
+
+bool TaskAbort() { return AskOperator(TMsgKind::Error, StopDialogText, mbAbort | mbRetry) == mbAbort; }
+
+void MoveToTopfPosition(uint8_t posNo, bool &ok) {
+  TBusyGuard busy(Moving, {Idle});
+  for (;;) {  // Retry in the STOP dialog runs the whole positioning again
+    const TPosEntry pos = PosTable[posNo];
+    ReportLine("$ Move to Position " + pos.Name);
+    ok = true;
+    MoveTo(3, ok, CurrentSpeed, MachineSettings.StandardZ);
+    // A machine without a Y axis has no centre line to travel along.
+    if (ok && MachineSettings.YCenterline && NMotors == 3) MoveTo(2, ok, CurrentSpeed, YCenter);
+    if (ok) MoveTo(1, ok, CurrentSpeed, pos.X);
+    if (ok && NMotors == 3) MoveTo(2, ok, CurrentSpeed, pos.Y);
+    if (ok) return;
+    if (TaskAbort()) {
+      ok = false;
+      return;
+    }
+  }
+}
+
+void HomePos() {
+  TBusyGuard busy(Moving, {Idle});
+  {
+    TManualStopHold stop;
+    ReportLine("Moving to home position ..");
+    bool ok = true;
+    MoveTo(3, ok, CurrentSpeed, MachineSettings.HomeZ);
+    if (ok && NMotors == 3) MoveTo(2, ok, CurrentSpeed, MachineSettings.HomeY);
+    if (ok) MoveTo(1, ok, CurrentSpeed, MachineSettings.HomeX);
+  }
+  ReportLine("  ... done.");
+}
+
+void ReferencePos() {
+  TBusyGuard busy(Referencing, {Idle});
+  VERIGotoReference(255);
+}

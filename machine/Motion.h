@@ -1,0 +1,58 @@
+#pragma once
+// Every movement of the robot: one axis to a target (MoveTo), the positioning
+// move over a stored position, the home move, the reference run and the STOP
+// dialog. Positions in cm, speeds in cm/s; the controllers take mm and mm/min.
+#include <cstdint>
+#include <string>
+
+// Set by the STOP buttons, cleared when a move starts, read by every waiting
+// move. Not cleared when a move ends, so one press ends every nested move.
+extern bool StopRequest;
+// State digit of the last motion poll (0 moving, 1 done, 2/3 with a warning,
+// 4 error); -1 before the first poll.
+extern int MotionState;
+
+// Moves `axis` (1..3) to `target` at `speed` (clamped to the axis's MaxSpeed)
+// and waits for the end. ok false: stopped, emergency stop (operator said
+// Yes), controller lost or the move overran its time.
+void MoveTo(uint8_t axis, bool &ok, double speed, double target);
+// Z to the safe height, then X and Y over position `posNo` of the table.
+// A failure asks TaskAbort: Retry runs the whole positioning again.
+void MoveToTopfPosition(uint8_t posNo, bool &ok);
+// The STOP dialog: true when the operator chooses Abort.
+bool TaskAbort();
+// Logic of the "Home" and "Ref" buttons.
+void HomePos();
+void ReferencePos();
+
+// The jog pad's STOP button, as the moves see it.
+class IMotionView {
+public:
+  virtual ~IMotionView() = default;
+  virtual void SetManualStopEnabled(bool enabled) = 0;
+};
+// Installs the view (null: none); returns the previous one.
+IMotionView *SetMotionView(IMotionView *view);
+// The jog pad's STOP: ends every waiting move; the button goes grey.
+void ManualStopPress();
+
+// Enables the manual STOP button and keeps it so for its lifetime. Nested
+// holders (a jog started inside another jog) keep it enabled until the
+// outermost one ends, so a move that is still running can always be stopped.
+class TManualStopHold {
+public:
+  TManualStopHold();
+  ~TManualStopHold();
+  TManualStopHold(const TManualStopHold &) = delete;
+  TManualStopHold &operator=(const TManualStopHold &) = delete;
+};
+
+// Pieces open for tests.
+// Numbers of the trace lines: shortest general form, 15 significant digits.
+std::string MotionNumber(double value);
+// The move command: "V=<mm/min> WA=<mm> E", four decimals each.
+std::string MoveCommand(double speed, double target);
+// The state digit of a poll answer (its third character); false if none.
+bool PollStateDigit(const std::string &answer, int &state);
+// Longest time a move may take before it is stopped as overrun (ms).
+uint32_t MoveTimeLimitMs(uint8_t axis, double speed, double target);

@@ -1,0 +1,84 @@
+#include "machine/TextFile.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <system_error>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+bool WriteAll(int fd, const std::string &data) {
+  const char *p = data.data();
+  size_t left = data.size();
+  while (left > 0) {
+    ssize_t n = ::write(fd, p, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+  return true;
+}
+}  // namespace
+
+void ReplaceFileAtomically(const std::string &path, const std::string &text, mode_t mode) {
+  std::string tmp = path + ".tmp-XXXXXX";
+  std::vector<char> name(tmp.begin(), tmp.end());
+  name.push_back('\0');
+  int fd = mkstemp(name.data());
+  if (fd < 0) throw std::system_error(errno, std::generic_category(), path);
+  tmp = name.data();
+  auto fail = [&](int err) {
+    if (fd >= 0) ::close(fd);
+    ::unlink(tmp.c_str());
+    throw std::system_error(err, std::generic_category(), path);
+  };
+  if (fchmod(fd, mode) != 0) fail(errno);
+  if (!WriteAll(fd, text)) fail(errno);
+  if (fsync(fd) != 0) fail(errno);
+  int rc = ::close(fd);
+  fd = -1;
+  if (rc != 0) fail(errno);
+  if (std::rename(tmp.c_str(), path.c_str()) != 0) fail(errno);
+  // Make the rename itself durable; a failure here loses nothing already written.
+  size_t slash = path.rfind('/');
+  std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY);
+  if (dfd >= 0) {
+    fsync(dfd);
+    ::close(dfd);
+  }
+}
+
+bool ReadTextLines(const std::string &path, std::vector<std::string> &lines, std::string &error) {
+  lines.clear();
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    error = std::strerror(errno ? errno : ENOENT);
+    return false;
+  }
+  std::stringstream ss;
+  ss << in.rdbuf();
+  if (in.bad()) {
+    error = std::strerror(EIO);
+    return false;
+  }
+  const std::string text = ss.str();
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t nl = text.find('\n', start);
+    size_t end = nl == std::string::npos ? text.size() : nl;
+    std::string line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+    if (nl == std::string::npos) break;
+    start = nl + 1;
+  }
+  return true;
+}

@@ -1,0 +1,56 @@
+#pragma once
+// One process of a task: the recipe tests, the check line, and in run mode
+// the travel to the process's position and its dips, either step by step
+// (moves and waits driven from here) or as fast dips run by the program
+// inside the Z controller.
+#include <cstdint>
+#include <string>
+
+// Set by the task STOP button, cleared at the start and end of every run;
+// cuts every wait short and ends the run at its next step.
+extern bool AbortRequest;
+
+// Task error word bits of process execution.
+constexpr int ProcErrNoPosition = 7;      // no position defined
+constexpr int ProcErrNoProcess = 8;       // no process defined
+constexpr int ProcErrUnknownName = 9;     // no process has the name
+constexpr int ProcErrBadPosNo = 10;       // PosNo above PosCount
+constexpr int ProcErrBadSpeed = 11;       // InSpeed or OutSpeed not above 0
+constexpr int ProcErrDipsStopped = 12;    // dips interrupted (failed move, STOP, emergency abort)
+constexpr int ProcErrPositioning = 13;    // positioning failed, operator chose Abort
+
+// The task language's callback: mode 1 checks and lists, mode 2 runs.
+// `count` is the number of repetitions still to come, only shown.
+void RunProcess(const std::string &name, uint8_t mode, uint8_t level, uint16_t &error, int32_t count);
+
+// Writes the process's output for one step (1..6) of the dip cycle.
+void ChannelAction(int32_t channel, int32_t mode, int32_t step);
+// State of the output at `step` for channel `mode` (0..5; others as 0).
+uint8_t ChannelState(int32_t mode, int32_t step);
+
+// Waits `seconds` in 100 ms steps (N + 1 steps, N = seconds x 10 rounded),
+// processing events each step; ends at once when AbortRequest is set.
+// Waits above 5 s show the wait label and bar.
+void WaitWithBar(double seconds);
+// The N of a wait, limited to what a wait can sensibly mean (NaN counts as 0).
+int32_t WaitTenths(double seconds);
+constexpr double MaxWaitSeconds = 86400.0;  // one day
+
+// The wait label and bar of the main window.
+class IWaitView {
+public:
+  virtual ~IWaitView() = default;
+  // Shows label and bar; the bar at 0 of `max`.
+  virtual void ShowWait(const std::string &label, int max) = 0;
+  virtual void SetWaitPosition(int position) = 0;
+  virtual void HideWait() = 0;
+};
+// Installs the view (null: none); returns the previous one.
+IWaitView *SetWaitView(IWaitView *view);
+
+// Times of STOP pressed during the present run; the positioning retry path
+// uses it to tell a STOP answered with Retry from one still pending.
+extern uint32_t StopPresses;
+
+// Texts of the log lines with wall-clock time, open for tests.
+std::string TimeOfDayText();  // "hh:mm:ss"

@@ -1,0 +1,92 @@
+// Moves over a real serial port against build/veri-sim, in real time.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+
+#include "support/Fakes.h"
+#include "support/SimProcess.h"
+#include "app/OpState.h"
+#include "machine/Machine.h"
+#include "machine/Motion.h"
+#include "serial/SerialPortNG.h"
+#include "veri/Transport.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class MotionE2E : public ::testing::Test {
+protected:
+  TSimProcess Sim;
+  THostFixture Host;
+  TSerialPortNG Port;
+  IClusterPort *SavedPort = nullptr;
+
+  void SetUp() override {
+    ASSERT_TRUE(Sim.Started());
+    ::Host().Clock = nullptr;  // real time: the controllers live outside
+    ResetMachineDefaults();
+    StopRequest = false;
+    SetOpState(Idle);
+    Port.SetCommPort(Sim.SlavePath);
+    Port.SetBaudRate(19200);
+    Port.ThreadQuietMode = true;
+    Port.SetActive(true);
+    ASSERT_TRUE(Port.Active());
+    SavedPort = VeriPort();
+    VeriPort() = &Port;
+    VERIDialog(1, "P134=7");
+    Axes[1].Position = 1;  // the simulator starts at 10 mm
+    Axes[1].Connected = Axes[1].MotorOn = Axes[1].Referenced = true;
+  }
+  void TearDown() override {
+    VeriPort() = SavedPort;
+    Port.SetActive(false);
+  }
+  bool Logged(const std::string &frame) const {
+    for (const std::string &l : Sim.LogLines())
+      if (l.find(" " + frame) != std::string::npos) return true;
+    return false;
+  }
+};
+
+TEST_F(MotionE2E, MoveRunsToItsTarget) {
+  bool ok = false;
+  MoveTo(1, ok, 5, 2);  // 1 cm at the clamped 2 cm/s
+  EXPECT_TRUE(ok);
+  EXPECT_NEAR(Axes[1].Position, 2, 1e-6);
+  EXPECT_FALSE(Axes[1].Moving);
+  EXPECT_TRUE(Logged("#1 V=1200.0000 WA=20.0000 E"));
+  EXPECT_TRUE(Host.Operator.Asked.empty());
+}
+
+TEST_F(MotionE2E, MutedControllerEndsTheMoveAndTheProgramGoesOn) {
+  const auto start = Clock::now();
+  Clock::time_point muted{};
+  Host.Events.OnPump = [&] {
+    if (muted == Clock::time_point{} && Clock::now() - start > std::chrono::milliseconds(300)) {
+      Sim.Control("mute 1");
+      muted = Clock::now();
+    }
+  };
+  bool ok = true;
+  MoveTo(1, ok, 2, 20);  // would take 9.5 s
+  const double afterMute = std::chrono::duration<double>(Clock::now() - muted).count();
+  EXPECT_FALSE(ok);
+  EXPECT_FALSE(Axes[1].Moving);
+  EXPECT_EQ(Axes[1].Speed, 0);
+  EXPECT_LT(Axes[1].Position, 10);
+  EXPECT_TRUE(Host.Report.HasPrefix("*** Move [1] stopped")) << Host.Report.Joined();
+  RecordProperty("seconds_from_mute_to_end", std::to_string(afterMute));
+  std::printf("move ended %.2f s after the controller went quiet\n", afterMute);
+
+  // Plugged in again, the next move works.
+  Host.Events.OnPump = nullptr;
+  Sim.Control("unmute 1");
+  MoveTo(1, ok, 2, 1.5);
+  EXPECT_TRUE(ok);
+  EXPECT_NEAR(Axes[1].Position, 1.5, 1e-6);
+}
+
+}  // namespace

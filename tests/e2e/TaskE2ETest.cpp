@@ -1,0 +1,248 @@
+// Task runs over a real serial port against build/veri-sim, in real time.
+// Waits and distances are kept short; the simulated motion runs faster.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+
+#include "support/Fakes.h"
+#include "support/SimProcess.h"
+#include "app/OpState.h"
+#include "machine/Machine.h"
+#include "machine/Motion.h"
+#include "recipes/Definitions.h"
+#include "serial/SerialPortNG.h"
+#include "tasks/Process.h"
+#include "tasks/TaskRun.h"
+#include "veri/Transport.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class TaskE2E : public ::testing::Test {
+protected:
+  TSimProcess Sim;
+  THostFixture Host;
+  TSerialPortNG Port;
+  IClusterPort *SavedPort = nullptr;
+
+  void SetUp() override {
+    ASSERT_TRUE(Sim.Started());
+    ::Host().Clock = nullptr;  // real time: the controllers live outside
+    ResetMachineDefaults();
+    ResetDefinitions();
+    StopRequest = AbortRequest = false;
+    SetOpState(Idle);
+    Port.SetCommPort(Sim.SlavePath);
+    Port.SetBaudRate(19200);
+    Port.ThreadQuietMode = true;
+    Port.SetActive(true);
+    ASSERT_TRUE(Port.Active());
+    SavedPort = VeriPort();
+    VeriPort() = &Port;
+    Sim.Control("speedup 10");
+    for (uint8_t a = 1; a <= 3; ++a) {
+      VERIDialog(a, "P134=7");
+      Axes[a].Position = 1;  // the simulator starts at 10 mm
+      Axes[a].Connected = Axes[a].MotorOn = Axes[a].Referenced = true;
+    }
+    MachineSettings.StandardZ = 1;
+    MachineSettings.HomeX = MachineSettings.HomeY = MachineSettings.HomeZ = 1;
+    MachineSettings.StandardV = 2;
+    DigOutCount = 4;
+    DigOutTable[2].Address = 3;
+    DigOutTable[2].Pin = 4;
+    AppendPosition({"Rinse", 2, 1.5});
+    AppendPosition({"Coat", 3, 2});
+  }
+  void TearDown() override {
+    VeriPort() = SavedPort;
+    Port.SetActive(false);
+    SetOpState(Idle);
+  }
+
+  static TProcEntry Proc(const std::string &name, uint8_t pos, double inTime, int32_t dips) {
+    TProcEntry e;
+    e.Name = name;
+    e.PosNo = pos;
+    e.InSpeed = 1;
+    e.OutSpeed = 2;
+    e.UpperPos = 1.5;
+    e.LowPos = 2.5;
+    e.InTime = inTime;
+    e.OutTime = inTime;
+    e.NoTunks = dips;
+    return e;
+  }
+  void Show(const std::string &line) {
+    AppendTask({"T", line});
+    CurTask = TaskCount;
+  }
+  // The frames the simulator received, without polls and reads.
+  std::vector<std::string> Frames() const {
+    std::vector<std::string> out;
+    for (const std::string &l : Sim.LogLines()) {
+      const size_t sp = l.find(' ');
+      if (sp == std::string::npos || l.compare(sp + 1, 1, "#") != 0) continue;
+      std::string f = l.substr(sp + 1);
+      const size_t cmd = f.find(' ');
+      if (cmd == std::string::npos) continue;  // the empty poll
+      const std::string c = f.substr(cmd + 1);
+      if (c.empty() || c.back() == '?' || c == "P134=7") continue;
+      out.push_back(f);
+    }
+    return out;
+  }
+  int Count(const std::string &frame) const {
+    int n = 0;
+    for (auto &f : Frames()) n += f == frame;
+    return n;
+  }
+  bool Logged(const std::string &line) const { return Host.Report.Has(line); }
+};
+
+TEST_F(TaskE2E, TwoProcessesStepByStep) {
+  TProcEntry a = Proc("A", 1, 0.2, 2);
+  a.ChNo = 2;
+  a.ChMode = 3;
+  AppendProcess(a);
+  AppendProcess(Proc("B", 2, 0.1, 1));
+  Show("A + B");
+  TaskStart();
+  const std::vector<std::string> cycleA = {
+      "#3 P1204=1", "#3 P1204=1", "#3 V=600.0000 WA=25.0000 E", "#3 P1204=1", "#3 P1204=1",
+      "#3 V=1200.0000 WA=15.0000 E", "#3 P1204=1", "#3 P1204=0"};
+  std::vector<std::string> expected = {"#1 V=1200.0000 WA=20.0000 E", "#2 V=1200.0000 WA=15.0000 E",
+                                       "#3 V=1200.0000 WA=15.0000 E"};
+  expected.insert(expected.end(), cycleA.begin(), cycleA.end());
+  expected.insert(expected.end(), cycleA.begin(), cycleA.end());
+  const std::vector<std::string> rest = {
+      "#3 V=1200.0000 WA=10.0000 E", "#1 V=1200.0000 WA=30.0000 E", "#2 V=1200.0000 WA=20.0000 E",
+      "#3 V=1200.0000 WA=15.0000 E", "#3 V=600.0000 WA=25.0000 E",  "#3 V=1200.0000 WA=15.0000 E",
+      // home
+      "#3 V=1200.0000 WA=10.0000 E", "#2 V=1200.0000 WA=10.0000 E", "#1 V=1200.0000 WA=10.0000 E"};
+  expected.insert(expected.end(), rest.begin(), rest.end());
+  EXPECT_EQ(Frames(), expected) << Host.Report.Joined();
+  EXPECT_EQ(Host.Report.Lines.back(), "-- End Task ---.");
+  EXPECT_TRUE(Host.Operator.Asked.empty());
+  EXPECT_EQ(OpState(), Idle);
+}
+
+TEST_F(TaskE2E, FastDipProcess) {
+  TProcEntry f = Proc("F", 1, 0, 2);
+  f.OutTime = 0;
+  AppendProcess(f);
+  Show("F");
+  TaskStart();
+  std::vector<std::string> fromR0;
+  bool seen = false;
+  for (auto &fr : Frames()) {
+    if (fr == "#3 R0 = 15.0000") seen = true;
+    if (seen) fromR0.push_back(fr);
+  }
+  const std::vector<std::string> expected = {
+      "#3 R0 = 15.0000", "#3 R1 = 25.0000", "#3 R2 = 1200.0000", "#3 R3 = 600.0000", "#3 C1 = 2", "#3 M1 = 1",
+      "#3 RUN",
+      // home
+      "#3 V=1200.0000 WA=10.0000 E", "#2 V=1200.0000 WA=10.0000 E", "#1 V=1200.0000 WA=10.0000 E"};
+  EXPECT_EQ(fromR0, expected) << Host.Report.Joined();
+  EXPECT_TRUE(Logged("FastDips to do: 0"));
+  EXPECT_TRUE(Logged("... done with FastDips"));
+  EXPECT_EQ(Host.Report.Lines.back(), "-- End Task ---.");
+}
+
+// STOP pressed from the event pump once `when` holds.
+class TStopper {
+public:
+  explicit TStopper(std::function<bool()> when) : When(std::move(when)) {}
+  void operator()() {
+    if (!Pressed && When()) {
+      Pressed = true;
+      TaskStop();
+    }
+  }
+  bool Pressed = false;
+
+private:
+  std::function<bool()> When;
+};
+
+TEST_F(TaskE2E, StopDuringAStroke) {
+  TProcEntry a = Proc("A", 1, 0.1, 3);
+  a.LowPos = 20;  // a long way down
+  a.InSpeed = 0.1;
+  AppendProcess(a);
+  AppendProcess(Proc("B", 2, 0.1, 1));
+  Show("A + B");
+  TStopper stop([this] { return Axes[3].Moving && Axes[3].Speed == 0.1; });
+  Host.Events.OnPump = [&] { stop(); };
+  TaskStart();
+  EXPECT_TRUE(stop.Pressed);
+  EXPECT_EQ(Count("#3 V=60.0000 WA=200.0000 E"), 1);
+  EXPECT_GE(Count("#3 S"), 1);
+  EXPECT_FALSE(Logged("   Position: Coat"));
+  EXPECT_TRUE(Logged("Stop Execution"));
+  EXPECT_EQ(Host.Report.Lines.back(), "-- End Task ---.");
+  EXPECT_NEAR(Axes[1].Position, 1, 0.01);
+  EXPECT_NEAR(Axes[3].Position, 1, 0.01);
+}
+
+TEST_F(TaskE2E, StopDuringAWait) {
+  AppendProcess(Proc("A", 1, 30, 3));
+  Show("A*2");
+  const auto start = Clock::now();
+  Clock::time_point pressed{};
+  TStopper stop([&] { return Logged("  Fast Dip 1 of 3") && Axes[3].Speed == 0 && !Axes[3].Moving &&
+                             Clock::now() - start > std::chrono::milliseconds(1500); });
+  Host.Events.OnPump = [&] {
+    stop();
+    if (stop.Pressed && pressed == Clock::time_point{}) pressed = Clock::now();
+  };
+  TaskStart();
+  ASSERT_TRUE(stop.Pressed);
+  EXPECT_EQ(Count("#3 V=600.0000 WA=25.0000 E"), 1);
+  EXPECT_EQ(Count("#3 V=1200.0000 WA=15.0000 E"), 1);  // no up stroke after the stopped wait
+  EXPECT_EQ(Host.Report.Lines.back(), "-- End Task ---.");
+  const double unwind = std::chrono::duration<double>(Clock::now() - pressed).count();
+  EXPECT_LT(unwind, 10.0);
+}
+
+TEST_F(TaskE2E, StopDuringFastDips) {
+  TProcEntry f = Proc("F", 1, 0, 50);
+  f.OutTime = 0;
+  AppendProcess(f);
+  AppendProcess(Proc("B", 2, 0.1, 1));
+  Show("F + B");
+  // Real-time dips (about 1.5 s each), stopped at the first count shown.
+  Sim.Control("speedup 1");
+  TStopper stop([this] { return Host.Report.HasPrefix("FastDips to do: "); });
+  Host.Events.OnPump = [&] { stop(); };
+  TaskStart();
+  ASSERT_TRUE(stop.Pressed);
+  EXPECT_GE(Count("#3 S"), 1);
+  EXPECT_FALSE(Logged("FastDips to do: 0"));
+  EXPECT_FALSE(Logged("   Position: Coat"));
+  EXPECT_EQ(Host.Report.Lines.back(), "-- End Task ---.");
+  EXPECT_EQ(OpState(), Idle);
+}
+
+TEST_F(TaskE2E, MutedControllerMidRun) {
+  AppendProcess(Proc("A", 1, 0.1, 3));
+  Show("A");
+  bool muted = false;
+  Host.Events.OnPump = [&] {
+    if (!muted && Logged("  Fast Dip 2 of 3") && Axes[3].Moving && Axes[3].Speed == 1) {
+      muted = true;
+      Sim.Control("mute 3");
+    }
+  };
+  TaskStart();
+  EXPECT_TRUE(muted);
+  EXPECT_TRUE(Host.Report.HasPrefix("*** Move [3]")) << Host.Report.Joined();
+  EXPECT_TRUE(Logged("Moving to home position .."));
+  EXPECT_EQ(Host.Report.Lines.back(), "-- End Task ---.");
+  EXPECT_EQ(OpState(), Idle);
+}
+
+}  // namespace

@@ -1,0 +1,98 @@
+// Check mode, the recipe tests and the positioning's error words.
+#include "ProcessFixture.h"
+#include "tasks/TaskLanguage.h"
+#include "tasks/TaskRun.h"
+
+namespace {
+
+uint16_t Check(const std::string &line) { return ParseTask(line, TaskModeCheck, RunProcess); }
+
+TEST_F(ProcessTest, CheckListsEveryTermAndStopsAtTheFirstFault) {
+  AppendProcess(Proc("A", 1, 1, 1));
+  AppendProcess(Proc("B", 1, 1, 1));
+  MachineSettings.StandardV = 1.5;
+  CurrentSpeed = 0.2;
+
+  EXPECT_EQ(Check("A*3 + Nope + B"), 512);
+  EXPECT_EQ(H.Report.Lines, (std::vector<std::string>{"Level : 1  A OK", "Level : 1  A OK", "Level : 1  A OK",
+                                                      "Level : 1  Nope *** error: 512"}));
+  // 100 ms per listed term, nothing sent, speed reset as a side effect.
+  EXPECT_EQ(H.Clock.Slept, 300u);
+  EXPECT_TRUE(Port.Sent.empty());
+  EXPECT_DOUBLE_EQ(CurrentSpeed, 1.5);
+}
+
+TEST_F(ProcessTest, CheckErrorWordsOfEachRecipeTest) {
+  TProcEntry far = Proc("Far", 1, 1, 1);
+  far.PosNo = 3;
+  TProcEntry slow = Proc("Slow", 1, 1, 1);
+  slow.OutSpeed = 0;
+  TProcEntry back = Proc("Back", 1, 1, 1);
+  back.PosNo = 0;  // the placeholder position passes
+  AppendProcess(far);
+  AppendProcess(slow);
+  AppendProcess(back);
+  // The last of two equal names wins.
+  AppendProcess(Proc("Slow", 1, 1, 1));
+
+  EXPECT_EQ(Check("Far"), 1024);
+  EXPECT_EQ(Check("Slow + Back"), 0);
+  ProcTable[4].InSpeed = -1;
+  EXPECT_EQ(Check("Slow"), 2048);
+  EXPECT_EQ(Check("slow"), 512);
+  EXPECT_TRUE(Logged("Level : 1  Far *** error: 1024"));
+  EXPECT_TRUE(Logged("Level : 1  Slow *** error: 2048"));
+
+  ProcCount = 0;
+  EXPECT_EQ(Check("Far"), 256);
+  PosCount = 0;
+  EXPECT_EQ(Check("(Far)"), 128);
+  EXPECT_TRUE(Logged("Level : 2  Far *** error: 128"));
+  // Run mode writes nothing for a failed test.
+  const size_t lines = H.Report.Lines.size();
+  EXPECT_EQ(Run("Far"), 128);
+  EXPECT_EQ(H.Report.Lines.size(), lines);
+}
+
+TEST_F(ProcessTest, CheckSyntaxFramesTheList) {
+  AppendProcess(Proc("A", 1, 1, 1));
+  AppendProcess(Proc("B", 1, 1, 1));
+  AppendTask({"Empty", ""});
+  AppendTask({"Three", "A + B C"});
+  CurTask = 1;
+  CheckSyntax();
+  CurTask = 2;
+  CheckSyntax();
+  EXPECT_EQ(H.Report.Lines,
+            (std::vector<std::string>{"Checking Task(1): Empty", "--- End of Check ---", "Checking Task(2): Three",
+                                      "Level : 1  A OK", "Level : 1  B OK", "--- End of Check ---"}));
+  EXPECT_EQ(OpState(), Idle);
+}
+
+// Positioning fails on a controller that stopped answering: the STOP dialog
+// of the move, then the process's own.
+TEST_F(ProcessTest, FailedPositioningAbortSetsBit13) {
+  AppendProcess(Proc("A", 1, 1, 1));
+  Port.Control("mute 1");
+  Op.Answers = {mbAbort, mbAbort};
+  EXPECT_EQ(Run("A"), 8192);
+  EXPECT_EQ(Op.Texts.size(), 2u);
+  EXPECT_TRUE(Logged("   Position: Coat"));
+  EXPECT_EQ(MovesTo(3, 60), 0);  // no stroke
+}
+
+TEST_F(ProcessTest, FailedPositioningRetryRunsTheProcessAgain) {
+  AppendProcess(Proc("A", 0.1, 0.1, 1));
+  Port.Control("mute 1");
+  Op.Answers = {mbAbort, mbRetry};
+  Op.After = [this] {
+    if (Op.Texts.size() == 2) Port.Control("unmute 1");
+  };
+  EXPECT_EQ(Run("A"), 0);
+  EXPECT_EQ(LoggedCount("   Position: Coat"), 2);
+  EXPECT_EQ(LoggedCount("  Fast Dips done. "), 1);
+  EXPECT_EQ(MovesTo(3, 60), 1);
+  EXPECT_NEAR(Axes[1].Position, 8, 0.01);
+}
+
+}  // namespace

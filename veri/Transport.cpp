@@ -1,0 +1,93 @@
+#include "veri/Transport.h"
+
+#include "app/Host.h"
+#include "serial/ClusterPort.h"
+
+const char *const VERINoConnection = "*** VERIDialog: no connection to VERI  ";
+
+namespace {
+
+// A stale cluster (a late reply, the second half of a split one) must not be
+// taken for the answer to the next command: drain one before each send.
+void DrainOne(IClusterPort *port) {
+  if (port && port->NextClusterLength() >= 0)
+    ReportLine("$ VERI Serial Talk buffer: " + port->ReadNextClusterText());
+}
+
+}  // namespace
+
+std::string SerialTalk(const std::string &line) {
+  IClusterPort *port = VeriPort();
+  DrainOne(port);
+  if (port) port->SendText(line);
+  std::string reply;
+  int counter = 100;
+  bool got = false;
+  while (counter > 0) {
+    SleepMs(10);
+    port = VeriPort();
+    if (port && port->NextClusterLength() >= 0) {
+      int32_t cc = port->NextClusterCCError();
+      std::string text = port->ReadNextClusterText();
+      reply = cc != 0 ? "*** SerialTalk: NextClusterCCError  " : text;
+      got = true;
+      break;
+    }
+    --counter;
+  }
+  if (!got) reply = "*** SerialTalk: TimeOut  ";
+  ReportLine("$ VERI Rcvd: (" + std::to_string(counter) + ") : " + reply);
+  return reply;
+}
+
+void SerialCall(const std::string &line) {
+  IClusterPort *port = VeriPort();
+  DrainOne(port);
+  if (port) port->SendText(line);
+  ReportLine("$ VERI Call: " + line);
+}
+
+std::string VERIFrame(uint8_t address, const std::string &command) {
+  return "#" + std::to_string(address) + " " + command + "\r";
+}
+
+void VERICall(uint8_t address, const std::string &command) {
+  SerialCall(VERIFrame(address, command));
+  SleepMs(30);
+}
+
+std::vector<std::string> VERIWords(const std::string &text) {
+  std::vector<std::string> words;
+  std::string word;
+  for (char ch : text) {
+    unsigned char c = static_cast<unsigned char>(ch);
+    if (c >= 1 && c <= 32) {
+      if (!word.empty()) words.push_back(word), word.clear();
+    } else {
+      word += ch;
+    }
+  }
+  if (!word.empty()) words.push_back(word);
+  return words;
+}
+
+std::string VERICutAnswer(uint8_t address, const std::string &command, const std::string &raw) {
+  size_t n = VERIWords(VERIFrame(address, command)).size();
+  std::string cut = raw.size() < 2 ? std::string() : raw.substr(0, raw.size() - 2);
+  std::vector<std::string> words = VERIWords(cut);
+  if (!words.empty() && words[0] == "#" + std::to_string(address)) {
+    std::string answer;
+    for (size_t i = n; i < words.size(); ++i) answer += words[i] + " ";
+    return answer;
+  }
+  // Not our controller's echo. The failure must start with "*" whatever the
+  // reply was, or a caller would take another controller's words (or noise)
+  // for an answer; the reply itself stays in the text for the log.
+  if (cut.empty()) return VERINoConnection;
+  if (cut[0] == '*') return cut + "\r\n" + VERINoConnection;
+  return "*** " + cut + "\r\n" + VERINoConnection;
+}
+
+std::string VERIDialog(uint8_t address, const std::string &command) {
+  return VERICutAnswer(address, command, SerialTalk(VERIFrame(address, command)));
+}

@@ -1,0 +1,27 @@
+#pragma once
+// The only way to the controllers: one framed command on the shared line,
+// and where an answer is wanted, the next received cluster as the reply.
+// Failures come back as texts that begin with "*".
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Sends a ready-made line and returns the next received cluster (about 1 s
+// wait), or "*** SerialTalk: TimeOut  " / "*** SerialTalk: NextClusterCCError  ".
+std::string SerialTalk(const std::string &line);
+// Sends a ready-made line without waiting for a reply.
+void SerialCall(const std::string &line);
+// Frames a command for a controller and sends it; the reply is not read.
+void VERICall(uint8_t address, const std::string &command);
+// Frames, sends, waits and returns the answer words, each followed by one
+// blank, or an error text beginning with "*".
+std::string VERIDialog(uint8_t address, const std::string &command);
+
+// The pieces of the above, open for tests.
+std::string VERIFrame(uint8_t address, const std::string &command);
+// Words are runs of characters above code 32.
+std::vector<std::string> VERIWords(const std::string &text);
+// The answer of `address` to `command` cut out of a raw reply (see VERIDialog).
+std::string VERICutAnswer(uint8_t address, const std::string &command, const std::string &raw);
+
+extern const char *const VERINoConnection;  // "*** VERIDialog: no connection to VERI  "
