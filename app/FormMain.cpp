@@ -1,6 +1,7 @@
 #include "app/FormMain.h"
 
 #include <QAction>
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -12,13 +13,12 @@
 #include "app/Application.h"
 #include "app/OpState.h"
 #include "app/ReportWindow.h"
+#include "machine/Motion.h"
+#include "tasks/TaskRun.h"
 
-#if __has_include("machine/Startup.h") && defined(KV_PART_machine)
 #include "machine/Machine.h"
 #include "machine/Startup.h"
 #include "serial/SerialPortNG.h"
-#define KV_WITH_MACHINE 1
-#endif
 
 TTFormMain *FormMain = nullptr;
 
@@ -72,7 +72,6 @@ TTFormMain::~TTFormMain() {
   if (FormMain == this) FormMain = nullptr;
 }
 
-#ifdef KV_WITH_MACHINE
 namespace {
 TStartupHooks FormHooks(TTFormMain *form) {
   TStartupHooks h;
@@ -93,25 +92,35 @@ TStartupHooks FormHooks(TTFormMain *form) {
   return h;
 }
 }  // namespace
-#endif
 
 void TTFormMain::FormCreate() {
   if (!WithMachine) return;
-#ifdef KV_WITH_MACHINE
   CreateSerialPortNG1();
   RunHandler([this] { RunStartup(FormHooks(this)); });
-#endif
+}
+
+void TTFormMain::closeEvent(QCloseEvent *event) {
+  if (OpState() == Idle) {
+    QMainWindow::closeEvent(event);
+    return;
+  }
+  // A move or run is still waiting inside us: leaving now would strand the
+  // machine mid-stroke. Stop it as STOP would, keep the window until the
+  // run has unwound (home move included), then close.
+  event->ignore();
+  if (!CloseWhenIdle) ReportLine("Closing when the machine has stopped ..");
+  CloseWhenIdle = true;
+  if (OpState() == TaskRunning) ::TaskStop();
+  else ManualStopPress();
 }
 
 void TTFormMain::FormDestroy() {
   if (!WithMachine || ShutDownDone) return;
   ShutDownDone = true;
-#ifdef KV_WITH_MACHINE
   // Shown while this window is still the host, so the box gets its caption.
   RunHandler([this] { RunShutdown(FormHooks(this)); });
   // Closing stopped the worker; the port object goes with the window.
   DestroySerialPortNG1();
-#endif
 }
 
 // --- host interfaces -------------------------------------------------------
@@ -165,6 +174,7 @@ void TTFormMain::Sleep(uint32_t ms) { QThread::msleep(ms); }
 
 void TTFormMain::UpdateControls() {
   const TOpState s = OpState();
+  if (CloseWhenIdle && s == Idle) QTimer::singleShot(0, this, [this] { close(); });
   const bool idle = s == Idle;
   const bool manual = s == Moving || s == Referencing;
   const bool inTask = s == TaskRunning || s == Unwinding;

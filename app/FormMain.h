@@ -189,6 +189,8 @@ public slots:
   void ShowPosTimer();
 
 protected:
+  // Closing while the machine is busy stops it first and closes once idle.
+  void closeEvent(QCloseEvent *event) override;
   void FormCreate();   // start-up sequence
   void FormDestroy();  // shut-down sequence, once
 
@@ -208,6 +210,7 @@ private:
 
   bool WithMachine;
   bool ShutDownDone = false;
+  bool CloseWhenIdle = false;
   bool Connected = false;
   bool TaskStartAllowed = true;
   QElapsedTimer Clock;

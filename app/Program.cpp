@@ -10,16 +10,11 @@
 #include "app/Host.h"
 #include "app/SignalClose.h"
 
-#if __has_include("machine/Machine.h") && defined(KV_PART_machine)
 #include "machine/Machine.h"
-#define KV_WITH_MACHINE 1
-#endif
 
 int RunProgram(int argc, char **argv) {
   // 1. Program-wide defaults (the recipe tables start as placeholders).
-#ifdef KV_WITH_MACHINE
   ResetMachineDefaults();
-#endif
   ReportLevel = 1;
 
   // 2. Application and title. Qt takes the user's locale on creation, so the

@@ -59,29 +59,13 @@ bool IsKey(const std::string &line, std::string &key, std::string &value) {
 // False with errno set when the file exists but cannot be read; a missing
 // file is an empty one.
 bool LoadLines(const std::string &path, TLines &lines) {
+  std::string error;
+  if (ReadTextLines(path, lines, error)) return true;
   lines.clear();
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    struct stat st;
-    if (stat(path.c_str(), &st) != 0 && errno == ENOENT) return true;
-    if (errno == 0) errno = EIO;
-    return false;
-  }
-  std::stringstream ss;
-  ss << in.rdbuf();
-  if (in.bad()) { errno = EIO; return false; }
-  const std::string text = ss.str();
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t nl = text.find('\n', start);
-    size_t end = nl == std::string::npos ? text.size() : nl;
-    std::string line = text.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-    if (nl == std::string::npos) break;
-    start = nl + 1;
-  }
-  return true;
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0 && errno == ENOENT) return true;
+  if (errno == 0) errno = EIO;
+  return false;
 }
 
 // Index of the first line of the section's header, or -1.

@@ -55,7 +55,12 @@ bool VERIParamValueI(const std::string &answer, int32_t &value) {
   return true;
 }
 
-void VERIGetParam(uint8_t address, int32_t number, double &value, std::string &error) {
+namespace {
+// One read: an error text from the line is passed on as it is; an answer
+// without a usable value becomes an error text of its own.
+template <class T>
+void GetParam(uint8_t address, int32_t number, T &value, std::string &error,
+              bool (*parse)(const std::string &, T &)) {
   value = 0;
   error.clear();
   std::string answer = VERIDialog(address, "P" + std::to_string(number) + "?");
@@ -63,28 +68,21 @@ void VERIGetParam(uint8_t address, int32_t number, double &value, std::string &e
     error = answer;
     return;
   }
-  double v = 0;
-  if (!VERIParamValue(answer, v)) {
+  T v = 0;
+  if (!parse(answer, v)) {
     error = NoValue(number, answer);
     return;
   }
   value = v;
 }
+}  // namespace
+
+void VERIGetParam(uint8_t address, int32_t number, double &value, std::string &error) {
+  GetParam<double>(address, number, value, error, VERIParamValue);
+}
 
 void VERIGetParamI(uint8_t address, int32_t number, int32_t &value, std::string &error) {
-  value = 0;
-  error.clear();
-  std::string answer = VERIDialog(address, "P" + std::to_string(number) + "?");
-  if (!answer.empty() && answer[0] == '*') {
-    error = answer;
-    return;
-  }
-  int32_t v = 0;
-  if (!VERIParamValueI(answer, v)) {
-    error = NoValue(number, answer);
-    return;
-  }
-  value = v;
+  GetParam<int32_t>(address, number, value, error, VERIParamValueI);
 }
 
 std::string VERIPutParamI(uint8_t address, int32_t number, int32_t value) {

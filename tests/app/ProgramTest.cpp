@@ -75,9 +75,6 @@ std::string NewDir() {
 }
 
 TEST(Program, SignalsCloseTheWindowAndRunTheShutDown) {
-#ifndef KV_PART_machine
-  GTEST_SKIP() << "built without the machine configuration";
-#endif
   if (access(Program.c_str(), X_OK) != 0) GTEST_SKIP() << "no " << Program;
   const std::string dir = NewDir();
   ASSERT_FALSE(dir.empty());
@@ -101,9 +98,6 @@ TEST(Program, SignalsCloseTheWindowAndRunTheShutDown) {
 // The shut-down runs from the window's destruction, not from the Exit
 // button or menu item, and only once.
 TEST(Program, ExitClosesAndTheDestructionWritesTheFiles) {
-#ifndef KV_PART_machine
-  GTEST_SKIP() << "built without the machine configuration";
-#endif
   char cwd[4096];
   ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
   for (int way = 0; way < 2; ++way) {

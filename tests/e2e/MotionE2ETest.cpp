@@ -18,37 +18,19 @@ using Clock = std::chrono::steady_clock;
 
 class MotionE2E : public ::testing::Test {
 protected:
-  TSimProcess Sim;
   THostFixture Host;
-  TSerialPortNG Port;
-  IClusterPort *SavedPort = nullptr;
+  TSimLine Line;
 
   void SetUp() override {
-    ASSERT_TRUE(Sim.Started());
-    ::Host().Clock = nullptr;  // real time: the controllers live outside
+    ASSERT_TRUE(Line.Open());
     ResetMachineDefaults();
     StopRequest = false;
     SetOpState(Idle);
-    Port.SetCommPort(Sim.SlavePath);
-    Port.SetBaudRate(19200);
-    Port.ThreadQuietMode = true;
-    Port.SetActive(true);
-    ASSERT_TRUE(Port.Active());
-    SavedPort = VeriPort();
-    VeriPort() = &Port;
     VERIDialog(1, "P134=7");
     Axes[1].Position = 1;  // the simulator starts at 10 mm
     Axes[1].Connected = Axes[1].MotorOn = Axes[1].Referenced = true;
   }
-  void TearDown() override {
-    VeriPort() = SavedPort;
-    Port.SetActive(false);
-  }
-  bool Logged(const std::string &frame) const {
-    for (const std::string &l : Sim.LogLines())
-      if (l.find(" " + frame) != std::string::npos) return true;
-    return false;
-  }
+  bool Logged(const std::string &frame) const { return Line.Sim.Received(frame); }
 };
 
 TEST_F(MotionE2E, MoveRunsToItsTarget) {
@@ -66,7 +48,7 @@ TEST_F(MotionE2E, MutedControllerEndsTheMoveAndTheProgramGoesOn) {
   Clock::time_point muted{};
   Host.Events.OnPump = [&] {
     if (muted == Clock::time_point{} && Clock::now() - start > std::chrono::milliseconds(300)) {
-      Sim.Control("mute 1");
+      Line.Sim.Control("mute 1");
       muted = Clock::now();
     }
   };
@@ -83,7 +65,7 @@ TEST_F(MotionE2E, MutedControllerEndsTheMoveAndTheProgramGoesOn) {
 
   // Plugged in again, the next move works.
   Host.Events.OnPump = nullptr;
-  Sim.Control("unmute 1");
+  Line.Sim.Control("unmute 1");
   MoveTo(1, ok, 2, 1.5);
   EXPECT_TRUE(ok);
   EXPECT_NEAR(Axes[1].Position, 1.5, 1e-6);

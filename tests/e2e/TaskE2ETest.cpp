@@ -22,25 +22,16 @@ using Clock = std::chrono::steady_clock;
 
 class TaskE2E : public ::testing::Test {
 protected:
-  TSimProcess Sim;
   THostFixture Host;
-  TSerialPortNG Port;
-  IClusterPort *SavedPort = nullptr;
+  TSimLine Line;
+  TSimProcess &Sim = Line.Sim;
 
   void SetUp() override {
-    ASSERT_TRUE(Sim.Started());
-    ::Host().Clock = nullptr;  // real time: the controllers live outside
+    ASSERT_TRUE(Line.Open());
     ResetMachineDefaults();
     ResetDefinitions();
     StopRequest = AbortRequest = false;
     SetOpState(Idle);
-    Port.SetCommPort(Sim.SlavePath);
-    Port.SetBaudRate(19200);
-    Port.ThreadQuietMode = true;
-    Port.SetActive(true);
-    ASSERT_TRUE(Port.Active());
-    SavedPort = VeriPort();
-    VeriPort() = &Port;
     Sim.Control("speedup 10");
     for (uint8_t a = 1; a <= 3; ++a) {
       VERIDialog(a, "P134=7");
@@ -56,11 +47,7 @@ protected:
     AppendPosition({"Rinse", 2, 1.5});
     AppendPosition({"Coat", 3, 2});
   }
-  void TearDown() override {
-    VeriPort() = SavedPort;
-    Port.SetActive(false);
-    SetOpState(Idle);
-  }
+  void TearDown() override { SetOpState(Idle); }
 
   static TProcEntry Proc(const std::string &name, uint8_t pos, double inTime, int32_t dips) {
     TProcEntry e;
@@ -82,10 +69,7 @@ protected:
   // The frames the simulator received, without polls and reads.
   std::vector<std::string> Frames() const {
     std::vector<std::string> out;
-    for (const std::string &l : Sim.LogLines()) {
-      const size_t sp = l.find(' ');
-      if (sp == std::string::npos || l.compare(sp + 1, 1, "#") != 0) continue;
-      std::string f = l.substr(sp + 1);
+    for (const std::string &f : Sim.Frames()) {
       const size_t cmd = f.find(' ');
       if (cmd == std::string::npos) continue;  // the empty poll
       const std::string c = f.substr(cmd + 1);

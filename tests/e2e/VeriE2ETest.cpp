@@ -53,20 +53,8 @@ struct VeriE2E : ::testing::Test {
     port->SetActive(true);
     ASSERT_TRUE(port->Active());
   }
-  // Frames the simulator received, as "#a command".
-  std::vector<std::string> Frames() const {
-    std::vector<std::string> f;
-    for (auto &l : Sim->LogLines()) {
-      size_t sp = l.find(' ');
-      if (sp != std::string::npos && l.compare(sp + 1, 1, "#") == 0) f.push_back(l.substr(sp + 1));
-    }
-    return f;
-  }
-  bool Received(const std::string &frame) const {
-    for (auto &f : Frames())
-      if (f == frame) return true;
-    return false;
-  }
+  std::vector<std::string> Frames() const { return Sim->Frames(); }
+  bool Received(const std::string &frame) const { return Sim->Received(frame); }
   std::vector<std::string> Questions() const {
     std::vector<std::string> q;
     for (auto &a : Host.Operator.Asked) q.push_back(a.Text);

@@ -1,5 +1,9 @@
 #include "SimProcess.h"
 
+#include "app/Host.h"
+#include "serial/ClusterPort.h"
+#include "serial/SerialPortNG.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -109,3 +113,36 @@ std::vector<std::string> TSimProcess::LogLines() const {
   while (std::getline(f, l)) lines.push_back(l);
   return lines;
 }
+
+std::vector<std::string> TSimProcess::Frames() const {
+  std::vector<std::string> frames;
+  for (const std::string &l : LogLines()) {
+    const size_t sp = l.find(' ');
+    if (sp != std::string::npos && l.compare(sp + 1, 1, "#") == 0) frames.push_back(l.substr(sp + 1));
+  }
+  return frames;
+}
+
+bool TSimProcess::Received(const std::string &frame) const {
+  for (const std::string &f : Frames())
+    if (f == frame) return true;
+  return false;
+}
+
+TSimLine::TSimLine(const std::vector<std::string> &simArgs)
+    : Sim(simArgs), Port(std::make_unique<TSerialPortNG>()), SavedPort(VeriPort()) {
+  Host().Clock = nullptr;
+  if (!Sim.Started()) return;
+  Port->SetCommPort(Sim.SlavePath);
+  Port->SetBaudRate(19200);
+  Port->ThreadQuietMode = true;
+  Port->SetActive(true);
+  VeriPort() = Port.get();
+}
+
+TSimLine::~TSimLine() {
+  VeriPort() = SavedPort;
+  Port->SetActive(false);
+}
+
+bool TSimLine::Open() const { return Sim.Started() && Port->Active(); }

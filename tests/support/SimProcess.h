@@ -1,8 +1,12 @@
 #pragma once
 // Starts build/veri-sim for an end-to-end test and stops it again.
+#include <memory>
 #include <string>
 #include <vector>
 #include <sys/types.h>
+
+class TSerialPortNG;
+class IClusterPort;
 
 class TSimProcess {
 public:
@@ -21,9 +25,29 @@ public:
   bool Control(const std::string &line);
   // Lines of the log file so far.
   std::vector<std::string> LogLines() const;
+  // The frames received so far, as "#a command" ("#a" alone for a poll).
+  std::vector<std::string> Frames() const;
+  bool Received(const std::string &frame) const;
   void Stop();
 
 private:
   pid_t Pid = -1;
   std::string Dir;
+};
+
+// The program's side of an end-to-end test: a real serial port on the
+// simulator's pty, installed as the controllers' line, and the real clock
+// (the controllers live outside). Install after the THostFixture.
+class TSimLine {
+public:
+  explicit TSimLine(const std::vector<std::string> &simArgs = {});
+  ~TSimLine();
+  TSimLine(const TSimLine &) = delete;
+  TSimLine &operator=(const TSimLine &) = delete;
+  bool Open() const;  // simulator started and port open
+  TSimProcess Sim;
+  std::unique_ptr<TSerialPortNG> Port;
+
+private:
+  IClusterPort *SavedPort;
 };

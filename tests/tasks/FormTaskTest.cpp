@@ -1,6 +1,7 @@
 // The task buttons and the wait bar on the main window (offscreen).
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QProgressBar>
@@ -87,3 +88,27 @@ TEST(FormTask, RunLocksTheWindowUntilItHasUnwound) {
 }
 
 }  // namespace
+
+// Closing the window (close box, Exit, SIGTERM) in the middle of a run acts
+// as STOP and closes only once the run has unwound.
+TEST(FormTask, CloseDuringARunStopsItAndClosesWhenIdle) {
+  SetOpState(Idle);
+  AbortRequest = StopRequest = false;
+  TTFormMain form(false);
+  form.show();
+  {
+    TBusyGuard run(TaskRunning);
+    ASSERT_TRUE(run.Entered());
+    EXPECT_FALSE(form.close());
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_TRUE(StopRequest);
+    EXPECT_TRUE(AbortRequest);
+    EXPECT_EQ(OpState(), Unwinding);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(form.isVisible());  // still unwinding
+  }
+  EXPECT_EQ(OpState(), Idle);
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(form.isVisible());
+  AbortRequest = StopRequest = false;
+}
