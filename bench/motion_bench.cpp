@@ -99,20 +99,20 @@ int main(int argc, char **argv) {
     QTimer::singleShot(ms, &app, &QCoreApplication::quit);
     app.exec();
     const double cpu = CpuSeconds() - c0, wall = WallSeconds() - w0;
-    std::printf("%s: %.2f%% of one core (%.3f s CPU in %.2f s)\n", what, 100 * cpu / wall, cpu, wall);
+    std::printf("%s: %.2f %%core (%.3f s CPU in %.2f s)\n", what, 100 * cpu / wall, cpu, wall);
   };
-  idle("idle window", 10000);
+  idle("idle_cpu_window", 10000);
   {
     const int n = 200000;
     const double c0 = CpuSeconds();
     for (int i = 0; i < n; ++i) form->ShowPosTimer();
-    std::printf("  ShowPosTimer alone: %.2f us per tick\n", (CpuSeconds() - c0) / n * 1e6);
+    std::printf("showpos_tick: %.2f us\n", (CpuSeconds() - c0) / n * 1e6);
   }
   QObject::disconnect(form->ShowPos, &QTimer::timeout, nullptr, nullptr);
   QObject::connect(form->ShowPos, &QTimer::timeout, [] {});
-  idle("  5 ms timer with an empty handler", 5000);
+  idle("idle_cpu_empty_5ms_timer", 5000);
   form->ShowPos->stop();
-  idle("  no timer", 5000);
+  idle("idle_cpu_no_timer", 5000);
   QObject::disconnect(form->ShowPos, &QTimer::timeout, nullptr, nullptr);
   QObject::connect(form->ShowPos, &QTimer::timeout, form, &TTFormMain::ShowPosTimer);
   form->ShowPos->start();
@@ -144,9 +144,8 @@ int main(int argc, char **argv) {
       const double c0 = CpuSeconds(), w0 = WallSeconds();
       MoveTo(1, ok, 2, to);  // 10 cm at 2 cm/s: about 5 s
       const double cpu = CpuSeconds() - c0, wall = WallSeconds() - w0;
-      std::printf("long move (cluster close %d ms): ok %d, %.2f s, %ld polls, %.1f poll cycles/s, "
-                  "%.2f%% of one core\n",
-                  extra, ok ? 1 : 0, wall, counting.Polls, counting.Polls / wall, 100 * cpu / wall);
+      std::printf("move_poll_rate_cut_%dms: %.1f cycles/s (ok %d, %.2f s, %ld polls, %.2f %%core)\n",
+                  extra, counting.Polls / wall, ok ? 1 : 0, wall, counting.Polls, 100 * cpu / wall);
     }
     VeriPort() = nullptr;
     port.SetActive(false);

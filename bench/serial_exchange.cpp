@@ -92,12 +92,11 @@ void Measure(TSerialPortNG &port, TEchoPeer &peer, size_t size, int rounds) {
     return s / double(v.size());
   };
   double rule = double(size) * port.RTOCharDelayTime() / 1000.0 + port.RTOExtraDelayTime();
-  std::printf("exchange %zu-byte reply (mean): %.1f ms\n", size, mean(exchange));
-  std::printf("last byte to cluster %zu-byte (mean): %.1f ms\n", size, mean(latency));
-  std::printf("last byte to cluster %zu-byte (max): %.1f ms\n", size,
+  std::printf("exchange_%zuB_reply: %.1f ms\n", size, mean(exchange));
+  std::printf("cluster_after_last_byte_%zuB: %.1f ms (max %.1f)\n", size, mean(latency),
               *std::max_element(latency.begin(), latency.end()));
-  std::printf("cut rule %zu-byte: %.1f ms\n", size, rule);
-  std::printf("above cut rule %zu-byte (mean): %.1f ms\n", size, mean(latency) - rule);
+  std::printf("cut_rule_%zuB: %.1f ms\n", size, rule);
+  std::printf("above_cut_rule_%zuB: %.1f ms\n", size, mean(latency) - rule);
 }
 }  // namespace
 
@@ -118,6 +117,6 @@ int main() {
   auto w0 = Clock::now();
   std::this_thread::sleep_for(std::chrono::seconds(2));
   double wall = std::chrono::duration<double>(Clock::now() - w0).count();
-  std::printf("idle worker cpu: %.3f ms/s\n", (CpuMs() - c0) / wall);
+  std::printf("serial_worker_idle_cpu: %.3f ms/s\n", (CpuMs() - c0) / wall);
   return 0;
 }
