@@ -1,6 +1,7 @@
 #!/bin/bash
 # Installs, builds and runs every test. Exits non-zero on any failure.
-#  1. the plain build: every test (unit, end-to-end, the short soak run);
+#  1. the plain build: every test (unit, end-to-end, the short soak run,
+#     the real-window smoke test);
 #  2. the unit tests again under AddressSanitizer and UBSan;
 #  3. each fuzz target for a few seconds from its seed corpus (with clang).
 # KV_QUICK=1 runs step 1 only.
@@ -16,7 +17,7 @@ echo "=== unit tests under AddressSanitizer and UBSan"
 kv_build "$KV_ROOT/build-asan" -DKV_SANITIZE=ON
 (cd "$KV_ROOT/build-asan" &&
   ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
-  ctest --output-on-failure -j2 -LE 'e2e|soak|soak-long' </dev/null)
+  ctest --output-on-failure -j2 -LE 'e2e|soak|smoke' </dev/null)
 
 if command -v clang++ >/dev/null; then
   echo "=== fuzz targets"
@@ -32,7 +33,7 @@ if command -v clang++ >/dev/null; then
     cp "$KV_ROOT/tests/fuzz/corpus/$t/"* "$work/" 2>/dev/null || true
     echo "--- fuzz_$t"
     ASAN_OPTIONS=detect_leaks=0 "$FZ/fuzz_$t" -max_total_time="${KV_FUZZ_SECONDS:-4}" \
-      -timeout=5 -rss_limit_mb=2048 -print_final_stats=0 "$work" </dev/null 2>"$FZ/fuzz_$t.log" ||
+      -timeout=5 -rss_limit_mb=2048 -print_final_stats=0 -artifact_prefix="$FZ/" "$work" </dev/null 2>"$FZ/fuzz_$t.log" ||
       { tail -40 "$FZ/fuzz_$t.log"; echo "fuzz_$t found a fault"; exit 1; }
     tail -1 "$FZ/fuzz_$t.log"
   done

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <locale.h>
+#include <stdlib.h>
 
 namespace {
 std::string Trim(const std::string &s) {
@@ -25,7 +27,9 @@ bool TryStrToFloat(const std::string &text, double &value) {
   if (r.ec == std::errc::result_out_of_range) {
     // Denormal underflow reads as 0; overflow is not a number we keep.
     if (std::strchr(t.c_str(), 'e') || std::strchr(t.c_str(), 'E')) {
-      double v = std::strtod(t.c_str(), nullptr);  // digits only here: locale-safe enough
+      // strtod follows the locale: with a decimal comma "1.5e-400" read as 1.
+      static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", nullptr);
+      double v = strtod_l(t.c_str(), nullptr, cLocale);
       if (std::isfinite(v)) { value = v; return r.ptr == e; }
     }
     return false;

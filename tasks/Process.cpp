@@ -184,6 +184,10 @@ void RunProcess(const std::string &name, uint8_t mode, uint8_t level, uint16_t &
     if (mode == TaskModeCheck) {
       SleepMs(100);
       ReportLine(head + " OK");
+      // A count in the millions would keep the window frozen for days:
+      // the check lets the window live and STOP end it.
+      ProcessMessages();
+      if (Stopped()) SetFlag(error, ProcErrDipsStopped, true);
       return;
     }
     if (mode != TaskModeRun) return;

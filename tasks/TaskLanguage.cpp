@@ -21,6 +21,7 @@ public:
       : Line(line), Mode(mode), Callback(callback) {}
 
   uint16_t Error = 0;
+  uint64_t Calls = 0;  // names handed over so far
 
   void Walk(std::ptrdiff_t first, std::ptrdiff_t last, uint8_t level) {
     ++level;
@@ -111,9 +112,17 @@ private:
 
     // A count of 0 still performs the term once.
     for (int64_t k = 1;; ++k) {
-      if (group) Walk(innerFirst, innerLast, level);
-      else if (Callback) Callback(name, Mode, level, Error, static_cast<int32_t>(count - k + 1));
+      const uint64_t callsBefore = Calls;
+      if (group) {
+        Walk(innerFirst, innerLast, level);
+      } else {
+        ++Calls;
+        if (Callback) Callback(name, Mode, level, Error, static_cast<int32_t>(count - k + 1));
+      }
       if (Error != 0 || k >= count) break;
+      // A group that named nothing would do nothing again: "(()*2147483647)*
+      // 2147483647" must not keep the program busy for ages without a call.
+      if (Calls == callsBefore) break;
     }
     return Error == 0;
   }

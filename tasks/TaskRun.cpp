@@ -73,6 +73,11 @@ void TaskStop() {
 }
 
 void CheckSyntax() {
+  // Busy like a run, so STOP can end a long listing and nothing starts
+  // inside it; nothing moves.
+  TBusyGuard busy(TaskRunning);
+  if (!busy.Entered()) return;
+  AbortRequest = false;
   const TTaskEntry &task = ShownTask();
   ReportLine("Checking Task(" + std::to_string(CurTask) + "): " + task.Name);
   const std::string line = task.Line;

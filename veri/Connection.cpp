@@ -1,5 +1,6 @@
 #include "veri/Connection.h"
 
+#include <cmath>
 #include <string>
 
 #include "app/Host.h"
@@ -80,7 +81,9 @@ void CheckAxis(uint8_t axis, TCheck &c) {
 
   VERIGetParam(axis, 1013, value, error);
   c.Step();
-  if (static_cast<long long>(value) & 4) {
+  // A value beyond 64 bits (a garbled reply) has no bit to read and would
+  // not even convert: it counts as pressed, like a failed read.
+  if (std::fabs(value) < 9.0e18 && (static_cast<long long>(value) & 4)) {
     a.StopActive = false;
   } else {
     c.StopActive = true;

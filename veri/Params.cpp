@@ -23,6 +23,9 @@ std::string ValueText(const std::string &answer, bool withFraction) {
   bool digits = false;
   for (size_t i = eq + 1; i < answer.size(); ++i) {
     char c = answer[i];
+    // The value is one word: a late reply that came in the same cluster
+    // follows after a blank, and its digits must not be taken as well.
+    if (static_cast<unsigned char>(c) <= 32 && !text.empty()) break;
     if (c >= '0' && c <= '9') {
       text += c;
       digits = true;

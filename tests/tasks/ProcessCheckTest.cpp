@@ -69,6 +69,24 @@ TEST_F(ProcessTest, CheckSyntaxFramesTheList) {
   EXPECT_EQ(OpState(), Idle);
 }
 
+// A count in the millions lists for days; STOP ends the listing at once.
+TEST_F(ProcessTest, StopEndsALongCheck) {
+  AppendProcess(Proc("A", 1, 1, 1));
+  AppendTask({"Long", "A*1000000"});
+  CurTask = 1;
+  int listed = 0;
+  H.Events.OnPump = [&] {
+    EXPECT_EQ(OpState(), TaskRunning);  // Start and the editors are locked meanwhile
+    if (++listed == 3) TaskStop();
+  };
+  CheckSyntax();
+  EXPECT_EQ(listed, 3);
+  EXPECT_TRUE(Logged("Stop Execution"));
+  EXPECT_EQ(H.Report.Lines.back(), "--- End of Check ---");
+  EXPECT_EQ(OpState(), Idle);
+  AbortRequest = StopRequest = false;
+}
+
 // Positioning fails on a controller that stopped answering: the STOP dialog
 // of the move, then the process's own.
 TEST_F(ProcessTest, FailedPositioningAbortSetsBit13) {

@@ -186,6 +186,26 @@ TEST(TaskLanguage, NeverReadsPastTheLine) {
   EXPECT_EQ(r.Calls, (std::vector<TCall>{{"A", 128, 1}}));
 }
 
+TEST(TaskLanguage, GroupsThatNameNothingAreNotRepeatedForAges) {
+  // Found by fuzzing: empty groups with the largest counts walked 2^62
+  // empty ranges without a single call, so neither STOP nor the event pump
+  // got a chance. Their repetitions do nothing, so they end at once.
+  const TRow rows[] = {
+      {"(()*2147483647)*2147483647 + A", {{"A", 1, 1}}, 0},
+      {"((  )*2147483647 + B)*2", {{"B", 2, 1}, {"B", 2, 1}}, 0},
+      {"(()*2147483647 + )*3", {}, 16},
+      {"((()*2147483647)*2147483647 + C*2)*2",
+       {{"C", 2, 2}, {"C", 2, 1}, {"C", 2, 2}, {"C", 2, 1}}, 0},
+  };
+  for (const TRow &row : rows) {
+    const std::string line = row.Line;
+    SCOPED_TRACE("line [" + line + "]");
+    const TWalkResult r = Walk(line);
+    EXPECT_EQ(r.Calls, row.Calls);
+    EXPECT_EQ(r.Error, row.Error);
+  }
+}
+
 TEST(TaskLanguage, NoCallbackIsHarmless) {
   EXPECT_EQ(ParseTask("A + B*3", TaskModeCheck, nullptr), 0);
   EXPECT_EQ(ParseTask("A B", TaskModeCheck, nullptr), 16);

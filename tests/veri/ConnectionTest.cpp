@@ -65,7 +65,9 @@ TEST_F(ConnectionTest, StopSwitchValues) {
   // Bit 2 of P1013 decides; the whole-number part is taken.
   struct { double In; bool Pressed; } cases[] = {{4, false}, {5, false}, {6, false}, {7, false}, {12, false},
                                                  {0, true},  {1, true},  {2, true},  {3, true},  {8, true},
-                                                 {4.9, false}, {3.9, true}};
+                                                 {4.9, false}, {3.9, true},
+                                                 // Beyond 64 bits: no bit to read (was undefined behaviour).
+                                                 {1e25, true}, {-1e25, true}};
   for (auto c : cases) {
     ResetMachineDefaults();
     NMotors = 2;

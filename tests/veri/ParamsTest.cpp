@@ -45,6 +45,19 @@ TEST(VERIParamValue, TakesTheNumberAfterTheFirstEquals) {
   EXPECT_FALSE(VERIParamValueI("P12=99999999999 ", i));
 }
 
+// A late reply arriving within the cluster of the next one: its words follow
+// the answer, and its digits are not part of the value.
+TEST(VERIParamValue, EndsAtTheFirstBlankAfterTheValue) {
+  int32_t i = 0;
+  EXPECT_TRUE(VERIParamValueI("P12=4 #3 P51? P51=15 ", i));
+  EXPECT_EQ(i, 4);
+  double v = 0;
+  EXPECT_TRUE(VERIParamValue("P51=15 #3 P12? P12=0 ", v));
+  EXPECT_DOUBLE_EQ(v, 15);
+  EXPECT_TRUE(VERIParamValue("P51= 12.5 #3 OK1 ", v));
+  EXPECT_DOUBLE_EQ(v, 12.5);
+}
+
 TEST_F(ParamsTest, ReadsAndWritesParameters) {
   double v = 0;
   int32_t i = 0;
