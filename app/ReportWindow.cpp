@@ -29,6 +29,10 @@ void TReportWindow::AppendLine(const std::string &line) {
   } else {
     appendPlainText(text);
   }
+  // Showing the log scrolls to its cursor, which the first line carries to
+  // its end: after a long first line every later line would sit out of
+  // sight to the left. Until then the cursor stays at the start.
+  if (!isVisible()) moveCursor(QTextCursor::Start);
   ++Appended;
 }
 

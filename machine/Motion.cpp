@@ -168,6 +168,9 @@ uint32_t MoveTimeLimitMs(uint8_t axis, double speed, double target) {
   return ms >= cap || !std::isfinite(ms) ? static_cast<uint32_t>(cap) : static_cast<uint32_t>(ms);
 }
 
+// How far a finished move may end from its target (cm).
+constexpr double TargetTolerance = 0.05;
+
 void MoveTo(uint8_t axis, bool &ok, double speed, double target) {
   ok = true;
   if (speed <= 0) return;
@@ -228,6 +231,14 @@ void MoveTo(uint8_t axis, bool &ok, double speed, double target) {
     }
     a.Changed = true;
     VERIGetPosition(axis);
+    // A controller that refused the move (motor current off after an error,
+    // a limit switch) still reports it finished: without this a task would
+    // "dip" at the wrong height, or not at all, and report success.
+    if (ok && std::fabs(a.Position - target) > TargetTolerance) {
+      ok = false;
+      ReportLine("*** Move [" + ax + "] did not reach its target " + MotionNumber(target) +
+                 ": the controller reports " + MotionNumber(a.Position));
+    }
     if (!emergency || answer != mbAbort) return;
   }
 }

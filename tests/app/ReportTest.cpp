@@ -4,6 +4,9 @@
 #include "app/Host.h"
 #include "app/ReportWindow.h"
 
+#include <QCoreApplication>
+#include <QScrollBar>
+
 namespace {
 
 class ReportTest : public ::testing::Test {
@@ -75,3 +78,18 @@ TEST_F(ReportTest, FirstEmptyLineCountsAndLogIsBounded) {
 }
 
 }  // namespace
+
+// A long line must not leave the log scrolled sideways: the lines after it
+// would show as empty, and the operator would see no report at all.
+TEST(ReportWindowView, ShowsTheStartOfLinesAfterALongOne) {
+  TReportWindow log;
+  log.resize(273, 227);
+  // As at start-up: written before the window shows.
+  log.AppendLine("Error setting CommState, 87 indicate that Parms are incorrect (place 802, code 22: Invalid argument)");
+  log.show();
+  QCoreApplication::processEvents();
+  log.AppendLine("Axis 1: ");
+  log.AppendLine("  ... done.");
+  QCoreApplication::processEvents();
+  EXPECT_EQ(log.horizontalScrollBar()->value(), 0);
+}

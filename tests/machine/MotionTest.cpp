@@ -433,3 +433,18 @@ TEST(MotionText, NumbersAndPollDigits) {
 }
 
 }  // namespace
+
+// A controller without motor current refuses the move yet reports it
+// finished; the move must fail, or a task would dip nowhere and succeed.
+TEST_F(MotionTest, MoveThatDidNotHappenFails) {
+  Line.Ctl(3).MotorOn = false;
+  bool ok = true;
+  MoveTo(3, ok, 1, 4);
+  EXPECT_FALSE(ok);
+  EXPECT_NEAR(Axes[3].Position, 1, 1e-9);
+  EXPECT_TRUE(Host.Report.HasPrefix("*** Move [3] did not reach its target 4: the controller reports 1"));
+
+  Line.Ctl(3).MotorOn = true;
+  MoveTo(3, ok, 1, 4);
+  EXPECT_TRUE(ok);
+}
