@@ -22,10 +22,8 @@ public:
   void Finished() override {
     if (!FormMain) return;
     FormMain->ProgressBar1->hide();
-    QPalette p = FormMain->ConnectButton->palette();
-    p.setColor(QPalette::ButtonText, Qt::black);
-    p.setColor(QPalette::WindowText, Qt::black);
-    FormMain->ConnectButton->setPalette(p);
+    // The button's own colours back: black text, greyed while disabled.
+    FormMain->ConnectButton->setPalette(FormMain->palette());
   }
 };
 TFormConnectionView FormConnectionView;

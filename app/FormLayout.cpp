@@ -37,10 +37,14 @@ void Fill(QWidget *w, const QColor &colour) {
   w->setAutoFillBackground(true);
 }
 
+// Disabled controls keep the greyed text, so a disabled red STOP does not
+// look ready to press.
 void TextColour(QWidget *w, const QColor &colour) {
   QPalette p = w->palette();
-  p.setColor(QPalette::ButtonText, colour);
-  p.setColor(QPalette::WindowText, colour);
+  for (QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive}) {
+    p.setColor(g, QPalette::ButtonText, colour);
+    p.setColor(g, QPalette::WindowText, colour);
+  }
   w->setPalette(p);
 }
 

@@ -118,6 +118,9 @@ TEST(FormMain, InitialStateTimerAndStatusBar) {
   TTFormMain form(false);
   form.show();
   EXPECT_FALSE(form.TaskStop->isEnabled());
+  // Red when it can be pressed, greyed like any disabled button otherwise.
+  EXPECT_EQ(form.TaskStop->palette().color(QPalette::Active, QPalette::ButtonText), QColor(Qt::red));
+  EXPECT_NE(form.TaskStop->palette().color(QPalette::Disabled, QPalette::ButtonText), QColor(Qt::red));
   EXPECT_FALSE(form.GroupBoxManualMove->isEnabled());
   EXPECT_FALSE(form.GroupBoxX->isEnabled());
   EXPECT_TRUE(form.GroupBoxY->isEnabled());
