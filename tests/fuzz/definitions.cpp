@@ -14,17 +14,9 @@
 #include "machine/Startup.h"
 #include "recipes/Definitions.h"
 #include "recipes/DefinitionsFile.h"
+#include "Check.h"
 
 namespace {
-
-// Names the broken invariant before the crash that libFuzzer reports.
-#define Check(ok) \
-  do { \
-    if (!(ok)) { \
-      fprintf(stderr, "invariant broken: %s (line %d)\n", #ok, __LINE__); \
-      abort(); \
-    } \
-  } while (0)
 
 std::string Path() {
   // In memory where there is a tmpfs: a disk file per input is slow.

@@ -12,17 +12,9 @@
 #include "machine/Machine.h"
 #include "serial/ClusterPort.h"
 #include "veri/Params.h"
+#include "Check.h"
 
 namespace {
-
-// Names the broken invariant before the crash that libFuzzer reports.
-#define Check(ok) \
-  do { \
-    if (!(ok)) { \
-      fprintf(stderr, "invariant broken: %s (line %d)\n", #ok, __LINE__); \
-      abort(); \
-    } \
-  } while (0)
 
 // Answers every command with the same raw reply, at once.
 class TReplyPort : public IClusterPort {

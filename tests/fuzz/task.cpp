@@ -8,6 +8,7 @@
 #include <string>
 
 #include "tasks/TaskLanguage.h"
+#include "Check.h"
 
 namespace {
 
@@ -20,14 +21,6 @@ bool NameChar(char c) {
   return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
 }
 
-// Names the broken invariant before the crash that libFuzzer reports.
-#define Check(ok) \
-  do { \
-    if (!(ok)) { \
-      fprintf(stderr, "invariant broken: %s (line %d)\n", #ok, __LINE__); \
-      abort(); \
-    } \
-  } while (0)
 
 }  // namespace
 
