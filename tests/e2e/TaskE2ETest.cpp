@@ -28,24 +28,7 @@ protected:
 
   void SetUp() override {
     ASSERT_TRUE(Line.Open());
-    ResetMachineDefaults();
-    ResetDefinitions();
-    StopRequest = AbortRequest = false;
-    SetOpState(Idle);
-    Sim.Control("speedup 10");
-    for (uint8_t a = 1; a <= 3; ++a) {
-      VERIDialog(a, "P134=7");
-      Axes[a].Position = 1;  // the simulator starts at 10 mm
-      Axes[a].Connected = Axes[a].MotorOn = Axes[a].Referenced = true;
-    }
-    MachineSettings.StandardZ = 1;
-    MachineSettings.HomeX = MachineSettings.HomeY = MachineSettings.HomeZ = 1;
-    MachineSettings.StandardV = 2;
-    DigOutCount = 4;
-    DigOutTable[2].Address = 3;
-    DigOutTable[2].Pin = 4;
-    AppendPosition({"Rinse", 2, 1.5});
-    AppendPosition({"Coat", 3, 2});
+    Line.PrepareDipMachine();
   }
   void TearDown() override { SetOpState(Idle); }
 

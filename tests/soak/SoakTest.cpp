@@ -47,26 +47,9 @@ protected:
     Faults = std::make_unique<TFaultInjector>(Sim, Rng);
     ::Host().Report = &Report;
     ::Host().Operator = Operator.get();
-    ResetMachineDefaults();
-    ResetDefinitions();
-    StopRequest = AbortRequest = false;
-    SetOpState(Idle);
-    Sim.Control("speedup 10");
-    for (uint8_t a = 1; a <= 3; ++a) {
-      VERIDialog(a, "P134=1");
-      Axes[a].Position = 1;  // the simulator starts at 10 mm
-      Axes[a].Connected = Axes[a].MotorOn = Axes[a].Referenced = true;
-    }
-    MachineSettings.StandardZ = 1;
-    MachineSettings.HomeX = MachineSettings.HomeY = MachineSettings.HomeZ = 1;
-    MachineSettings.StandardV = 2;
-    DigOutCount = 4;
-    DigOutTable[2].Address = 3;
-    DigOutTable[2].Pin = 4;
+    Line.PrepareDipMachine();
     // X positions differ from each other and from home, so each process's
     // travel shows in the frames.
-    AppendPosition({"Rinse", 2, 1.5});
-    AppendPosition({"Coat", 3, 2});
     AppendPosition({"Dry", 4, 1});
     AppendPosition({"Wash", 5, 1});
     AppendProcess(Proc("A", 1, 2.5, 0.1, 2, 2, 3));

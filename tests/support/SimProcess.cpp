@@ -1,6 +1,12 @@
 #include "SimProcess.h"
 
 #include "app/Host.h"
+#include "app/OpState.h"
+#include "machine/Machine.h"
+#include "machine/Motion.h"
+#include "recipes/Definitions.h"
+#include "tasks/Process.h"
+#include "veri/Transport.h"
 #include "serial/ClusterPort.h"
 #include "serial/SerialPortNG.h"
 
@@ -146,3 +152,24 @@ TSimLine::~TSimLine() {
 }
 
 bool TSimLine::Open() const { return Sim.Started() && Port->Active(); }
+
+void TSimLine::PrepareDipMachine() {
+  ResetMachineDefaults();
+  ResetDefinitions();
+  StopRequest = AbortRequest = false;
+  SetOpState(Idle);
+  Sim.Control("speedup 10");
+  for (uint8_t a = 1; a <= 3; ++a) {
+    VERIDialog(a, "P134=7");
+    Axes[a].Position = 1;
+    Axes[a].Connected = Axes[a].MotorOn = Axes[a].Referenced = true;
+  }
+  MachineSettings.StandardZ = 1;
+  MachineSettings.HomeX = MachineSettings.HomeY = MachineSettings.HomeZ = 1;
+  MachineSettings.StandardV = 2;
+  DigOutCount = 4;
+  DigOutTable[2].Address = 3;
+  DigOutTable[2].Pin = 4;
+  AppendPosition({"Rinse", 2, 1.5});
+  AppendPosition({"Coat", 3, 2});
+}

@@ -45,6 +45,11 @@ public:
   TSimLine(const TSimLine &) = delete;
   TSimLine &operator=(const TSimLine &) = delete;
   bool Open() const;  // simulator started and port open
+  // The machine of the task runs: tables reset, controllers powered, the
+  // simulator ten times faster, every axis at the simulator's 10 mm,
+  // standard height and speed small, home at 1 cm, output channel 2 on Z
+  // pin 4, and two positions "Rinse" and "Coat".
+  void PrepareDipMachine();
   TSimProcess Sim;
   std::unique_ptr<TSerialPortNG> Port;
 
