@@ -1,5 +1,5 @@
-// Handlers of the main window. Each stays thin: it calls the operation of
-// its subsystem. Those of subsystems not yet in the program are empty.
+// The menu handlers of the main window; the panels' handlers live beside
+// their subsystem's (FormRecipes, FormTask, FormMotion, FormConnect).
 #include <QDialog>
 
 #include "app/Dialogs.h"
@@ -7,8 +7,9 @@
 
 void TTFormMain::Exit1Click() { close(); }
 
-// The three "show" items only show the dialog created at start and wait.
 void TTFormMain::ChangeSerialSettings() { ::ChangeSerialSettings(); }
+
+// The three "show" items only show the dialog created at start and wait.
 void TTFormMain::VERI1Click() {
   if (SERSUtilities) SERSUtilities->exec();
 }
@@ -18,5 +19,3 @@ void TTFormMain::DigitalOutput1Click() {
 void TTFormMain::About1Click() {
   if (AboutBox) AboutBox->exec();
 }
-
-// Task panel
