@@ -17,6 +17,7 @@
 #include "serial/SerialPortNG.h"
 #include "tasks/Process.h"
 #include "veri/Transport.h"
+#include "support/SimProcess.h"
 
 namespace {
 
@@ -40,43 +41,14 @@ public:
   }
 };
 
-std::string SelfDir() {
-  char buf[4096];
-  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-  if (n <= 0) return ".";
-  std::string p(buf, size_t(n));
-  return p.substr(0, p.rfind('/'));
-}
-
-std::string StartSim(pid_t &pid) {
-  int out[2];
-  if (pipe(out) != 0) return "";
-  const std::string exe = SelfDir() + "/veri-sim";
-  pid = fork();
-  if (pid == 0) {
-    dup2(out[1], 1);
-    close(out[0]);
-    close(out[1]);
-    execl(exe.c_str(), exe.c_str(), static_cast<char *>(nullptr));
-    _exit(127);
-  }
-  close(out[1]);
-  std::string line;
-  char c;
-  while (read(out[0], &c, 1) == 1 && c != '\n') line += c;
-  close(out[0]);
-  const std::string head = "veri-sim: ";
-  return line.compare(0, head.size(), head) == 0 ? line.substr(head.size()) : "";
-}
-
 }  // namespace
 
 int main(int argc, char **argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 1);
   QApplication app(argc, argv);
-  pid_t sim = -1;
-  const std::string slave = StartSim(sim);
-  if (slave.empty()) {
+  TSimProcess sim;  // the simulated controllers of this build
+  const std::string slave = sim.SlavePath;
+  if (!sim.Started()) {
     std::printf("error: veri-sim did not start (build it next to this program)\n");
     return 1;
   }
@@ -132,7 +104,5 @@ int main(int argc, char **argv) {
   Host().Report = nullptr;
   VeriPort() = nullptr;
   port.SetActive(false);
-  kill(sim, SIGTERM);
-  waitpid(sim, nullptr, 0);
   return 0;
 }

@@ -18,6 +18,7 @@
 #include "serial/SerialPortNG.h"
 #include "veri/Params.h"
 #include "veri/Transport.h"
+#include "support/SimProcess.h"
 
 namespace {
 
@@ -47,36 +48,6 @@ public:
 private:
   IClusterPort *Inner;
 };
-
-std::string SelfDir() {
-  char buf[4096];
-  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-  if (n <= 0) return ".";
-  std::string p(buf, size_t(n));
-  return p.substr(0, p.rfind('/'));
-}
-
-// Starts veri-sim and returns the slave path of its pty ("" on failure).
-std::string StartSim(pid_t &pid) {
-  int out[2];
-  if (pipe(out) != 0) return "";
-  const std::string exe = SelfDir() + "/veri-sim";
-  pid = fork();
-  if (pid == 0) {
-    dup2(out[1], 1);
-    close(out[0]);
-    close(out[1]);
-    execl(exe.c_str(), exe.c_str(), static_cast<char *>(nullptr));
-    _exit(127);
-  }
-  close(out[1]);
-  std::string line;
-  char c;
-  while (read(out[0], &c, 1) == 1 && c != '\n') line += c;
-  close(out[0]);
-  const std::string head = "veri-sim: ";
-  return line.compare(0, head.size(), head) == 0 ? line.substr(head.size()) : "";
-}
 
 }  // namespace
 
@@ -118,9 +89,9 @@ int main(int argc, char **argv) {
   form->ShowPos->start();
 
   // A long move of X against the simulated controllers.
-  pid_t sim = -1;
-  const std::string slave = StartSim(sim);
-  if (slave.empty()) {
+  TSimProcess sim;  // the simulated controllers of this build
+  const std::string slave = sim.SlavePath;
+  if (!sim.Started()) {
     std::printf("error: veri-sim did not start (build it next to this program)\n");
   } else {
     TSerialPortNG port;
@@ -149,8 +120,6 @@ int main(int argc, char **argv) {
     }
     VeriPort() = nullptr;
     port.SetActive(false);
-    kill(sim, SIGTERM);
-    waitpid(sim, nullptr, 0);
   }
   delete form;
   std::string cleanup = std::string("rm -rf '") + tmpl + "'";
