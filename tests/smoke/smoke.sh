@@ -260,17 +260,8 @@ ini_has KVHardware.ini Motor3 HW_Address 3
 ini_has KVHardware.ini DigOut2 Pin 4
 
 expected_dip="$WORK/expected.dip"
-printf '%s\r\n' \
-  '# Position: No; Name; Xpos [cm]; Ypos [cm]' \
-  'pos; 1; Rinse; 2.00; 1.50' \
-  '' \
-  '# Process: No; Name; PosNr; ... ' \
-  '# Z Top; V Down; T low; Z Bot; V up; T up; ...  ' \
-  '# Chan Mode; Chan Num ' \
-  'prc; 1; Dip; 1; 1.50; 1.0000; 0.20; 2.50; 2.0000; 0.20; 3; 2; 2' \
-  '' \
-  '# Task: No; Name; CommandLine ' \
-  'tsk; 1; Smoke; Dip ' >"$expected_dip"
+# Saved as opened, the task line written with its trailing blank and line end.
+{ cat "$OUT/LastDefinitions.prepared.dip"; printf ' \r\n'; } >"$expected_dip"
 cmp -s "$expected_dip" LastDefinitions.dip || {
   diff <(cat -A "$expected_dip") <(cat -A LastDefinitions.dip) >&2 || true
   fail "LastDefinitions.dip is not the recipe as saved"
