@@ -2,8 +2,6 @@
 
 #include "app/Convert.h"
 
-TEST(Convert, PlaceholderReadsDot) { EXPECT_DOUBLE_EQ(StrToFloat("1.5"), 1.5); }
-
 #include <clocale>
 #include <string>
 

@@ -26,35 +26,6 @@ protected:
   static QColor Background(QLabel *l) { return l->palette().color(QPalette::Window); }
 };
 
-TEST_F(MotionForm, JogPadCaptionsHintsAndFonts) {
-  TTFormMain form(false);
-  struct TJog {
-    QPushButton *Button;
-    const char *Caption, *Hint;
-    int Pixels;
-  } jogs[] = {
-      {form.HomePos, "Home", "Go to Home Position", 21}, {form.YPlus, "+ Y", "Move Back", 25},
-      {form.ZMinus, "- Z", "Move Up", 25},             {form.XMinus, "- X", "Move Right", 25},
-      {form.ManualStop, "STOP", "", 25},               {form.XPlus, "+ X", "Move Left", 25},
-      {form.ReferencePos, "Ref", "Reference Position", 24}, {form.YMinus, "- Y", "Move Front", 25},
-      {form.ZPlus, "+ Z", "Move Down", 25},            {form.VMinus, "V-", "Lower Speed", 25},
-      {form.VStandard, "V0", "Take Standard Speed", 25}, {form.VPlus, "V+", "Increase Speed", 25},
-  };
-  for (const TJog &j : jogs) {
-    EXPECT_EQ(j.Button->text(), j.Caption);
-    EXPECT_EQ(j.Button->toolTip(), j.Hint) << j.Caption;
-    EXPECT_EQ(j.Button->font().pixelSize(), j.Pixels) << j.Caption;
-    EXPECT_TRUE(j.Button->font().bold()) << j.Caption;
-    EXPECT_EQ(j.Button->height(), 70);
-    EXPECT_EQ(j.Button->width(), j.Button == form.ManualStop ? 87 : 70);
-  }
-  EXPECT_FALSE(form.ManualStop->isEnabled());
-  EXPECT_FALSE(form.GroupBoxManualMove->isEnabled());
-  EXPECT_EQ(form.XLabel->toolTip(), "Doble click to switch motor off");
-  EXPECT_EQ(form.ShowV->toolTip(), "Speed");
-  EXPECT_EQ(Background(form.ShowXPos), QColor(0, 128, 128));
-}
-
 TEST_F(MotionForm, SpeedButtonsAndSpeedDisplay) {
   TTFormMain form(false);
   THostFixture host;

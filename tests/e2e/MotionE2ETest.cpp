@@ -30,18 +30,7 @@ protected:
     Axes[1].Position = 1;  // the simulator starts at 10 mm
     Axes[1].Connected = Axes[1].MotorOn = Axes[1].Referenced = true;
   }
-  bool Logged(const std::string &frame) const { return Line.Sim.Received(frame); }
 };
-
-TEST_F(MotionE2E, MoveRunsToItsTarget) {
-  bool ok = false;
-  MoveTo(1, ok, 5, 2);  // 1 cm at the clamped 2 cm/s
-  EXPECT_TRUE(ok);
-  EXPECT_NEAR(Axes[1].Position, 2, 1e-6);
-  EXPECT_FALSE(Axes[1].Moving);
-  EXPECT_TRUE(Logged("#1 V=1200.0000 WA=20.0000 E"));
-  EXPECT_TRUE(Host.Operator.Asked.empty());
-}
 
 TEST_F(MotionE2E, MutedControllerEndsTheMoveAndTheProgramGoesOn) {
   const auto start = Clock::now();
@@ -54,14 +43,11 @@ TEST_F(MotionE2E, MutedControllerEndsTheMoveAndTheProgramGoesOn) {
   };
   bool ok = true;
   MoveTo(1, ok, 2, 20);  // would take 9.5 s
-  const double afterMute = std::chrono::duration<double>(Clock::now() - muted).count();
   EXPECT_FALSE(ok);
   EXPECT_FALSE(Axes[1].Moving);
   EXPECT_EQ(Axes[1].Speed, 0);
   EXPECT_LT(Axes[1].Position, 10);
   EXPECT_TRUE(Host.Report.HasPrefix("*** Move [1] stopped")) << Host.Report.Joined();
-  RecordProperty("seconds_from_mute_to_end", std::to_string(afterMute));
-  std::printf("move ended %.2f s after the controller went quiet\n", afterMute);
 
   // Plugged in again, the next move works.
   Host.Events.OnPump = nullptr;

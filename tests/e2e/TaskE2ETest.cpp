@@ -2,8 +2,7 @@
 // Waits and distances are kept short; the simulated motion runs faster.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cmath>
+#include <algorithm>
 
 #include "support/Fakes.h"
 #include "support/SimProcess.h"
@@ -17,8 +16,6 @@
 #include "veri/Transport.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 class TaskE2E : public ::testing::Test {
 protected:
@@ -62,9 +59,8 @@ protected:
     return out;
   }
   int Count(const std::string &frame) const {
-    int n = 0;
-    for (auto &f : Frames()) n += f == frame;
-    return n;
+    const auto f = Frames();
+    return static_cast<int>(std::count(f.begin(), f.end(), frame));
   }
   bool Logged(const std::string &line) const { return Host.Report.Has(line); }
 };
@@ -119,62 +115,6 @@ TEST_F(TaskE2E, FastDipProcess) {
   EXPECT_EQ(Host.Report.Lines.back(), "-- End Task ---.");
 }
 
-// STOP pressed from the event pump once `when` holds.
-class TStopper {
-public:
-  explicit TStopper(std::function<bool()> when) : When(std::move(when)) {}
-  void operator()() {
-    if (!Pressed && When()) {
-      Pressed = true;
-      TaskStop();
-    }
-  }
-  bool Pressed = false;
-
-private:
-  std::function<bool()> When;
-};
-
-TEST_F(TaskE2E, StopDuringAStroke) {
-  TProcEntry a = Proc("A", 1, 0.1, 3);
-  a.LowPos = 20;  // a long way down
-  a.InSpeed = 0.1;
-  AppendProcess(a);
-  AppendProcess(Proc("B", 2, 0.1, 1));
-  Show("A + B");
-  TStopper stop([this] { return Axes[3].Moving && Axes[3].Speed == 0.1; });
-  Host.Events.OnPump = [&] { stop(); };
-  TaskStart();
-  EXPECT_TRUE(stop.Pressed);
-  EXPECT_EQ(Count("#3 V=60.0000 WA=200.0000 E"), 1);
-  EXPECT_GE(Count("#3 S"), 1);
-  EXPECT_FALSE(Logged("   Position: Coat"));
-  EXPECT_TRUE(Logged("Stop Execution"));
-  EXPECT_EQ(Host.Report.Lines.back(), "-- End Task ---.");
-  EXPECT_NEAR(Axes[1].Position, 1, 0.01);
-  EXPECT_NEAR(Axes[3].Position, 1, 0.01);
-}
-
-TEST_F(TaskE2E, StopDuringAWait) {
-  AppendProcess(Proc("A", 1, 30, 3));
-  Show("A*2");
-  const auto start = Clock::now();
-  Clock::time_point pressed{};
-  TStopper stop([&] { return Logged("  Fast Dip 1 of 3") && Axes[3].Speed == 0 && !Axes[3].Moving &&
-                             Clock::now() - start > std::chrono::milliseconds(1500); });
-  Host.Events.OnPump = [&] {
-    stop();
-    if (stop.Pressed && pressed == Clock::time_point{}) pressed = Clock::now();
-  };
-  TaskStart();
-  ASSERT_TRUE(stop.Pressed);
-  EXPECT_EQ(Count("#3 V=600.0000 WA=25.0000 E"), 1);
-  EXPECT_EQ(Count("#3 V=1200.0000 WA=15.0000 E"), 1);  // no up stroke after the stopped wait
-  EXPECT_EQ(Host.Report.Lines.back(), "-- End Task ---.");
-  const double unwind = std::chrono::duration<double>(Clock::now() - pressed).count();
-  EXPECT_LT(unwind, 10.0);
-}
-
 TEST_F(TaskE2E, StopDuringFastDips) {
   TProcEntry f = Proc("F", 1, 0, 50);
   f.OutTime = 0;
@@ -183,31 +123,15 @@ TEST_F(TaskE2E, StopDuringFastDips) {
   Show("F + B");
   // Real-time dips (about 1.5 s each), stopped at the first count shown.
   Sim.Control("speedup 1");
-  TStopper stop([this] { return Host.Report.HasPrefix("FastDips to do: "); });
-  Host.Events.OnPump = [&] { stop(); };
+  bool pressed = false;
+  Host.Events.OnPump = [&] {
+    if (!pressed && Host.Report.HasPrefix("FastDips to do: ")) pressed = true, TaskStop();
+  };
   TaskStart();
-  ASSERT_TRUE(stop.Pressed);
+  ASSERT_TRUE(pressed);
   EXPECT_GE(Count("#3 S"), 1);
   EXPECT_FALSE(Logged("FastDips to do: 0"));
   EXPECT_FALSE(Logged("   Position: Coat"));
-  EXPECT_EQ(Host.Report.Lines.back(), "-- End Task ---.");
-  EXPECT_EQ(OpState(), Idle);
-}
-
-TEST_F(TaskE2E, MutedControllerMidRun) {
-  AppendProcess(Proc("A", 1, 0.1, 3));
-  Show("A");
-  bool muted = false;
-  Host.Events.OnPump = [&] {
-    if (!muted && Logged("  Fast Dip 2 of 3") && Axes[3].Moving && Axes[3].Speed == 1) {
-      muted = true;
-      Sim.Control("mute 3");
-    }
-  };
-  TaskStart();
-  EXPECT_TRUE(muted);
-  EXPECT_TRUE(Host.Report.HasPrefix("*** Move [3]")) << Host.Report.Joined();
-  EXPECT_TRUE(Logged("Moving to home position .."));
   EXPECT_EQ(Host.Report.Lines.back(), "-- End Task ---.");
   EXPECT_EQ(OpState(), Idle);
 }

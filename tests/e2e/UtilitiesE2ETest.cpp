@@ -1,11 +1,9 @@
 // The service dialogs over a real serial port against build/veri-sim.
 #include <gtest/gtest.h>
 
-#include "machine/Machine.h"
 #include "support/Fakes.h"
 #include "support/SimProcess.h"
 #include "support/TempDir.h"
-#include "veri/Outputs.h"
 #include "veri/Utilities.h"
 
 namespace {
@@ -46,29 +44,4 @@ TEST_F(UtilitiesE2E, UploadListsTheStoredProgramBack) {
   std::string want;
   for (int i = 1; i <= 10; ++i) want += "L" + std::to_string(i) + " X=" + std::to_string(i) + " \r\n";
   EXPECT_EQ(Get("KV1pgmdwn.txt"), want);
-}
-
-TEST_F(UtilitiesE2E, LimitSwitchMoveAndOutputs) {
-  ASSERT_TRUE(Line.Open());
-  ManualLimitSwitchMove(3, 1);
-  const std::vector<std::string> want = {"P11=0", "P12=0", "P1019=600", "P1031=1", "S"};
-  EXPECT_EQ(Commands(3), want);
-  // "S" follows the start after the half-second pause (log time stamps in ms).
-  long start = -1, stop = -1;
-  for (const std::string &l : Line.Sim.LogLines()) {
-    if (l.find(" #3 P1031=1") != std::string::npos) start = std::stol(l);
-    if (l.find(" #3 S") != std::string::npos) stop = std::stol(l);
-  }
-  EXPECT_GE(stop - start, 500);
-
-  DigOutCount = 2;
-  DigOutTable[1].Address = 2;
-  DigOutTable[1].Pin = 4;
-  DigOutTable[2].Address = 0;
-  VERIToggleOut(1);
-  VERIToggleOut(1);
-  VERIToggleOut(2);  // not wired: nothing sent
-  const std::vector<std::string> outputs = {"P1204=1", "P1204=0"};
-  EXPECT_EQ(Commands(2), outputs);
-  EXPECT_TRUE(Commands(0).empty());
 }

@@ -254,21 +254,6 @@ TEST_F(TDefFile, MissingFileChangesNothing) {
   EXPECT_EQ(TaskTable[1].Line, "TunkProc1 + TunkProc1");
 }
 
-TEST_F(TDefFile, AddFileTwiceDoublesTheTables) {
-  ExampleRecipe();
-  AppendPosition(TPosEntry{"Second", 1, 1});
-  ASSERT_TRUE(SaveDefinitions("a.dip"));
-  ResetDefinitions();
-  ASSERT_TRUE(Load("a.dip", true));
-  ASSERT_TRUE(Load("a.dip", true));
-  EXPECT_EQ(PosCount, 4);
-  EXPECT_EQ(ProcCount, 2);
-  EXPECT_EQ(TaskCount, 2);
-  EXPECT_EQ(PosTable[3].Name, "Beaker1");
-  EXPECT_EQ(ProcTable[2].PosNo, 1);  // as in the file, not shifted
-  EXPECT_EQ(PosNameNo, 5);
-}
-
 TEST_F(TDefFile, RecordsBeyondATableAreIgnoredButTraced) {
   std::string text;
   for (int i = 1; i <= 300; ++i) text += "pos; " + std::to_string(i) + "; P" + std::to_string(i) + "; 1; 1\n";

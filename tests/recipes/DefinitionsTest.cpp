@@ -30,27 +30,6 @@ TEST_F(TDefinitions, ResetLeavesOnlyThePlaceholders) {
   EXPECT_EQ(TaskTable[1].Name, "Task1");
 }
 
-TEST_F(TDefinitions, NewEntriesTakeTheirDefaults) {
-  CurrentSpeed = 1.25;
-  MachineSettings.StandardZ = 4.5;
-  Axes[3].MaxPosition = 22;
-  AddPosition();
-  AddPosition();
-  ASSERT_TRUE(AddProcess());
-  const TProcEntry &p = ProcTable[1];
-  EXPECT_EQ(p.PosNo, 2);  // the last position
-  EXPECT_EQ(p.InSpeed, 1.25);
-  EXPECT_EQ(p.OutSpeed, 1.25);
-  EXPECT_EQ(p.UpperPos, 4.5);
-  EXPECT_EQ(p.LowPos, 22);
-  EXPECT_EQ(p.InTime, 1.0);
-  EXPECT_EQ(p.OutTime, 1.0);
-  EXPECT_EQ(p.ChNo + p.ChMode + p.NoTunks, 0);
-  EXPECT_EQ(CurPos, 2);
-  EXPECT_EQ(CurProc, 1);
-  EXPECT_EQ(PosTable[2].X, 0);
-}
-
 TEST_F(TDefinitions, TablesStopAtTheirLastSlot) {
   for (int i = 0; i < 255; ++i) ASSERT_TRUE(AddPosition());
   EXPECT_EQ(PosCount, 255);

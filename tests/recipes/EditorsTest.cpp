@@ -33,14 +33,6 @@ TEST(EditorFormats, PositionsAndTimes) {
   EXPECT_DOUBLE_EQ(StrToFloat(big), 123460);
 }
 
-TEST(EditorFormats, Speeds) {
-  EXPECT_EQ(FormatSpeed(0.25), "0.2500");
-  EXPECT_EQ(FormatSpeed(0.5), "0.5000");
-  EXPECT_EQ(FormatSpeed(3), "3.0000");
-  EXPECT_EQ(FormatSpeed(1.23456789), "1.2346");
-  EXPECT_EQ(FormatSpeed(1234.56789), "1234.5680");  // 7 significant digits first
-}
-
 TEST(EditorNames, BlanksAndSemicolonsCannotSplitARecord) {
   EXPECT_EQ(CleanName("Beaker 1;a\tb"), "Beaker_1_a_b");
   EXPECT_EQ(CleanName("ABCDEFGHIJKLMNOPQRS"), "ABCDEFGHIJKLMNOP");
@@ -209,13 +201,6 @@ TEST_F(TGotoXY, ZFirstThenYThenXToTheFieldTexts) {
   EXPECT_NEAR(Axes[2].Position, 20.5, 0.01);
   EXPECT_NEAR(Axes[1].Position, 12.5, 0.01);
   EXPECT_EQ(OpState(), Idle);
-}
-
-TEST_F(TGotoXY, WithoutYOnlyZAndX) {
-  NMotors = 2;
-  GotoXY("7", "not read");
-  EXPECT_EQ(MoveOrder(), (std::vector<int>{3, 1}));
-  EXPECT_NEAR(Axes[1].Position, 7, 0.01);
 }
 
 TEST_F(TGotoXY, ABadFieldMovesNothing) {

@@ -51,37 +51,6 @@ protected:
   }
 };
 
-TEST_F(TFormRecipes, AfterNewEveryListHoldsOnlyThePlaceholder) {
-  Form->PosAdd->click();
-  Form->ProcAdd->click();
-  Form->TaskAdd->click();
-  Form->New1->trigger();
-  EXPECT_EQ(Form->PositionSelect->count(), 1);
-  EXPECT_EQ(S(Form->PositionSelect->itemText(0)), "undefined");
-  EXPECT_EQ(Form->ProcessSelect->count(), 1);
-  EXPECT_EQ(S(Form->ProcessSelect->itemText(0)), "undefined");
-  EXPECT_EQ(S(Form->TaskNameEdit->text()), "none");
-  EXPECT_EQ(S(Form->TaskEdit->text()), "");
-  EXPECT_EQ(S(Form->TaskNr->text()), "0");
-  EXPECT_FALSE(Form->TaskStart->isEnabled());
-}
-
-TEST_F(TFormRecipes, PositionFieldsLimitAndFormat) {
-  Form->PosAdd->click();
-  EXPECT_EQ(S(Form->PosNameEdit->text()), "Pos1");
-  EXPECT_EQ(S(Form->PositionNr->text()), "1");
-  Leave(Form->PosXEdit, "99");
-  EXPECT_EQ(PosTable[1].X, 54);
-  EXPECT_EQ(S(Form->PosXEdit->text()), "54.00");
-  Leave(Form->PosXEdit, "-3");
-  EXPECT_EQ(PosTable[1].X, 0);
-  EXPECT_EQ(S(Form->PosXEdit->text()), "0.00");
-  Leave(Form->PosYEdit, "3.456");
-  EXPECT_EQ(S(Form->PosYEdit->text()), "3.46");
-  EXPECT_EQ(Form->PosXEdit->maxLength(), 7);
-  EXPECT_EQ(Form->PosNameEdit->maxLength(), 10);
-}
-
 TEST_F(TFormRecipes, BadNumberShowsTheErrorAndKeepsTheValue) {
   Form->ProcAdd->click();
   Leave(Form->UpperPosEdit, "4");
@@ -92,28 +61,6 @@ TEST_F(TFormRecipes, BadNumberShowsTheErrorAndKeepsTheValue) {
   EXPECT_EQ(Host->Operator.Asked[0].Kind, TMsgKind::Error);
   EXPECT_EQ(Host->Operator.Asked[0].Text, "'4,5' is not a valid floating point value");
   EXPECT_TRUE(Host->Report.Has("$ MaxPositionG[3]:25.00"));
-}
-
-TEST_F(TFormRecipes, ZeroBottomWaitDisablesTheChannelLists) {
-  Form->ProcAdd->click();
-  EXPECT_TRUE(Form->ChModeSelect->isEnabled());
-  Leave(Form->InTimeEdit, "0");
-  EXPECT_FALSE(Form->ChModeSelect->isEnabled());
-  EXPECT_FALSE(Form->ChNoSelect->isEnabled());
-  Leave(Form->InTimeEdit, "0.5");
-  EXPECT_TRUE(Form->ChModeSelect->isEnabled());
-  EXPECT_TRUE(Form->ChNoSelect->isEnabled());
-  EXPECT_EQ(S(Form->InTimeEdit->text()), "0.50");
-  // Speeds: below the Z axis's MinSpeed stores MinSpeed; Get V takes the
-  // display's value even outside that range.
-  Axes[3].MinSpeed = 0.2;
-  Leave(Form->InSpeedEdit, "0.1");
-  EXPECT_EQ(ProcTable[1].InSpeed, 0.2);
-  EXPECT_EQ(S(Form->InSpeedEdit->text()), "0.2000");
-  ShownSpeed = 0.05;
-  Form->GetInSpeed->click();
-  EXPECT_EQ(ProcTable[1].InSpeed, 0.05);
-  EXPECT_EQ(S(Form->InSpeedEdit->text()), "0.0500");
 }
 
 TEST_F(TFormRecipes, ListsStoreTheChosenItem) {
@@ -164,31 +111,6 @@ TEST_F(TFormRecipes, NameEditsWriteThroughWithoutBlanks) {
   EXPECT_EQ(PosTable[1].Name, "ABCDEFGHIJKLMNOP");
 }
 
-TEST_F(TFormRecipes, TaskLineBuilderButtons) {
-  for (int i = 0; i < 3; ++i) Form->ProcAdd->click();
-  ProcTable[2].Name = "P2";
-  ProcTable[3].Name = "P3";
-  Form->UpdateProcessList();
-  Form->TaskAdd->click();
-  EXPECT_FALSE(Form->TaskStart->isEnabled());  // empty line
-  Form->PlusButton->click();
-  Form->KetButton->click();
-  Form->StarButton->click();
-  EXPECT_EQ(S(Form->TaskEdit->text()), "");
-  Form->BraButton->click();
-  EXPECT_EQ(S(Form->TaskEdit->text()), "(");
-  Form->TaskEdit->setText("");
-  EXPECT_EQ(TaskTable[1].Line, "");
-  Form->ProcessSelect->setCurrentIndex(2);
-  emit Form->ProcessSelect->activated(2);
-  Form->PlusButton->click();
-  Form->ProcessSelect->setCurrentIndex(3);
-  emit Form->ProcessSelect->activated(3);
-  EXPECT_EQ(TaskTable[1].Line, "P2 + P3");
-  EXPECT_EQ(S(Form->TaskEdit->text()), "P2 + P3");
-  EXPECT_TRUE(Form->TaskStart->isEnabled());
-}
-
 TEST_F(TFormRecipes, DeletingTaskTwoOfFourShowsTheNextOne) {
   for (int i = 0; i < 4; ++i) Form->TaskAdd->click();
   Form->TaskUpDown->setValue(2);
@@ -208,40 +130,6 @@ TEST_F(TFormRecipes, DeletingTaskTwoOfFourShowsTheNextOne) {
   Form->TaskDel->click();
   EXPECT_EQ(TaskCount, 3);
   EXPECT_FALSE(Form->TaskStart->isEnabled());
-}
-
-TEST_F(TFormRecipes, TwoMotorMachineLeavesY) {
-  NMotors = 2;
-  Form->AdaptToTwoMotors();
-  Form->PosAdd->click();
-  Leave(Form->PosYEdit, "5");
-  Axes[1].Position = 11;
-  Axes[2].Position = 3;
-  Form->PosYEdit->setText("typed");
-  Form->PosGetXY->click();
-  EXPECT_EQ(PosTable[1].X, 11);
-  EXPECT_EQ(PosTable[1].Y, 5);
-  EXPECT_EQ(S(Form->PosXEdit->text()), "11.00");
-  EXPECT_EQ(S(Form->PosYEdit->text()), "typed");
-  MachineSettings.HomeY = 8;
-  Form->HomeYEdit->setText("kept");
-  Form->GetXYZ->click();
-  EXPECT_EQ(MachineSettings.HomeY, 8);
-  EXPECT_EQ(S(Form->HomeYEdit->text()), "kept");
-  EXPECT_EQ(S(Form->HomeXEdit->text()), "11.00");
-}
-
-TEST_F(TFormRecipes, SettingsPanel) {
-  HighestSpeed = 2;
-  Leave(Form->MasterSpeedEdit, "5");
-  EXPECT_EQ(MachineSettings.StandardV, 2);
-  EXPECT_EQ(S(Form->MasterSpeedEdit->text()), "2.0000");
-  Leave(Form->HomeZEdit, "7.125");
-  EXPECT_EQ(MachineSettings.HomeZ, 7.125);
-  EXPECT_EQ(S(Form->HomeZEdit->text()), "7.13");
-  CurrentSpeed = 1.5;
-  Form->GetMasterSpeed->click();
-  EXPECT_EQ(S(Form->MasterSpeedEdit->text()), "1.5000");
 }
 
 TEST_F(TFormRecipes, FileMenu) {

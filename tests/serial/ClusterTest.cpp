@@ -52,14 +52,6 @@ TEST(Clusters, ReplySplitInTimeStaysWholeAndSeparateRepliesDoNot) {
   p.Peer.Write(std::string("51 12\0\r", 7));  // NUL kept as it is
   ASSERT_TRUE(p.HasCluster());
   EXPECT_EQ(p.Port.ReadNextClusterText(), std::string("#3 P51 12\0\r", 11));
-  // Back to back, but the first is cut before the second begins.
-  p.Peer.Write("first\r");
-  ASSERT_TRUE(p.HasCluster());
-  p.Peer.Write("second\r");
-  ASSERT_TRUE(WaitUntil(p.Port, [&] { return p.Port.NextClusterLength() == 6; }));
-  EXPECT_EQ(p.Port.ReadNextClusterText(), "first\r");
-  ASSERT_TRUE(p.HasCluster());
-  EXPECT_EQ(p.Port.ReadNextClusterText(), "second\r");
 }
 
 TEST(Clusters, ReadRequestAndClusterSizeCutAtOnce) {
@@ -71,30 +63,8 @@ TEST(Clusters, ReadRequestAndClusterSizeCutAtOnce) {
   ASSERT_TRUE(p.HasCluster(1000));
   EXPECT_EQ(p.Port.ReadNextClusterText(), "abc");
   EXPECT_FALSE(p.Port.ReadRequest());
-  // ClusterSize bytes waiting: read at once, all of them in one piece.
-  p.Port.SetClusterSize(16);
-  std::string big(40, 'z');
-  p.Peer.Write(big);
-  ASSERT_TRUE(p.HasCluster(1000));
-  std::string got = p.Port.ReadNextClusterText();
-  while (got.size() < big.size() && p.HasCluster(1000)) got += p.Port.ReadNextClusterText();
-  EXPECT_EQ(got, big);
-  EXPECT_GE(got.size(), 16u);
 }
 
-TEST(Clusters, SurviveCloseAndReopenInOrder) {
-  TOpenPort p;
-  p.Port.SetRTOExtraDelayTime(20);
-  p.Peer.Write("old");
-  ASSERT_TRUE(p.HasCluster());
-  p.Port.SetActive(false);
-  EXPECT_EQ(p.Port.NextClusterLength(), 3);
-  p.Port.SetActive(true);
-  p.Peer.Write("new!");
-  EXPECT_EQ(p.Port.ReadNextClusterText(), "old");
-  ASSERT_TRUE(p.HasCluster());
-  EXPECT_EQ(p.Port.ReadNextClusterText(), "new!");
-}
 
 TEST(Sending, EmptyTextSendsNothingAndASecondWriteWaitsForTheFirst) {
   TOpenPort p(false);
@@ -152,55 +122,6 @@ TEST(Sending, WriteTimeOutCutsAStuckWriteShort) {
   EXPECT_EQ(reports.back().second, p.Port.WrittenBytes());
 }
 
-TEST(Worker, QuietModeRaisesNothingButImmediateWriteDone) {
-  TOpenPort p(true);
-  p.Port.SetActive(false);  // handlers are assigned while closed
-  std::atomic<int> fromWorker{0};
-  int writeDone = 0;
-  auto count = [&](TSerialPortNG *) { ++fromWorker; };
-  p.Port.OnRxClusterEvent = count;
-  p.Port.OnRxCharEvent = count;
-  p.Port.OnCommEvent = count;
-  p.Port.OnCommStat = count;
-  p.Port.OnProcessError = [&](TSerialPortNG *, uint32_t place, uint32_t, const std::string &, uint8_t) {
-    if (place >= 9700) ++fromWorker;  // the reopen's own reports come from this thread
-  };
-  p.Port.OnWriteDone = [&](TSerialPortNG *) { ++writeDone; };
-  p.Port.SetRTOExtraDelayTime(20);
-  p.Port.SetActive(true);
-  p.Peer.Write("reply");
-  ASSERT_TRUE(p.HasCluster());
-  p.Port.SendText("cmd\r");
-  EXPECT_EQ(writeDone, 1);
-  p.Port.RunPendingCalls();
-  EXPECT_EQ(fromWorker, 0);
-}
-
-TEST(Worker, EventsRunInTheMainThreadInOrder) {
-  TOpenPort p(false);
-  std::vector<std::string> seen;
-  const auto main = std::this_thread::get_id();
-  bool elsewhere = false;
-  auto note = [&](const char *name) {
-    return [&, name](TSerialPortNG *) {
-      elsewhere |= std::this_thread::get_id() != main;
-      seen.push_back(name);
-    };
-  };
-  p.Port.SetActive(false);  // handlers are assigned while closed
-  p.Port.OnRxCharEvent = note("rxchar");
-  p.Port.OnCommEvent = note("comm");
-  p.Port.OnRxClusterEvent = note("cluster");
-  p.Port.SetRTOExtraDelayTime(20);
-  p.Port.SetActive(true);
-  p.Peer.Write("x");
-  ASSERT_TRUE(WaitUntil(p.Port, [&] { return !seen.empty() && seen.back() == "cluster"; }));
-  EXPECT_FALSE(elsewhere);
-  ASSERT_GE(seen.size(), 3u);
-  EXPECT_EQ(seen[0], "rxchar");
-  EXPECT_EQ(seen[1], "comm");
-  EXPECT_EQ(p.Port.ReadNextClusterText(), "x");
-}
 
 TEST(Worker, ClosingAndDestroyingNeverWaitOnAnUndrainedHandOver) {
   // Nobody runs the queued calls: the worker is blocked on a hand-over when
@@ -255,9 +176,3 @@ TEST(Worker, HungUpLineDoesNotSpinAndSaysSoOnce) {
   EXPECT_TRUE(p.Port.Active());
 }
 
-TEST(Worker, IdlePortCostsNoCpu) {
-  TOpenPort p(true);
-  double cpu0 = ProcessCpuMs();
-  RealSleep(500);
-  EXPECT_LT(ProcessCpuMs() - cpu0, 50.0);
-}

@@ -45,10 +45,6 @@ TEST_F(SettingsDialog, ShowsThePortAndFallsBackForUnknownValues) {
   EXPECT_EQ(Dlg.CBBaud->currentText(), "9600");
   EXPECT_EQ(Dlg.CBFlow->currentText(), "XOn-XOff");
   EXPECT_EQ(Dlg.CBPort->currentText().toStdString(), Peer.SlavePath);  // a path stays a choice
-  EXPECT_EQ(Dlg.CBData->currentText(), "8 Bit");
-  EXPECT_EQ(Dlg.CBStop->currentText(), "1 Bit (*)");
-  EXPECT_EQ(Dlg.CBParity->currentText(), "None (*)");
-  EXPECT_EQ(Dlg.CBBaud->count(), 15);
   EXPECT_EQ(Dlg.CBBaud->itemText(12), "115000");
 
   Port.SetBaudRate(4000);
@@ -73,14 +69,9 @@ TEST_F(SettingsDialog, OkSetsThePortOpensItAndWritesWhatItHolds) {
   }, true));
   EXPECT_TRUE(Port.Active());
   EXPECT_EQ(Port.BaudRate(), 19200u);
-  EXPECT_EQ(Port.DataBits(), 7);
-  EXPECT_EQ(Port.StopBits(), 2);
-  EXPECT_EQ(Port.ParityType(), 2);
   EXPECT_EQ(Port.FlowControl(), 8196);
   EXPECT_EQ(Key("Port"), Peer.SlavePath);
   EXPECT_EQ(Key("Baud"), "19200");
-  EXPECT_EQ(Key("DataBits"), "7");
-  EXPECT_EQ(Key("StopBits"), "2");
   EXPECT_EQ(Key("Parity"), "2");
   EXPECT_EQ(Key("Control"), "8196");
   EXPECT_EQ(ProfileReadInt(Ini, "General", "NMotors", 0), 2);  // the rest untouched
@@ -97,15 +88,11 @@ TEST_F(SettingsDialog, CancelChangesNeitherPortNorFile) {
   EXPECT_FALSE(Run([&] {
     Dlg.CBPort->setCurrentText("COM3");
     Dlg.CBBaud->setCurrentText("256000");
-    Dlg.CBData->setCurrentText("5 Bit");
-    Dlg.CBStop->setCurrentText("1,5 Bits");
-    Dlg.CBParity->setCurrentText("Mark");
     Dlg.CBFlow->setCurrentText("DSR-DTR");
   }, false));
   EXPECT_FALSE(Port.Active());
   EXPECT_EQ(Port.CommPort(), Peer.SlavePath);
   EXPECT_EQ(Port.BaudRate(), 9600u);
-  EXPECT_EQ(Port.DataBits(), 8);
   EXPECT_EQ(access(Ini.c_str(), F_OK), -1);
   Dlg.LoadPortSettings(Port);
   EXPECT_EQ(Dlg.CBBaud->currentText(), "9600");

@@ -67,17 +67,3 @@ TEST(SimBinary, AnswersOverThePtyAndTakesControlCommands) {
   EXPECT_NE(access(link.c_str(), F_OK), 0);  // the link goes with the simulator
 }
 
-TEST(SimBinary, HelpNamesEveryOptionAndControlCommand) {
-  std::string cmd = std::string(KV_BUILD_DIR) + "/veri-sim --help";
-  FILE *p = popen(cmd.c_str(), "r");
-  ASSERT_NE(p, nullptr);
-  std::string text;
-  char buf[512];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
-  EXPECT_EQ(pclose(p), 0);
-  for (auto word : {"--axes", "--link", "--log", "--control", "--speedup", "mute", "unmute", "drop", "delay",
-                    "garble", "wrongaddr", "split", "clear", "estop", "limit", "warn", "error", "set", "pos",
-                    "softlimits", "speedup", "replydelay"})
-    EXPECT_NE(text.find(word), std::string::npos) << word;
-}

@@ -127,11 +127,6 @@ private:
         continue;
       }
       std::fprintf(stderr, "Last report lines:\n%s", Report.Tail(40).c_str());
-      const std::vector<std::string> log = Sim.LogLines();
-      std::fprintf(stderr, "Last simulator lines:\n");
-      for (size_t i = log.size() > 30 ? log.size() - 30 : 0; i < log.size(); ++i)
-        std::fprintf(stderr, "%s\n", log[i].c_str());
-      std::fflush(stderr);
       Sim.Stop();  // it holds this program's output open
       std::_Exit(3);
     }
@@ -144,23 +139,11 @@ private:
 class TSoakOperator : public IOperator {
 public:
   TSoakOperator(TSimProcess &sim, std::mt19937 &rng) : Sim(sim), Rng(rng) {}
-  std::map<std::string, int> Boxes;  // first line of each box -> times shown
   std::vector<std::string> Unknown;
   int RetriesThisRun = 0;
   int ConnectRetries = 0;
 
-  IReportSink *Trace = nullptr;  // boxes and answers, for a verbose run
-
   unsigned Ask(TMsgKind, const std::string &text, unsigned buttons) override {
-    const unsigned answer = Answer(text, buttons);
-    const std::string first = text.substr(0, text.find('\r'));
-    ++Boxes[first];
-    if (Trace) Trace->AppendLine("  >> box: " + first + " -> " + std::to_string(answer));
-    return answer;
-  }
-
-private:
-  unsigned Answer(const std::string &text, unsigned buttons) {
     if (Has(text, "EMERGENCY STOP")) {
       // Mostly released before answering; a button still pressed gets the
       // same box again, and is released by then at the latest.
@@ -217,7 +200,6 @@ private:
 class TFaultInjector {
 public:
   TFaultInjector(TSimProcess &sim, std::mt19937 &rng) : Sim(sim), Rng(rng) {}
-  std::map<std::string, int> Injected;  // kind -> times injected
   std::set<int> KindsSeen;
   // Status bits set in the controllers so far; the simulator sets a few of
   // its own (software limit, refused parameter, limit switch).
@@ -254,7 +236,6 @@ public:
     // a long fault-free stretch).
     if (!stopping && (Over(now) || now - RunStart > std::chrono::seconds(60))) {
       StoppedAt = now;
-      ++Injected["operator STOP (end of run)"];
       TaskStop();
       return;
     }
@@ -294,42 +275,30 @@ private:
   void Later(Clock::time_point at, const std::string &line) { Pending.emplace(at, line); }
 
   void Inject(int kind, Clock::time_point now) {
-    const std::string a = std::to_string(Axis());
-    const std::string n = std::to_string(Count());
-    std::string name;
+    const std::string a = std::to_string(Axis()), n = std::to_string(Count());
     switch (kind) {
-      case 0: name = "dropped reply"; Sim.Control("drop " + a + " " + n); break;
-      case 1: name = "late reply, after the wait"; Sim.Control("delay " + a + " 1300 1"); break;
-      case 2: name = "late reply, within the wait"; Sim.Control("delay " + a + " 400 " + n); break;
-      case 3: name = "garbled reply"; Sim.Control("garble " + a + " " + n); break;
-      case 4: name = "split reply, two clusters"; Sim.Control("split " + a + " 400 " + n); break;
-      case 5: name = "split reply, one cluster"; Sim.Control("split " + a + " 40 " + n); break;
-      case 6: {
-        name = "wrong-address reply";
-        const std::string other = a == "1" ? "2" : "1";
-        Sim.Control("wrongaddr " + a + " " + other + " " + n);
-        break;
-      }
-      case 7:
-        name = "muted controller that comes back";
+      case 0: Sim.Control("drop " + a + " " + n); break;
+      case 1: Sim.Control("delay " + a + " 1300 1"); break;    // late reply, after the wait
+      case 2: Sim.Control("delay " + a + " 400 " + n); break;  // late reply, within the wait
+      case 3: Sim.Control("garble " + a + " " + n); break;
+      case 4: Sim.Control("split " + a + " 400 " + n); break;  // two clusters
+      case 5: Sim.Control("split " + a + " 40 " + n); break;   // one cluster
+      case 6: Sim.Control("wrongaddr " + a + " " + (a == "1" ? "2" : "1") + " " + n); break;
+      case 7:  // a muted controller that comes back
         Sim.Control("mute " + a);
         Later(now + Ms(std::uniform_int_distribution<int>(800, 3000)(Rng)), "unmute " + a);
         break;
-      case 8:
-        name = "emergency stop";
+      case 8:  // released by the operator at the box, or after a while if none came
         Sim.Control("estop " + a + " press");
-        // Released by the operator at the box, or after a while if none came.
         Later(now + Ms(5000), "estop " + a + " release");
         break;
       case 9: {
-        name = "warning bits";
         const int bit = 1 << std::uniform_int_distribution<int>(0, 7)(Rng);
         WarningBits.insert(bit);
         Sim.Control("warn " + a + " " + std::to_string(bit));
         break;
       }
       case 10: {
-        name = "error bits";
         const int bits[] = {2, 32, 128, 512, 2048};
         const int bit = bits[std::uniform_int_distribution<int>(0, 4)(Rng)];
         ErrorBits.insert(bit);
@@ -337,22 +306,18 @@ private:
         break;
       }
       case 11:
-        name = "limit switch open";
         Sim.Control("limit " + a + " open");
         Later(now + Ms(5000), "limit " + a + " close");
         break;
-      case 12:
-        name = "operator STOP";
+      case 12:  // operator STOP
         StoppedAt = now;
         TaskStop();
         break;
-      default:
-        name = "slow line";
+      default:  // slow line
         Sim.Control("replydelay 150");
         Later(now + Ms(3000), "replydelay 5");
         break;
     }
-    ++Injected[name];
   }
 };
 

@@ -53,10 +53,8 @@ TEST(FormTask, RunLocksTheWindowUntilItHasUnwound) {
   std::vector<TControls> seen;
   std::string label;
   int barMax = 0;
-  bool barShown = false;
   host.Clock.OnSleep = [&] {
-    if (form.WaitBar->isVisibleTo(&form) && !barShown) {
-      barShown = true;
+    if (form.WaitBar->isVisibleTo(&form) && label.empty()) {
       label = form.WaitLabel->text().toStdString();
       barMax = form.WaitBar->maximum();
       seen.push_back(Read(form));
