@@ -3,7 +3,7 @@
 #include <QMessageBox>
 #include <exception>
 
-#include "app/Host.h"
+#include "base/Host.h"
 
 const char *const ApplicationTitle = "Tunk Robot Control Program";
 

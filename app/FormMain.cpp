@@ -11,12 +11,12 @@
 #include <QTimer>
 
 #include "app/Application.h"
-#include "app/OpState.h"
+#include "base/OpState.h"
 #include "app/ReportWindow.h"
 #include "machine/Motion.h"
 #include "tasks/TaskRun.h"
 
-#include "machine/Machine.h"
+#include "base/Machine.h"
 #include "machine/Startup.h"
 #include "serial/SerialPortNG.h"
 

@@ -6,8 +6,8 @@
 #include <QPushButton>
 
 #include "app/FormMain.h"
-#include "app/OpState.h"
-#include "machine/Machine.h"
+#include "base/OpState.h"
+#include "base/Machine.h"
 #include "machine/Manual.h"
 #include "machine/Motion.h"
 

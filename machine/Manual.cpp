@@ -3,8 +3,8 @@
 #include <charconv>
 #include <cmath>
 
-#include "app/Convert.h"
-#include "machine/Machine.h"
+#include "base/Convert.h"
+#include "base/Machine.h"
 #include "machine/Motion.h"
 #include "veri/Params.h"
 

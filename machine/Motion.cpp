@@ -4,10 +4,10 @@
 #include <cmath>
 #include <limits>
 
-#include "app/Convert.h"
-#include "app/Host.h"
-#include "app/OpState.h"
-#include "machine/Machine.h"
+#include "base/Convert.h"
+#include "base/Host.h"
+#include "base/OpState.h"
+#include "base/Machine.h"
 #include "recipes/Definitions.h"
 #include "veri/Connection.h"
 #include "veri/Params.h"

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <exception>
 
-#include "machine/Machine.h"
-#include "machine/Profile.h"
+#include "base/Machine.h"
+#include "base/Profile.h"
 
 const char *const HardwareIniFile = ".\\KVHardware.ini";
 const char *const SettingsIniFile = ".\\KVSettings.ini";
@@ -115,7 +115,7 @@ void ReadComPortSettings(const TStartupHooks &h) {
 }
 
 void RunStartup(const TStartupHooks &h) {
-  // Number <-> text always uses "." (app/Convert.h), so nothing to set first.
+  // Number <-> text always uses "." (base/Convert.h), so nothing to set first.
   ReadMachineConfig();
   if (NMotors == 2 && h.AdaptToTwoMotors) h.AdaptToTwoMotors();
   ReadComPortSettings(h);

@@ -8,7 +8,7 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
-#include "machine/Profile.h"
+#include "base/Profile.h"
 #include "machine/Startup.h"
 #include "serial/SerialPortNG.h"
 

@@ -5,9 +5,9 @@
 #include <ctime>
 #include <limits>
 
-#include "app/Host.h"
-#include "app/OpState.h"
-#include "machine/Machine.h"
+#include "base/Host.h"
+#include "base/OpState.h"
+#include "base/Machine.h"
 #include "machine/Motion.h"
 #include "recipes/Definitions.h"
 #include "tasks/ProcessSteps.h"

@@ -4,8 +4,8 @@
 #include <ctime>
 #include <exception>
 
-#include "app/Host.h"
-#include "app/OpState.h"
+#include "base/Host.h"
+#include "base/OpState.h"
 #include "machine/Motion.h"
 #include "recipes/Definitions.h"
 #include "tasks/Process.h"

@@ -12,7 +12,7 @@
 #include <QSpinBox>
 
 #include "app/Application.h"
-#include "machine/Machine.h"
+#include "base/Machine.h"
 #include "machine/Startup.h"
 #include "veri/Outputs.h"
 

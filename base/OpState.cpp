@@ -1,4 +1,4 @@
-#include "app/OpState.h"
+#include "base/OpState.h"
 
 #include <utility>
 

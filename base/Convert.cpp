@@ -1,4 +1,4 @@
-#include "app/Convert.h"
+#include "base/Convert.h"
 
 #include <charconv>
 #include <cmath>
