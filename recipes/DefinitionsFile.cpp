@@ -9,7 +9,6 @@
 
 #include "base/Convert.h"
 #include "base/Host.h"
-#include "machine/Startup.h"
 #include "base/TextFile.h"
 #include "recipes/Editors.h"
 

@@ -9,7 +9,6 @@
 #include "base/OpState.h"
 #include "machine/Motion.h"
 #include "base/Machine.h"
-#include "machine/Startup.h"
 #include "recipes/Definitions.h"
 
 std::string FormatFixed(double value, int significant, int decimals) {
