@@ -190,8 +190,8 @@ void TTFormMain::UpdateControls() {
   TaskStop->setEnabled(s == TaskRunning);
   CheckSyntax->setEnabled(!inTask);
   ConnectButton->setEnabled(idle);
-  // A reference run can always be stopped from the jog pad.
-  if (s == Referencing) ManualStop->setEnabled(true);
+  // Offered by the moves that hold it and by a reference run, until pressed.
+  ManualStop->setEnabled(ManualStopEnabled());
   for (QAction *a : {New1, Open1, OpenDialog1, AddFile1, Communication1, VERI1, DigitalOutput1})
     a->setEnabled(idle);
 }

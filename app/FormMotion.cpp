@@ -13,16 +13,6 @@
 
 namespace {
 
-// The moves reach the STOP button of whichever main window exists.
-class TFormMotionView : public IMotionView {
-public:
-  void SetManualStopEnabled(bool enabled) override {
-    if (FormMain) FormMain->ManualStop->setEnabled(enabled);
-  }
-};
-TFormMotionView FormMotionView;
-const bool ViewInstalled = (SetMotionView(&FormMotionView), true);
-
 // Jog pad buttons do nothing while a task runs (the pad is disabled then;
 // this covers a click that was queued before the run began).
 bool ManualAllowed() {

@@ -204,7 +204,8 @@ void RunProcess(const std::string &name, uint8_t mode, uint8_t level, uint16_t &
     uint32_t retried = 0;
     {
       TRetryWatch watch;
-      MoveToTopfPosition(e.PosNo, ok);
+      const TPosEntry pos = PosTable[e.PosNo];
+      MoveToTopfPosition(pos.Name, pos.X, pos.Y, ok);
       retried = watch.RetriedStops;
     }
     ReportLine("   Position: " + PosTable[e.PosNo].Name);

@@ -4,7 +4,6 @@
 #include "base/Host.h"
 #include "base/OpState.h"
 #include "base/Machine.h"
-#include "machine/Motion.h"
 #include "veri/Transport.h"
 
 namespace {
