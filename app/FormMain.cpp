@@ -110,8 +110,7 @@ void TTFormMain::closeEvent(QCloseEvent *event) {
   event->ignore();
   if (!CloseWhenIdle) ReportLine("Closing when the machine has stopped ..");
   CloseWhenIdle = true;
-  if (OpState() == TaskRunning) ::TaskStop();
-  else ManualStopPress();
+  StopAll();
 }
 
 void TTFormMain::FormDestroy() {

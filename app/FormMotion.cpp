@@ -6,19 +6,11 @@
 #include <QPushButton>
 
 #include "app/FormMain.h"
-#include "base/OpState.h"
 #include "base/Machine.h"
 #include "machine/Manual.h"
 #include "machine/Motion.h"
 
 namespace {
-
-// Jog pad buttons do nothing while a task runs (the pad is disabled then;
-// this covers a click that was queued before the run began).
-bool ManualAllowed() {
-  const TOpState s = OpState();
-  return s == Idle || s == Moving || s == Referencing;
-}
 
 void SetText(QLabel *label, const std::string &text) {
   const QString q = QString::fromStdString(text);

@@ -5,8 +5,14 @@
 
 #include "base/Convert.h"
 #include "base/Machine.h"
+#include "base/OpState.h"
 #include "machine/Motion.h"
 #include "veri/Params.h"
+
+bool ManualAllowed() {
+  const TOpState s = OpState();
+  return s == Idle || s == Moving || s == Referencing;
+}
 
 void Jog(uint8_t axis, bool plus) {
   if (axis < 1 || axis > 3) return;

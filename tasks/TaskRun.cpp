@@ -72,6 +72,11 @@ void TaskStop() {
   ReportLine("Stop Execution");
 }
 
+void StopAll() {
+  if (OpState() == TaskRunning) TaskStop();
+  else ManualStopPress();
+}
+
 void CheckSyntax() {
   // Busy like a run, so STOP can end a long listing and nothing starts
   // inside it; nothing moves.
