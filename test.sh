@@ -1,5 +1,6 @@
 #!/bin/bash
 # Installs, builds and runs every test. Exits non-zero on any failure.
+#  0. no include against the order of the layers (tools/check-layers.sh);
 #  1. the plain build: every test (unit, end-to-end, the short soak run,
 #     the real-window smoke test);
 #  2. the unit tests again under AddressSanitizer and UBSan;
@@ -9,6 +10,8 @@ set -e
 source "$(dirname "$0")/tools/setup.sh"
 export QT_QPA_PLATFORM=offscreen
 
+echo "=== layers"
+"$KV_ROOT/tools/check-layers.sh"
 kv_build "$KV_BUILD"
 (cd "$KV_BUILD" && ctest --output-on-failure -j2 -LE 'soak-long' </dev/null)
 [ -n "$KV_QUICK" ] && exit 0

@@ -326,7 +326,6 @@ void TTFormMain::BuildJogPad() {
     (*j.Button)->setFont(ArialPixels(j.FontPixels));
   }
   TextColour(ManualStop, Qt::red);
-  ManualStop->setEnabled(false);
 }
 
 void TTFormMain::BuildBottomBox() {

@@ -11,12 +11,12 @@
 #include <QTimer>
 
 #include "app/Application.h"
-#include "app/OpState.h"
+#include "base/OpState.h"
 #include "app/ReportWindow.h"
 #include "machine/Motion.h"
 #include "tasks/TaskRun.h"
 
-#include "machine/Machine.h"
+#include "base/Machine.h"
 #include "machine/Startup.h"
 #include "serial/SerialPortNG.h"
 
@@ -110,8 +110,7 @@ void TTFormMain::closeEvent(QCloseEvent *event) {
   event->ignore();
   if (!CloseWhenIdle) ReportLine("Closing when the machine has stopped ..");
   CloseWhenIdle = true;
-  if (OpState() == TaskRunning) ::TaskStop();
-  else ManualStopPress();
+  StopAll();
 }
 
 void TTFormMain::FormDestroy() {
@@ -190,8 +189,8 @@ void TTFormMain::UpdateControls() {
   TaskStop->setEnabled(s == TaskRunning);
   CheckSyntax->setEnabled(!inTask);
   ConnectButton->setEnabled(idle);
-  // A reference run can always be stopped from the jog pad.
-  if (s == Referencing) ManualStop->setEnabled(true);
+  // Offered by the moves that hold it and by a reference run, until pressed.
+  ManualStop->setEnabled(ManualStopEnabled());
   for (QAction *a : {New1, Open1, OpenDialog1, AddFile1, Communication1, VERI1, DigitalOutput1})
     a->setEnabled(idle);
 }

@@ -6,7 +6,7 @@
 #include <QLabel>
 #include <QMainWindow>
 
-#include "app/Host.h"
+#include "base/Host.h"
 
 class QAction;
 class QComboBox;

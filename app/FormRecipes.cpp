@@ -8,10 +8,10 @@
 #include <QPushButton>
 #include <QSpinBox>
 
-#include "app/Convert.h"
+#include "base/Convert.h"
 #include "app/FormMain.h"
 #include "app/FormRecipes.h"
-#include "machine/Machine.h"
+#include "base/Machine.h"
 #include "recipes/Definitions.h"
 #include "recipes/DefinitionsFile.h"
 #include "recipes/Editors.h"

@@ -7,10 +7,9 @@
 #include <sys/stat.h>
 #include <system_error>
 
-#include "app/Convert.h"
-#include "app/Host.h"
-#include "machine/Startup.h"
-#include "machine/TextFile.h"
+#include "base/Convert.h"
+#include "base/Host.h"
+#include "base/TextFile.h"
 #include "recipes/Editors.h"
 
 const char *const LastDefinitionsFile = "LastDefinitions.dip";

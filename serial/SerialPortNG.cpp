@@ -5,7 +5,7 @@
 #include <cstring>
 #include <unistd.h>
 
-#include "app/Host.h"
+#include "base/Host.h"
 #include "serial/SerialLine.h"
 #include "serial/WorkThread.h"
 

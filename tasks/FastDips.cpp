@@ -2,9 +2,9 @@
 // started with "RUN" and watched until it stands.
 #include <string>
 
-#include "app/Convert.h"
-#include "app/Host.h"
-#include "machine/Machine.h"
+#include "base/Convert.h"
+#include "base/Host.h"
+#include "base/Machine.h"
 #include "machine/Motion.h"
 #include "tasks/Process.h"
 #include "tasks/ProcessSteps.h"

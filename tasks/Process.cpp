@@ -5,9 +5,9 @@
 #include <ctime>
 #include <limits>
 
-#include "app/Host.h"
-#include "app/OpState.h"
-#include "machine/Machine.h"
+#include "base/Host.h"
+#include "base/OpState.h"
+#include "base/Machine.h"
 #include "machine/Motion.h"
 #include "recipes/Definitions.h"
 #include "tasks/ProcessSteps.h"
@@ -204,7 +204,8 @@ void RunProcess(const std::string &name, uint8_t mode, uint8_t level, uint16_t &
     uint32_t retried = 0;
     {
       TRetryWatch watch;
-      MoveToTopfPosition(e.PosNo, ok);
+      const TPosEntry pos = PosTable[e.PosNo];
+      MoveToTopfPosition(pos.Name, pos.X, pos.Y, ok);
       retried = watch.RetriedStops;
     }
     ReportLine("   Position: " + PosTable[e.PosNo].Name);

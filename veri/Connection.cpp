@@ -3,8 +3,8 @@
 #include <cmath>
 #include <string>
 
-#include "app/Host.h"
-#include "machine/Machine.h"
+#include "base/Host.h"
+#include "base/Machine.h"
 #include "veri/Params.h"
 #include "veri/Transport.h"
 

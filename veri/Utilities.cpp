@@ -4,9 +4,9 @@
 #include <system_error>
 #include <vector>
 
-#include "app/Host.h"
-#include "machine/Profile.h"
-#include "machine/TextFile.h"
+#include "base/Host.h"
+#include "base/Profile.h"
+#include "base/TextFile.h"
 #include "veri/Params.h"
 #include "veri/Transport.h"
 

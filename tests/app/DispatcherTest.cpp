@@ -9,7 +9,7 @@
 
 #include "support/Fakes.h"
 #include "app/Application.h"
-#include "app/Convert.h"
+#include "base/Convert.h"
 #include "app/FormMain.h"
 
 namespace {

@@ -8,8 +8,8 @@
 #include "support/Fakes.h"
 #include "support/SimLinePort.h"
 #include "app/FormMain.h"
-#include "app/OpState.h"
-#include "machine/Machine.h"
+#include "base/OpState.h"
+#include "base/Machine.h"
 #include "machine/Manual.h"
 #include "machine/Motion.h"
 

@@ -1,7 +1,7 @@
 // The controller protocol over a real serial port against build/veri-sim.
 #include <gtest/gtest.h>
 
-#include "machine/Machine.h"
+#include "base/Machine.h"
 #include "serial/SerialPortNG.h"
 #include "support/Fakes.h"
 #include "support/SimProcess.h"

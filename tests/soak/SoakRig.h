@@ -16,7 +16,7 @@
 #include <vector>
 #include <unistd.h>
 
-#include "app/Host.h"
+#include "base/Host.h"
 #include "support/SimProcess.h"
 #include "tasks/TaskRun.h"
 

@@ -10,8 +10,8 @@
 // KV_SOAK_VERBOSE=1 prints every run's log.
 #include <gtest/gtest.h>
 
-#include "app/OpState.h"
-#include "machine/Machine.h"
+#include "base/OpState.h"
+#include "base/Machine.h"
 #include "machine/Motion.h"
 #include "recipes/Definitions.h"
 #include "soak/SoakRig.h"

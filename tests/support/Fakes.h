@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Host.h"
+#include "base/Host.h"
 
 class TFakeReport : public IReportSink {
 public:

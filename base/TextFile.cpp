@@ -1,4 +1,4 @@
-#include "machine/TextFile.h"
+#include "base/TextFile.h"
 
 #include <cerrno>
 #include <cstdio>
