@@ -15,7 +15,7 @@ bool TApplication::notify(QObject *receiver, QEvent *event) { return NotifyGuard
 
 void ShowHandlerError(const std::string &text) {
   if (Host().Operator) {
-    AskOperator(TMsgKind::Error, text, mbOK);
+    AskOperator(TMsgKind::Error, text, mbOK, mbOK);
     return;
   }
   // No main window (yet or any more): a plain box of our own.

@@ -227,7 +227,7 @@ void MoveTo(uint8_t axis, bool &ok, double speed, double target) {
     if (emergency) {
       ok = false;
       a.StopActive = true;
-      answer = AskOperator(TMsgKind::Error, EmergencyStopText, mbYes | mbAbort);
+      answer = AskOperator(TMsgKind::Error, EmergencyStopText, mbYes | mbAbort, mbYes);
     }
     a.Changed = true;
     VERIGetPosition(axis);
@@ -243,7 +243,11 @@ void MoveTo(uint8_t axis, bool &ok, double speed, double target) {
   }
 }
 
-bool TaskAbort() { return AskOperator(TMsgKind::Error, StopDialogText, mbAbort | mbRetry) == mbAbort; }
+// Closing the box goes on (Retry), as the operator's question reads; only a
+// program that is ending gives up the task.
+bool TaskAbort() {
+  return AskOperator(TMsgKind::Error, StopDialogText, mbAbort | mbRetry, mbRetry, mbAbort) == mbAbort;
+}
 
 void MoveToTopfPosition(uint8_t posNo, bool &ok) {
   TBusyGuard busy(Moving, {Idle});

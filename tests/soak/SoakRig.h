@@ -143,7 +143,7 @@ public:
   int RetriesThisRun = 0;
   int ConnectRetries = 0;
 
-  unsigned Ask(TMsgKind, const std::string &text, unsigned buttons) override {
+  unsigned Ask(TMsgKind, const std::string &text, unsigned buttons, unsigned, unsigned) override {
     if (Has(text, "EMERGENCY STOP")) {
       // Mostly released before answering; a button still pressed gets the
       // same box again, and is released by then at the latest.

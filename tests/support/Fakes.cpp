@@ -16,8 +16,9 @@ std::string TFakeReport::Joined() const {
   return s;
 }
 
-unsigned TFakeOperator::Ask(TMsgKind kind, const std::string &text, unsigned buttons) {
-  Asked.push_back({kind, text, buttons});
+unsigned TFakeOperator::Ask(TMsgKind kind, const std::string &text, unsigned buttons, unsigned closed,
+                            unsigned) {
+  Asked.push_back({kind, text, buttons, closed});
   if (!Answers.empty()) {
     unsigned a = Answers.front();
     Answers.pop_front();

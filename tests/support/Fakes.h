@@ -22,13 +22,15 @@ struct TAsked {
   TMsgKind Kind;
   std::string Text;
   unsigned Buttons;
+  unsigned Closed;  // what closing the box would have answered
 };
 
 class TFakeOperator : public IOperator {
 public:
   std::deque<unsigned> Answers;  // taken in order; when empty: first offered button
   std::vector<TAsked> Asked;
-  unsigned Ask(TMsgKind kind, const std::string &text, unsigned buttons) override;
+  unsigned Ask(TMsgKind kind, const std::string &text, unsigned buttons, unsigned closed,
+               unsigned ending) override;
 };
 
 class TFakeClock : public IClock {
