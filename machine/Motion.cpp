@@ -236,8 +236,12 @@ void MoveTo(uint8_t axis, bool &ok, double speed, double target) {
     // "dip" at the wrong height, or not at all, and report success.
     if (ok && std::fabs(a.Position - target) > TargetTolerance) {
       ok = false;
-      ReportLine("*** Move [" + ax + "] did not reach its target " + MotionNumber(target) +
-                 ": the controller reports " + MotionNumber(a.Position));
+      // A manual move the controller ends early (at its software limit)
+      // has the controller's own warning in the log; only a task run,
+      // which would dip at the wrong height, makes it an error.
+      ReportLine(std::string(OpState() == Moving ? "$" : "***") + " Move [" + ax +
+                 "] did not reach its target " + MotionNumber(target) + ": the controller reports " +
+                 MotionNumber(a.Position));
     }
     if (!emergency || answer != mbAbort) return;
   }
