@@ -16,9 +16,9 @@ std::string TFakeReport::Joined() const {
   return s;
 }
 
-unsigned TFakeOperator::Ask(TMsgKind kind, const std::string &text, unsigned buttons, unsigned closed,
+unsigned TFakeOperator::Ask(TMsgKind kind, const std::string &text, unsigned buttons, unsigned,
                             unsigned) {
-  Asked.push_back({kind, text, buttons, closed});
+  Asked.push_back({kind, text, buttons});
   if (!Answers.empty()) {
     unsigned a = Answers.front();
     Answers.pop_front();

@@ -22,7 +22,6 @@ struct TAsked {
   TMsgKind Kind;
   std::string Text;
   unsigned Buttons;
-  unsigned Closed;  // what closing the box would have answered
 };
 
 class TFakeOperator : public IOperator {
