@@ -4,7 +4,8 @@
 #  1. the plain build: every test (unit, end-to-end, the short soak run,
 #     the real-window smoke test);
 #  2. the unit tests again under AddressSanitizer and UBSan;
-#  3. each fuzz target for a few seconds from its seed corpus (with clang).
+#  3. the serial tests under ThreadSanitizer (the worker thread);
+#  4. each fuzz target for a few seconds from its seed corpus (with clang).
 # KV_QUICK=1 runs step 1 only.
 set -e
 source "$(dirname "$0")/tools/setup.sh"
@@ -21,6 +22,12 @@ kv_build "$KV_ROOT/build-asan" -DKV_SANITIZE=ON
 (cd "$KV_ROOT/build-asan" &&
   ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --output-on-failure -j2 -LE 'e2e|soak|smoke' </dev/null)
+
+echo "=== serial tests under ThreadSanitizer"
+TS="$KV_ROOT/build-tsan"
+[ -f "$TS/build.ninja" ] || cmake -S "$KV_ROOT" -B "$TS" -G Ninja -DKV_TSAN=ON </dev/null
+cmake --build "$TS" -j"$(nproc)" --target test_serial </dev/null
+(cd "$TS" && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j2 -L serial </dev/null)
 
 if command -v clang++ >/dev/null; then
   echo "=== fuzz targets"

@@ -9,7 +9,7 @@ const char *const ApplicationTitle = "Tunk Robot Control Program";
 
 void ShowHandlerError(const std::string &text) {
   if (Host().Operator) {
-    AskOperator(TMsgKind::Error, text, mbOK);
+    AskOperator(TMsgKind::Error, text, mbOK, mbOK);
     return;
   }
   // No main window (yet or any more): a plain box of our own.

@@ -202,7 +202,7 @@ void MoveTo(uint8_t axis, bool &ok, double speed, double target) {
     if (emergency) {
       ok = false;
       a.StopActive = true;
-      answer = AskOperator(TMsgKind::Error, EmergencyStopText, mbYes | mbAbort);
+      answer = AskOperator(TMsgKind::Error, EmergencyStopText, mbYes | mbAbort, mbYes);
     }
     a.Changed = true;
     VERIGetPosition(axis);
@@ -211,14 +211,22 @@ void MoveTo(uint8_t axis, bool &ok, double speed, double target) {
     // "dip" at the wrong height, or not at all, and report success.
     if (ok && std::fabs(a.Position - target) > TargetTolerance) {
       ok = false;
-      ReportLine("*** Move [" + ax + "] did not reach its target " + MotionNumber(target) +
-                 ": the controller reports " + MotionNumber(a.Position));
+      // A manual move the controller ends early (at its software limit)
+      // has the controller's own warning in the log; only a task run,
+      // which would dip at the wrong height, makes it an error.
+      ReportLine(std::string(OpState() == Moving ? "$" : "***") + " Move [" + ax +
+                 "] did not reach its target " + MotionNumber(target) + ": the controller reports " +
+                 MotionNumber(a.Position));
     }
     if (!emergency || answer != mbAbort) return;
   }
 }
 
-bool TaskAbort() { return AskOperator(TMsgKind::Error, StopDialogText, mbAbort | mbRetry) == mbAbort; }
+// Closing the box goes on (Retry), as the operator's question reads; only a
+// program that is ending gives up the task.
+bool TaskAbort() {
+  return AskOperator(TMsgKind::Error, StopDialogText, mbAbort | mbRetry, mbRetry, mbAbort) == mbAbort;
+}
 
 void MoveToTopfPosition(const std::string &name, double x, double y, bool &ok) {
   TBusyGuard busy(Moving, {Idle});

@@ -53,9 +53,10 @@ class TRetryWatch : public IOperator {
 public:
   TRetryWatch() : Inner(Host().Operator) { Host().Operator = this; }
   ~TRetryWatch() override { Host().Operator = Inner; }
-  unsigned Ask(TMsgKind kind, const std::string &text, unsigned buttons) override {
+  unsigned Ask(TMsgKind kind, const std::string &text, unsigned buttons, unsigned closed,
+               unsigned ending) override {
     const uint32_t stops = StopPresses;
-    const unsigned answer = Inner ? Inner->Ask(kind, text, buttons) : AskFirst(buttons);
+    const unsigned answer = Inner ? Inner->Ask(kind, text, buttons, closed, ending) : ending;
     if (answer == mbRetry) RetriedStops = stops;
     return answer;
   }
@@ -63,11 +64,6 @@ public:
 
 private:
   IOperator *Inner;
-  static unsigned AskFirst(unsigned buttons) {
-    for (unsigned b = 1; b <= mbIgnore; b <<= 1)
-      if (buttons & b) return b;
-    return mbOK;
-  }
 };
 
 // A STOP pressed during the run and not answered with Retry ends it.

@@ -324,6 +324,7 @@ TEST(MotionText, NumbersAndPollDigits) {
 // A controller without motor current refuses the move yet reports it
 // finished; the move must fail, or a task would dip nowhere and succeed.
 TEST_F(MotionTest, MoveThatDidNotHappenFails) {
+  SetOpState(TaskRunning);
   Line.Ctl(3).MotorOn = false;
   bool ok = true;
   MoveTo(3, ok, 1, 4);
@@ -334,4 +335,11 @@ TEST_F(MotionTest, MoveThatDidNotHappenFails) {
   Line.Ctl(3).MotorOn = true;
   MoveTo(3, ok, 1, 4);
   EXPECT_TRUE(ok);
+  // A jog the controller ends at its software limit: its warning, no error.
+  SetOpState(Idle);
+  Line.Control("softlimits 3 0 45");
+  Host.Report.Lines.clear();
+  MoveTo(3, ok, 1, 6);
+  EXPECT_TRUE(Host.Report.Has("WARNING VERI [  1]: Software limit switch reached")) << Host.Report.Joined();
+  EXPECT_FALSE(Host.Report.HasPrefix("***")) << Host.Report.Joined();
 }

@@ -141,9 +141,10 @@ public:
   TSoakOperator(TSimProcess &sim, std::mt19937 &rng) : Sim(sim), Rng(rng) {}
   std::vector<std::string> Unknown;
   int RetriesThisRun = 0;
+  int MoveRepeats = 0;  // this run's
   int ConnectRetries = 0;
 
-  unsigned Ask(TMsgKind, const std::string &text, unsigned buttons) override {
+  unsigned Ask(TMsgKind, const std::string &text, unsigned buttons, unsigned, unsigned) override {
     if (Has(text, "EMERGENCY STOP")) {
       // Mostly released before answering; a button still pressed gets the
       // same box again, and is released by then at the latest.
@@ -151,7 +152,10 @@ public:
         Sim.Control("estop all release");
         EmergencyBoxes = 0;
       }
-      return Pick(buttons, Chance(0.5) ? mbAbort : mbYes);
+      const unsigned answer = Pick(buttons, Chance(0.5) ? mbAbort : mbYes);
+      // Abort at a move's box repeats the move: a stroke more than dip lines.
+      if (answer == mbAbort && Has(text, "release button first")) ++MoveRepeats;
+      return answer;
     }
     if (Has(text, "*** STOP ***")) {
       if (RetriesThisRun < 2 && Chance(0.3)) {

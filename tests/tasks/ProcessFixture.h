@@ -22,7 +22,7 @@ public:
   std::vector<unsigned> Answers;
   std::vector<std::string> Texts;
   std::function<void()> After;
-  unsigned Ask(TMsgKind, const std::string &text, unsigned buttons) override {
+  unsigned Ask(TMsgKind, const std::string &text, unsigned buttons, unsigned, unsigned) override {
     Texts.push_back(text);
     unsigned a = Answers.empty() ? mbYes : Answers.front();
     if (!Answers.empty()) Answers.erase(Answers.begin());
