@@ -10,6 +10,9 @@ kv_build "$KV_BUILD"
 WORK="${KV_WORKDIR:-$KV_ROOT/workdir}"
 mkdir -p "$WORK"
 cd "$WORK"
+# A fresh folder gets a recipe to try (File / Open loads it); one that is
+# there is never touched.
+[ -e LastDefinitions.dip ] || cp "$KV_ROOT/packaging/LastDefinitions.dip" .
 LINK="$WORK/veri-sim.pty"
 INI="$WORK/KVSettings.ini"
 

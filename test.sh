@@ -2,7 +2,8 @@
 # Installs, builds and runs every test. Exits non-zero on any failure.
 #  0. no include against the order of the layers (tools/check-layers.sh);
 #  1. the plain build: every test (unit, end-to-end, the short soak run,
-#     the real-window smoke test);
+#     the real-window smoke test), then the Debian package built, unpacked
+#     into a scratch root and its program started (tools/check-package.sh);
 #  2. the unit tests again under AddressSanitizer and UBSan;
 #  3. the serial tests under ThreadSanitizer (the worker thread);
 #  4. each fuzz target for a few seconds from its seed corpus (with clang).
@@ -15,6 +16,8 @@ echo "=== layers"
 "$KV_ROOT/tools/check-layers.sh"
 kv_build "$KV_BUILD"
 (cd "$KV_BUILD" && ctest --output-on-failure -j2 -LE 'soak-long' </dev/null)
+echo "=== the Debian package, unpacked and started"
+"$KV_ROOT/tools/check-package.sh" "$KV_BUILD" </dev/null
 [ -n "$KV_QUICK" ] && exit 0
 
 echo "=== unit tests under AddressSanitizer and UBSan"

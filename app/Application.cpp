@@ -1,7 +1,10 @@
 #include "app/Application.h"
 
+#include "app/Desktop.h"
+
 TApplication::TApplication(int &argc, char **argv) : QApplication(argc, argv) {
   setApplicationName(ApplicationTitle);
+  setWindowIcon(ProgramIcon());
 }
 
 bool TApplication::notify(QObject *receiver, QEvent *event) { return NotifyGuarded(receiver, event); }

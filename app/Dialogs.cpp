@@ -1,5 +1,6 @@
 #include "app/Dialogs.h"
 
+#include "app/Desktop.h"
 #include "app/FormMain.h"
 
 #include <QApplication>
@@ -7,7 +8,6 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
-#include <QStyle>
 
 QDialog *AboutBox = nullptr;
 TSERSIOPanel *SERSIOPanel = nullptr;
@@ -36,7 +36,7 @@ TAboutBox::TAboutBox(QWidget *parent) : QDialog(parent) {
 
   auto *icon = new QLabel(panel);
   icon->setObjectName("ProgramIcon");
-  icon->setPixmap(style()->standardIcon(QStyle::SP_ComputerIcon).pixmap(48, 48));
+  icon->setPixmap(ProgramIcon().pixmap(48, 48));
   icon->setGeometry(8, 8, 56, 56);
 
   QFont product("Arial", 18);

@@ -4,6 +4,7 @@
 #include <QPushButton>
 
 #include "app/FormMain.h"
+#include "serial/SerialPortNG.h"
 #include "veri/Connection.h"
 
 namespace {
@@ -44,5 +45,8 @@ void TTFormMain::ConnectButtonClick() {
       checking = false;
     }
   } end{old};
+  // A port that did not open, or whose adapter was unplugged, gets another
+  // try: a device plugged in since works without restarting the program.
+  if (SerialPortNG1) SerialPortNG1->SetActive(true);
   VERICheckConnection();
 }

@@ -12,6 +12,7 @@
 #include <QTimer>
 
 #include "app/Application.h"
+#include "app/Desktop.h"
 #include "base/OpState.h"
 #include "app/ReportWindow.h"
 #include "machine/Motion.h"
@@ -33,6 +34,7 @@ TTFormMain::TTFormMain(bool withMachine, QWidget *parent)
   Clock.start();
   setObjectName("TFormMain");
   setWindowTitle("Kavetra");
+  setWindowIcon(ProgramIcon());
   setFont(QFont("Arial", 8));
   resize(1024, 840);
   move(0, 0);

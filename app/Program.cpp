@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "app/Application.h"
+#include "app/Desktop.h"
 #include "app/Dialogs.h"
 #include "app/FormMain.h"
 #include "base/Host.h"
@@ -23,11 +24,13 @@ int RunProgram(int argc, char **argv) {
   std::setlocale(LC_NUMERIC, "C");
   QLocale::setDefault(QLocale::c());
   InstallSignalClose(&app);
+  const std::vector<std::string> folder = ChooseWorkFolder();
 
   int result = 0;
   {
     // 3. Main window; its creation runs the start-up.
     TTFormMain form;
+    for (const std::string &line : folder) ReportLine(line);
     // 4. The dialogs, after the channel tables are loaded.
     CreateDialogs();
     // 5. Until the main window is closed.

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <linux/serial.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -21,13 +22,15 @@ std::string SerialDevicePath(const std::string &commPort) {
 int LineOpen(const std::string &path, int &fd) {
   fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return errno;
-  if (::ioctl(fd, TIOCEXCL) != 0) {
-    int e = errno;
+  // TIOCEXCL does not hold off root; the lock holds off every opener that
+  // asks for it (this program, picocom, ...).
+  int e = ::ioctl(fd, TIOCEXCL) != 0 ? errno : 0;
+  if (!e && ::flock(fd, LOCK_EX | LOCK_NB) != 0) e = errno == EWOULDBLOCK ? EBUSY : errno;
+  if (e) {
     ::close(fd);
     fd = -1;
-    return e;
   }
-  return 0;
+  return e;
 }
 
 int LineClose(int fd) {

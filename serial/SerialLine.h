@@ -10,7 +10,8 @@
 // Only the first 79 characters of the name count.
 std::string SerialDevicePath(const std::string &commPort);
 
-// O_RDWR | O_NOCTTY | O_NONBLOCK, then TIOCEXCL. fd = -1 on failure.
+// O_RDWR | O_NOCTTY | O_NONBLOCK, then TIOCEXCL and an exclusive flock;
+// a device another opener holds gives EBUSY. fd = -1 on failure.
 int LineOpen(const std::string &path, int &fd);
 int LineClose(int fd);
 

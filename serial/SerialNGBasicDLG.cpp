@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include "base/Profile.h"
+#include "serial/SerialDevices.h"
 #include "serial/SerialPortNG.h"
 
 TSerialNGBasicDLG *SerialNGBasicDLG = nullptr;
@@ -62,9 +63,15 @@ TSerialNGBasicDLG::TSerialNGBasicDLG(QWidget *parent) : QDialog(parent) {
 void TSerialNGBasicDLG::LoadPortSettings(const TSerialPortNG &port) {
   // A device given by path in the settings file stays choosable, so OK
   // does not silently move the line to COM1.
+  // After COM1..COM8 the devices there are now (an adapter plugged in since
+  // the last opening shows up), each once.
   while (CBPort->count() > 8) CBPort->removeItem(8);
-  if (!port.CommPort().empty() && port.CommPort()[0] == '/')
-    CBPort->addItem(QString::fromStdString(port.CommPort()));
+  std::vector<std::string> extra;
+  for (const std::string &d : SerialDevices())
+    if (d.size() != 10 || d.rfind("/dev/ttyS", 0) != 0 || d[9] > '7') extra.push_back(d);  // not COM1..8
+  if (!port.CommPort().empty() && port.CommPort()[0] == '/') extra.push_back(port.CommPort());
+  for (const std::string &d : extra)
+    if (CBPort->findText(QString::fromStdString(d), Qt::MatchExactly) < 0) CBPort->addItem(QString::fromStdString(d));
   SelectText(CBPort, port.CommPort(), "COM1");
   SelectText(CBBaud, std::to_string(port.BaudRate()), "19200");
   SelectText(CBData, std::to_string(port.DataBits()) + " Bit", "8 Bit");

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "base/Host.h"
+#include "serial/SerialDevices.h"
 #include "serial/SerialLine.h"
 #include "serial/WorkThread.h"
 
@@ -46,7 +47,16 @@ TSerialPortNG::~TSerialPortNG() {
 }
 
 void TSerialPortNG::SetActive(bool v) {
+  if (v) LineDown();  // a device that went away is closed first, so it reopens
   if (v != Active()) ReopenPort(v);
+}
+
+bool TSerialPortNG::LineDown() {
+  if (FLineLost && FFd >= 0) {
+    ProcessError(114, EIO, 0, SerialLostAdvice(SerialDevicePath(FCommPort)));
+    ReopenPort(false);
+  }
+  return FFd < 0;
 }
 
 void TSerialPortNG::SetCommPort(const std::string &v) {
@@ -186,7 +196,9 @@ void TSerialPortNG::ReopenPort(bool activate) {
       FActive = false;  // releases a worker waiting on a hand-over
     }
     CallCv.notify_all();
-    if (int e = LineFlush(FFd)) ProcessError(102, e, 0, "Error clearing Queues");
+    // A device that went away has no queues or lines left to tidy.
+    const bool gone = FLineLost;
+    if (int e = gone ? 0 : LineFlush(FFd)) ProcessError(102, e, 0, "Error clearing Queues");
     if (FSendInProgress) WriteAbort = true;
     Worker->Wake();
     for (int i = 0; i < 15 && ThreadIsRunning; ++i) {
@@ -194,9 +206,9 @@ void TSerialPortNG::ReopenPort(bool activate) {
       WaitWorkerIdle(75);
     }
     if (ThreadIsRunning) ProcessError(104, 0, 1, "Warning ThreadIsRunning");
-    if (int e = LineSetModemBit(FFd, TIOCM_DTR_BIT, false)) ProcessError(602, e, 0, "Error clearing DTR");
+    if (int e = gone ? 0 : LineSetModemBit(FFd, TIOCM_DTR_BIT, false)) ProcessError(602, e, 0, "Error clearing DTR");
     FDTRState = false;
-    if (int e = LineSetModemBit(FFd, TIOCM_RTS_BIT, false)) ProcessError(502, e, 0, "Error clearing RTS");
+    if (int e = gone ? 0 : LineSetModemBit(FFd, TIOCM_RTS_BIT, false)) ProcessError(502, e, 0, "Error clearing RTS");
     FRTSState = false;
     int e;
     {
@@ -212,8 +224,11 @@ void TSerialPortNG::ReopenPort(bool activate) {
     int e = LineOpen(SerialDevicePath(FCommPort), fd);
     if (e) {
       ProcessError(112, e, 0, "Error reopening Port");
+      const std::string advice = SerialOpenAdvice(SerialDevicePath(FCommPort), e);
+      if (!advice.empty()) ProcessError(113, e, 0, advice);
       return;
     }
+    FLineLost = false;
     FFd = fd;
     FActive = true;
     ApplyCommSettings();
@@ -227,6 +242,11 @@ void TSerialPortNG::ProcessError(uint32_t place, uint32_t code, uint8_t noise, c
   if (Destroying || noise > FErrorNoise) return;
   if (OnProcessError) {
     OnProcessError(this, place, code, msg, noise);
+    return;
+  }
+  // The plain answers name the device and the fix themselves.
+  if (place == 113 || place == 114) {
+    ReportLine("*** " + msg);
     return;
   }
   std::string where = "Serial port " + FCommPort + ": " + msg + " (place " + std::to_string(place);

@@ -16,7 +16,8 @@
 //
 // Failures go to OnProcessError; with no handler assigned they go to the
 // report log: errors as "*** Serial port ...", warnings as plain lines,
-// progress messages as "$" traces.
+// progress messages as "$" traces. Places 113 (why an open failed) and 114
+// (device gone) are plain sentences that name the device and the fix.
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -148,6 +149,10 @@ public:
   std::function<void()> MainThreadWaker;
 
   void ReopenPort(bool activate);
+  // True while nothing can cross the line (closed, or the device went away).
+  // A device found gone is reported once (place 114) and the port closed,
+  // so Active true reopens it when it is back.
+  bool LineDown() override;
   void ApplyCommSettings();
   void UpdateXTOAuto();
   void ProcessError(uint32_t place, uint32_t code, uint8_t noise, const std::string &msg);
@@ -214,6 +219,8 @@ private:
   uint32_t WriteStartTick = 0;
   std::atomic<bool> WriteAbort{false};
 
+  // Set by the worker when the open device hangs up; cleared by an open.
+  std::atomic<bool> FLineLost{false};
   std::atomic<bool> ThreadIsRunning{false};
   std::atomic<bool> Destroying{false};
   std::mutex IdleLock;

@@ -232,12 +232,14 @@ void TWorkThread::TryRead() {
   Port.FReadRequest = false;
   if (r == 0) {
     // End of file on a tty: the other side hung up. Said once, not every pass.
-    LineGone = true;
+    LineGone = Port.FLineLost = true;
     if (!HangupReported) ReportFromWorker(9804, EIO, "Error reading Data");
     HangupReported = true;
     return;
   }
-  ReportFromWorker(9804, uint32_t(errno), "Error reading Data");
+  const int e = errno;
+  if (e == EIO || e == ENODEV || e == ENXIO) Port.FLineLost = true;
+  ReportFromWorker(9804, uint32_t(e), "Error reading Data");
 }
 
 void TWorkThread::StoreCluster(uint32_t count, const char *buffer) {
@@ -286,7 +288,7 @@ void TWorkThread::WaitForLine() {
   if (nf == 2 && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL))) {
     // A hung-up line polls ready for ever; wait out the pass instead of spinning.
     if (!LineGone) ReportFromWorker(9911, EIO, "Error getting Overlappedresult");
-    LineGone = true;
+    LineGone = Port.FLineLost = true;
     uint32_t spent = WorkerTick() - t0;
     if (spent < BusyWaitMs) SleepOnWake(BusyWaitMs - spent);
   } else if (nf == 2 && (fds[1].revents & POLLIN)) {

@@ -53,9 +53,12 @@ bool Stale(const std::string &line, const std::string &cluster) {
 std::string SerialTalk(const std::string &line) {
   IClusterPort *port = VeriPort();
   DrainOne(port);
-  if (port) port->SendText(line);
+  // A closed or vanished line cannot answer: fail as a silent controller
+  // does, without its second of waiting.
+  const bool down = port && port->LineDown();
+  if (port && !down) port->SendText(line);
   std::string reply;
-  int counter = 100;
+  int counter = down ? 0 : 100;
   bool got = false;
   while (counter > 0) {
     SleepMs(10);
@@ -85,7 +88,7 @@ std::string SerialTalk(const std::string &line) {
 void SerialCall(const std::string &line) {
   IClusterPort *port = VeriPort();
   DrainOne(port);
-  if (port) port->SendText(line);
+  if (port && !port->LineDown()) port->SendText(line);
   Unanswer(line);
   ReportLine("$ VERI Call: " + line);
 }

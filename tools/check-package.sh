@@ -1,0 +1,54 @@
+#!/bin/bash
+# Builds the Debian package, unpacks it into a scratch root and starts the
+# unpacked program headless against the unpacked simulator for a moment, as
+# the desktop menu starts it (in $HOME), so a broken install fails the tests:
+# missing files or dependencies, a program that does not start, does not
+# move to its per-user folder, does not open the port or does not end cleanly.
+# Usage: tools/check-package.sh [BUILD]
+set -euo pipefail
+BUILD="$(cd "${1:-$(dirname "$0")/../build}" && pwd)"
+SRC="$(cd "$(dirname "$0")/.." && pwd)"
+fail() { echo "package: $*" >&2; exit 1; }
+
+rm -f "$BUILD"/kavetra_*.deb
+(cd "$BUILD" && cpack -G DEB >cpack.log 2>&1) || { tail -20 "$BUILD/cpack.log"; fail "cpack failed"; }
+DEB="$(ls "$BUILD"/kavetra_*.deb)"
+T="$(mktemp -d /tmp/kv-package-XXXXXX)"
+SIM="" KV=""
+trap '[ -n "$KV" ] && kill -KILL $KV 2>/dev/null; [ -n "$SIM" ] && kill $SIM 2>/dev/null; wait 2>/dev/null; rm -rf "$T"' EXIT
+
+dpkg-deb -x "$DEB" "$T/root"
+for f in bin/kavetra bin/veri-sim share/applications/kavetra.desktop share/doc/kavetra/README.md \
+         share/icons/hicolor/scalable/apps/kavetra.svg share/icons/hicolor/128x128/apps/kavetra.png; do
+  [ -e "$T/root/usr/$f" ] || fail "/usr/$f is not in the package"
+done
+DEPENDS="$(dpkg-deb -f "$DEB" Depends)"
+for d in libqt6widgets6 libqt6gui6 libqt6core6 libstdc++6 qt6-qpa-plugins; do
+  [[ "$DEPENDS" == *"$d"* ]] || fail "Depends lacks $d: $DEPENDS"
+done
+
+"$T/root/usr/bin/veri-sim" --link "$T/sim.pty" --log "$T/sim.log" >"$T/sim.out" 2>&1 &
+SIM=$!
+for _ in $(seq 50); do [ -e "$T/sim.pty" ] && break; sleep 0.1; done
+[ -e "$T/sim.pty" ] || fail "veri-sim did not start"
+HOME="$T/home"
+OWN="$HOME/.local/share/kavetra"
+mkdir -p "$OWN"
+printf '[COMPortSettings]\r\nPort=%s\r\n' "$T/sim.pty" >"$OWN/KVSettings.ini"
+(cd "$HOME" && exec env -u XDG_DATA_HOME HOME="$HOME" QT_QPA_PLATFORM=offscreen \
+   "$T/root/usr/bin/kavetra" 2>"$T/kavetra.err") &
+KV=$!
+PTS="$(readlink -f "$T/sim.pty")"
+up=""
+for _ in $(seq 100); do
+  if grep -q "Working folder: $OWN (the per-user folder" "$T/kavetra.err" 2>/dev/null &&
+     ls -l /proc/$KV/fd 2>/dev/null | grep -q " $PTS\$"; then up=1; break; fi
+  sleep 0.1
+done
+[ -n "$up" ] || { cat "$T/kavetra.err"; fail "the installed program did not start in $OWN on the simulator's port"; }
+kill -TERM $KV
+wait $KV || fail "the installed program ended with status $?"
+KV=""
+cmp -s "$OWN/LastDefinitions.dip" "$SRC/packaging/LastDefinitions.dip" || fail "no example recipe in $OWN"
+grep -q '^FileStatus=1' "$OWN/KVHardware.ini" || fail "the shut-down did not write $OWN/KVHardware.ini"
+echo "package: $(basename "$DEB") ($(du -k "$DEB" | cut -f1) KiB) installs and starts; Depends: $DEPENDS"
