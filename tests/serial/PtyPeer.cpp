@@ -12,15 +12,14 @@
 TPtyPeer::TPtyPeer() {
   int slave = -1;
   char name[128] = {};
-  if (openpty(&Master, &slave, name, nullptr, nullptr) == 0) {
-    termios t{};
-    tcgetattr(Master, &t);
-    cfmakeraw(&t);
-    tcsetattr(Master, TCSANOW, &t);
-    fcntl(Master, F_SETFL, fcntl(Master, F_GETFL) | O_NONBLOCK);
-    close(slave);  // the port opens its own
-    SlavePath = name;
-  }
+  if (openpty(&Master, &slave, name, nullptr, nullptr) != 0) return;
+  termios t{};
+  tcgetattr(Master, &t);
+  cfmakeraw(&t);
+  tcsetattr(Master, TCSANOW, &t);
+  fcntl(Master, F_SETFL, fcntl(Master, F_GETFL) | O_NONBLOCK);
+  close(slave);  // the port opens its own
+  SlavePath = name;
 }
 
 TPtyPeer::~TPtyPeer() { CloseMaster(); }
@@ -42,11 +41,7 @@ void TPtyPeer::Write(const std::string &bytes) {
 std::string TPtyPeer::ReadAvailable() {
   std::string out;
   char buf[4096];
-  for (;;) {
-    ssize_t r = read(Master, buf, sizeof buf);
-    if (r <= 0) break;
-    out.append(buf, size_t(r));
-  }
+  for (ssize_t r; (r = read(Master, buf, sizeof buf)) > 0;) out.append(buf, size_t(r));
   return out;
 }
 

@@ -1,13 +1,13 @@
 #include "Fakes.h"
 
+#include <algorithm>
+
 bool TFakeReport::Has(const std::string &line) const {
-  for (auto &l : Lines) if (l == line) return true;
-  return false;
+  return std::find(Lines.begin(), Lines.end(), line) != Lines.end();
 }
 
 bool TFakeReport::HasPrefix(const std::string &prefix) const {
-  for (auto &l : Lines) if (l.compare(0, prefix.size(), prefix) == 0) return true;
-  return false;
+  return std::any_of(Lines.begin(), Lines.end(), [&](auto &l) { return l.compare(0, prefix.size(), prefix) == 0; });
 }
 
 std::string TFakeReport::Joined() const {

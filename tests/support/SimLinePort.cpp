@@ -3,7 +3,6 @@
 #include "app/Host.h"
 
 TSimLinePort::TSimLinePort(const std::vector<int> &addresses) : Bus(addresses), Saved(VeriPort()) {
-  Bus.Log = [this](const std::string &line) { Log.push_back(line); };
   VeriPort() = this;
 }
 
@@ -17,33 +16,25 @@ void TSimLinePort::SendText(const std::string &text) {
 }
 
 void TSimLinePort::Pull() {
-  for (auto &piece : Bus.TakeDue(Now())) {
-    Queue.push_back({piece, NextCCError});
-    NextCCError = 0;
-  }
+  for (auto &piece : Bus.TakeDue(Now())) Queue.push_back(piece);
 }
 
 int32_t TSimLinePort::NextClusterLength() {
   Pull();
-  return Queue.empty() ? -1 : static_cast<int32_t>(Queue.front().Text.size());
+  return Queue.empty() ? -1 : static_cast<int32_t>(Queue.front().size());
 }
 
 int32_t TSimLinePort::NextClusterCCError() {
   Pull();
-  return Queue.empty() ? -1 : Queue.front().CCError;
+  return Queue.empty() ? -1 : 0;
 }
 
 std::string TSimLinePort::ReadNextClusterText() {
   Pull();
   if (Queue.empty()) return "";
-  std::string t = Queue.front().Text;
+  std::string t = Queue.front();
   Queue.pop_front();
   return t;
-}
-
-void TSimLinePort::Inject(const std::string &cluster, int32_t ccError) {
-  Pull();
-  Queue.push_back({cluster, ccError});
 }
 
 std::string TSimLinePort::Control(const std::string &line) { return Bus.Control(line, Now()); }

@@ -31,24 +31,14 @@ public:
 
   // Every frame sent, as sent (CR included).
   std::vector<std::string> Sent;
-  // The bus's log lines ("<ms> #1 VER", "<ms> -> ...").
-  std::vector<std::string> Log;
   // Frames sent to one address, without "#a " and CR (the commands).
   std::vector<std::string> Commands(int address) const;
 
-  // A scripted cluster put at the end of the queue, as if just received.
-  void Inject(const std::string &cluster, int32_t ccError = 0);
-  // The next cluster taken from the bus carries this line error.
-  int32_t NextCCError = 0;
 
   int64_t Now() const;
 
 private:
-  struct TCluster {
-    std::string Text;
-    int32_t CCError;
-  };
-  std::deque<TCluster> Queue;
+  std::deque<std::string> Queue;
   IClusterPort *Saved;
   void Pull();
 };

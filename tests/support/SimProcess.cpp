@@ -10,15 +10,13 @@
 #include "serial/ClusterPort.h"
 #include "serial/SerialPortNG.h"
 
-#include <cerrno>
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <fstream>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -64,51 +62,35 @@ TSimProcess::TSimProcess(const std::vector<std::string> &extraArgs) {
   auto nl = line.find('\n');
   if (line.compare(0, head.size(), head) == 0 && nl != std::string::npos)
     SlavePath = line.substr(head.size(), nl - head.size());
-  // The control endpoint may appear a moment after the banner.
-  for (int i = 0; i < 100 && access(ControlPath.c_str(), F_OK) != 0; ++i) usleep(10000);
 }
 
 TSimProcess::~TSimProcess() {
   Stop();
   if (!Dir.empty()) {
-    std::string cmd = "rm -rf '" + Dir + "'";
-    if (std::system(cmd.c_str()) != 0) {}
+    if (std::system(("rm -rf '" + Dir + "'").c_str()) != 0) {}
   }
 }
 
 void TSimProcess::Stop() {
-  if (Pid > 0) {
-    kill(Pid, SIGTERM);
-    int st = 0;
-    for (int i = 0; i < 200; ++i) {
-      if (waitpid(Pid, &st, WNOHANG) == Pid) { Pid = -1; return; }
-      usleep(10000);
-    }
-    kill(Pid, SIGKILL);
-    waitpid(Pid, &st, 0);
-    Pid = -1;
+  if (Pid <= 0) return;
+  kill(Pid, SIGTERM);
+  // Killed outright when it does not end within 2 s.
+  for (int i = 0; waitpid(Pid, nullptr, WNOHANG) == 0; ++i) {
+    if (i == 200) kill(Pid, SIGKILL);
+    usleep(10000);
   }
+  Pid = -1;
 }
 
 bool TSimProcess::Control(const std::string &line) {
-  struct stat st{};
-  if (stat(ControlPath.c_str(), &st) != 0) return false;
-  std::string text = line + "\n";
-  if (S_ISSOCK(st.st_mode)) {
-    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-    if (fd < 0) return false;
-    sockaddr_un a{};
-    a.sun_family = AF_UNIX;
-    std::strncpy(a.sun_path, ControlPath.c_str(), sizeof a.sun_path - 1);
-    bool ok = connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 &&
-              write(fd, text.data(), text.size()) == ssize_t(text.size());
-    close(fd);
-    return ok;
-  }
-  int fd = open(ControlPath.c_str(), O_WRONLY | O_NONBLOCK);
-  if (fd < 0) return false;
-  bool ok = write(fd, text.data(), text.size()) == ssize_t(text.size());
-  close(fd);
+  const std::string text = line + "\n";
+  sockaddr_un a{};
+  a.sun_family = AF_UNIX;
+  std::strncpy(a.sun_path, ControlPath.c_str(), sizeof a.sun_path - 1);
+  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+  const bool ok = fd >= 0 && connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 &&
+                  write(fd, text.data(), text.size()) == ssize_t(text.size());
+  if (fd >= 0) close(fd);
   return ok;
 }
 
@@ -130,9 +112,8 @@ std::vector<std::string> TSimProcess::Frames() const {
 }
 
 bool TSimProcess::Received(const std::string &frame) const {
-  for (const std::string &f : Frames())
-    if (f == frame) return true;
-  return false;
+  const std::vector<std::string> f = Frames();
+  return std::find(f.begin(), f.end(), frame) != f.end();
 }
 
 TSimLine::TSimLine(const std::vector<std::string> &simArgs)

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
@@ -45,15 +47,14 @@ protected:
     struct stat st;
     return stat(path.c_str(), &st) == 0;
   }
-  // Names in the folder other than the given one, to find left-over temporaries.
+  // Names in the folder other than the given ones ("\n" between), to find
+  // left-over temporaries.
   std::string OtherFiles(const std::string &keep) const {
-    std::string cmd = "ls -A '" + Dir + "' | grep -v -x '" + keep + "' || true";
+    std::set<std::string> names;
+    for (const auto &e : std::filesystem::directory_iterator(Dir)) names.insert(e.path().filename().string());
     std::string out;
-    if (FILE *p = popen(cmd.c_str(), "r")) {
-      char buf[256];
-      while (fgets(buf, sizeof buf, p)) out += buf;
-      pclose(p);
-    }
+    for (const std::string &n : names)
+      if (("\n" + keep + "\n").find("\n" + n + "\n") == std::string::npos) out += n + "\n";
     return out;
   }
 };
