@@ -293,8 +293,8 @@ protected:
   TSimProcess &Sim = Line.Sim;
   TSoakReport Report{Sim};
   std::mt19937 Rng;
-  std::unique_ptr<TSoakOperator> Operator;
-  std::unique_ptr<TFaultInjector> Faults;
+  TSoakOperator Operator{Sim, Rng};
+  TFaultInjector Faults{Sim, Rng};
   size_t FramesRead = 0;
   int Runs = 0;
 
@@ -303,10 +303,8 @@ protected:
     const auto seed = unsigned(EnvNumber("KV_SOAK_SEED", double(std::random_device{}() % 100000 + 1)));
     std::printf("soak: seed %u (KV_SOAK_SEED repeats the fault order)\n", seed);
     Rng.seed(seed);
-    Operator = std::make_unique<TSoakOperator>(Sim, Rng);
-    Faults = std::make_unique<TFaultInjector>(Sim, Rng);
     ::Host().Report = &Report;
-    ::Host().Operator = Operator.get();
+    ::Host().Operator = &Operator;
     Line.PrepareDipMachine();
     // X positions differ from each other and from home, so each process's
     // travel shows in the frames. Process fields: name, position, in and out
@@ -341,7 +339,7 @@ protected:
 
   TRunRecord RunTask(uint8_t task) {
     CurTask = task;
-    Operator->RetriesThisRun = 0;
+    Operator.RetriesThisRun = 0;
     NewFrames();
     Report.RunStart = NowMs();
     TaskStart();
@@ -382,10 +380,12 @@ protected:
     // from stray digits of another reply.
     for (const std::string &l : r.Report) {
       int bit = 0;
-      if (std::sscanf(l.c_str(), "WARNING VERI [%d]", &bit) == 1)
-        EXPECT_EQ(Faults->WarningBits.count(bit), 1u) << l << "\n" << log;
-      if (std::sscanf(l.c_str(), "*** ERROR VERI [%d]", &bit) == 1)
-        EXPECT_EQ(Faults->ErrorBits.count(bit), 1u) << l << "\n" << log;
+      if (std::sscanf(l.c_str(), "WARNING VERI [%d]", &bit) == 1) {
+        EXPECT_EQ(Faults.WarningBits.count(bit), 1u) << l << "\n" << log;
+      }
+      if (std::sscanf(l.c_str(), "*** ERROR VERI [%d]", &bit) == 1) {
+        EXPECT_EQ(Faults.ErrorBits.count(bit), 1u) << l << "\n" << log;
+      }
     }
     // The fast-dip program's registers and start: each sent is logged.
     const int r1 = r.Frame("#3 R1 = 30.0000");
@@ -399,9 +399,9 @@ protected:
   void Recover(const TRunRecord &r) {
     auto pump = Host.Events.OnPump;
     Host.Events.OnPump = [this] { Report.Activity = NowMs(); };  // no faults meanwhile
-    Faults->Heal();
+    Faults.Heal();
     if (r.Count("*** ERROR VERI") || r.Count("*** Move [") || r.Count("*** Fast Dips")) {
-      Operator->ConnectRetries = 0;
+      Operator.ConnectRetries = 0;
       VERICheckConnection();
     }
     Report.Take();
@@ -416,15 +416,15 @@ TEST_F(Soak, TaskRunsUnderFaults) {
   const double seconds = longForm ? EnvNumber("KV_SOAK_LONG_SECONDS", 1800) : EnvNumber("KV_SOAK_SECONDS", 40);
   const long rssStart = ResidentKb();
   const Clock::time_point start = Clock::now();
-  Faults->Deadline = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
-  Faults->Latest = Faults->Deadline + (Faults->Deadline - start);
+  Faults.Deadline = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+  Faults.Latest = Faults.Deadline + (Faults.Deadline - start);
   Host.Events.OnPump = [this] {
     Report.Activity = NowMs();
-    Faults->Pump();
+    Faults.Pump();
   };
   // Each run starts with another process, so all of them meet faults.
-  for (uint8_t task = 1; !Faults->Over(Clock::now()) && !HasFailure(); task = task % 3 + 1) {
-    Faults->StartRun();
+  for (uint8_t task = 1; !Faults.Over(Clock::now()) && !HasFailure(); task = task % 3 + 1) {
+    Faults.StartRun();
     const TRunRecord r = RunTask(task);
     CheckRun(r);
     Recover(r);  // the first failing run tells the story
@@ -433,7 +433,7 @@ TEST_F(Soak, TaskRunsUnderFaults) {
   // Afterwards the controls are usable: idle, and a short run goes through
   // cleanly.
   Host.Events.OnPump = [this] { Report.Activity = NowMs(); };
-  Faults->Heal();
+  Faults.Heal();
   Sim.Control("set all 12 0");
   VERIGetPosition(255);  // a misread position must not make a move look done
   ASSERT_EQ(OpState(), Idle);
@@ -450,12 +450,12 @@ TEST_F(Soak, TaskRunsUnderFaults) {
   const long rssEnd = ResidentKb();
 
   std::printf("soak: %d runs, resident memory %ld kB at start, %ld kB at end\n", Runs, rssStart, rssEnd);
-  EXPECT_TRUE(Operator->Unknown.empty()) << Joined(Operator->Unknown);
+  EXPECT_TRUE(Operator.Unknown.empty()) << Joined(Operator.Unknown);
   EXPECT_GE(Runs, 2);
   // Flat memory: a generous bound, the machine is shared.
   EXPECT_LT(rssEnd - rssStart, 32 * 1024);
   // Every kind of fault was met at least once.
-  EXPECT_EQ(Faults->KindsSeen.size(), size_t(TFaultInjector::KindCount));
+  EXPECT_EQ(Faults.KindsSeen.size(), size_t(TFaultInjector::KindCount));
 }
 
 }  // namespace
