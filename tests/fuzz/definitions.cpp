@@ -20,8 +20,8 @@ namespace {
 // What a load may change, as text.
 std::string State() {
   std::string s = FormatDefinitions();
-  for (int n : {PosCount, ProcCount, TaskCount, CurPos, CurProc, CurTask, PosNameNo, ProcNameNo, TaskNameNo})
-    s += "," + std::to_string(n);
+  const int counts[] = {PosCount, ProcCount, TaskCount, CurPos, CurProc, CurTask, PosNameNo, ProcNameNo, TaskNameNo};
+  for (int n : counts) s += "," + std::to_string(n);
   return s;
 }
 
