@@ -1,6 +1,6 @@
 #include "veri/Transport.h"
 
-#include "app/Host.h"
+#include "base/Host.h"
 #include "serial/ClusterPort.h"
 
 const char *const VERINoConnection = "*** VERIDialog: no connection to VERI  ";

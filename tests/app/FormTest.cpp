@@ -9,7 +9,7 @@
 #include <QPushButton>
 
 #include "app/FormMain.h"
-#include "app/OpState.h"
+#include "base/OpState.h"
 #include "app/ReportWindow.h"
 
 namespace {

@@ -2,14 +2,18 @@
 #include <gtest/gtest.h>
 
 #include <QGroupBox>
+#include <QApplication>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QTimer>
 
 #include "support/Fakes.h"
 #include "support/SimLinePort.h"
 #include "app/FormMain.h"
-#include "app/OpState.h"
-#include "machine/Machine.h"
+#include "base/OpState.h"
+#include "base/Machine.h"
 #include "machine/Manual.h"
 #include "machine/Motion.h"
 
@@ -158,6 +162,41 @@ TEST_F(MotionForm, JogButtonsEnableStopWhileMoving) {
   form.XPlusClick();
   form.HomePosClick();
   EXPECT_TRUE(line.Sent.empty());
+}
+
+// The emergency-stop box closed with Esc, or open when the program is told
+// to end, must not repeat the move once the button is released.
+TEST_F(MotionForm, EmergencyBoxClosedWithoutAnswerMovesNothing) {
+  TTFormMain form(false);
+  THostFixture host;
+  Host().Operator = &form;
+  TSimLinePort line;
+  line.Ctl(1).MotorOn = Axes[1].Connected = Axes[1].MotorOn = Axes[1].Referenced = true;
+  bool ending = false;
+  int boxes = 0;
+  QTimer watch;
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+    if (!box || !box->isVisible()) return;
+    ++boxes;
+    line.Control("estop 1 release");
+    QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    if (ending) form.EndProgram();
+    else QApplication::sendEvent(box, &esc);
+  });
+  watch.start(0);
+  for (ending = false; boxes < 2; ending = true) {
+    line.Sent.clear();
+    line.Control("estop 1 press");
+    bool ok = true;
+    MoveTo(1, ok, 2, 20 + boxes);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(line.Commands(1)[0].substr(0, 2), "V=");
+    EXPECT_EQ(std::count_if(line.Sent.begin(), line.Sent.end(),
+                            [](const std::string &f) { return f.find("V=") != std::string::npos; }), 1);
+  }
+  EXPECT_TRUE(TaskAbort());  // ending: the STOP dialog gives up, unasked
+  EXPECT_EQ(boxes, 2);
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // ReportLine's filter, through the log control itself.
 #include <gtest/gtest.h>
 
-#include "app/Host.h"
+#include "base/Host.h"
 #include "app/ReportWindow.h"
 
 #include <QCoreApplication>

@@ -6,7 +6,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "machine/Profile.h"
+#include "base/Profile.h"
 #include "Check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
@@ -18,7 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   ProfileReadFloat(path, "Settings", "Home_Y", 10.25);
   ProfileReadBool(path, "Settings", "Y_Centerline", false);
   // Section and key names taken from the input itself.
-  const std::string section = text.substr(0, std::min<size_t>(size / 2, 16)), key = text.substr(size / 2, 8);
+  const std::string section = text.substr(0, std::min<size_t>(size / 2, 16));
+  const std::string key = text.substr(size / 2, 8);
   try {
     ProfileWriteString(path, "Fuzz", "Key", "value 1");
     Check(ProfileReadString(path, "Fuzz", "Key", "") == "value 1");

@@ -1,15 +1,17 @@
-// Any bytes as the reply to a parameter read: the value read is finite, or
-// the read fails with a text beginning with "*" and leaves the value 0. The
+// Any bytes as a controller reply: word splitting and answer cutting never
+// read past the text, a failed exchange always begins with "*", and a
+// parameter read gives a finite value or fails and leaves the value 0. The
 // first byte is the controller's address, the rest the raw reply.
 #include <clocale>
 #include <cmath>
 #include <cstdint>
 #include <string>
 
-#include "app/Host.h"
-#include "machine/Machine.h"
+#include "base/Host.h"
+#include "base/Machine.h"
 #include "serial/ClusterPort.h"
 #include "veri/Params.h"
+#include "veri/Transport.h"
 #include "Check.h"
 
 namespace {
@@ -44,11 +46,17 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size < 1) return 0;
   const uint8_t address = data[0] % 4;
-  Port.Reply.assign(reinterpret_cast<const char *>(data + 1), size - 1);
+  const std::string &raw = Port.Reply.assign(reinterpret_cast<const char *>(data + 1), size - 1);
+  const auto words = VERIWords(raw.size() >= 2 ? raw.substr(0, raw.size() - 2) : "");
+  const bool ours = !words.empty() && words[0] == "#" + std::to_string(data[0]);
+  for (const char *command : {"", "P51?", "V=1200.0000 WA=-12.5000 E"}) {
+    const std::string answer = VERICutAnswer(data[0], command, raw);
+    Check(ours || (!answer.empty() && answer[0] == '*'));
+  }
   double v = -1;
   int32_t i = 0;
-  if (VERIParamValue(Port.Reply, v)) Check(std::isfinite(v));
-  VERIParamValueI(Port.Reply, i);
+  if (VERIParamValue(raw, v)) Check(std::isfinite(v));
+  VERIParamValueI(raw, i);
   std::string error;
   VERIGetParam(address, 51, v, error);
   Check(error.empty() ? std::isfinite(v) : error[0] == '*' && v == 0);

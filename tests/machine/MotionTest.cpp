@@ -9,8 +9,8 @@
 
 #include "support/Fakes.h"
 #include "support/SimLinePort.h"
-#include "app/OpState.h"
-#include "machine/Machine.h"
+#include "base/OpState.h"
+#include "base/Machine.h"
 #include "machine/Manual.h"
 #include "machine/Motion.h"
 #include "recipes/Definitions.h"
@@ -22,12 +22,18 @@ const char *const EmergencyText =
     "Completely abort Task?.";
 const char *const StopText = "        *** STOP ***         \r\nRETRY to continue or  \r\nABORT to cancel Task";
 
-struct TFakeMotionView : IMotionView {
+// The manual STOP button as the state's update sets it: every update that
+// is not a state change (a hold or a press), and state changes that switch it.
+struct TFakeStopButton {
   std::vector<bool> Calls;
   bool Enabled = false;
-  void SetManualStopEnabled(bool enabled) override {
-    Calls.push_back(enabled);
-    Enabled = enabled;
+  TOpState State = Idle;
+  void Update() {
+    const bool stateChanged = OpState() != State;
+    State = OpState();
+    if (stateChanged && ManualStopEnabled() == Enabled) return;
+    Enabled = ManualStopEnabled();
+    Calls.push_back(Enabled);
   }
 };
 
@@ -35,14 +41,13 @@ class MotionTest : public ::testing::Test {
 protected:
   THostFixture Host;
   TSimLinePort Line;
-  TFakeMotionView View;
-  IMotionView *SavedView = nullptr;
+  TFakeStopButton View;
 
   void SetUp() override {
     ResetMachineDefaults();
     StopRequest = false;
     SetOpState(Idle);
-    SavedView = SetMotionView(&View);
+    SetOpStateListener([this] { View.Update(); });
     // Powered, at their start positions, and the table knows where they are.
     for (int a = 1; a <= 3; ++a) {
       Line.Ctl(a).MotorOn = true;
@@ -52,7 +57,7 @@ protected:
     }
   }
   void TearDown() override {
-    SetMotionView(SavedView);
+    SetOpStateListener(nullptr);
     StopRequest = false;
     SetOpState(Idle);
   }
@@ -221,7 +226,7 @@ TEST_F(MotionTest, MoveThatNeverEndsIsStopped) {
 TEST_F(MotionTest, PositioningOrder) {
   PosTable[7] = {"Beaker", 20, 5};
   bool ok = false;
-  MoveToTopfPosition(7, ok);
+  MoveToTopfPosition(PosTable[7].Name, PosTable[7].X, PosTable[7].Y, ok);
   EXPECT_TRUE(ok);
   EXPECT_EQ(MoveOrder(), (std::vector<int>{3, 1, 2}));
   EXPECT_TRUE(Host.Report.Has("$ Move to Position Beaker"));
@@ -229,7 +234,7 @@ TEST_F(MotionTest, PositioningOrder) {
   Line.Sent.clear();
   MachineSettings.YCenterline = true;
   PosTable[7] = {"Beaker", 30, 2};
-  MoveToTopfPosition(7, ok);
+  MoveToTopfPosition(PosTable[7].Name, PosTable[7].X, PosTable[7].Y, ok);
   EXPECT_EQ(MoveOrder(), (std::vector<int>{2, 1, 2}));  // Z already at 5
   EXPECT_EQ(Line.Commands(2)[0], "V=1200.0000 WA=102.5000 E");
 
@@ -243,7 +248,7 @@ TEST_F(MotionTest, FailedPositioningRetryAndAbort) {
   };
   Host.Operator.Answers = {mbRetry};
   bool ok = false;
-  MoveToTopfPosition(1, ok);
+  MoveToTopfPosition(PosTable[1].Name, PosTable[1].X, PosTable[1].Y, ok);
   EXPECT_TRUE(ok);
   ASSERT_EQ(Host.Operator.Asked.size(), 1u);
   EXPECT_EQ(Host.Operator.Asked[0].Text, StopText);
@@ -254,7 +259,7 @@ TEST_F(MotionTest, FailedPositioningRetryAndAbort) {
   Host.Events.OnPump = [] { StopRequest = true; };
   Host.Operator.Answers = {mbAbort};
   PosTable[1] = {"Rinse", 40, 15};
-  MoveToTopfPosition(1, ok);
+  MoveToTopfPosition(PosTable[1].Name, PosTable[1].X, PosTable[1].Y, ok);
   EXPECT_FALSE(ok);
   EXPECT_EQ(Host.Operator.Asked.size(), 2u);
 }
@@ -319,6 +324,7 @@ TEST(MotionText, NumbersAndPollDigits) {
 // A controller without motor current refuses the move yet reports it
 // finished; the move must fail, or a task would dip nowhere and succeed.
 TEST_F(MotionTest, MoveThatDidNotHappenFails) {
+  SetOpState(TaskRunning);
   Line.Ctl(3).MotorOn = false;
   bool ok = true;
   MoveTo(3, ok, 1, 4);
@@ -329,4 +335,11 @@ TEST_F(MotionTest, MoveThatDidNotHappenFails) {
   Line.Ctl(3).MotorOn = true;
   MoveTo(3, ok, 1, 4);
   EXPECT_TRUE(ok);
+  // A jog the controller ends at its software limit: its warning, no error.
+  SetOpState(Idle);
+  Line.Control("softlimits 3 0 45");
+  Host.Report.Lines.clear();
+  MoveTo(3, ok, 1, 6);
+  EXPECT_TRUE(Host.Report.Has("WARNING VERI [  1]: Software limit switch reached")) << Host.Report.Joined();
+  EXPECT_FALSE(Host.Report.HasPrefix("***")) << Host.Report.Joined();
 }

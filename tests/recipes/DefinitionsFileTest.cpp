@@ -252,6 +252,13 @@ TEST_F(TDefFile, MissingFileChangesNothing) {
   EXPECT_NE(Host.Operator.Asked[0].Text.find("LastDefinitions.dip"), std::string::npos);
   EXPECT_EQ(PosCount, 1);
   EXPECT_EQ(TaskTable[1].Line, "TunkProc1 + TunkProc1");
+  // A folder of that name opens, but cannot be read as a file.
+  ASSERT_EQ(mkdir("LastDefinitions.dip", 0755), 0);
+  EXPECT_FALSE(Load("LastDefinitions.dip"));
+  ASSERT_EQ(Host.Operator.Asked.size(), 2u);
+  EXPECT_NE(Host.Operator.Asked[1].Text.find("directory"), std::string::npos) << Host.Operator.Asked[1].Text;
+  EXPECT_EQ(PosCount, 1);
+  EXPECT_FALSE(Host.Report.HasPrefix("$ Definitions loaded"));
 }
 
 TEST_F(TDefFile, RecordsBeyondATableAreIgnoredButTraced) {

@@ -2,8 +2,8 @@
 // task-line builder, the Get buttons and Goto XY.
 #include "RecipeFixture.h"
 #include "support/SimLinePort.h"
-#include "app/Convert.h"
-#include "app/OpState.h"
+#include "base/Convert.h"
+#include "base/OpState.h"
 #include "machine/Motion.h"
 #include "recipes/Editors.h"
 

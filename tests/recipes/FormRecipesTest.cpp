@@ -1,6 +1,8 @@
 // The editor panels and the file menu on the offscreen main window.
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
@@ -105,10 +107,29 @@ TEST_F(TFormRecipes, NameEditsWriteThroughWithoutBlanks) {
   EXPECT_EQ(S(Form->ProcessSelect->itemText(1)), "Rinse_2");
   Type(Form->TaskNameEdit, "T 1");
   EXPECT_EQ(TaskTable[1].Name, "T_1");
-  // A longer name from a file is shown, not cut by the 10-character edit.
-  PosTable[1].Name = "ABCDEFGHIJKLMNOP";
-  Form->UpdatePosEntry(1);
-  EXPECT_EQ(PosTable[1].Name, "ABCDEFGHIJKLMNOP");
+}
+
+TEST_F(TFormRecipes, LongValuesFromAFileAreShownKeptAndUsedWhole) {
+  Put("LastDefinitions.dip", "pos; 1; LongPositionName; -1234.6; 1\n"
+      "prc; 1; LongProcessName1; 1; 1; 1; 1; 2; 1; 1; 0; 0\ntsk; 1; LongTaskName1234; LongProcessName1\n");
+  Form->Open1->trigger();
+  EXPECT_EQ(S(Form->PosNameEdit->text()), "LongPositionName");
+  EXPECT_EQ(S(Form->PosXEdit->text()), "-1234.60");
+  EXPECT_EQ(S(Form->ProcNameEdit->text()), "LongProcessName1");
+  EXPECT_EQ(S(Form->TaskNameEdit->text()), "LongTaskName1234");
+  // Typing still adds nothing beyond the limit, and the name stays whole.
+  QKeyEvent key(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, "X");
+  QApplication::sendEvent(Form->ProcNameEdit, &key);
+  EXPECT_EQ(ProcTable[1].Name, "LongProcessName1");
+  Form->ProcAdd->click();  // a short name: 10 typed characters at most
+  Form->ProcNameEdit->setText("Proc");
+  for (int i = 0; i < 8; ++i) QApplication::sendEvent(Form->ProcNameEdit, &key);
+  EXPECT_EQ(ProcTable[2].Name, "ProcXXXXXX");
+  Form->ProcDel->click();
+  Form->Save1->trigger();
+  EXPECT_NE(Get("LastDefinitions.dip").find("prc; 1; LongProcessName1; 1;"), std::string::npos);
+  Form->CheckSyntax->click();
+  EXPECT_TRUE(Host->Report.Has("Level : 1  LongProcessName1 OK")) << Host->Report.Joined();
 }
 
 TEST_F(TFormRecipes, DeletingTaskTwoOfFourShowsTheNextOne) {

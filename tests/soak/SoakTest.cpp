@@ -10,35 +10,34 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <map>
-#include <mutex>
 #include <random>
 #include <regex>
 #include <set>
-#include <thread>
 #include <utility>
 #include <unistd.h>
 
-#include "app/OpState.h"
-#include "machine/Machine.h"
+#include "base/Machine.h"
+#include "base/OpState.h"
 #include "recipes/Definitions.h"
+#include "serial/SerialPortNG.h"
 #include "support/Fakes.h"
 #include "support/SimProcess.h"
 #include "tasks/TaskRun.h"
 #include "veri/Connection.h"
 #include "veri/Params.h"
+#include "veri/Transport.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using Ms = std::chrono::milliseconds;
 using V = std::vector<std::string>;
-
-int64_t NowMs() { return std::chrono::duration_cast<Ms>(Clock::now().time_since_epoch()).count(); }
 
 double EnvNumber(const char *name, double fallback) {
   const char *v = std::getenv(name);
@@ -54,79 +53,123 @@ long ResidentKb() {
   return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
-int CountIf(const V &lines, const std::function<bool(const std::string &)> &f) {
-  return static_cast<int>(std::count_if(lines.begin(), lines.end(), f));
+// A hang must fail, not stall: the watchdog ends the test program. The
+// simulator goes first, it holds this program's output open.
+TSimProcess *Watched = nullptr;
+[[noreturn]] void Hung(const char *what) {
+  if (write(2, what, std::strlen(what)) < 0) {}
+  Watched->Stop();
+  _exit(3);
 }
 
-int Containing(const V &lines, const std::string &part) {
-  return CountIf(lines, [&](const std::string &l) { return l.find(part) != std::string::npos; });
-}
-
-int Starting(const V &lines, const std::string &head) {
-  return CountIf(lines, [&](const std::string &l) { return l.compare(0, head.size(), head) == 0; });
-}
-
-std::string Joined(const V &lines) {
-  std::string s;
-  for (auto &l : lines) s += l + "\n";
-  return s;
-}
-
-// The report log of the run under way. Its watchdog ends the test program
-// when the program under test makes no progress (no log line, no event pump)
-// for 90 s, or when a run goes on for 240 s although STOP is pressed again
-// and again: a hang must fail, not stall.
-class TSoakReport : public IReportSink {
-public:
-  std::atomic<int64_t> Activity{NowMs()}, RunStart{0};  // RunStart 0: between runs
-  explicit TSoakReport(TSimProcess &sim) : Watchdog([this, &sim] { Watch(sim); }) {}
-  ~TSoakReport() override {
-    Done = true;
-    Watchdog.join();
+// One run's log and the frames the simulator received meanwhile ("#a command").
+struct TRunRecord {
+  TFakeReport Report;
+  V Frames;
+  int Count(const std::string &head) const {
+    return int(std::count_if(Report.Lines.begin(), Report.Lines.end(),
+                             [&](const std::string &l) { return l.rfind(head, 0) == 0; }));
   }
-  void AppendLine(const std::string &line) override {
-    std::lock_guard<std::mutex> lock(M);
-    Lines.push_back(line);
-    Activity = NowMs();
+  int Containing(const std::string &part) const {
+    return int(std::count_if(Report.Lines.begin(), Report.Lines.end(),
+                             [&](const std::string &l) { return l.find(part) != std::string::npos; }));
   }
-  V Take() {
-    std::lock_guard<std::mutex> lock(M);
-    return std::exchange(Lines, {});
-  }
-
-private:
-  std::mutex M;
-  V Lines;
-  std::atomic<bool> Done{false};
-  std::thread Watchdog;
-
-  void Watch(TSimProcess &sim) {
-    while (!Done) {
-      std::this_thread::sleep_for(Ms(200));
-      const int64_t now = NowMs(), run = RunStart;
-      const char *what = now - Activity >= 90000 ? "no progress for 90 s, the program hangs"
-                         : run != 0 && now - run >= 240000 ? "a run did not end within 240 s"
-                                                           : nullptr;
-      if (!what) continue;
-      std::lock_guard<std::mutex> lock(M);
-      std::fprintf(stderr, "soak: %s.\nLast report lines:\n%s", what,
-                   Joined(V(Lines.end() - std::min<size_t>(40, Lines.size()), Lines.end())).c_str());
-      sim.Stop();  // it holds this program's output open
-      std::_Exit(3);
-    }
+  // Move commands to the axis with the target (mm, four decimals), any speed.
+  int MovesTo(int axis, const std::string &target) const {
+    const std::regex move("#" + std::to_string(axis) + " V=.* WA=" + target + " E");
+    return int(std::count_if(Frames.begin(), Frames.end(), [&](auto &f) { return std::regex_match(f, move); }));
   }
 };
 
-// The operator at the machine: answers every box as a careful operator would,
-// and puts right what the box asks for (releases the emergency stop, moves an
-// axis off its limit switch, restarts electronics that report an error).
-class TSoakOperator : public IOperator {
-public:
-  TSoakOperator(TSimProcess &sim, std::mt19937 &rng) : Sim(sim), Rng(rng) {}
-  V Unknown;
-  int RetriesThisRun = 0, ConnectRetries = 0;
+// The fixture is also the operator at the machine: it answers every box as
+// a careful operator would and puts right what the box asks for (releases
+// the emergency stop, moves an axis off its limit switch, restarts
+// electronics that report an error). From the event pump of a run it
+// injects the faults, one every few seconds, every kind once per round in
+// shuffled order.
+class Soak : public ::testing::Test, public IOperator {
+protected:
+  static constexpr int KindCount = 14;
+  THostFixture Host;
+  TSimProcess Sim;
+  TSerialPortNG Port;
+  IClusterPort *SavedPort = VeriPort();
+  std::mt19937 Rng;
+  size_t FramesRead = 0;
+  int Runs = 0;
+  V Unknown;  // boxes the operator did not expect
+  int RetriesThisRun = 0, ConnectRetries = 0, EmergencyBoxes = 0;
+  int MoveRepeats = 0;  // this run's
+  std::set<int> KindsSeen;
+  // Status bits set in the controllers so far; the simulator sets a few of
+  // its own (software limit, refused parameter, limit switch).
+  std::set<int> WarningBits = {1, 16}, ErrorBits = {8192};
+  // The soak ends at Deadline once every kind of fault has been met, and at
+  // Latest whatever happened.
+  Clock::time_point Deadline, Latest, RunStart, Next, StoppedAt;  // StoppedAt: this run's last STOP
+  std::vector<int> Deck;
+  std::multimap<Clock::time_point, std::string> Pending;
 
-  unsigned Ask(TMsgKind, const std::string &text, unsigned buttons) override {
+  void SetUp() override {
+    // The program's own port on the simulator's pty, in real time (the
+    // controllers live outside).
+    ::Host().Clock = nullptr;
+    ASSERT_TRUE(Sim.Started());
+    Port.SetCommPort(Sim.SlavePath);
+    Port.SetBaudRate(19200);
+    Port.ThreadQuietMode = true;
+    Port.SetActive(true);
+    ASSERT_TRUE(Port.Active());
+    VeriPort() = &Port;
+    Watched = &Sim;
+    // No event pump for 90 s: the program hangs.
+    std::signal(SIGALRM, [](int) { Hung("soak: no progress for 90 s, the program hangs.\n"); });
+    alarm(90);
+    const auto seed = unsigned(EnvNumber("KV_SOAK_SEED", double(std::random_device{}() % 100000 + 1)));
+    std::printf("soak: seed %u (KV_SOAK_SEED repeats the fault order)\n", seed);
+    Rng.seed(seed);
+    ::Host().Operator = this;
+    // Controllers powered, the simulator ten times faster, every axis at the
+    // simulator's 10 mm, standard height and speed small, home at 1 cm,
+    // output channel 2 on Z pin 4.
+    ResetMachineDefaults();
+    ResetDefinitions();
+    Sim.Control("speedup 10");
+    for (uint8_t a = 1; a <= 3; ++a) {
+      VERIDialog(a, "P134=7");
+      Axes[a].Position = 1;
+      Axes[a].Connected = Axes[a].MotorOn = Axes[a].Referenced = true;
+    }
+    MachineSettings.StandardZ = 1;
+    MachineSettings.HomeX = MachineSettings.HomeY = MachineSettings.HomeZ = 1;
+    MachineSettings.StandardV = 2;
+    DigOutCount = 4;
+    DigOutTable[2].Address = 3;
+    DigOutTable[2].Pin = 4;
+    // X positions differ from each other and from home, so each process's
+    // travel shows in the frames. Process fields: name, position, in and out
+    // speed, upper and low position, in and out time, channel, mode, dips.
+    AppendPosition({"Rinse", 2, 1.5});
+    AppendPosition({"Coat", 3, 2});
+    AppendPosition({"Dry", 4, 1});
+    AppendPosition({"Wash", 5, 1});
+    AppendProcess({"A", 1, 1, 2, 1.5, 2.5, 0.1, 0.1, 2, 3, 2});
+    AppendProcess({"F", 2, 1, 2, 1.5, 3.0, 0, 0.1, 0, 0, 6});
+    AppendProcess({"B", 3, 1, 2, 1.5, 3.5, 0.2, 0.1, 2, 1, 1});
+    AppendProcess({"S", 4, 1, 2, 1.5, 2.2, 0.1, 0.1, 2, 1, 1});  // the short run afterwards
+    for (const char *line : {"(A + F + B)*20", "(F + B + A)*20", "(B + A + F)*20"}) AppendTask({"Soak", line});
+    AppendTask({"Short", "S"});
+  }
+  void TearDown() override {
+    alarm(0);
+    SetOpState(Idle);
+    Host.Events.OnPump = nullptr;
+    // The port closes after this; its boxes must not reach this operator.
+    ::Host().Operator = &Host.Operator;
+    VeriPort() = SavedPort;
+  }
+
+  unsigned Ask(TMsgKind, const std::string &text, unsigned buttons, unsigned, unsigned) override {
     auto has = [&](const char *part) { return text.find(part) != std::string::npos; };
     if (has("EMERGENCY STOP")) {
       // Mostly released before answering; a button still pressed gets the
@@ -135,7 +178,10 @@ public:
         Sim.Control("estop all release");
         EmergencyBoxes = 0;
       }
-      return Pick(buttons, Chance(0.5) ? mbAbort : mbYes);
+      const unsigned answer = Pick(buttons, Chance(0.5) ? mbAbort : mbYes);
+      // Abort at a move's box repeats the move: a stroke more than dip lines.
+      if (answer == mbAbort && has("release button first")) ++MoveRepeats;
+      return answer;
     }
     if (has("*** STOP ***")) {
       const bool retry = RetriesThisRun < 2 && Chance(0.3);
@@ -151,11 +197,6 @@ public:
     else if (!has("You continue without confirmation")) Unknown.push_back(text);
     return Pick(buttons, mbOK);
   }
-
-private:
-  TSimProcess &Sim;
-  std::mt19937 &Rng;
-  int EmergencyBoxes = 0;
   bool Chance(double p) { return std::uniform_real_distribution<double>(0, 1)(Rng) < p; }
   static unsigned Pick(unsigned buttons, unsigned wanted) {
     if (buttons & wanted) return wanted;
@@ -163,32 +204,19 @@ private:
       if (buttons & b) return b;
     return mbOK;
   }
-};
-
-// Injects the faults from the event pump of a run, one every few seconds,
-// every kind once per round in shuffled order.
-class TFaultInjector {
-public:
-  static constexpr int KindCount = 14;
-  TFaultInjector(TSimProcess &sim, std::mt19937 &rng) : Sim(sim), Rng(rng) {}
-  std::set<int> KindsSeen;
-  // Status bits set in the controllers so far; the simulator sets a few of
-  // its own (software limit, refused parameter, limit switch).
-  std::set<int> WarningBits = {1, 16}, ErrorBits = {8192};
-  // The soak ends at Deadline once every kind of fault has been met, and at
-  // Latest whatever happened.
-  Clock::time_point Deadline, Latest;
-
+  int Random(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(Rng); }
+  Clock::duration Gap() { return Ms(Random(700, 2000)); }
   bool Over(Clock::time_point now) const {
     return (now > Deadline && KindsSeen.size() == size_t(KindCount)) || now > Latest;
   }
-  void StartRun() {
-    RunStart = Clock::now();
-    Next = RunStart + Gap();
-    StoppedAt = Clock::time_point();
-  }
+
   void Pump() {
+    alarm(90);
     const Clock::time_point now = Clock::now();
+    if (now - RunStart > std::chrono::seconds(240)) {
+      std::fprintf(stderr, "%s", Host.Report.Joined().c_str());
+      Hung("soak: a run did not end within 240 s although STOP was pressed again and again.\n");
+    }
     for (auto it = Pending.begin(); it != Pending.end() && it->first <= now; it = Pending.erase(it))
       Sim.Control(it->second);
     // A STOP is given time to end the run; a STOP answered with Retry in
@@ -211,23 +239,6 @@ public:
     Inject(Deck.back(), now);
     Deck.pop_back();
   }
-  // Everything back to a sound machine between runs.
-  void Heal() {
-    Pending.clear();
-    for (const char *c : {"clear all", "estop all release", "limit all close", "set all 11 0", "replydelay 5"})
-      Sim.Control(c);
-  }
-
-private:
-  TSimProcess &Sim;
-  std::mt19937 &Rng;
-  std::vector<int> Deck;
-  std::multimap<Clock::time_point, std::string> Pending;
-  Clock::time_point RunStart, Next, StoppedAt;  // StoppedAt: the last STOP of this run, if any
-
-  int Random(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(Rng); }
-  Clock::duration Gap() { return Ms(Random(700, 2000)); }
-
   void Inject(int kind, Clock::time_point now) {
     const std::string a = std::to_string(Random(1, 3)), n = std::to_string(Random(1, 3));
     switch (kind) {
@@ -272,62 +283,12 @@ private:
         break;
     }
   }
-};
-
-// One run's log and the frames the simulator received meanwhile ("#a command").
-struct TRunRecord {
-  V Report, Frames;
-  int Count(const std::string &prefix) const { return Starting(Report, prefix); }
-  int Frame(const std::string &frame) const { return CountIf(Frames, [&](auto &f) { return f == frame; }); }
-  // Move commands to the axis with the target (mm, four decimals), any speed.
-  int MovesTo(int axis, const std::string &target) const {
-    const std::regex move("#" + std::to_string(axis) + " V=.* WA=" + target + " E");
-    return CountIf(Frames, [&](const std::string &f) { return std::regex_match(f, move); });
-  }
-};
-
-class Soak : public ::testing::Test {
-protected:
-  THostFixture Host;
-  TSimLine Line;
-  TSimProcess &Sim = Line.Sim;
-  TSoakReport Report{Sim};
-  std::mt19937 Rng;
-  TSoakOperator Operator{Sim, Rng};
-  TFaultInjector Faults{Sim, Rng};
-  size_t FramesRead = 0;
-  int Runs = 0;
-
-  void SetUp() override {
-    ASSERT_TRUE(Line.Open());
-    const auto seed = unsigned(EnvNumber("KV_SOAK_SEED", double(std::random_device{}() % 100000 + 1)));
-    std::printf("soak: seed %u (KV_SOAK_SEED repeats the fault order)\n", seed);
-    Rng.seed(seed);
-    ::Host().Report = &Report;
-    ::Host().Operator = &Operator;
-    Line.PrepareDipMachine();
-    // X positions differ from each other and from home, so each process's
-    // travel shows in the frames. Process fields: name, position, in and out
-    // speed, upper and low position, in and out time, channel, mode, dips.
-    AppendPosition({"Dry", 4, 1});
-    AppendPosition({"Wash", 5, 1});
-    AppendProcess({"A", 1, 1, 2, 1.5, 2.5, 0.1, 0.1, 2, 3, 2});
-    AppendProcess({"F", 2, 1, 2, 1.5, 3.0, 0, 0.1, 0, 0, 6});
-    AppendProcess({"B", 3, 1, 2, 1.5, 3.5, 0.2, 0.1, 2, 1, 1});
-    AppendProcess({"S", 4, 1, 2, 1.5, 2.2, 0.1, 0.1, 2, 1, 1});  // the short run afterwards
-    AppendTask({"SoakA", "(A + F + B)*20"});
-    AppendTask({"SoakF", "(F + B + A)*20"});
-    AppendTask({"SoakB", "(B + A + F)*20"});
-    AppendTask({"Short", "S"});
-    Report.Take();
-  }
-  void TearDown() override {
-    SetOpState(Idle);
-    Host.Events.OnPump = nullptr;
-    // The port closes after this; its lines must not reach a report or an
-    // operator that is already gone.
-    ::Host().Report = &Host.Report;
-    ::Host().Operator = &Host.Operator;
+  // Everything back to a sound machine between runs; no faults meanwhile.
+  void Heal() {
+    Host.Events.OnPump = [] { alarm(90); };
+    Pending.clear();
+    for (const char *c : {"clear all", "estop all release", "limit all close", "set all 11 0", "replydelay 5"})
+      Sim.Control(c);
   }
 
   V NewFrames() {
@@ -336,23 +297,24 @@ protected:
     FramesRead = all.size();
     return out;
   }
-
   TRunRecord RunTask(uint8_t task) {
     CurTask = task;
-    Operator.RetriesThisRun = 0;
+    RetriesThisRun = MoveRepeats = 0;
+    RunStart = Clock::now();
+    Next = RunStart + Gap();
+    StoppedAt = Clock::time_point();
+    Host.Report.Lines.clear();
     NewFrames();
-    Report.RunStart = NowMs();
     TaskStart();
-    Report.RunStart = 0;
     ++Runs;
-    return {Report.Take(), NewFrames()};
+    return {std::exchange(Host.Report, TFakeReport()), NewFrames()};
   }
 
   // What one run must show whatever the faults did.
   void CheckRun(const TRunRecord &r) {
-    const std::string log = Joined(r.Report);
-    ASSERT_FALSE(r.Report.empty());
-    EXPECT_EQ(r.Report.back(), "-- End Task ---.") << log;
+    const std::string log = r.Report.Joined();
+    ASSERT_FALSE(r.Report.Lines.empty());
+    EXPECT_EQ(r.Report.Lines.back(), "-- End Task ---.") << log;
     EXPECT_EQ(r.Count("--- Start Task  ---"), 1) << log;
     EXPECT_EQ(r.Count("-- End Task ---."), 1) << log;
     EXPECT_EQ(OpState(), Idle) << log;
@@ -366,7 +328,7 @@ protected:
                  {"B", "40.0000", "4", "35.0000", "3.5"},
                  {"S", "50.0000", "5", "22.0000", "2.2"}};
     for (const auto &p : procs) {
-      const int heads = Containing(r.Report, std::string(", Process: ") + p.Name + ")*(n= ");
+      const int heads = r.Containing(std::string(", Process: ") + p.Name + ")*(n= ");
       const int travels = r.MovesTo(1, p.X);
       EXPECT_TRUE(travels == 0 || heads >= 1) << p.Name << "\n" << log;
       EXPECT_LE(travels, r.Count(std::string("$ Move [1]  to: ") + p.XTrace + ";")) << log;
@@ -374,39 +336,20 @@ protected:
       const int sent = r.MovesTo(3, p.Low);
       EXPECT_EQ(sent, r.Count(std::string("$ Move [3]  to: ") + p.LowTrace + ";")) << p.Name << "\n" << log;
       EXPECT_TRUE(sent == 0 || heads >= 1) << p.Name << "\n" << log;
-      EXPECT_LE(sent, r.Count("  Fast Dip ")) << log;
+      EXPECT_LE(sent, r.Count("  Fast Dip ") + MoveRepeats) << log;
     }
     // Warnings and errors are decoded from what the controllers hold, never
     // from stray digits of another reply.
-    for (const std::string &l : r.Report) {
+    for (const std::string &l : r.Report.Lines) {
       int bit = 0;
-      if (std::sscanf(l.c_str(), "WARNING VERI [%d]", &bit) == 1) {
-        EXPECT_EQ(Faults.WarningBits.count(bit), 1u) << l << "\n" << log;
-      }
-      if (std::sscanf(l.c_str(), "*** ERROR VERI [%d]", &bit) == 1) {
-        EXPECT_EQ(Faults.ErrorBits.count(bit), 1u) << l << "\n" << log;
-      }
+      if (std::sscanf(l.c_str(), "WARNING VERI [%d]", &bit) == 1) EXPECT_EQ(WarningBits.count(bit), 1u) << l;
+      if (std::sscanf(l.c_str(), "*** ERROR VERI [%d]", &bit) == 1) EXPECT_EQ(ErrorBits.count(bit), 1u) << l;
     }
     // The fast-dip program's registers and start: each sent is logged.
-    const int r1 = r.Frame("#3 R1 = 30.0000");
+    const int r1 = int(std::count(r.Frames.begin(), r.Frames.end(), "#3 R1 = 30.0000"));
     EXPECT_EQ(r1, r.Count("$ VERI Call: #3 R1 = 30.0000")) << log;
-    EXPECT_TRUE(r1 == 0 || Containing(r.Report, ", Process: F)*(n= ") >= 1) << log;
-    EXPECT_EQ(r.Frame("#3 RUN"), r.Count("$ Response to RUN command: ")) << log;
-  }
-
-  // Between runs the operator puts the machine right and, after errors
-  // that switched the motors off, connects again.
-  void Recover(const TRunRecord &r) {
-    auto pump = Host.Events.OnPump;
-    Host.Events.OnPump = [this] { Report.Activity = NowMs(); };  // no faults meanwhile
-    Faults.Heal();
-    if (r.Count("*** ERROR VERI") || r.Count("*** Move [") || r.Count("*** Fast Dips")) {
-      Operator.ConnectRetries = 0;
-      VERICheckConnection();
-    }
-    Report.Take();
-    NewFrames();
-    Host.Events.OnPump = pump;
+    EXPECT_TRUE(r1 == 0 || r.Containing(", Process: F)*(n= ") >= 1) << log;
+    EXPECT_EQ(std::count(r.Frames.begin(), r.Frames.end(), "#3 RUN"), r.Count("$ Response to RUN command: ")) << log;
   }
 };
 
@@ -416,46 +359,44 @@ TEST_F(Soak, TaskRunsUnderFaults) {
   const double seconds = longForm ? EnvNumber("KV_SOAK_LONG_SECONDS", 1800) : EnvNumber("KV_SOAK_SECONDS", 40);
   const long rssStart = ResidentKb();
   const Clock::time_point start = Clock::now();
-  Faults.Deadline = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
-  Faults.Latest = Faults.Deadline + (Faults.Deadline - start);
-  Host.Events.OnPump = [this] {
-    Report.Activity = NowMs();
-    Faults.Pump();
-  };
+  Deadline = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+  Latest = Deadline + (Deadline - start);
   // Each run starts with another process, so all of them meet faults.
-  for (uint8_t task = 1; !Faults.Over(Clock::now()) && !HasFailure(); task = task % 3 + 1) {
-    Faults.StartRun();
+  for (uint8_t task = 1; !Over(Clock::now()) && !HasFailure(); task = task % 3 + 1) {
+    Host.Events.OnPump = [this] { Pump(); };
     const TRunRecord r = RunTask(task);
-    CheckRun(r);
-    Recover(r);  // the first failing run tells the story
+    CheckRun(r);  // the first failing run tells the story
+    Heal();
+    // After errors that switched the motors off the operator connects again.
+    if (r.Count("*** ERROR VERI") || r.Count("*** Move [") || r.Count("*** Fast Dips")) {
+      ConnectRetries = 0;
+      VERICheckConnection();
+    }
   }
 
   // Afterwards the controls are usable: idle, and a short run goes through
   // cleanly.
-  Host.Events.OnPump = [this] { Report.Activity = NowMs(); };
-  Faults.Heal();
   Sim.Control("set all 12 0");
   VERIGetPosition(255);  // a misread position must not make a move look done
   ASSERT_EQ(OpState(), Idle);
   const TRunRecord last = RunTask(4);
   CheckRun(last);
-  SCOPED_TRACE(Joined(last.Report));
-  EXPECT_EQ(Containing(last.Report, ", Process: S)*(n= "), 1);
+  SCOPED_TRACE(last.Report.Joined());
+  EXPECT_EQ(last.Containing(", Process: S)*(n= "), 1);
   EXPECT_EQ(last.Count("  Fast Dips done. "), 1);
   EXPECT_EQ(last.MovesTo(3, "22.0000"), 1);
   EXPECT_EQ(last.MovesTo(1, "50.0000"), 1);
   EXPECT_EQ(last.Count("***"), 0);
   EXPECT_EQ(last.Count("WARNING VERI"), 0);
-  EXPECT_EQ(OpState(), Idle);
   const long rssEnd = ResidentKb();
 
   std::printf("soak: %d runs, resident memory %ld kB at start, %ld kB at end\n", Runs, rssStart, rssEnd);
-  EXPECT_TRUE(Operator.Unknown.empty()) << Joined(Operator.Unknown);
+  EXPECT_EQ(Unknown, V{});
   EXPECT_GE(Runs, 2);
   // Flat memory: a generous bound, the machine is shared.
   EXPECT_LT(rssEnd - rssStart, 32 * 1024);
   // Every kind of fault was met at least once.
-  EXPECT_EQ(Faults.KindsSeen.size(), size_t(TFaultInjector::KindCount));
+  EXPECT_EQ(KindsSeen.size(), size_t(KindCount));
 }
 
 }  // namespace

@@ -1,21 +1,10 @@
 #include "SimProcess.h"
 
-#include "app/Host.h"
-#include "app/OpState.h"
-#include "machine/Machine.h"
-#include "machine/Motion.h"
-#include "recipes/Definitions.h"
-#include "tasks/Process.h"
-#include "veri/Transport.h"
-#include "serial/ClusterPort.h"
-#include "serial/SerialPortNG.h"
-
-#include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -49,26 +38,18 @@ TSimProcess::TSimProcess(const std::vector<std::string> &extraArgs) {
   }
   close(out[1]);
   // The first line names the slave side of the pty.
-  std::string line;
-  pollfd p{out[0], POLLIN, 0};
-  while (line.find('\n') == std::string::npos && poll(&p, 1, 5000) > 0) {
-    char buf[256];
-    ssize_t n = read(out[0], buf, sizeof buf);
-    if (n <= 0) break;
-    line.append(buf, n);
-  }
-  close(out[0]);
+  FILE *f = fdopen(out[0], "r");
+  char buf[256] = {};
+  const std::string line = f && fgets(buf, sizeof buf, f) ? buf : "";
   const std::string head = "veri-sim: ";
-  auto nl = line.find('\n');
-  if (line.compare(0, head.size(), head) == 0 && nl != std::string::npos)
-    SlavePath = line.substr(head.size(), nl - head.size());
+  if (f) fclose(f);
+  if (line.compare(0, head.size(), head) == 0 && line.back() == '\n')
+    SlavePath = line.substr(head.size(), line.size() - head.size() - 1);
 }
 
 TSimProcess::~TSimProcess() {
   Stop();
-  if (!Dir.empty()) {
-    if (std::system(("rm -rf '" + Dir + "'").c_str()) != 0) {}
-  }
+  if (!Dir.empty() && std::system(("rm -rf '" + Dir + "'").c_str()) != 0) {}
 }
 
 void TSimProcess::Stop() {
@@ -94,63 +75,12 @@ bool TSimProcess::Control(const std::string &line) {
   return ok;
 }
 
-std::vector<std::string> TSimProcess::LogLines() const {
-  std::vector<std::string> lines;
-  std::ifstream f(LogPath);
-  std::string l;
-  while (std::getline(f, l)) lines.push_back(l);
-  return lines;
-}
-
 std::vector<std::string> TSimProcess::Frames() const {
   std::vector<std::string> frames;
-  for (const std::string &l : LogLines()) {
+  std::ifstream f(LogPath);
+  for (std::string l; std::getline(f, l);) {
     const size_t sp = l.find(' ');
     if (sp != std::string::npos && l.compare(sp + 1, 1, "#") == 0) frames.push_back(l.substr(sp + 1));
   }
   return frames;
-}
-
-bool TSimProcess::Received(const std::string &frame) const {
-  const std::vector<std::string> f = Frames();
-  return std::find(f.begin(), f.end(), frame) != f.end();
-}
-
-TSimLine::TSimLine(const std::vector<std::string> &simArgs)
-    : Sim(simArgs), Port(std::make_unique<TSerialPortNG>()), SavedPort(VeriPort()) {
-  Host().Clock = nullptr;
-  if (!Sim.Started()) return;
-  Port->SetCommPort(Sim.SlavePath);
-  Port->SetBaudRate(19200);
-  Port->ThreadQuietMode = true;
-  Port->SetActive(true);
-  VeriPort() = Port.get();
-}
-
-TSimLine::~TSimLine() {
-  VeriPort() = SavedPort;
-  Port->SetActive(false);
-}
-
-bool TSimLine::Open() const { return Sim.Started() && Port->Active(); }
-
-void TSimLine::PrepareDipMachine() {
-  ResetMachineDefaults();
-  ResetDefinitions();
-  StopRequest = AbortRequest = false;
-  SetOpState(Idle);
-  Sim.Control("speedup 10");
-  for (uint8_t a = 1; a <= 3; ++a) {
-    VERIDialog(a, "P134=7");
-    Axes[a].Position = 1;
-    Axes[a].Connected = Axes[a].MotorOn = Axes[a].Referenced = true;
-  }
-  MachineSettings.StandardZ = 1;
-  MachineSettings.HomeX = MachineSettings.HomeY = MachineSettings.HomeZ = 1;
-  MachineSettings.StandardV = 2;
-  DigOutCount = 4;
-  DigOutTable[2].Address = 3;
-  DigOutTable[2].Pin = 4;
-  AppendPosition({"Rinse", 2, 1.5});
-  AppendPosition({"Coat", 3, 2});
 }

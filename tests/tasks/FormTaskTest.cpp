@@ -8,8 +8,8 @@
 #include <QPushButton>
 
 #include "app/FormMain.h"
-#include "app/OpState.h"
-#include "machine/Machine.h"
+#include "base/OpState.h"
+#include "base/Machine.h"
 #include "machine/Motion.h"
 #include "recipes/Definitions.h"
 #include "support/Fakes.h"

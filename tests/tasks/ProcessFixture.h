@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "support/SimLinePort.h"
-#include "app/OpState.h"
-#include "machine/Machine.h"
+#include "base/OpState.h"
+#include "base/Machine.h"
 #include "machine/Motion.h"
 #include "recipes/Definitions.h"
 #include "support/Fakes.h"
@@ -22,7 +22,7 @@ public:
   std::vector<unsigned> Answers;
   std::vector<std::string> Texts;
   std::function<void()> After;
-  unsigned Ask(TMsgKind, const std::string &text, unsigned buttons) override {
+  unsigned Ask(TMsgKind, const std::string &text, unsigned buttons, unsigned, unsigned) override {
     Texts.push_back(text);
     unsigned a = Answers.empty() ? mbYes : Answers.front();
     if (!Answers.empty()) Answers.erase(Answers.begin());

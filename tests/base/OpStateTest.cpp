@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "app/OpState.h"
+#include "base/OpState.h"
 
 namespace {
 
