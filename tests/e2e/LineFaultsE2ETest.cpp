@@ -10,7 +10,7 @@
 #include "base/Machine.h"
 #include "recipes/Definitions.h"
 #include "support/Fakes.h"
-#include "support/SimProcess.h"
+#include "support/SimLine.h"
 #include "tasks/TaskRun.h"
 #include "veri/Connection.h"
 
@@ -64,10 +64,10 @@ protected:
     EXPECT_EQ(OpState(), Idle);
     EXPECT_FALSE(Axes[3].Moving);
     EXPECT_FALSE(Host.Report.Has("   Position: Coat")) << Host.Report.Joined();  // bit 12 ends the task
-    EXPECT_FALSE(Sim.Received("#3 V=900.0000 WA=15.0000 E"));                   // no up stroke
+    EXPECT_FALSE(Line.Received("#3 V=900.0000 WA=15.0000 E"));                   // no up stroke
   }
   bool HomeSent() const {
-    return Sim.Received("#3 V=1200.0000 WA=10.0000 E") && Sim.Received("#1 V=1200.0000 WA=10.0000 E");
+    return Line.Received("#3 V=1200.0000 WA=10.0000 E") && Line.Received("#1 V=1200.0000 WA=10.0000 E");
   }
 };
 
@@ -78,7 +78,7 @@ TEST_F(LineFaultsE2E, NoiseInTheEchoFailsThePollAndStopsTheAxis) {
   // "#3 OK0" with its blank hit: another controller's echo to the program.
   EXPECT_TRUE(Host.Report.HasPrefix("*** Move [3] stopped, no valid answer from the controller: *** #30OK0"))
       << Host.Report.Joined();
-  EXPECT_TRUE(Sim.Received("#3 S"));
+  EXPECT_TRUE(Line.Received("#3 S"));
   EXPECT_TRUE(HomeSent());
 }
 
@@ -86,7 +86,7 @@ TEST_F(LineFaultsE2E, ReplyCutShortFailsThePoll) {
   Run("cut 3");
   EXPECT_TRUE(Host.Report.HasPrefix("*** Move [3] stopped, no valid answer from the controller:"))
       << Host.Report.Joined();
-  EXPECT_TRUE(Sim.Received("#3 S"));
+  EXPECT_TRUE(Line.Received("#3 S"));
   EXPECT_TRUE(HomeSent());
 }
 
@@ -96,7 +96,7 @@ TEST_F(LineFaultsE2E, PowerCycledControllerIsFoundUnreferencedAndOff) {
   // It came back standing short of the bottom, and refuses the way home.
   EXPECT_TRUE(Host.Report.HasPrefix("*** Move [3] did not reach its target 2.5")) << Host.Report.Joined();
   EXPECT_TRUE(Host.Report.HasPrefix("*** Move [3] did not reach its target 1"));
-  EXPECT_FALSE(Sim.Received("#1 V=1200.0000 WA=10.0000 E"));
+  EXPECT_FALSE(Line.Received("#1 V=1200.0000 WA=10.0000 E"));
   Host.Operator.Answers = {mbNo, mbNo};
   ReportLevel = 1;
   VERICheckConnection();

@@ -3,10 +3,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-#define Check(ok) \
-  do { \
-    if (!(ok)) { \
-      fprintf(stderr, "invariant broken: %s (line %d)\n", #ok, __LINE__); \
-      abort(); \
-    } \
-  } while (0)
+inline void CheckOrAbort(bool ok, const char *what, int line) {
+  if (ok) return;
+  fprintf(stderr, "invariant broken: %s (line %d)\n", what, line);
+  abort();
+}
+#define Check(ok) CheckOrAbort(ok, #ok, __LINE__)

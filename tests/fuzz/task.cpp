@@ -3,8 +3,6 @@
 // makes no call after the error word became non-zero. The first byte picks
 // the call at which the callback fails (0: never), the rest is the line.
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include "tasks/TaskLanguage.h"
@@ -17,10 +15,7 @@ namespace {
 constexpr int CallBudget = 3000;
 constexpr int BudgetBit = 13;
 
-bool NameChar(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
-}
-
+bool NameChar(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
 
 }  // namespace
 
@@ -49,11 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     // wrap the 8-bit level.
     if (opens < 255) Check(level >= 1 && level <= opens + 1);
     ++calls;
-    if (calls == failAt) {
-      SetFlag(err, failBit, true);
-      setByCallback = err;
-    } else if (calls >= CallBudget) {
-      SetFlag(err, BudgetBit, true);
+    if (calls == failAt || calls >= CallBudget) {
+      SetFlag(err, calls == failAt ? failBit : BudgetBit, true);
       setByCallback = err;
     }
   });

@@ -2,6 +2,7 @@
 // Fakes for the host interfaces: a report log kept in memory, an operator
 // who answers from a script, a clock that jumps on Sleep, and an event pump
 // that runs a test's hook (to press STOP in the middle of a wait, say).
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <string>
@@ -13,9 +14,15 @@ class TFakeReport : public IReportSink {
 public:
   std::vector<std::string> Lines;
   void AppendLine(const std::string &line) override { Lines.push_back(line); }
-  bool Has(const std::string &line) const;
-  bool HasPrefix(const std::string &prefix) const;
-  std::string Joined() const;  // all lines, "\n" after each
+  bool Has(const std::string &line) const { return std::find(Lines.begin(), Lines.end(), line) != Lines.end(); }
+  bool HasPrefix(const std::string &prefix) const {
+    return std::any_of(Lines.begin(), Lines.end(), [&](auto &l) { return l.compare(0, prefix.size(), prefix) == 0; });
+  }
+  std::string Joined() const {  // all lines, "\n" after each
+    std::string s;
+    for (auto &l : Lines) s += l + "\n";
+    return s;
+  }
 };
 
 struct TAsked {
@@ -28,8 +35,17 @@ class TFakeOperator : public IOperator {
 public:
   std::deque<unsigned> Answers;  // taken in order; when empty: first offered button
   std::vector<TAsked> Asked;
-  unsigned Ask(TMsgKind kind, const std::string &text, unsigned buttons, unsigned closed,
-               unsigned ending) override;
+  unsigned Ask(TMsgKind kind, const std::string &text, unsigned buttons, unsigned, unsigned) override {
+    Asked.push_back({kind, text, buttons});
+    if (!Answers.empty()) {
+      const unsigned a = Answers.front();
+      Answers.pop_front();
+      return a;
+    }
+    for (unsigned b = 1; b <= mbIgnore; b <<= 1)
+      if (buttons & b) return b;
+    return mbOK;
+  }
 };
 
 class TFakeClock : public IClock {
@@ -63,8 +79,17 @@ public:
   TFakeOperator Operator;
   TFakeClock Clock;
   TFakeEvents Events;
-  explicit THostFixture(uint8_t level = 2);
-  ~THostFixture();
+  explicit THostFixture(uint8_t level = 2) : Saved(Host()), SavedLevel(ReportLevel) {
+    Host().Report = &Report;
+    Host().Operator = &Operator;
+    Host().Clock = &Clock;
+    Host().Events = &Events;
+    ReportLevel = level;
+  }
+  ~THostFixture() {
+    Host() = Saved;
+    ReportLevel = SavedLevel;
+  }
 
 private:
   THost Saved;

@@ -9,46 +9,57 @@
 #include <string>
 #include <vector>
 
+#include "base/Host.h"
 #include "serial/ClusterPort.h"
 #include "sim/Bus.h"
 
 class TSimLinePort : public IClusterPort {
 public:
-  explicit TSimLinePort(const std::vector<int> &addresses = {1, 2, 3});
-  ~TSimLinePort() override;
+  explicit TSimLinePort(const std::vector<int> &addresses = {1, 2, 3}) : Bus(addresses), Saved(VeriPort()) {
+    VeriPort() = this;
+  }
+  ~TSimLinePort() override { VeriPort() = Saved; }
   TSimLinePort(const TSimLinePort &) = delete;
   TSimLinePort &operator=(const TSimLinePort &) = delete;
 
-  void SendText(const std::string &text) override;
-  int32_t NextClusterLength() override;
-  int32_t NextClusterCCError() override;
-  std::string ReadNextClusterText() override;
+  void SendText(const std::string &text) override {
+    Sent.push_back(text);
+    Bus.Receive(text, Now());
+  }
+  int32_t NextClusterLength() override {
+    for (auto &piece : Bus.TakeDue(Now())) Queue.push_back(piece);
+    return Queue.empty() ? -1 : static_cast<int32_t>(Queue.front().size());
+  }
+  int32_t NextClusterCCError() override { return NextClusterLength() < 0 ? -1 : 0; }
+  std::string ReadNextClusterText() override {
+    if (NextClusterLength() < 0) return "";
+    std::string t = Queue.front();
+    Queue.pop_front();
+    return t;
+  }
 
   TSimBus Bus;
   TSimController &Ctl(int address) { return *Bus.Controller(address); }
   // Control command as the simulator's --control takes it ("drop 1 2", ...).
-  std::string Control(const std::string &line);
+  std::string Control(const std::string &line) { return Bus.Control(line, Now()); }
 
   // Every frame sent, as sent (CR included).
   std::vector<std::string> Sent;
-  // The bus's log lines ("<ms> #1 VER", "<ms> -> ...").
-  std::vector<std::string> Log;
   // Frames sent to one address, without "#a " and CR (the commands).
-  std::vector<std::string> Commands(int address) const;
-
-  // A scripted cluster put at the end of the queue, as if just received.
-  void Inject(const std::string &cluster, int32_t ccError = 0);
-  // The next cluster taken from the bus carries this line error.
-  int32_t NextCCError = 0;
-
-  int64_t Now() const;
+  std::vector<std::string> Commands(int address) const {
+    std::vector<std::string> out;
+    const std::string head = "#" + std::to_string(address) + " ";
+    for (auto &s : Sent) {
+      if (s.compare(0, head.size(), head) != 0) continue;
+      std::string c = s.substr(head.size());
+      if (!c.empty() && c.back() == '\r') c.pop_back();
+      out.push_back(c);
+    }
+    return out;
+  }
+  int64_t Now() const { return static_cast<int64_t>(GetTickCount()); }
 
 private:
-  struct TCluster {
-    std::string Text;
-    int32_t CCError;
-  };
-  std::deque<TCluster> Queue;
+  std::deque<std::string> Queue;
   IClusterPort *Saved;
-  void Pull();
 };

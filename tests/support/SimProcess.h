@@ -1,12 +1,8 @@
 #pragma once
 // Starts build/veri-sim for an end-to-end test and stops it again.
-#include <memory>
 #include <string>
 #include <vector>
 #include <sys/types.h>
-
-class TSerialPortNG;
-class IClusterPort;
 
 class TSimProcess {
 public:
@@ -23,36 +19,11 @@ public:
 
   // Sends one control command line to the simulator.
   bool Control(const std::string &line);
-  // Lines of the log file so far.
-  std::vector<std::string> LogLines() const;
   // The frames received so far, as "#a command" ("#a" alone for a poll).
   std::vector<std::string> Frames() const;
-  bool Received(const std::string &frame) const;
   void Stop();
 
 private:
   pid_t Pid = -1;
   std::string Dir;
-};
-
-// The program's side of an end-to-end test: a real serial port on the
-// simulator's pty, installed as the controllers' line, and the real clock
-// (the controllers live outside). Install after the THostFixture.
-class TSimLine {
-public:
-  explicit TSimLine(const std::vector<std::string> &simArgs = {});
-  ~TSimLine();
-  TSimLine(const TSimLine &) = delete;
-  TSimLine &operator=(const TSimLine &) = delete;
-  bool Open() const;  // simulator started and port open
-  // The machine of the task runs: tables reset, controllers powered, the
-  // simulator ten times faster, every axis at the simulator's 10 mm,
-  // standard height and speed small, home at 1 cm, output channel 2 on Z
-  // pin 4, and two positions "Rinse" and "Coat".
-  void PrepareDipMachine();
-  TSimProcess Sim;
-  std::unique_ptr<TSerialPortNG> Port;
-
-private:
-  IClusterPort *SavedPort;
 };

@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <set>
+#include <iterator>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,9 +18,7 @@ class TTempDirTest : public ::testing::Test {
 protected:
   std::string Dir, SavedCwd;
   void SetUp() override {
-    char cwd[4096];
-    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-    SavedCwd = cwd;
+    SavedCwd = std::filesystem::current_path();
     char tmpl[] = "/tmp/kvmachine-XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     Dir = tmpl;
@@ -27,9 +27,8 @@ protected:
   }
   void TearDown() override {
     chmod(Dir.c_str(), 0755);
-    ASSERT_EQ(chdir(SavedCwd.c_str()), 0);
-    std::string cmd = "rm -rf '" + Dir + "'";
-    if (std::system(cmd.c_str()) != 0) ADD_FAILURE() << "could not remove " << Dir;
+    std::filesystem::current_path(SavedCwd);
+    std::filesystem::remove_all(Dir);  // throws, and so fails the test, when it cannot
     ResetMachineDefaults();
   }
   static void Put(const std::string &path, const std::string &text) {
@@ -37,23 +36,17 @@ protected:
   }
   static std::string Get(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
+    return {std::istreambuf_iterator<char>(in), {}};
   }
-  static bool Exists(const std::string &path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0;
-  }
-  // Names in the folder other than the given one, to find left-over temporaries.
+  static bool Exists(const std::string &path) { return access(path.c_str(), F_OK) == 0; }
+  // Names in the folder other than the given ones ("\n" between), to find
+  // left-over temporaries.
   std::string OtherFiles(const std::string &keep) const {
-    std::string cmd = "ls -A '" + Dir + "' | grep -v -x '" + keep + "' || true";
+    std::set<std::string> names;
+    for (const auto &e : std::filesystem::directory_iterator(Dir)) names.insert(e.path().filename().string());
     std::string out;
-    if (FILE *p = popen(cmd.c_str(), "r")) {
-      char buf[256];
-      while (fgets(buf, sizeof buf, p)) out += buf;
-      pclose(p);
-    }
+    for (const std::string &n : names)
+      if (("\n" + keep + "\n").find("\n" + n + "\n") == std::string::npos) out += n + "\n";
     return out;
   }
 };

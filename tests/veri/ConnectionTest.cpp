@@ -1,201 +1,121 @@
+// The controller protocol against simulated controllers on an in-process
+// line: the frames they receive, the report log, the operator's boxes.
 #include <gtest/gtest.h>
 
 #include "base/Machine.h"
 #include "support/Fakes.h"
 #include "support/SimLinePort.h"
+#include "support/TempDir.h"
 #include "veri/Connection.h"
 #include "veri/Outputs.h"
 #include "veri/Params.h"
+#include "veri/Transport.h"
+#include "veri/Utilities.h"
 
 namespace {
+using V = std::vector<std::string>;
 
-class TView : public IConnectionView {
-public:
-  std::vector<int> Positions;
-  int Enabled = 0, Done = 0;
-  void SetProgress(int position) override { Positions.push_back(position); }
-  void EnableManualMove() override { ++Enabled; }
-  void Finished() override { ++Done; }
-};
-
-struct ConnectionTest : ::testing::Test {
+struct Veri : TTempDirTest {
   THostFixture Host{1};
   TSimLinePort Line;
-  TView View;
-  IConnectionView *Saved;
-  ConnectionTest() {
-    ResetMachineDefaults();
-    Saved = SetConnectionView(&View);
-  }
-  ~ConnectionTest() override {
-    SetConnectionView(Saved);
-    ResetMachineDefaults();
-  }
   void Ready(int a) {
     Line.Ctl(a).RefState = 1;
     Line.Ctl(a).MotorOn = true;
   }
-  std::vector<std::string> Questions() const {
-    std::vector<std::string> q;
-    for (auto &a : Host.Operator.Asked) q.push_back(a.Text.substr(0, 12));
-    return q;
-  }
 };
 
+struct TNoBar : IUploadView {
+  void ShowBar(bool) override {}
+  void SetBar(int, int) override {}
+  void StepBar() override {}
+};
 }  // namespace
 
-TEST_F(ConnectionTest, ReadyMachineAsksNothing) {
-  for (int a = 1; a <= 3; ++a) Ready(a);
-  Line.Ctl(2).Position = 123;
-  VERICheckConnection();
-  EXPECT_TRUE(Host.Operator.Asked.empty());
-  EXPECT_EQ(View.Enabled, 1);
-  EXPECT_EQ(View.Done, 1);
-  EXPECT_EQ(View.Positions.back(), 95);
-  EXPECT_DOUBLE_EQ(Axes[2].Position, 12.3);
-  EXPECT_EQ(Host.Report.Lines,
-            (std::vector<std::string>{"Axis 1: ", "VERI Software Version: VERISIM_1.0 ", " (+) referenced.",
-                                      " (+) power ON.", "Axis 2: ", "VERI Software Version: VERISIM_1.0 ",
-                                      " (+) referenced.", " (+) power ON.", "Axis 3: ",
-                                      "VERI Software Version: VERISIM_1.0 ", " (+) referenced.",
-                                      " (+) power ON."}));
+TEST_F(Veri, ExchangesDrainStaleClustersAndFailWithAStar) {
+  ReportLevel = 2;
+  EXPECT_EQ(VERIDialog(1, "P1013?"), "P1013=4 ");
+  EXPECT_EQ(Line.Sent, V{"#1 P1013?\r"});
+  EXPECT_TRUE(Host.Report.Has("$ VERI Rcvd: (100) : #1 P1013? P1013=4\r\n"));
+  // A reply later than the time-out is drained before the next send.
+  Line.Control("delay 1 1500 1");
+  EXPECT_EQ(VERIDialog(1, "VER").substr(0, 25), "*** SerialTalk: TimeOut\r\n");
+  Host.Clock.Sleep(600);
+  EXPECT_EQ(VERIDialog(1, "P403?"), "P403=5 ");
+  EXPECT_TRUE(Host.Report.Has("$ VERI Serial Talk buffer: #1 VER VERISIM_1.0\r\n"));
+  // Another controller's echo is no answer; a value ends at its word.
+  Line.Control("wrongaddr 2 1 1");
+  EXPECT_EQ(VERIDialog(2, "VER")[0], '*');
+  int32_t i = 0;
+  EXPECT_TRUE(VERIParamValueI("P12=4 #3 P51? P51=15 ", i));
+  EXPECT_EQ(i, 4);
 }
 
-TEST_F(ConnectionTest, StopSwitchValues) {
-  // Bit 2 of P1013 decides; the whole-number part is taken.
-  struct { double In; bool Pressed; } cases[] = {{4, false}, {5, false}, {6, false}, {7, false}, {12, false},
-                                                 {0, true},  {1, true},  {2, true},  {3, true},  {8, true},
-                                                 {4.9, false}, {3.9, true},
-                                                 // Beyond 64 bits: no bit to read (was undefined behaviour).
-                                                 {1e25, true}, {-1e25, true}};
-  for (auto c : cases) {
-    ResetMachineDefaults();
-    NMotors = 2;
-    Ready(1);
-    Ready(3);
-    Line.Ctl(1).Params[1013] = c.In;
-    Line.Ctl(3).Params[1013] = 4;
-    Host.Operator.Asked.clear();
-    Host.Operator.Answers = {mbIgnore};
-    VERICheckConnection();
-    EXPECT_EQ(Axes[1].StopActive, c.Pressed) << c.In;
-    EXPECT_EQ(Host.Operator.Asked.size(), c.Pressed ? 1u : 0u) << c.In;
-  }
+TEST_F(Veri, AllAxesOrdersSkipYOnTwoMotorsAndReferenceZFirst) {
+  NMotors = 2;
+  VERIMotorOnOff(255, true);
+  EXPECT_EQ(Line.Sent, (V{"#1 P134=7\r", "#3 P134=7\r"}));
+  NMotors = 3;
+  for (int a = 1; a <= 3; ++a) Line.Ctl(a).Position = 30;
+  VERIGotoReference(255);
+  V heads;
+  for (auto &l : Host.Report.Lines)
+    if (l.compare(0, 6, "Axis [") == 0) heads.push_back(l);
+  EXPECT_EQ(heads, (V{"Axis [3] to ref. position ...", "Axis [2] to ref. position ...",
+                      "Axis [1] to ref. position ..."}));
+  for (int a = 1; a <= 3; ++a) EXPECT_TRUE(Axes[a].Referenced) << a;
 }
 
-TEST_F(ConnectionTest, RetryNestsAFullRunAndOuterKeepsItsFindings) {
+TEST_F(Veri, CheckReadsPositionsAndRetryRunsItAgain) {
   NMotors = 2;
   Ready(1);
+  Ready(3);
+  Line.Ctl(3).Position = 123;
   Line.Control("mute 3");
-  // First box: Retry. The nested run finds both (controller plugged in
-  // meanwhile) and asks nothing; the outer run asks nothing more either:
-  // its own findings of axis 3 were "not connected", which asks nothing else.
+  // Retry: the nested run finds Z (plugged in meanwhile) and asks nothing.
   Host.Operator.Answers = {mbRetry};
   Host.Events.OnPump = [&] {
     if (Host.Operator.Asked.size() == 1) Line.Control("unmute 3");
   };
-  Line.Ctl(3).RefState = 1;
-  Line.Ctl(3).MotorOn = true;
   VERICheckConnection();
-  EXPECT_EQ(Host.Operator.Asked.size(), 1u);
-  EXPECT_EQ(View.Enabled, 1);
-  EXPECT_EQ(View.Done, 2);
+  ASSERT_EQ(Host.Operator.Asked.size(), 1u);
+  EXPECT_EQ(Host.Operator.Asked[0].Text.substr(0, 32), "No connection to VERI hardware. ");
   EXPECT_TRUE(Axes[3].Connected);
+  EXPECT_DOUBLE_EQ(Axes[3].Position, 12.3);
 }
 
-TEST_F(ConnectionTest, QuestionsInOrderWithTheirActions) {
-  NMotors = 2;
-  Line.Ctl(3).Params[1013] = 0;  // stop pressed on Z
-  // Retry/Ignore does not come (all answer); motors: Yes; STOP: OK nests a
-  // run (motors on by now; STOP: Ignore, reference: No); reference: Yes.
-  Host.Operator.Answers = {mbYes, mbOK, mbIgnore, mbNo, mbYes};
-  VERICheckConnection();
-  EXPECT_EQ(Questions(), (std::vector<std::string>{"At least one", "STOP switch ", "STOP switch ",
-                                                   "At least one", "At least one"}));
-  ASSERT_EQ(Host.Operator.Asked.size(), 5u);
-  EXPECT_EQ(Host.Operator.Asked[0].Buttons, unsigned(mbYes | mbNo));
-  EXPECT_EQ(Host.Operator.Asked[1].Buttons, unsigned(mbOK | mbIgnore));
-  // The nested run found the motors on already (first Yes switched them).
-  EXPECT_TRUE(Axes[1].MotorOn && Axes[3].MotorOn);
-  EXPECT_TRUE(Axes[1].Referenced && Axes[3].Referenced);
-  EXPECT_EQ(Line.Ctl(1).RefState, 1);
-}
-
-TEST_F(ConnectionTest, FailedReferenceReadIsNotReferenced) {
-  NMotors = 2;
-  Ready(1);
-  Ready(3);
-  // Z answers its version, then falls silent.
-  Host.Clock.OnSleep = [&] {
-    if (!Line.Sent.empty() && Line.Sent.back() == "#3 VER\r") Line.Control("mute 3");
-  };
-  Host.Operator.Answers = {mbNo, mbIgnore, mbNo};
-  VERICheckConnection();
-  EXPECT_TRUE(Axes[3].Connected);
-  EXPECT_FALSE(Axes[3].Referenced);
-  EXPECT_FALSE(Axes[3].MotorOn);
-  EXPECT_TRUE(Axes[3].StopActive);
-  EXPECT_TRUE(Axes[1].Referenced);
-  EXPECT_EQ(Questions(), (std::vector<std::string>{"At least one", "STOP switch ", "At least one"}));
-}
-
-TEST_F(ConnectionTest, WarningsAndErrors) {
+TEST_F(Veri, WarningAndErrorBitsAreReportedAndCleared) {
   Axes[3].AxisName = "Z";
   Line.Ctl(3).Warnings = 5 | 256;
   VERIExamineWarning(3);
-  EXPECT_EQ(Host.Report.Lines, (std::vector<std::string>{"WARNING VERI [  1]: Software limit switch reached",
-                                                         "WARNING VERI [  4]: Voltage of electronics is at lower limit!"}));
+  EXPECT_EQ(Host.Report.Lines, (V{"WARNING VERI [  1]: Software limit switch reached",
+                                  "WARNING VERI [  4]: Voltage of electronics is at lower limit!"}));
   EXPECT_EQ(Line.Ctl(3).Warnings, 0);
-
   Host.Report.Lines.clear();
-  for (int a = 1; a <= 3; ++a) Axes[a].MotorOn = Line.Ctl(a).MotorOn = true;
-  Line.Ctl(3).Errors = 2 | 32 | 8192 | 1;
+  Line.Ctl(3).Errors = 2 | 8192;
   VERIExamineError(3);
-  EXPECT_EQ(Host.Report.Lines,
-            (std::vector<std::string>{"*** ERROR VERI [  2]: Temperature of electronics exceeds limit!",
-                                      "*** ERROR VERI [ 32]: Step control error (should never occur here!!)!",
-                                      "*** ERROR VERI [8192]: Hardware limit switch open!"}));
-  ASSERT_EQ(Host.Operator.Asked.size(), 3u);
-  EXPECT_EQ(Host.Operator.Asked[2].Text,
-            "*** ERROR VERI [8192]: Hardware limit switch open!\r\n"
-            "Before pressing [OK] move Z-axis manually towards the center of the machine.\r\n"
-            "If this error occurs again, contact service.");
-  EXPECT_FALSE(Line.Ctl(1).MotorOn);
-  EXPECT_TRUE(Line.Ctl(3).MotorOn);
+  EXPECT_EQ(Host.Report.Lines, (V{"*** ERROR VERI [  2]: Temperature of electronics exceeds limit!",
+                                  "*** ERROR VERI [8192]: Hardware limit switch open!"}));
+  ASSERT_EQ(Host.Operator.Asked.size(), 2u);
+  EXPECT_NE(Host.Operator.Asked[1].Text.find("[8192]: Hardware limit switch open!\r\nBefore pressing [OK] move Z-axis"),
+            std::string::npos);
   EXPECT_EQ(Line.Ctl(3).Errors, 0);
-
-  // Without the limit switch the register stays as it is.
-  Line.Ctl(2).Errors = 128;
-  VERIExamineError(2);
-  EXPECT_EQ(Line.Ctl(2).Errors, 128);
-  EXPECT_EQ(Host.Operator.Asked.back().Text.substr(0, 41), "*** ERROR VERI [ 128]: Shortage in power ");
-
-  // A failed read reports and does nothing else.
-  Host.Report.Lines.clear();
-  Line.Control("mute 1");
-  size_t sent = Line.Sent.size();
-  VERIExamineError(1);
-  VERIExamineWarning(1);
-  EXPECT_EQ(Line.Sent.size(), sent + 2);
-  ASSERT_EQ(Host.Report.Lines.size(), 2u);
-  EXPECT_EQ(Host.Report.Lines[0].substr(0, 21), "VERIExamineError: ***");
-  EXPECT_EQ(Host.Report.Lines[1].substr(0, 23), "VERIExamineWarning: ***");
 }
 
-TEST_F(ConnectionTest, Outputs) {
+TEST_F(Veri, OutputsWriteTheirPinOnlyWhenWired) {
   DigOutTable[1].Address = 2;
   DigOutTable[1].Pin = 4;
   DigOutTable[2].Address = 0;
-  DigOutTable[2].Pin = 5;
   VERIOut(1, 1);
-  VERIOut(1, 1);  // written again
   VERIToggleOut(1);
-  EXPECT_EQ(DigOutTable[1].State, 0);
-  EXPECT_EQ(Line.Commands(2), (std::vector<std::string>{"P1204=1", "P1204=1", "P1204=0"}));
   VERIOut(2, 1);
   VERIToggleOut(2);
-  VERIOut(0, 1);
-  VERIOut(99, 1);
-  EXPECT_EQ(DigOutTable[2].State, 0);
-  EXPECT_EQ(Line.Sent.size(), 3u);
+  EXPECT_EQ(Line.Sent, (V{"#2 P1204=1\r", "#2 P1204=0\r"}));
+}
+
+TEST_F(Veri, UploadListsTheProgramBackIntoTheDownloadFile) {
+  Put("KV1pgm.ini", "L1 A=1\r\nL2 A=2\r\nL3 A=3\r\n");
+  TNoBar bar;
+  ASSERT_TRUE(UploadProgram(1, bar));
+  EXPECT_EQ(Line.Commands(1), (V{"NEW", "L1 A=1", "L2 A=2", "L3 A=3", "QUIT", "LIST+", "LIST+", "LIST+"}));
+  EXPECT_EQ(Get("KV1pgmdwn.txt"), "L1 A=1 \r\nL2 A=2 \r\nL3 A=3 \r\n");
 }
