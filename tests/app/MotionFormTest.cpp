@@ -1,8 +1,6 @@
-// Jog pad and displays of the main window (offscreen).
+// The jog pad of the main window (offscreen).
 #include <gtest/gtest.h>
 
-#include <QGroupBox>
-#include <QLabel>
 #include <QPushButton>
 
 #include "support/Fakes.h"
@@ -10,7 +8,6 @@
 #include "app/FormMain.h"
 #include "app/OpState.h"
 #include "machine/Machine.h"
-#include "machine/Manual.h"
 #include "machine/Motion.h"
 
 namespace {
@@ -23,113 +20,7 @@ protected:
     SetOpState(Idle);
   }
   void TearDown() override { SetOpState(Idle); }
-  static QColor Background(QLabel *l) { return l->palette().color(QPalette::Window); }
 };
-
-TEST_F(MotionForm, SpeedButtonsAndSpeedDisplay) {
-  TTFormMain form(false);
-  THostFixture host;
-  HighestSpeed = 2;
-  CurrentSpeed = 3;
-  form.VPlusClick();
-  EXPECT_EQ(CurrentSpeed, 2);
-  form.VPlusClick();
-  EXPECT_EQ(CurrentSpeed, 2);
-  form.VStandardClick();
-  EXPECT_EQ(CurrentSpeed, 3);
-  form.ShowPosTimer();
-  EXPECT_EQ(form.ShowV->text(), "3.0000");
-  form.VMinusClick();
-  EXPECT_EQ(CurrentSpeed, 1.5);
-  form.VMinusClick();
-  form.VMinusClick();
-  EXPECT_EQ(CurrentSpeed, 0.375);
-  form.ShowPosTimer();
-  EXPECT_EQ(form.ShowV->text(), "0.3750");
-  CurrentSpeed = 12.34567;
-  form.ShowPosTimer();
-  EXPECT_EQ(form.ShowV->text(), "12.3460");  // five significant digits
-}
-
-TEST_F(MotionForm, AxisDisplayStates) {
-  TTFormMain form(false);
-  THostFixture host;
-  form.ShowPosTimer();  // every axis Changed at start
-  EXPECT_EQ(form.ShowXPos->text(), "n.c.");
-  EXPECT_EQ(form.XUnit->text(), "");
-  EXPECT_FALSE(form.GroupBoxX->isEnabled());
-  EXPECT_FALSE(form.GroupBoxZ->isEnabled());
-
-  Axes[1].Connected = true;
-  Axes[1].Changed = true;
-  form.ShowPosTimer();
-  EXPECT_TRUE(form.GroupBoxX->isEnabled());
-  EXPECT_EQ(form.ShowXPos->text(), "Off");
-  EXPECT_EQ(form.XUnit->text(), "");  // kept
-
-  Axes[1].MotorOn = true;
-  Axes[1].Changed = true;
-  form.ShowPosTimer();
-  EXPECT_EQ(form.ShowXPos->text(), "NoRef");
-  EXPECT_EQ(form.XUnit->text(), "!!!");
-
-  Axes[1].Referenced = true;
-  Axes[1].Position = 12.345;
-  Axes[1].Moving = true;
-  Axes[1].Speed = 2;
-  Axes[1].Changed = true;
-  form.ShowPosTimer();
-  EXPECT_TRUE(form.ShowXPos->text() == "12.35" || form.ShowXPos->text() == "12.34")
-      << form.ShowXPos->text().toStdString();
-  EXPECT_EQ(form.XUnit->text(), "cm");
-  EXPECT_EQ(Background(form.XLabel), QColor(128, 0, 0));
-  EXPECT_EQ(form.ShowV->text(), "2.0000");  // the moving axis's speed
-  EXPECT_FALSE(Axes[1].Changed);
-
-  // No new position: display kept, speed back to CurrentSpeed.
-  Axes[1].Position = 30;
-  form.ShowPosTimer();
-  EXPECT_EQ(form.ShowV->text(), "3.0000");
-  EXPECT_NE(form.ShowXPos->text(), "30.00");
-
-  Axes[1].Moving = false;
-  Axes[1].Changed = true;
-  form.ShowPosTimer();
-  EXPECT_EQ(form.ShowXPos->text(), "30.00");
-  EXPECT_EQ(Background(form.XLabel), QColor(0, 128, 128));
-}
-
-TEST_F(MotionForm, TwoMotorMachineNeverRefreshesY) {
-  TTFormMain form(false);
-  THostFixture host;
-  NMotors = 2;
-  form.ShowPosTimer();
-  EXPECT_EQ(form.ShowYPos->text(), "YY.YY");
-  EXPECT_TRUE(Axes[2].Changed);
-  EXPECT_EQ(form.ShowZPos->text(), "n.c.");
-}
-
-TEST_F(MotionForm, DoubleClickSwitchesMotorCurrent) {
-  TTFormMain form(false);
-  THostFixture host;
-  TSimLinePort line;
-  for (int a = 1; a <= 3; ++a) Axes[a].Connected = Axes[a].MotorOn = Axes[a].Referenced = true;
-  line.Ctl(3).MotorOn = true;
-  form.ShowPosTimer();
-  form.XYZLabelClick(form.ZLabel);
-  EXPECT_FALSE(Axes[3].MotorOn);
-  EXPECT_FALSE(line.Ctl(3).MotorOn);
-  form.ShowPosTimer();
-  EXPECT_EQ(form.ShowZPos->text(), "Off");
-  form.XYZLabelClick(form.ZLabel);
-  EXPECT_TRUE(line.Ctl(3).MotorOn);
-  form.ShowPosTimer();
-  EXPECT_EQ(form.ShowZPos->text(), "0.00");
-
-  line.Sent.clear();
-  form.XYZLabelClick(form.VLabel);
-  EXPECT_TRUE(line.Sent.empty());
-}
 
 TEST_F(MotionForm, JogButtonsEnableStopWhileMoving) {
   TTFormMain form(false);
@@ -150,6 +41,7 @@ TEST_F(MotionForm, JogButtonsEnableStopWhileMoving) {
   EXPECT_TRUE(stopEnabled[0]);
   EXPECT_FALSE(form.ManualStop->isEnabled());
   EXPECT_EQ(line.Commands(3)[0], "V=1200.0000 WA=250.0000 E");
+  EXPECT_EQ(line.Commands(3)[1], "S");
   EXPECT_FALSE(Axes[3].Moving);
 
   // During a task run the pad does nothing.
