@@ -26,9 +26,7 @@ current_port() {
 set_port() {
   local tmp="$INI.tmp.$$"
   if [ ! -f "$INI" ]; then
-    # One stop bit: the stored default (1) means one and a half, which a
-    # Linux serial line cannot do and would report at every start.
-    printf '[COMPortSettings]\r\nPort=%s\r\nStopBits=0\r\n' "$1" > "$tmp"
+    printf '[COMPortSettings]\r\nPort=%s\r\n' "$1" > "$tmp"
   else
     awk -v port="$1" '
       {cr = sub(/\r$/,""); eol = cr ? "\r\n" : "\n"}
@@ -37,7 +35,7 @@ set_port() {
                     printf "%s%s", $0, eol; next }
       insec && tolower($0) ~ /^[ \t]*port[ \t]*=/ { if (!done) printf "Port=%s%s", port, eol; done=1; next }
       {printf "%s%s", $0, eol}
-      END { if (!seen) printf "[COMPortSettings]%sPort=%s%sStopBits=0%s", (eol?eol:"\r\n"), port, (eol?eol:"\r\n"), (eol?eol:"\r\n");
+      END { if (!seen) printf "[COMPortSettings]%sPort=%s%s", (eol?eol:"\r\n"), port, (eol?eol:"\r\n");
             else if (!done) printf "Port=%s%s", port, (eol?eol:"\r\n") }' "$INI" > "$tmp"
   fi
   mv -f "$tmp" "$INI"

@@ -1,14 +1,18 @@
 #!/bin/bash
 # Installs, builds and runs every test. Exits non-zero on any failure.
+#  0. no include against the order of the layers (tools/check-layers.sh);
 #  1. the plain build: every test (unit, end-to-end, the short soak run,
 #     the real-window smoke test);
 #  2. the unit tests again under AddressSanitizer and UBSan;
-#  3. each fuzz target for a few seconds from its seed corpus (with clang).
+#  3. the serial tests under ThreadSanitizer (the worker thread);
+#  4. each fuzz target for a few seconds from its seed corpus (with clang).
 # KV_QUICK=1 runs step 1 only.
 set -e
 source "$(dirname "$0")/tools/setup.sh"
 export QT_QPA_PLATFORM=offscreen
 
+echo "=== layers"
+"$KV_ROOT/tools/check-layers.sh"
 kv_build "$KV_BUILD"
 (cd "$KV_BUILD" && ctest --output-on-failure -j2 -LE 'soak-long' </dev/null)
 [ -n "$KV_QUICK" ] && exit 0
@@ -18,6 +22,12 @@ kv_build "$KV_ROOT/build-asan" -DKV_SANITIZE=ON
 (cd "$KV_ROOT/build-asan" &&
   ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --output-on-failure -j2 -LE 'e2e|soak|smoke' </dev/null)
+
+echo "=== serial tests under ThreadSanitizer"
+TS="$KV_ROOT/build-tsan"
+[ -f "$TS/build.ninja" ] || cmake -S "$KV_ROOT" -B "$TS" -G Ninja -DKV_TSAN=ON </dev/null
+cmake --build "$TS" -j"$(nproc)" --target test_serial </dev/null
+(cd "$TS" && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j2 -L serial </dev/null)
 
 if command -v clang++ >/dev/null; then
   echo "=== fuzz targets"

@@ -4,10 +4,15 @@
 
 #include "app/Dialogs.h"
 #include "app/FormMain.h"
+#include "machine/Startup.h"
+#include "serial/SerialPortNG.h"
 
 void TTFormMain::Exit1Click() { close(); }
 
-void TTFormMain::ChangeSerialSettings() { ::ChangeSerialSettings(); }
+// The line settings of the program's port, kept in ".\KVSettings.ini".
+void TTFormMain::ChangeSerialSettings() {
+  if (SerialPortNG1) ::ChangeSerialSettings(*CreateSerialNGBasicDLG(), *SerialPortNG1, SettingsIniFile);
+}
 
 // The three "show" items only show the dialog created at start and wait.
 void TTFormMain::VERI1Click() {

@@ -9,6 +9,7 @@
 #include <QStyle>
 
 #include "app/FormMain.h"
+#include "app/FormRecipes.h"
 #include "app/ReportWindow.h"
 
 namespace {
@@ -73,7 +74,10 @@ void ChildrenToDefaultFont(QGroupBox *box) {
 QLineEdit *Edit(QWidget *p, const char *name, int x, int y, int w, int maxLength,
                 const char *hint = nullptr) {
   auto *e = Place(new QLineEdit(p), name, x, y, w, 21);
-  if (maxLength > 0) e->setMaxLength(maxLength);
+  if (maxLength > 0) {
+    e->setMaxLength(maxLength);
+    e->setProperty(TypingLimit, maxLength);
+  }
   if (hint) e->setToolTip(hint);
   return e;
 }
@@ -326,7 +330,6 @@ void TTFormMain::BuildJogPad() {
     (*j.Button)->setFont(ArialPixels(j.FontPixels));
   }
   TextColour(ManualStop, Qt::red);
-  ManualStop->setEnabled(false);
 }
 
 void TTFormMain::BuildBottomBox() {

@@ -1,6 +1,7 @@
 #include "app/FormMain.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QGroupBox>
@@ -11,12 +12,12 @@
 #include <QTimer>
 
 #include "app/Application.h"
-#include "app/OpState.h"
+#include "base/OpState.h"
 #include "app/ReportWindow.h"
 #include "machine/Motion.h"
 #include "tasks/TaskRun.h"
 
-#include "machine/Machine.h"
+#include "base/Machine.h"
 #include "machine/Startup.h"
 #include "serial/SerialPortNG.h"
 
@@ -100,6 +101,7 @@ void TTFormMain::FormCreate() {
 }
 
 void TTFormMain::closeEvent(QCloseEvent *event) {
+  Ending = true;
   if (OpState() == Idle) {
     QMainWindow::closeEvent(event);
     return;
@@ -110,8 +112,7 @@ void TTFormMain::closeEvent(QCloseEvent *event) {
   event->ignore();
   if (!CloseWhenIdle) ReportLine("Closing when the machine has stopped ..");
   CloseWhenIdle = true;
-  if (OpState() == TaskRunning) ::TaskStop();
-  else ManualStopPress();
+  StopAll();
 }
 
 void TTFormMain::FormDestroy() {
@@ -137,7 +138,10 @@ const TButtonMap ButtonMap[] = {
 };
 }  // namespace
 
-unsigned TTFormMain::Ask(TMsgKind kind, const std::string &text, unsigned buttons) {
+unsigned TTFormMain::Ask(TMsgKind kind, const std::string &text, unsigned buttons, unsigned closed,
+                         unsigned ending) {
+  // Nobody is left to choose once the program is ending.
+  if (Ending && (buttons & (buttons - 1))) return ending;
   QMessageBox::Icon icon = QMessageBox::Warning;
   switch (kind) {
     case TMsgKind::Warning: icon = QMessageBox::Warning; break;
@@ -150,18 +154,26 @@ unsigned TTFormMain::Ask(TMsgKind kind, const std::string &text, unsigned button
     if (buttons & m.Ours) qtButtons |= m.Qt;
   if (!qtButtons) {
     qtButtons = QMessageBox::Ok;
-    buttons = mbOK;
+    buttons = closed = ending = mbOK;
   }
   QMessageBox box(icon, ApplicationTitle, QString::fromStdString(text), qtButtons, this);
+  // Esc and the close box press this button; left to Qt they would press
+  // the box's "reject" button, which may be the one that moves (Abort).
+  for (const auto &m : ButtonMap)
+    if (m.Ours == closed) box.setEscapeButton(box.button(m.Qt));
   const int pressed = box.exec();
+  if (Ending) return ending;
   for (const auto &m : ButtonMap)
     if (pressed == m.Qt && (buttons & m.Ours)) return m.Ours;
-  // Closed without a button (Esc, close box, program ending).
-  for (unsigned b : {mbCancel, mbNo, mbAbort, mbOK})
-    if (buttons & b) return b;
-  for (unsigned b = 1; b <= mbIgnore; b <<= 1)
-    if (buttons & b) return b;
-  return mbOK;
+  return closed;
+}
+
+void TTFormMain::EndProgram() {
+  Ending = true;
+  // Open boxes and dialogs first, so the window's close is not held up by one.
+  for (QWidget *w : QApplication::topLevelWidgets())
+    if (w != this && w->isVisible() && w->isModal()) w->close();
+  close();
 }
 
 void TTFormMain::ProcessMessages() { QCoreApplication::processEvents(); }
@@ -190,8 +202,8 @@ void TTFormMain::UpdateControls() {
   TaskStop->setEnabled(s == TaskRunning);
   CheckSyntax->setEnabled(!inTask);
   ConnectButton->setEnabled(idle);
-  // A reference run can always be stopped from the jog pad.
-  if (s == Referencing) ManualStop->setEnabled(true);
+  // Offered by the moves that hold it and by a reference run, until pressed.
+  ManualStop->setEnabled(ManualStopEnabled());
   for (QAction *a : {New1, Open1, OpenDialog1, AddFile1, Communication1, VERI1, DigitalOutput1})
     a->setEnabled(idle);
 }

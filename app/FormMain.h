@@ -6,7 +6,7 @@
 #include <QLabel>
 #include <QMainWindow>
 
-#include "app/Host.h"
+#include "base/Host.h"
 
 class QAction;
 class QComboBox;
@@ -38,7 +38,8 @@ public:
   ~TTFormMain() override;
 
   // IOperator / IEventPump / IClock
-  unsigned Ask(TMsgKind kind, const std::string &text, unsigned buttons) override;
+  unsigned Ask(TMsgKind kind, const std::string &text, unsigned buttons, unsigned closed,
+               unsigned ending) override;
   void ProcessMessages() override;
   uint32_t GetTickCount() override;
   void Sleep(uint32_t ms) override;
@@ -51,6 +52,9 @@ public:
   bool IsConnected() const { return Connected; }
   // The task panel decides whether Start is offered while idle.
   void SetTaskStartAllowed(bool allowed);
+  // The program is told to end (signal): open questions are answered with
+  // what moves nothing, as are those asked from now on; then the window closes.
+  void EndProgram();
   // Two-motor machine: Y controls hidden, take-over buttons renamed.
   void AdaptToTwoMotors();
 
@@ -211,6 +215,7 @@ private:
   bool WithMachine;
   bool ShutDownDone = false;
   bool CloseWhenIdle = false;
+  bool Ending = false;  // closing or told to end: no more choices asked
   bool Connected = false;
   bool TaskStartAllowed = true;
   QElapsedTimer Clock;

@@ -6,29 +6,11 @@
 #include <QPushButton>
 
 #include "app/FormMain.h"
-#include "app/OpState.h"
-#include "machine/Machine.h"
+#include "base/Machine.h"
 #include "machine/Manual.h"
 #include "machine/Motion.h"
 
 namespace {
-
-// The moves reach the STOP button of whichever main window exists.
-class TFormMotionView : public IMotionView {
-public:
-  void SetManualStopEnabled(bool enabled) override {
-    if (FormMain) FormMain->ManualStop->setEnabled(enabled);
-  }
-};
-TFormMotionView FormMotionView;
-const bool ViewInstalled = (SetMotionView(&FormMotionView), true);
-
-// Jog pad buttons do nothing while a task runs (the pad is disabled then;
-// this covers a click that was queued before the run began).
-bool ManualAllowed() {
-  const TOpState s = OpState();
-  return s == Idle || s == Moving || s == Referencing;
-}
 
 void SetText(QLabel *label, const std::string &text) {
   const QString q = QString::fromStdString(text);

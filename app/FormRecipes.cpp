@@ -1,6 +1,8 @@
 // The recipe editors ("[ Position ]", "[ Process ]", "[ Task ]",
 // "[ Settings ]") and the "&File" menu. The handlers only move values between
 // the widgets and the logic in recipes/.
+#include <algorithm>
+
 #include <QAction>
 #include <QComboBox>
 #include <QEvent>
@@ -8,13 +10,15 @@
 #include <QPushButton>
 #include <QSpinBox>
 
-#include "app/Convert.h"
+#include "base/Convert.h"
 #include "app/FormMain.h"
 #include "app/FormRecipes.h"
-#include "machine/Machine.h"
+#include "base/Machine.h"
 #include "recipes/Definitions.h"
 #include "recipes/DefinitionsFile.h"
 #include "recipes/Editors.h"
+
+const char *const TypingLimit = "typingLimit";
 
 std::function<std::string(QFileDialog &dialog)> RunFileDialog = [](QFileDialog &dialog) {
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::string();
@@ -56,12 +60,17 @@ struct TRefreshing {
 std::string Text(const QLineEdit *e) { return e->text().toStdString(); }
 
 // Sets the text only when it differs, so the cursor stays where the
-// operator is typing.
+// operator is typing. A stored value longer than the typing limit (a name of
+// 16, "-1234.60") is shown whole: setText would cut it to the edit's maximum,
+// and the next keystroke would store the stub.
 void SetText(QLineEdit *e, const std::string &text) {
   const QString t = QString::fromStdString(text);
   if (e->text() == t) return;
   const int cursor = e->cursorPosition();
+  const int limit = e->property(TypingLimit).toInt();
+  if (limit > 0) e->setMaxLength(std::max({limit, int(t.size()), int(e->text().size())}));
   e->setText(t);
+  if (limit > 0) e->setMaxLength(std::max(limit, int(t.size())));
   e->setCursorPosition(cursor);
 }
 
@@ -90,8 +99,8 @@ void TTFormMain::UpdatePosEntry(uint8_t i) {
   TRefreshing r;
   PositionNr->setText(QString::number(PosCount));
   SetText(PosNameEdit, PosTable[i].Name);
-  PosXEdit->setText(QString::fromStdString(FormatPosition(PosTable[i].X)));
-  PosYEdit->setText(QString::fromStdString(FormatPosition(PosTable[i].Y)));
+  SetText(PosXEdit, FormatPosition(PosTable[i].X));
+  SetText(PosYEdit, FormatPosition(PosTable[i].Y));
   SetUpDown(PosUpDown, PosCount, i);
 }
 
@@ -110,12 +119,12 @@ void TTFormMain::UpdateProcEntry(uint8_t i) {
   SetText(ProcNameEdit, p.Name);
   PositionSelect->setCurrentIndex(p.PosNo < PositionSelect->count() ? p.PosNo : -1);
   NoTunksEdit->setText(QString::number(p.NoTunks));
-  UpperPosEdit->setText(QString::fromStdString(FormatPosition(p.UpperPos)));
-  LowPosEdit->setText(QString::fromStdString(FormatPosition(p.LowPos)));
-  InTimeEdit->setText(QString::fromStdString(FormatPosition(p.InTime)));
-  OutTimeEdit->setText(QString::fromStdString(FormatPosition(p.OutTime)));
-  InSpeedEdit->setText(QString::fromStdString(FormatSpeed(p.InSpeed)));
-  OutSpeedEdit->setText(QString::fromStdString(FormatSpeed(p.OutSpeed)));
+  SetText(UpperPosEdit, FormatPosition(p.UpperPos));
+  SetText(LowPosEdit, FormatPosition(p.LowPos));
+  SetText(InTimeEdit, FormatPosition(p.InTime));
+  SetText(OutTimeEdit, FormatPosition(p.OutTime));
+  SetText(InSpeedEdit, FormatSpeed(p.InSpeed));
+  SetText(OutSpeedEdit, FormatSpeed(p.OutSpeed));
   ChNoSelect->setCurrentIndex(p.ChNo >= 0 && p.ChNo < ChNoSelect->count() ? p.ChNo : -1);
   ChModeSelect->setCurrentIndex(p.ChMode >= 0 && p.ChMode < ChModeSelect->count() ? p.ChMode : -1);
   ChNoSelect->setEnabled(ChannelListsEnabled(p.InTime));
@@ -157,11 +166,11 @@ void TTFormMain::UpdateTaskList() {
 void TTFormMain::UpdateSettingsEntry() {
   TRefreshing r;
   const TMachineSettings &s = MachineSettings;
-  HomeXEdit->setText(QString::fromStdString(FormatPosition(s.HomeX)));
-  if (NMotors == 3) HomeYEdit->setText(QString::fromStdString(FormatPosition(s.HomeY)));
-  HomeZEdit->setText(QString::fromStdString(FormatPosition(s.HomeZ)));
-  MasterZEdit->setText(QString::fromStdString(FormatPosition(s.StandardZ)));
-  MasterSpeedEdit->setText(QString::fromStdString(FormatSpeed(s.StandardV)));
+  SetText(HomeXEdit, FormatPosition(s.HomeX));
+  if (NMotors == 3) SetText(HomeYEdit, FormatPosition(s.HomeY));
+  SetText(HomeZEdit, FormatPosition(s.HomeZ));
+  SetText(MasterZEdit, FormatPosition(s.StandardZ));
+  SetText(MasterSpeedEdit, FormatSpeed(s.StandardV));
 }
 
 void TTFormMain::RefreshEditors() {
@@ -196,11 +205,11 @@ void TTFormMain::PosNameEditExit() {
 }
 
 void TTFormMain::PosXEditChange() {
-  PosXEdit->setText(QString::fromStdString(FormatPosition(TakePosCoord(1, Text(PosXEdit)))));
+  SetText(PosXEdit, FormatPosition(TakePosCoord(1, Text(PosXEdit))));
 }
 
 void TTFormMain::PosYEditChange() {
-  PosYEdit->setText(QString::fromStdString(FormatPosition(TakePosCoord(2, Text(PosYEdit)))));
+  SetText(PosYEdit, FormatPosition(TakePosCoord(2, Text(PosYEdit))));
 }
 
 void TTFormMain::PosAddClick() {
@@ -217,8 +226,8 @@ void TTFormMain::PosDelClick() {
 
 void TTFormMain::PosGetXYClick() {
   GetPosXY();
-  PosXEdit->setText(QString::fromStdString(FormatPosition(PosTable[CurPos].X)));
-  if (NMotors == 3) PosYEdit->setText(QString::fromStdString(FormatPosition(PosTable[CurPos].Y)));
+  SetText(PosXEdit, FormatPosition(PosTable[CurPos].X));
+  if (NMotors == 3) SetText(PosYEdit, FormatPosition(PosTable[CurPos].Y));
 }
 
 void TTFormMain::PosGotoXYClick() { GotoXY(Text(PosXEdit), Text(PosYEdit)); }
@@ -259,7 +268,7 @@ void TTFormMain::ChNoSelectChange() {
 namespace {
 void TakeInto(QLineEdit *edit, TProcNumber field, bool speed) {
   const double v = TakeProcNumber(field, Text(edit));
-  edit->setText(QString::fromStdString(speed ? FormatSpeed(v) : FormatPosition(v)));
+  SetText(edit, speed ? FormatSpeed(v) : FormatPosition(v));
 }
 }  // namespace
 
@@ -282,22 +291,22 @@ void TTFormMain::NoTunksEditChange() {
 
 void TTFormMain::GetZUpperClick() {
   GetProcZ(true);
-  UpperPosEdit->setText(QString::fromStdString(FormatPosition(ProcTable[CurProc].UpperPos)));
+  SetText(UpperPosEdit, FormatPosition(ProcTable[CurProc].UpperPos));
 }
 
 void TTFormMain::GetZLowerClick() {
   GetProcZ(false);
-  LowPosEdit->setText(QString::fromStdString(FormatPosition(ProcTable[CurProc].LowPos)));
+  SetText(LowPosEdit, FormatPosition(ProcTable[CurProc].LowPos));
 }
 
 void TTFormMain::GetInSpeedClick() {
   GetProcSpeed(true);
-  InSpeedEdit->setText(QString::fromStdString(FormatSpeed(ProcTable[CurProc].InSpeed)));
+  SetText(InSpeedEdit, FormatSpeed(ProcTable[CurProc].InSpeed));
 }
 
 void TTFormMain::GetOutSpeedClick() {
   GetProcSpeed(false);
-  OutSpeedEdit->setText(QString::fromStdString(FormatSpeed(ProcTable[CurProc].OutSpeed)));
+  SetText(OutSpeedEdit, FormatSpeed(ProcTable[CurProc].OutSpeed));
 }
 
 void TTFormMain::ProcAddClick() {

@@ -7,10 +7,10 @@
 #include "app/Application.h"
 #include "app/Dialogs.h"
 #include "app/FormMain.h"
-#include "app/Host.h"
+#include "base/Host.h"
 #include "app/SignalClose.h"
 
-#include "machine/Machine.h"
+#include "base/Machine.h"
 
 int RunProgram(int argc, char **argv) {
   // 1. Program-wide defaults (the recipe tables start as placeholders).

@@ -3,7 +3,7 @@
 #include <QPlainTextEdit>
 #include <string>
 
-#include "app/Host.h"
+#include "base/Host.h"
 
 class TReportWindow : public QPlainTextEdit, public IReportSink {
   Q_OBJECT

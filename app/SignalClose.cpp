@@ -19,10 +19,7 @@ extern "C" void OnCloseSignal(int) {
 }
 
 void CloseProgram() {
-  // Modal dialogs first, so the window's close is not held up by one.
-  for (QWidget *w : QApplication::topLevelWidgets())
-    if (w != FormMain && w->isVisible() && w->isModal()) w->close();
-  if (FormMain) FormMain->close();
+  if (FormMain) FormMain->EndProgram();
   // Without a visible window the loop would not end by itself.
   QCoreApplication::quit();
 }

@@ -11,8 +11,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "app/Host.h"
-#include "machine/Machine.h"
+#include "base/Host.h"
+#include "base/Machine.h"
 #include "recipes/Definitions.h"
 #include "serial/SerialPortNG.h"
 #include "tasks/Process.h"

@@ -13,7 +13,7 @@
 
 #include "app/Application.h"
 #include "app/FormMain.h"
-#include "machine/Machine.h"
+#include "base/Machine.h"
 #include "machine/Motion.h"
 #include "serial/SerialPortNG.h"
 #include "veri/Params.h"

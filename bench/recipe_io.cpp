@@ -6,7 +6,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "app/Host.h"
+#include "base/Host.h"
 #include "recipes/Definitions.h"
 #include "recipes/DefinitionsFile.h"
 

@@ -14,7 +14,7 @@
 #include "app/Dialogs.h"
 #include "app/FormMain.h"
 #include "app/ReportWindow.h"
-#include "machine/Machine.h"
+#include "base/Machine.h"
 #include "recipes/Definitions.h"
 #include "support/Fakes.h"
 #include "support/SimLinePort.h"

@@ -3,10 +3,16 @@
 #include <charconv>
 #include <cmath>
 
-#include "app/Convert.h"
-#include "machine/Machine.h"
+#include "base/Convert.h"
+#include "base/Machine.h"
+#include "base/OpState.h"
 #include "machine/Motion.h"
 #include "veri/Params.h"
+
+bool ManualAllowed() {
+  const TOpState s = OpState();
+  return s == Idle || s == Moving || s == Referencing;
+}
 
 void Jog(uint8_t axis, bool plus) {
   if (axis < 1 || axis > 3) return;

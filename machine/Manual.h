@@ -4,6 +4,9 @@
 #include <cstdint>
 #include <string>
 
+// Jog pad buttons do nothing while a task runs (the pad is disabled then;
+// this covers a click that was queued before the run began).
+bool ManualAllowed();
 // A jog: `axis` towards TravelMax (plus) or TravelMin at CurrentSpeed, with
 // the STOP button enabled while it runs.
 void Jog(uint8_t axis, bool plus);

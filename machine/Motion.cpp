@@ -4,22 +4,17 @@
 #include <cmath>
 #include <limits>
 
-#include "app/Convert.h"
-#include "app/Host.h"
-#include "app/OpState.h"
-#include "machine/Machine.h"
-#include "recipes/Definitions.h"
+#include "base/Convert.h"
+#include "base/Host.h"
+#include "base/OpState.h"
+#include "base/Machine.h"
 #include "veri/Connection.h"
 #include "veri/Params.h"
 #include "veri/Transport.h"
 
-bool StopRequest = false;
 int MotionState = -1;
 
 namespace {
-
-IMotionView *View = nullptr;
-int StopHolds = 0;
 
 const char *const EmergencyStopText =
     "        *** EMERGENCY STOP ***         \r\nTo continue release button first. \r\n"
@@ -109,26 +104,6 @@ bool EmergencyStopActive(uint8_t axis) {
 }
 
 }  // namespace
-
-IMotionView *SetMotionView(IMotionView *view) {
-  IMotionView *previous = View;
-  View = view;
-  return previous;
-}
-
-TManualStopHold::TManualStopHold() {
-  ++StopHolds;
-  if (View) View->SetManualStopEnabled(true);
-}
-
-TManualStopHold::~TManualStopHold() {
-  if (--StopHolds == 0 && View) View->SetManualStopEnabled(false);
-}
-
-void ManualStopPress() {
-  StopRequest = true;
-  if (View) View->SetManualStopEnabled(false);
-}
 
 std::string MotionNumber(double value) {
   if (!std::isfinite(value)) return FloatToStrG(value);
@@ -227,7 +202,7 @@ void MoveTo(uint8_t axis, bool &ok, double speed, double target) {
     if (emergency) {
       ok = false;
       a.StopActive = true;
-      answer = AskOperator(TMsgKind::Error, EmergencyStopText, mbYes | mbAbort);
+      answer = AskOperator(TMsgKind::Error, EmergencyStopText, mbYes | mbAbort, mbYes);
     }
     a.Changed = true;
     VERIGetPosition(axis);
@@ -236,26 +211,33 @@ void MoveTo(uint8_t axis, bool &ok, double speed, double target) {
     // "dip" at the wrong height, or not at all, and report success.
     if (ok && std::fabs(a.Position - target) > TargetTolerance) {
       ok = false;
-      ReportLine("*** Move [" + ax + "] did not reach its target " + MotionNumber(target) +
-                 ": the controller reports " + MotionNumber(a.Position));
+      // A manual move the controller ends early (at its software limit)
+      // has the controller's own warning in the log; only a task run,
+      // which would dip at the wrong height, makes it an error.
+      ReportLine(std::string(OpState() == Moving ? "$" : "***") + " Move [" + ax +
+                 "] did not reach its target " + MotionNumber(target) + ": the controller reports " +
+                 MotionNumber(a.Position));
     }
     if (!emergency || answer != mbAbort) return;
   }
 }
 
-bool TaskAbort() { return AskOperator(TMsgKind::Error, StopDialogText, mbAbort | mbRetry) == mbAbort; }
+// Closing the box goes on (Retry), as the operator's question reads; only a
+// program that is ending gives up the task.
+bool TaskAbort() {
+  return AskOperator(TMsgKind::Error, StopDialogText, mbAbort | mbRetry, mbRetry, mbAbort) == mbAbort;
+}
 
-void MoveToTopfPosition(uint8_t posNo, bool &ok) {
+void MoveToTopfPosition(const std::string &name, double x, double y, bool &ok) {
   TBusyGuard busy(Moving, {Idle});
   for (;;) {  // Retry in the STOP dialog runs the whole positioning again
-    const TPosEntry pos = PosTable[posNo];
-    ReportLine("$ Move to Position " + pos.Name);
+    ReportLine("$ Move to Position " + name);
     ok = true;
     MoveTo(3, ok, CurrentSpeed, MachineSettings.StandardZ);
     // A machine without a Y axis has no centre line to travel along.
     if (ok && MachineSettings.YCenterline && NMotors == 3) MoveTo(2, ok, CurrentSpeed, YCenter);
-    if (ok) MoveTo(1, ok, CurrentSpeed, pos.X);
-    if (ok && NMotors == 3) MoveTo(2, ok, CurrentSpeed, pos.Y);
+    if (ok) MoveTo(1, ok, CurrentSpeed, x);
+    if (ok && NMotors == 3) MoveTo(2, ok, CurrentSpeed, y);
     if (ok) return;
     if (TaskAbort()) {
       ok = false;

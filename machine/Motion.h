@@ -5,9 +5,8 @@
 #include <cstdint>
 #include <string>
 
-// Set by the STOP buttons, cleared when a move starts, read by every waiting
-// move. Not cleared when a move ends, so one press ends every nested move.
-extern bool StopRequest;
+// StopRequest and the manual STOP's hold live with the operation state.
+#include "base/OpState.h"
 // State digit of the last motion poll (0 moving, 1 done, 2/3 with a warning,
 // 4 error); -1 before the first poll.
 extern int MotionState;
@@ -16,36 +15,14 @@ extern int MotionState;
 // and waits for the end. ok false: stopped, emergency stop (operator said
 // Yes), controller lost or the move overran its time.
 void MoveTo(uint8_t axis, bool &ok, double speed, double target);
-// Z to the safe height, then X and Y over position `posNo` of the table.
-// A failure asks TaskAbort: Retry runs the whole positioning again.
-void MoveToTopfPosition(uint8_t posNo, bool &ok);
+// Z to the safe height, then X and Y over the stored position `name` at
+// (x, y). A failure asks TaskAbort: Retry runs the whole positioning again.
+void MoveToTopfPosition(const std::string &name, double x, double y, bool &ok);
 // The STOP dialog: true when the operator chooses Abort.
 bool TaskAbort();
 // Logic of the "Home" and "Ref" buttons.
 void HomePos();
 void ReferencePos();
-
-// The jog pad's STOP button, as the moves see it.
-class IMotionView {
-public:
-  virtual ~IMotionView() = default;
-  virtual void SetManualStopEnabled(bool enabled) = 0;
-};
-// Installs the view (null: none); returns the previous one.
-IMotionView *SetMotionView(IMotionView *view);
-// The jog pad's STOP: ends every waiting move; the button goes grey.
-void ManualStopPress();
-
-// Enables the manual STOP button and keeps it so for its lifetime. Nested
-// holders (a jog started inside another jog) keep it enabled until the
-// outermost one ends, so a move that is still running can always be stopped.
-class TManualStopHold {
-public:
-  TManualStopHold();
-  ~TManualStopHold();
-  TManualStopHold(const TManualStopHold &) = delete;
-  TManualStopHold &operator=(const TManualStopHold &) = delete;
-};
 
 // Pieces open for tests.
 // Numbers of the trace lines: shortest general form, 15 significant digits.

@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <exception>
 
-#include "machine/Machine.h"
-#include "machine/Profile.h"
+#include "base/Convert.h"
+#include "base/Machine.h"
+#include "base/Profile.h"
 
 const char *const HardwareIniFile = ".\\KVHardware.ini";
 const char *const SettingsIniFile = ".\\KVSettings.ini";
@@ -39,17 +40,6 @@ uint8_t Low8(int32_t v) { return static_cast<uint8_t>(static_cast<uint32_t>(v) &
 std::string Motor(int n) { return "Motor" + std::to_string(n); }
 
 }  // namespace
-
-std::string CutText(const std::string &text, size_t chars) {
-  size_t i = 0, n = 0;
-  while (i < text.size() && n < chars) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    size_t len = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 1;
-    i = std::min(text.size(), i + len);
-    ++n;
-  }
-  return text.substr(0, i);
-}
 
 void ReadMachineConfig() {
   const std::string hw = HardwareIniFile;
@@ -115,7 +105,7 @@ void ReadComPortSettings(const TStartupHooks &h) {
 }
 
 void RunStartup(const TStartupHooks &h) {
-  // Number <-> text always uses "." (app/Convert.h), so nothing to set first.
+  // Number <-> text always uses "." (base/Convert.h), so nothing to set first.
   ReadMachineConfig();
   if (NMotors == 2 && h.AdaptToTwoMotors) h.AdaptToTwoMotors();
   ReadComPortSettings(h);

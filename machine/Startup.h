@@ -45,5 +45,3 @@ void WriteMachineConfig();
 // error is rethrown afterwards for the caller's message box.
 void RunShutdown(const TStartupHooks &hooks);
 
-// At most `chars` UTF-8 characters of `text` (never a split character).
-std::string CutText(const std::string &text, size_t chars);

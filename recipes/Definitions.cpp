@@ -1,6 +1,6 @@
 #include "recipes/Definitions.h"
 
-#include "machine/Machine.h"
+#include "base/Machine.h"
 
 TPosEntry PosTable[PosSlots];
 TProcEntry ProcTable[ProcSlots];

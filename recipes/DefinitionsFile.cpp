@@ -7,10 +7,9 @@
 #include <sys/stat.h>
 #include <system_error>
 
-#include "app/Convert.h"
-#include "app/Host.h"
-#include "machine/Startup.h"
-#include "machine/TextFile.h"
+#include "base/Convert.h"
+#include "base/Host.h"
+#include "base/TextFile.h"
 #include "recipes/Editors.h"
 
 const char *const LastDefinitionsFile = "LastDefinitions.dip";
@@ -227,7 +226,7 @@ bool SaveDefinitions(const std::string &path) {
   ReportLine("Save Tunker Definitions -> " + path);
   std::string error;
   if (!WriteDefinitionsFile(path, FormatDefinitions(), error)) {
-    AskOperator(TMsgKind::Error, "Cannot save the definitions to " + path + ": " + error, mbOK);
+    AskOperator(TMsgKind::Error, "Cannot save the definitions to " + path + ": " + error, mbOK, mbOK);
     return false;
   }
   ReportLine("Tunker Definitions saved to " + path);
@@ -239,14 +238,14 @@ bool LoadDefinitions(const std::string &path, bool append, const std::function<v
   std::vector<std::string> lines;
   std::string error;
   if (!ReadTextLines(path, lines, error)) {
-    AskOperator(TMsgKind::Error, "Cannot read the definitions file " + path + ": " + error, mbOK);
+    AskOperator(TMsgKind::Error, "Cannot read the definitions file " + path + ": " + error, mbOK, mbOK);
     return false;
   }
   std::vector<TDefRecord> records;
   if (!ParseDefinitions(lines, records, error)) {
     AskOperator(TMsgKind::Error,
                 "Definitions file " + path + " not loaded, " + error + ". Nothing was changed.",
-                mbOK);
+                mbOK, mbOK);
     return false;
   }
   if (!append) ResetDefinitions();

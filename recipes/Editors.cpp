@@ -4,12 +4,11 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "app/Convert.h"
-#include "app/Host.h"
-#include "app/OpState.h"
+#include "base/Convert.h"
+#include "base/Host.h"
+#include "base/OpState.h"
 #include "machine/Motion.h"
-#include "machine/Machine.h"
-#include "machine/Startup.h"
+#include "base/Machine.h"
 #include "recipes/Definitions.h"
 
 std::string FormatFixed(double value, int significant, int decimals) {

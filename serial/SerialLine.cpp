@@ -89,7 +89,8 @@ int LineApply(int fd, const TLineSettings &s) {
     default: result = EINVAL; break;
   }
   if (s.ParityType >= 1 && s.ParityType <= 4) t.c_iflag |= INPCK;
-  if (s.StopBits == 2) t.c_cflag |= CSTOPB;
+  // With five data bits the UART's second stop bit is one and a half long.
+  if (s.StopBits == 2 || (s.StopBits == 1 && s.DataBits == 5)) t.c_cflag |= CSTOPB;
   else if (s.StopBits != 0) result = EINVAL;
   if (s.FlowControl & 0x0004) t.c_cflag |= CRTSCTS;
   if (s.FlowControl & 0x0100) t.c_iflag |= IXON;

@@ -8,8 +8,7 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
-#include "machine/Profile.h"
-#include "machine/Startup.h"
+#include "base/Profile.h"
 #include "serial/SerialPortNG.h"
 
 TSerialNGBasicDLG *SerialNGBasicDLG = nullptr;
@@ -109,9 +108,4 @@ bool ChangeSerialSettings(TSerialNGBasicDLG &dlg, TSerialPortNG &port, const std
   ProfileWriteInt(iniFile, Section, "Parity", port.ParityType());
   ProfileWriteInt(iniFile, Section, "Control", port.FlowControl());
   return true;
-}
-
-void ChangeSerialSettings() {
-  if (!SerialPortNG1) return;
-  ChangeSerialSettings(*CreateSerialNGBasicDLG(), *SerialPortNG1, SettingsIniFile);
 }

@@ -23,9 +23,7 @@ public:
 extern TSerialNGBasicDLG *SerialNGBasicDLG;
 TSerialNGBasicDLG *CreateSerialNGBasicDLG(QWidget *parent = nullptr);
 
-// The menu handler: runs the dialog on SerialPortNG1; on OK applies the
-// choices and writes them to ".\KVSettings.ini". A failed write throws the
-// profile writer's std::runtime_error; the port has the new values by then.
-void ChangeSerialSettings();
-// The same on any dialog, port and settings file; true when OK was pressed.
+// Runs the dialog on `port`; on OK applies the choices and writes them to
+// `iniFile`; true when OK was pressed. A failed write throws the profile
+// writer's std::runtime_error; the port has the new values by then.
 bool ChangeSerialSettings(TSerialNGBasicDLG &dlg, TSerialPortNG &port, const std::string &iniFile);

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <unistd.h>
 
-#include "app/Host.h"
+#include "base/Host.h"
 #include "serial/SerialLine.h"
 #include "serial/WorkThread.h"
 
@@ -163,6 +163,12 @@ void TSerialPortNG::ApplyCommSettings() {
   s.DataBits = FDataBits;
   s.ParityType = FParityType;
   s.StopBits = FStopBits;
+  // One and a half stop bits exist only with five data bits (the stock
+  // code 1 comes with 8): the line then runs with one, the code stays stored.
+  if (FStopBits == 1 && FDataBits != 5) {
+    s.StopBits = 0;
+    ProcessError(803, 0, 2, "Msg 1.5 stop bits need 5 data bits, line set to 1 stop bit");
+  }
   s.FlowControl = FFlowControl;
   s.XONChar = FXONChar;
   s.XOFFChar = FXOFFChar;

@@ -195,8 +195,10 @@ void TWorkThread::CheckWriteCompletion() {
     finish(uint32_t(total));
     writeDone();
   } else if (WorkerTick() - Port.WriteStartTick >= Port.WriteTimeoutMs) {
-    finish(uint32_t(Port.PendingWritten));
-    ReportFromWorker(9701, uint32_t(Port.PendingWritten), "Error write TimeOut");
+    // Once finish() clears SendInProgress the next SendBytes owns the count.
+    const uint32_t written = uint32_t(Port.PendingWritten);
+    finish(written);
+    ReportFromWorker(9701, written, "Error write TimeOut");
     writeDone();
   }
 }

@@ -2,9 +2,9 @@
 // started with "RUN" and watched until it stands.
 #include <string>
 
-#include "app/Convert.h"
-#include "app/Host.h"
-#include "machine/Machine.h"
+#include "base/Convert.h"
+#include "base/Host.h"
+#include "base/Machine.h"
 #include "machine/Motion.h"
 #include "tasks/Process.h"
 #include "tasks/ProcessSteps.h"
@@ -102,7 +102,7 @@ bool RunFastDips(const TProcEntry &e) {
     VERIGetParamI(a, 1013, inputs, error);
     if (inputs & 4) break;
     Axes[3].StopActive = true;
-    if (AskOperator(TMsgKind::Error, EmergencyText, mbYes | mbAbort) == mbAbort) {
+    if (AskOperator(TMsgKind::Error, EmergencyText, mbYes | mbAbort, mbYes) == mbAbort) {
       // Go on: the program resumes, and is watched again, so the task never
       // moves on while the controller still dips.
       ReportLine("$ Response to RUN command: " + VERIDialog(a, "RUN"));

@@ -5,9 +5,9 @@
 #include <ctime>
 #include <limits>
 
-#include "app/Host.h"
-#include "app/OpState.h"
-#include "machine/Machine.h"
+#include "base/Host.h"
+#include "base/OpState.h"
+#include "base/Machine.h"
 #include "machine/Motion.h"
 #include "recipes/Definitions.h"
 #include "tasks/ProcessSteps.h"
@@ -53,9 +53,10 @@ class TRetryWatch : public IOperator {
 public:
   TRetryWatch() : Inner(Host().Operator) { Host().Operator = this; }
   ~TRetryWatch() override { Host().Operator = Inner; }
-  unsigned Ask(TMsgKind kind, const std::string &text, unsigned buttons) override {
+  unsigned Ask(TMsgKind kind, const std::string &text, unsigned buttons, unsigned closed,
+               unsigned ending) override {
     const uint32_t stops = StopPresses;
-    const unsigned answer = Inner ? Inner->Ask(kind, text, buttons) : AskFirst(buttons);
+    const unsigned answer = Inner ? Inner->Ask(kind, text, buttons, closed, ending) : ending;
     if (answer == mbRetry) RetriedStops = stops;
     return answer;
   }
@@ -63,11 +64,6 @@ public:
 
 private:
   IOperator *Inner;
-  static unsigned AskFirst(unsigned buttons) {
-    for (unsigned b = 1; b <= mbIgnore; b <<= 1)
-      if (buttons & b) return b;
-    return mbOK;
-  }
 };
 
 // A STOP pressed during the run and not answered with Retry ends it.
@@ -204,7 +200,8 @@ void RunProcess(const std::string &name, uint8_t mode, uint8_t level, uint16_t &
     uint32_t retried = 0;
     {
       TRetryWatch watch;
-      MoveToTopfPosition(e.PosNo, ok);
+      const TPosEntry pos = PosTable[e.PosNo];
+      MoveToTopfPosition(pos.Name, pos.X, pos.Y, ok);
       retried = watch.RetriedStops;
     }
     ReportLine("   Position: " + PosTable[e.PosNo].Name);

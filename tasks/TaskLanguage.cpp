@@ -35,9 +35,7 @@ public:
       if (cur > last) return;  // range done
       if (At(cur) == '+' && cur != last) {
         ++cur;
-        // A "+" with only blanks after it joins nothing, like one at the end.
-        SkipBlanks(cur, last);
-        if (cur <= last) continue;
+        continue;  // only blanks after it end the range like a blank line
       }
       SetFlag(Error, TaskErrJoin, true);
       return;

@@ -4,8 +4,8 @@
 #include <ctime>
 #include <exception>
 
-#include "app/Host.h"
-#include "app/OpState.h"
+#include "base/Host.h"
+#include "base/OpState.h"
 #include "machine/Motion.h"
 #include "recipes/Definitions.h"
 #include "tasks/Process.h"
@@ -70,6 +70,11 @@ void TaskStop() {
   ++StopPresses;
   if (OpState() == TaskRunning) SetOpState(Unwinding);
   ReportLine("Stop Execution");
+}
+
+void StopAll() {
+  if (OpState() == TaskRunning) TaskStop();
+  else ManualStopPress();
 }
 
 void CheckSyntax() {

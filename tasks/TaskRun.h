@@ -9,6 +9,9 @@
 void TaskStart();
 // STOP: asks a run to end; its controls stay locked until it has unwound.
 void TaskStop();
+// Whatever runs stops: a task run as by its STOP, anything else as by the
+// manual STOP (closing the window while the machine is busy).
+void StopAll();
 // Check: walks the shown task's line in check mode.
 void CheckSyntax();
 

@@ -3,8 +3,8 @@
 #include <cmath>
 #include <string>
 
-#include "app/Host.h"
-#include "machine/Machine.h"
+#include "base/Host.h"
+#include "base/Machine.h"
 #include "veri/Params.h"
 #include "veri/Transport.h"
 
@@ -153,31 +153,32 @@ void VERICheckConnection() {
   } else if (AskOperator(TMsgKind::Warning,
                          "No connection to VERI hardware. Check if COM1: port is connected and if power "
                          "is on. Retry checking connection or ignore it?",
-                         mbRetry | mbIgnore) == mbRetry) {
+                         mbRetry | mbIgnore, mbIgnore) == mbRetry) {
     VERICheckConnection();
   } else {
     AskOperator(TMsgKind::Information,
-                "WARNING! You continue without confirmation of serial connection to hardware!", mbOK);
+                "WARNING! You continue without confirmation of serial connection to hardware!", mbOK,
+                mbOK);
   }
 
   c.Step();
   if (!c.AllPowered &&
       AskOperator(TMsgKind::Warning,
                   "At least one motor is without current. Switch ON now (you also can do it later)?",
-                  mbYes | mbNo) == mbYes)
+                  mbYes | mbNo, mbNo) == mbYes)
     VERIMotorOnOff(255, true);
 
   c.Step();
   if (c.StopActive &&
-      AskOperator(TMsgKind::Warning, "STOP switch is activated. Releas knob and continue.", mbOK | mbIgnore) ==
-          mbOK)
+      AskOperator(TMsgKind::Warning, "STOP switch is activated. Releas knob and continue.", mbOK | mbIgnore,
+                  mbIgnore) == mbOK)
     VERICheckConnection();
 
   c.Step();
   if (!c.AllReferenced &&
       AskOperator(TMsgKind::Warning,
                   "At least one axes needs to go to the reference position. You want to do it now?",
-                  mbYes | mbNo) == mbYes)
+                  mbYes | mbNo, mbNo) == mbYes)
     VERIGotoReference(255);
 
   c.Step();
@@ -209,7 +210,7 @@ void VERIExamineError(uint8_t axis) {
     if (!(errors & e.Bit)) continue;
     ReportLine(e.Line);
     VERIMotorOnOff(255, false);
-    AskOperator(TMsgKind::Error, e.Box, mbOK);
+    AskOperator(TMsgKind::Error, e.Box, mbOK, mbOK);
   }
   if (errors & 8192) {
     ReportLine("*** ERROR VERI [8192]: Hardware limit switch open!");
@@ -219,7 +220,7 @@ void VERIExamineError(uint8_t axis) {
                 "*** ERROR VERI [8192]: Hardware limit switch open!\r\n"
                 "Before pressing [OK] move " + name + "-axis manually towards the center of the machine.\r\n"
                 "If this error occurs again, contact service.",
-                mbOK);
+                mbOK, mbOK);
     VERIMotorOnOff(axis, true);
     error = VERIPutParamI(axis, 11, 0);
     if (!error.empty()) ReportLine("VERIExamineError: " + error);

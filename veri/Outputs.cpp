@@ -1,6 +1,6 @@
 #include "veri/Outputs.h"
 
-#include "machine/Machine.h"
+#include "base/Machine.h"
 #include "veri/Params.h"
 
 namespace {

@@ -1,10 +1,9 @@
 #include "veri/Params.h"
 
-#include "app/Convert.h"
-#include "app/Host.h"
-#include "app/OpState.h"
-#include "machine/Machine.h"
-#include "machine/Motion.h"
+#include "base/Convert.h"
+#include "base/Host.h"
+#include "base/OpState.h"
+#include "base/Machine.h"
 #include "veri/Transport.h"
 
 namespace {

@@ -11,9 +11,9 @@
 #include <QScreen>
 #include <QSpinBox>
 
-#include "app/Application.h"
-#include "machine/Machine.h"
-#include "machine/Startup.h"
+#include "base/Handler.h"
+#include "base/Machine.h"
+#include "base/Convert.h"
 #include "veri/Outputs.h"
 
 namespace {

@@ -4,9 +4,9 @@
 #include <system_error>
 #include <vector>
 
-#include "app/Host.h"
-#include "machine/Profile.h"
-#include "machine/TextFile.h"
+#include "base/Host.h"
+#include "base/Profile.h"
+#include "base/TextFile.h"
 #include "veri/Params.h"
 #include "veri/Transport.h"
 
@@ -33,7 +33,7 @@ bool UploadProgram(uint8_t address, IUploadView &view) {
     view.ShowBar(false);
     const std::string text = std::string("Cannot read ") + ProgramCodeFile + ": " + error;
     ReportLine("*** " + text);
-    AskOperator(TMsgKind::Error, text, mbOK);
+    AskOperator(TMsgKind::Error, text, mbOK, mbOK);
     return false;
   }
   const int n = static_cast<int>(code.size());
@@ -63,7 +63,7 @@ bool UploadProgram(uint8_t address, IUploadView &view) {
     const std::string text = std::string("Cannot write ") + ProgramDownloadFile + ": " +
                              std::strerror(e.code().value());
     ReportLine("*** " + text);
-    AskOperator(TMsgKind::Error, text, mbOK);
+    AskOperator(TMsgKind::Error, text, mbOK, mbOK);
     return false;
   }
   view.ShowBar(false);

@@ -6,7 +6,7 @@
 #include <QPushButton>
 
 #include "app/FormMain.h"
-#include "app/OpState.h"
+#include "base/OpState.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 
 #include "support/Fakes.h"
 #include "support/SimProcess.h"
-#include "app/OpState.h"
-#include "machine/Machine.h"
+#include "base/OpState.h"
+#include "base/Machine.h"
 #include "machine/Motion.h"
 #include "serial/SerialPortNG.h"
 #include "veri/Transport.h"

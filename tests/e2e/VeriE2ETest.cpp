@@ -1,7 +1,12 @@
 // The controller protocol over a real serial port against build/veri-sim.
 #include <gtest/gtest.h>
 
-#include "machine/Machine.h"
+#include <fstream>
+#include <unistd.h>
+
+#include "app/FormMain.h"
+#include "app/ReportWindow.h"
+#include "base/Machine.h"
 #include "serial/SerialPortNG.h"
 #include "support/Fakes.h"
 #include "support/SimProcess.h"
@@ -91,6 +96,29 @@ TEST_F(VeriE2E, CheckWithThreeControllersSwitchesOnAndReferences) {
   EXPECT_TRUE(Received("#3 P134=7") && Received("#2 P134=7") && Received("#1 P134=7"));
   EXPECT_TRUE(Host.Report.Has("Axis [3] to ref. position ..."));
   EXPECT_TRUE(Host.Report.Has("   ... done."));
+}
+
+// The stock line settings (1.5 stop bits with 8 data bits) open without an
+// error: a fresh folder whose settings name only the port.
+TEST_F(VeriE2E, FreshFolderWithOnlyThePortConnectsWithoutError) {
+  Sim = std::make_unique<TSimProcess>(std::vector<std::string>{"--axes", "1,2,3"});
+  char cwd[4096], dir[] = "/tmp/kvfresh-XXXXXX";
+  ASSERT_TRUE(getcwd(cwd, sizeof cwd) && mkdtemp(dir) && chdir(dir) == 0);
+  std::ofstream("KVSettings.ini") << "[COMPortSettings]\r\nPort=" << Sim->SlavePath << "\r\n";
+  ReportLevel = 2;
+  {
+    TTFormMain form;
+    ::Host().Operator = &Host.Operator;
+    Host.Operator.Answers = {mbNo, mbNo};
+    VERICheckConnection();
+    std::string log;
+    for (int i = 0; i < form.ReportWindow->LineCount(); ++i) log += form.ReportWindow->Line(i) + "\n";
+    EXPECT_EQ(log.find("***"), std::string::npos) << log;
+    EXPECT_NE(log.find("line set to 1 stop bit"), std::string::npos) << log;
+    EXPECT_TRUE(Axes[3].Connected);
+  }
+  ASSERT_EQ(chdir(cwd), 0);
+  EXPECT_EQ(std::system(("rm -rf " + std::string(dir)).c_str()), 0);
 }
 
 TEST_F(VeriE2E, CheckWithNoControllerTimesOutPerAxis) {

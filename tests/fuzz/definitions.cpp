@@ -11,7 +11,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "machine/Startup.h"
+#include "base/Convert.h"
 #include "recipes/Definitions.h"
 #include "recipes/DefinitionsFile.h"
 #include "Check.h"

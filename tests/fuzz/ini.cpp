@@ -6,7 +6,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "machine/Profile.h"
+#include "base/Profile.h"
 
 namespace {
 std::string Path() {

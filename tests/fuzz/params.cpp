@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/Host.h"
-#include "machine/Machine.h"
+#include "base/Host.h"
+#include "base/Machine.h"
 #include "serial/ClusterPort.h"
 #include "veri/Params.h"
 #include "Check.h"

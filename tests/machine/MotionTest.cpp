@@ -8,31 +8,23 @@
 
 #include "support/Fakes.h"
 #include "support/SimLinePort.h"
-#include "app/OpState.h"
-#include "machine/Machine.h"
+#include "base/OpState.h"
+#include "base/Machine.h"
 #include "machine/Manual.h"
 #include "machine/Motion.h"
 #include "recipes/Definitions.h"
 
 namespace {
 
-struct TFakeMotionView : IMotionView {
-  std::vector<bool> Calls;
-  void SetManualStopEnabled(bool enabled) override { Calls.push_back(enabled); }
-};
-
 class MotionTest : public ::testing::Test {
 protected:
   THostFixture Host;
   TSimLinePort Line;
-  TFakeMotionView View;
-  IMotionView *SavedView = nullptr;
 
   void SetUp() override {
     ResetMachineDefaults();
     StopRequest = false;
     SetOpState(Idle);
-    SavedView = SetMotionView(&View);
     // Powered, at their start positions, and the table knows where they are.
     for (int a = 1; a <= 3; ++a) {
       Line.Ctl(a).MotorOn = true;
@@ -42,7 +34,6 @@ protected:
     }
   }
   void TearDown() override {
-    SetMotionView(SavedView);
     StopRequest = false;
     SetOpState(Idle);
   }
@@ -87,8 +78,6 @@ TEST_F(MotionTest, JogRunsToTheTravelEndUntilStop) {
   EXPECT_EQ(Line.Commands(1)[0], "V=1200.0000 WA=540.0000 E");
   EXPECT_EQ(Count(1, "S"), 1);
   EXPECT_LT(Axes[1].Position, 54);
-  // STOP enabled for the jog, greyed by the press and again at the end.
-  EXPECT_EQ(View.Calls, (std::vector<bool>{true, false, false}));
 
   // A new move clears the request and runs to the end.
   Host.Events.OnPump = nullptr;
@@ -117,18 +106,27 @@ TEST_F(MotionTest, EmergencyStopBoxAbortRepeatsYesFails) {
 // A controller without motor current refuses the move yet reports it
 // finished; the move must fail, or a task would dip nowhere and succeed.
 TEST_F(MotionTest, MoveThatDidNotHappenFails) {
+  SetOpState(TaskRunning);
   Line.Ctl(3).MotorOn = false;
   bool ok = true;
   MoveTo(3, ok, 1, 4);
   EXPECT_FALSE(ok);
   EXPECT_TRUE(Host.Report.HasPrefix("*** Move [3] did not reach its target 4: the controller reports 1"));
+  // A jog the controller ends at its software limit: its warning, no error.
+  Line.Ctl(3).MotorOn = true;
+  SetOpState(Idle);
+  Line.Control("softlimits 3 0 45");
+  Host.Report.Lines.clear();
+  MoveTo(3, ok, 1, 6);
+  EXPECT_TRUE(Host.Report.Has("WARNING VERI [  1]: Software limit switch reached")) << Host.Report.Joined();
+  EXPECT_FALSE(Host.Report.HasPrefix("***")) << Host.Report.Joined();
 }
 
 // Z lifts first, then X and Y.
 TEST_F(MotionTest, PositioningLiftsZFirst) {
   PosTable[7] = {"Beaker", 20, 5};
   bool ok = false;
-  MoveToTopfPosition(7, ok);
+  MoveToTopfPosition(PosTable[7].Name, PosTable[7].X, PosTable[7].Y, ok);
   EXPECT_TRUE(ok);
   std::vector<int> order;
   for (const std::string &s : Line.Sent)

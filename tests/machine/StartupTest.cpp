@@ -1,7 +1,7 @@
 #include <vector>
 
 #include "support/TempDir.h"
-#include "machine/Profile.h"
+#include "base/Profile.h"
 #include "machine/Startup.h"
 
 namespace {

@@ -91,7 +91,10 @@ TEST_F(TDefFile, MalformedOrMissingFileChangesNothing) {
     EXPECT_NE(Host.Operator.Asked.back().Text.find(c.Expect), std::string::npos) << c.Text;
   }
   EXPECT_FALSE(Load("none.dip"));
-  EXPECT_EQ(Host.Operator.Asked.size(), 4u);
+  ASSERT_EQ(mkdir("folder.dip", 0755), 0);  // opens, but cannot be read
+  EXPECT_FALSE(Load("folder.dip"));
+  EXPECT_NE(Host.Operator.Asked.back().Text.find("directory"), std::string::npos);
+  EXPECT_EQ(Host.Operator.Asked.size(), 5u);
   EXPECT_EQ(PosCount + ProcCount + TaskCount, 3);
   EXPECT_EQ(PosTable[1].Name, "Beaker1");
   EXPECT_EQ(Refreshed, 1);

@@ -1,8 +1,8 @@
 // The editors' logic without widgets: names, range limits and Goto XY.
 #include "RecipeFixture.h"
 #include "support/SimLinePort.h"
-#include "app/Convert.h"
-#include "app/OpState.h"
+#include "base/Convert.h"
+#include "base/OpState.h"
 #include "machine/Motion.h"
 #include "recipes/Editors.h"
 

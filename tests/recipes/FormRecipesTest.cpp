@@ -1,5 +1,7 @@
 // The editor panels and the file menu on the offscreen main window.
 #include <QAction>
+#include <QApplication>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
@@ -64,6 +66,22 @@ TEST_F(TFormRecipes, EditorsAndFileMenu) {
                                               "Load Definitions|Definitions (all) (*.dip)"}));
   EXPECT_EQ(host.Operator.Asked.size(), 1u);
   RunFileDialog = savedDialog;
+
+  // Longer values from a file are shown whole, kept and used; typing stays limited.
+  Put("LastDefinitions.dip", "pos; 1; LongPositionName; -1234.6; 1\n"
+      "prc; 1; LongProcessName1; 1; 1; 1; 1; 2; 1; 1; 0; 0\ntsk; 1; T; LongProcessName1\n");
+  form.Open1->trigger();
+  EXPECT_EQ(S(form.PosNameEdit->text()), "LongPositionName");
+  EXPECT_EQ(S(form.PosXEdit->text()), "-1234.60");
+  EXPECT_EQ(S(form.ProcNameEdit->text()), "LongProcessName1");
+  QKeyEvent key(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, "X");
+  form.TaskNameEdit->setText("Task");
+  for (int i = 0; i < 8; ++i) QApplication::sendEvent(form.TaskNameEdit, &key);
+  EXPECT_EQ(TaskTable[1].Name, "TaskXXXXXX");
+  form.Save1->trigger();
+  EXPECT_NE(Get("LastDefinitions.dip").find("prc; 1; LongProcessName1; 1;"), std::string::npos);
+  form.CheckSyntax->click();
+  EXPECT_TRUE(host.Report.Has("Level : 1  LongProcessName1 OK")) << host.Report.Joined();
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 #include <unistd.h>
 
 #include "PtyPeer.h"
-#include "machine/Profile.h"
+#include "base/Profile.h"
 #include "serial/SerialNGBasicDLG.h"
 #include "serial/SerialPortNG.h"
 

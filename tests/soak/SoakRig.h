@@ -16,7 +16,7 @@
 #include <vector>
 #include <unistd.h>
 
-#include "app/Host.h"
+#include "base/Host.h"
 #include "support/SimProcess.h"
 #include "tasks/TaskRun.h"
 
@@ -141,9 +141,10 @@ public:
   TSoakOperator(TSimProcess &sim, std::mt19937 &rng) : Sim(sim), Rng(rng) {}
   std::vector<std::string> Unknown;
   int RetriesThisRun = 0;
+  int MoveRepeats = 0;  // this run's
   int ConnectRetries = 0;
 
-  unsigned Ask(TMsgKind, const std::string &text, unsigned buttons) override {
+  unsigned Ask(TMsgKind, const std::string &text, unsigned buttons, unsigned, unsigned) override {
     if (Has(text, "EMERGENCY STOP")) {
       // Mostly released before answering; a button still pressed gets the
       // same box again, and is released by then at the latest.
@@ -151,7 +152,10 @@ public:
         Sim.Control("estop all release");
         EmergencyBoxes = 0;
       }
-      return Pick(buttons, Chance(0.5) ? mbAbort : mbYes);
+      const unsigned answer = Pick(buttons, Chance(0.5) ? mbAbort : mbYes);
+      // Abort at a move's box repeats the move: a stroke more than dip lines.
+      if (answer == mbAbort && Has(text, "release button first")) ++MoveRepeats;
+      return answer;
     }
     if (Has(text, "*** STOP ***")) {
       if (RetriesThisRun < 2 && Chance(0.3)) {
@@ -257,7 +261,7 @@ public:
     Sim.Control("estop all release");
     Sim.Control("limit all close");
     Sim.Control("set all 11 0");
-    Sim.Control("replydelay 5");
+    Sim.Control("latency reset");
   }
   static constexpr int KindCount = 14;
 
@@ -314,8 +318,8 @@ private:
         TaskStop();
         break;
       default:  // slow line
-        Sim.Control("replydelay 150");
-        Later(now + Ms(3000), "replydelay 5");
+        Sim.Control("latency default 150");
+        Later(now + Ms(3000), "latency reset");
         break;
     }
   }

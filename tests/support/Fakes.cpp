@@ -16,7 +16,8 @@ std::string TFakeReport::Joined() const {
   return s;
 }
 
-unsigned TFakeOperator::Ask(TMsgKind kind, const std::string &text, unsigned buttons) {
+unsigned TFakeOperator::Ask(TMsgKind kind, const std::string &text, unsigned buttons, unsigned,
+                            unsigned) {
   Asked.push_back({kind, text, buttons});
   if (!Answers.empty()) {
     unsigned a = Answers.front();

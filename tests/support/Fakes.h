@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Host.h"
+#include "base/Host.h"
 
 class TFakeReport : public IReportSink {
 public:
@@ -28,7 +28,8 @@ class TFakeOperator : public IOperator {
 public:
   std::deque<unsigned> Answers;  // taken in order; when empty: first offered button
   std::vector<TAsked> Asked;
-  unsigned Ask(TMsgKind kind, const std::string &text, unsigned buttons) override;
+  unsigned Ask(TMsgKind kind, const std::string &text, unsigned buttons, unsigned closed,
+               unsigned ending) override;
 };
 
 class TFakeClock : public IClock {

@@ -1,6 +1,6 @@
 #include "SimLinePort.h"
 
-#include "app/Host.h"
+#include "base/Host.h"
 
 TSimLinePort::TSimLinePort(const std::vector<int> &addresses) : Bus(addresses), Saved(VeriPort()) {
   Bus.Log = [this](const std::string &line) { Log.push_back(line); };

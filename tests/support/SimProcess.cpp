@@ -1,8 +1,8 @@
 #include "SimProcess.h"
 
-#include "app/Host.h"
-#include "app/OpState.h"
-#include "machine/Machine.h"
+#include "base/Host.h"
+#include "base/OpState.h"
+#include "base/Machine.h"
 #include "machine/Motion.h"
 #include "recipes/Definitions.h"
 #include "tasks/Process.h"

@@ -10,7 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "machine/Machine.h"
+#include "base/Machine.h"
 
 class TTempDirTest : public ::testing::Test {
 protected:

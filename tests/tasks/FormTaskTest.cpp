@@ -5,7 +5,7 @@
 #include <QCoreApplication>
 
 #include "app/FormMain.h"
-#include "app/OpState.h"
+#include "base/OpState.h"
 #include "machine/Motion.h"
 #include "tasks/Process.h"
 

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "support/SimLinePort.h"
-#include "app/OpState.h"
-#include "machine/Machine.h"
+#include "base/OpState.h"
+#include "base/Machine.h"
 #include "machine/Motion.h"
 #include "recipes/Definitions.h"
 #include "support/Fakes.h"

@@ -30,7 +30,8 @@ TEST(TaskLanguage, WalksEveryLineOfTheTable) {
       {"A * x", {}, 8},
       {"A*2147483648", {}, 8},
       {"A B", {{"A", 1, 1}}, 16},
-      {"A +   ", {{"A", 1, 1}}, 16},
+      {"A +   ", {{"A", 1, 1}}, 0},
+      {"(A + )*2 + B", {{"A", 2, 1}, {"A", 2, 1}, {"B", 1, 1}}, 0},
       // Found by fuzzing: empty groups with the largest counts walked 2^62
       // empty ranges; their repetitions do nothing, so they end at once.
       {"(()*2147483647)*2147483647 + A", {{"A", 1, 1}}, 0},

@@ -6,7 +6,7 @@
 #include <QPushButton>
 
 #include "app/FormMain.h"
-#include "machine/Machine.h"
+#include "base/Machine.h"
 #include "support/Fakes.h"
 #include "support/SimLinePort.h"
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "machine/Machine.h"
+#include "base/Machine.h"
 #include "support/Fakes.h"
 #include "support/SimLinePort.h"
 #include "veri/Connection.h"

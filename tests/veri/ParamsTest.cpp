@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "app/OpState.h"
-#include "machine/Machine.h"
+#include "base/OpState.h"
+#include "base/Machine.h"
 #include "machine/Motion.h"
 #include "support/Fakes.h"
 #include "support/SimLinePort.h"

@@ -9,7 +9,7 @@
 #include "support/Fakes.h"
 #include "support/SimLinePort.h"
 #include "support/TempDir.h"
-#include "machine/Machine.h"
+#include "base/Machine.h"
 #include "veri/Outputs.h"
 #include "veri/ServiceDialogs.h"
 #include "veri/Utilities.h"

@@ -1,10 +1,22 @@
-#include "app/OpState.h"
+#include "base/OpState.h"
 
 #include <utility>
+
+bool StopRequest = false;
 
 namespace {
 TOpState Current = Idle;
 std::function<void()> Listener;
+int StopHolds = 0;
+bool StopPressed = false;
+
+bool InTask() { return Current == TaskRunning || Current == Unwinding; }
+
+// A hold or a press switches the manual STOP: the listener shows it. During
+// a task run the jog pad is locked and there is nothing to show.
+void ManualStopChanged() {
+  if (!InTask() && Listener) Listener();
+}
 }  // namespace
 
 TOpState OpState() { return Current; }
@@ -35,4 +47,25 @@ TBusyGuard::TBusyGuard(TOpState state, std::initializer_list<TOpState> from) : P
 
 TBusyGuard::~TBusyGuard() {
   if (Entered_) SetOpState(Previous);
+}
+
+bool ManualStopEnabled() {
+  if (StopPressed || InTask()) return false;
+  return StopHolds > 0 || Current == Referencing;
+}
+
+void ManualStopPress() {
+  StopRequest = true;
+  StopPressed = true;
+  ManualStopChanged();
+}
+
+TManualStopHold::TManualStopHold() {
+  ++StopHolds;
+  StopPressed = false;
+  ManualStopChanged();
+}
+
+TManualStopHold::~TManualStopHold() {
+  if (--StopHolds == 0) ManualStopChanged();
 }

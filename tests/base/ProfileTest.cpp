@@ -2,7 +2,7 @@
 #include <sys/resource.h>
 
 #include "support/TempDir.h"
-#include "machine/Profile.h"
+#include "base/Profile.h"
 
 using ProfileTest = TTempDirTest;
 

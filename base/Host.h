@@ -23,8 +23,11 @@ public:
 class IOperator {
 public:
   virtual ~IOperator() = default;
-  // Modal question; returns the button pressed (one of `buttons`).
-  virtual unsigned Ask(TMsgKind kind, const std::string &text, unsigned buttons) = 0;
+  // Modal question; returns the button pressed (one of `buttons`). A box
+  // closed without a button (Esc, close box) answers `closed`; one open, or
+  // asked, when the program is told to end answers `ending`.
+  virtual unsigned Ask(TMsgKind kind, const std::string &text, unsigned buttons, unsigned closed,
+                       unsigned ending) = 0;
 };
 
 class IEventPump {
@@ -49,7 +52,8 @@ struct THost {
 };
 
 // The program-wide host. Null members fall back to harmless defaults
-// (lines dropped, questions answered with the first button, real clock).
+// (lines dropped, questions answered as if the program were ending, real
+// clock).
 THost &Host();
 
 // Report verbosity: 0 nothing, 1 all but "$" lines, 2 all; others like 0.
@@ -61,7 +65,10 @@ void ReportLine(const std::string &line);
 void ReportDirect(const std::string &line);
 
 // Convenience wrappers over the host.
-unsigned AskOperator(TMsgKind kind, const std::string &text, unsigned buttons);
+// `closed`: what closing the box without a button answers; `ending`: the
+// answer that moves nothing, when it differs from `closed` (0: the same).
+unsigned AskOperator(TMsgKind kind, const std::string &text, unsigned buttons, unsigned closed,
+                     unsigned ending = 0);
 void ProcessMessages();
 uint32_t GetTickCount();
 void SleepMs(uint32_t ms);

@@ -1,4 +1,4 @@
-#include "machine/Machine.h"
+#include "base/Machine.h"
 
 int32_t NMotors;
 TAxisConfig Axes[4];

@@ -1,4 +1,4 @@
-#include "app/Host.h"
+#include "base/Host.h"
 
 #include <chrono>
 #include <thread>
@@ -36,11 +36,11 @@ void ReportLine(const std::string &line) {
   }
 }
 
-unsigned AskOperator(TMsgKind kind, const std::string &text, unsigned buttons) {
-  if (Host().Operator) return Host().Operator->Ask(kind, text, buttons);
-  for (unsigned b = 1; b <= mbIgnore; b <<= 1)
-    if (buttons & b) return b;
-  return mbOK;
+unsigned AskOperator(TMsgKind kind, const std::string &text, unsigned buttons, unsigned closed,
+                     unsigned ending) {
+  if (!ending) ending = closed;
+  if (Host().Operator) return Host().Operator->Ask(kind, text, buttons, closed, ending);
+  return ending;
 }
 
 void ProcessMessages() {

@@ -1,11 +1,9 @@
-#include "machine/TextFile.h"
+#include "base/TextFile.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
-#include <sstream>
 #include <system_error>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -58,18 +56,28 @@ void ReplaceFileAtomically(const std::string &path, const std::string &text, mod
 
 bool ReadTextLines(const std::string &path, std::vector<std::string> &lines, std::string &error) {
   lines.clear();
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    error = std::strerror(errno ? errno : ENOENT);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    error = std::strerror(errno);
     return false;
   }
-  std::stringstream ss;
-  ss << in.rdbuf();
-  if (in.bad()) {
-    error = std::strerror(EIO);
-    return false;
+  // Read errors count: a folder opens like a file and then reads as empty
+  // through a stream, which would pass for an empty file.
+  std::string text;
+  char buf[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n > 0) {
+      text.append(buf, static_cast<size_t>(n));
+    } else if (n == 0) {
+      break;
+    } else if (errno != EINTR) {
+      error = std::strerror(errno);
+      ::close(fd);
+      return false;
+    }
   }
-  const std::string text = ss.str();
+  ::close(fd);
   size_t start = 0;
   while (start < text.size()) {
     size_t nl = text.find('\n', start);

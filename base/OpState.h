@@ -1,7 +1,8 @@
 #pragma once
 // What the program is busy with. One value for the whole program; handlers
 // enter a state through TBusyGuard, and the main window switches its
-// controls whenever the state changes (TTFormMain::UpdateControls).
+// controls whenever the state changes (TTFormMain::UpdateControls). The
+// manual STOP button's availability is part of it.
 #include <functional>
 #include <initializer_list>
 
@@ -29,4 +30,28 @@ public:
 private:
   TOpState Previous;
   bool Entered_ = false;
+};
+
+// Set by the STOP buttons, cleared when a move starts, read by every waiting
+// move. Not cleared when a move ends, so one press ends every nested move.
+extern bool StopRequest;
+
+// Whether the manual STOP button is usable: while a manual move holds it
+// (TManualStopHold) and during a reference run, until it is pressed; never
+// during a task run. A hold's start, the end of the last hold and a press
+// call the listener like a state change does.
+bool ManualStopEnabled();
+// The manual STOP: ends every waiting move; the button goes grey.
+void ManualStopPress();
+
+// Offers the manual STOP for its lifetime. Nested holders (a jog started
+// inside another jog) keep it offered until the outermost one ends, so a
+// move that is still running can always be stopped; a new holder offers it
+// again after a press.
+class TManualStopHold {
+public:
+  TManualStopHold();
+  ~TManualStopHold();
+  TManualStopHold(const TManualStopHold &) = delete;
+  TManualStopHold &operator=(const TManualStopHold &) = delete;
 };

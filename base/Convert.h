@@ -25,3 +25,6 @@ std::string FloatToStrF(double value, int decimals);
 // is avoided: plain digits where they fit, as the INI files store them).
 std::string FloatToStrG(double value);
 std::string IntToStr(long long value);
+
+// At most `chars` UTF-8 characters of `text` (never a split character).
+std::string CutText(const std::string &text, size_t chars);

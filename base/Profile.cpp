@@ -1,4 +1,4 @@
-#include "machine/Profile.h"
+#include "base/Profile.h"
 
 #include <cctype>
 #include <cerrno>
@@ -14,8 +14,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "app/Convert.h"
-#include "machine/TextFile.h"
+#include "base/Convert.h"
+#include "base/TextFile.h"
 
 namespace {
 

@@ -1,5 +1,6 @@
-#include "app/Convert.h"
+#include "base/Convert.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -101,3 +102,14 @@ std::string FloatToStrG(double value) {
 }
 
 std::string IntToStr(long long value) { return std::to_string(value); }
+
+std::string CutText(const std::string &text, size_t chars) {
+  size_t i = 0, n = 0;
+  while (i < text.size() && n < chars) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    size_t len = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 1;
+    i = std::min(text.size(), i + len);
+    ++n;
+  }
+  return text.substr(0, i);
+}

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/Convert.h"
+#include "base/Convert.h"
 
 #include <clocale>
 #include <string>
