@@ -23,6 +23,8 @@ TEST(Convert, TinyAndHugeExponentsWhateverTheLocale) {
   const bool sub = TryStrToFloat("2.5e-320", subnormal);
   v = -1;
   const bool huge = TryStrToFloat("1.5e400", v);
+  // Numbers written for the controllers and the files keep their point.
+  const std::string written = FloatToStrF(-20.5, 4);
   std::setlocale(LC_ALL, saved.c_str());
 
   EXPECT_TRUE(tiny);
@@ -33,5 +35,6 @@ TEST(Convert, TinyAndHugeExponentsWhateverTheLocale) {
   EXPECT_GT(subnormal, 2.4e-320);
   EXPECT_LT(subnormal, 2.6e-320);
   EXPECT_FALSE(huge);
+  EXPECT_EQ(written, "-20.5000");
   if (!comma) GTEST_SKIP() << "no locale with a decimal comma installed";
 }

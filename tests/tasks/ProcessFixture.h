@@ -4,7 +4,6 @@
 // pin 4.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,27 +15,10 @@
 #include "support/Fakes.h"
 #include "tasks/Process.h"
 
-// Answers from a script and runs a hook after each question.
-class TScriptOperator : public IOperator {
-public:
-  std::vector<unsigned> Answers;
-  std::vector<std::string> Texts;
-  std::function<void()> After;
-  unsigned Ask(TMsgKind, const std::string &text, unsigned buttons, unsigned, unsigned) override {
-    Texts.push_back(text);
-    unsigned a = Answers.empty() ? mbYes : Answers.front();
-    if (!Answers.empty()) Answers.erase(Answers.begin());
-    if (!(a & buttons)) a = buttons & mbYes ? mbYes : mbAbort;
-    if (After) After();
-    return a;
-  }
-};
-
 class ProcessTest : public ::testing::Test {
 protected:
   THostFixture H;
   TSimLinePort Port;
-  TScriptOperator Op;
 
   void SetUp() override {
     ResetMachineDefaults();
@@ -48,7 +30,6 @@ protected:
       Port.Ctl(a).MotorOn = true;
       Axes[a].Position = Port.Ctl(a).Position / 10.0;
     }
-    Host().Operator = &Op;
     DigOutCount = 4;
     DigOutTable[2].Address = 3;
     DigOutTable[2].Pin = 4;
@@ -56,10 +37,7 @@ protected:
     AppendPosition({"Coat", 8, 6});
   }
 
-  void TearDown() override {
-    Host().Operator = &H.Operator;
-    SetOpState(Idle);
-  }
+  void TearDown() override { SetOpState(Idle); }
 
   // A process at position 2 with short waits and strokes.
   static TProcEntry Proc(const std::string &name, double inTime, double outTime, int32_t dips) {
@@ -82,25 +60,23 @@ protected:
     return error;
   }
 
-  // The commands sent to a controller, "$"-free and without frame.
-  std::vector<std::string> Commands(int address) const { return Port.Commands(address); }
   int CountOf(int address, const std::string &command) const {
     int n = 0;
-    for (auto &c : Commands(address)) n += c == command;
+    for (auto &c : Port.Commands(address)) n += c == command;
     return n;
   }
   // Move commands to one axis whose target is `mm`.
   int MovesTo(int address, double mm) const {
     const std::string tail = " WA=" + std::to_string(static_cast<long long>(mm)) + ".0000 E";
     int n = 0;
-    for (auto &c : Commands(address))
+    for (auto &c : Port.Commands(address))
       if (c.size() > tail.size() && c.compare(c.size() - tail.size(), tail.size(), tail) == 0) ++n;
     return n;
   }
   // Values written to output 2 (P1204 at controller 3), in order.
   std::string OutputWrites() const {
     std::string s;
-    for (auto &c : Commands(3))
+    for (auto &c : Port.Commands(3))
       if (c.rfind("P1204=", 0) == 0) s += c.substr(6);
     return s;
   }

@@ -1,6 +1,5 @@
-// Start, STOP and the end of every run.
+// Start, STOP, Check Syntax and the end of every run.
 #include <cmath>
-#include <regex>
 
 #include "ProcessFixture.h"
 #include "tasks/TaskRun.h"
@@ -29,62 +28,10 @@ protected:
     return std::fabs(Axes[1].Position - 1) < 0.01 && std::fabs(Axes[2].Position - 2) < 0.01 &&
            std::fabs(Axes[3].Position - 3) < 0.01;
   }
-  void PressStop() {
-    if (OpState() == TaskRunning) TaskStop();
-  }
 };
 
-TEST_F(TaskRunTest, EmptyTaskWritesFramesAndGoesHome) {
-  Show("");
-  TaskStart();
-  ASSERT_GE(H.Report.Lines.size(), 3u);
-  EXPECT_TRUE(std::regex_match(H.Report.Lines[0], std::regex(R"(--- Start Task  ---\d\d\.\d\d\.\d\d \d\d:\d\d)")));
-  EXPECT_EQ(H.Report.Lines[1], "Task: T");
-  EXPECT_TRUE(Logged("Moving to home position .."));
-  EXPECT_EQ(H.Report.Lines.back(), "-- End Task ---.");
-  EXPECT_TRUE(AtHome());
-  EXPECT_EQ(States, (std::vector<std::string>{"TaskRunning", "Idle"}));
-}
-
-TEST_F(TaskRunTest, StopDuringAWaitEndsTheTask) {
-  AppendProcess(Proc("A", 30, 30, 5));
-  AppendProcess(Proc("B", 1, 1, 1));
-  Show("A*3 + B");
-  std::string stateAfterStop;
-  H.Clock.OnSleep = [&] {
-    if (H.Clock.Slept > 20000 && !AbortRequest) {
-      PressStop();
-      stateAfterStop = OpStateName(OpState());
-    }
-  };
-  TaskStart();
-  EXPECT_EQ(stateAfterStop, "Unwinding");
-  EXPECT_TRUE(Logged("Stop Execution"));
-  EXPECT_EQ(MovesTo(3, 60), 1);
-  EXPECT_LE(LoggedCount("  Fast Dips done. "), 1);
-  EXPECT_EQ(H.Report.Lines.back(), "-- End Task ---.");
-  EXPECT_TRUE(AtHome());
-  EXPECT_EQ(States.back(), "Idle");
-  EXPECT_FALSE(AbortRequest);
-}
-
-TEST_F(TaskRunTest, StopBetweenStepsStopsBeforeTheNextMove) {
-  AppendProcess(Proc("A", 0.2, 0.2, 1));
-  AppendProcess(Proc("B", 0.2, 0.2, 1));
-  Show("A + B");
-  // STOP in the events processed at the end of process A.
-  H.Events.OnPump = [this] {
-    if (LoggedCount("  Fast Dips done. ") == 1 && !AbortRequest) PressStop();
-  };
-  TaskStart();
-  EXPECT_EQ(LoggedCount("  Fast Dips done. "), 1);
-  EXPECT_EQ(LoggedCount("  Fast Dip 1 of 1"), 1);
-  EXPECT_EQ(H.Report.Lines.back(), "-- End Task ---.");
-  EXPECT_TRUE(AtHome());
-}
-
 // STOP while X travels to the first position; Retry in the STOP dialog goes
-// on, Abort ends the task with no second box.
+// on, Abort ends the task with no second box. A Start inside is refused.
 TEST_F(TaskRunTest, StopAnsweredDuringPositioning) {
   AppendProcess(Proc("A", 0.2, 0.2, 1));
   Show("A*2");
@@ -92,46 +39,37 @@ TEST_F(TaskRunTest, StopAnsweredDuringPositioning) {
     SCOPED_TRACE(answer);
     States.clear();
     H.Report.Lines.clear();
-    Op.Texts.clear();
+    H.Operator.Asked.clear();
     StopPresses = 0;
     H.Events.OnPump = [this] {
-      if (StopPresses == 0 && Axes[1].Moving) PressStop();
+      if (StopPresses == 0 && Axes[1].Moving) {
+        TaskStart();
+        TaskStop();
+      }
     };
-    Op.Answers = {answer};
+    H.Operator.Answers = {answer};
     TaskStart();
-    EXPECT_EQ(Op.Texts.size(), 1u);
+    EXPECT_EQ(H.Operator.Asked.size(), 1u);
     EXPECT_EQ(LoggedCount("  Fast Dips done. "), answer == mbRetry ? 2 : 0);
     if (answer == mbRetry)
       EXPECT_EQ(States, (std::vector<std::string>{"TaskRunning", "Unwinding", "TaskRunning", "Idle"}));
+    EXPECT_EQ(LoggedCount("Task: T"), 1);
+    EXPECT_EQ(H.Report.Lines.front().substr(0, 19), "--- Start Task  ---");
     EXPECT_EQ(H.Report.Lines.back(), "-- End Task ---.");
     EXPECT_TRUE(AtHome());
   }
 }
 
-TEST_F(TaskRunTest, ControllerLostMidRunGivesTheControlsBack) {
-  AppendProcess(Proc("A", 0.5, 0.5, 3));
-  Show("A*2");
-  H.Events.OnPump = [this] {
-    if (MovesTo(3, 60) == 2) Port.Control("mute 3");
-  };
-  TaskStart();
-  EXPECT_TRUE(H.Report.HasPrefix("*** Move [3]"));
-  EXPECT_TRUE(Logged("Moving to home position .."));
-  EXPECT_EQ(H.Report.Lines.back(), "-- End Task ---.");
+// Check Syntax lists every term, stops at the first fault and moves nothing.
+TEST_F(TaskRunTest, CheckSyntaxListsTermsAndStopsAtTheFirstFault) {
+  AppendProcess(Proc("A", 1, 1, 1));
+  Show("A*2 + Nope + A");
+  CheckSyntax();
+  EXPECT_EQ(H.Report.Lines,
+            (std::vector<std::string>{"Checking Task(1): T", "Level : 1  A OK", "Level : 1  A OK",
+                                      "Level : 1  Nope *** error: 512", "--- End of Check ---"}));
+  EXPECT_TRUE(Port.Sent.empty());
   EXPECT_EQ(OpState(), Idle);
-  EXPECT_EQ(LoggedCount("  Fast Dips done. "), 1);
-}
-
-TEST_F(TaskRunTest, SecondStartInsideARunIsRefused) {
-  AppendProcess(Proc("A", 1, 0.2, 1));
-  Show("A");
-  int nested = 0;
-  H.Events.OnPump = [&] {
-    if (nested++ == 3) TaskStart();
-  };
-  TaskStart();
-  EXPECT_EQ(LoggedCount("-- End Task ---."), 1);
-  EXPECT_EQ(LoggedCount("Task: T"), 1);
 }
 
 }  // namespace
