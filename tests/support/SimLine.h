@@ -9,6 +9,7 @@
 #include "serial/SerialPortNG.h"
 #include "support/Fakes.h"
 #include "support/SimProcess.h"
+#include "tasks/Process.h"
 #include "veri/Transport.h"
 
 class TSimLine {
