@@ -45,11 +45,11 @@ FAULTS = [
     # --- controller transport ------------------------------------------------
     F("vt-stale-kept", "controller transport",
       "a stale cluster is not drained before a command, so it is taken for the reply",
-      "  DrainOne(port);\n  if (port) port->SendText(line);\n  std::string reply;",
-      "  if (port) port->SendText(line);\n  std::string reply;"),
+      "std::string SerialTalk(const std::string &line) {\n  IClusterPort *port = VeriPort();\n  DrainOne(port);",
+      "std::string SerialTalk(const std::string &line) {\n  IClusterPort *port = VeriPort();"),
     F("vt-timeout-short", "controller transport",
       "reply time-out 200 ms instead of 1 s, shorter than the line's cut rule",
-      "int counter = 100;", "int counter = 20;"),
+      "int counter = down ? 0 : 100;", "int counter = down ? 0 : 20;"),
     # --- parameters and motor commands ---------------------------------------
     F("vp-pos-no-div10", "controller parameters",
       "position read back (P51, mm) not divided by 10",
@@ -70,7 +70,7 @@ FAULTS = [
       "if (errors & 8192) {", "if (errors & 4096) {"),
     F("vc-retry-answer", "connection check",
       "'No connection' question: Ignore retries and Retry goes on",
-      "mbRetry | mbIgnore) == mbRetry) {", "mbRetry | mbIgnore) == mbIgnore) {"),
+      "mbRetry | mbIgnore, mbIgnore) == mbRetry) {", "mbRetry | mbIgnore, mbIgnore) == mbIgnore) {"),
     # --- digital outputs -----------------------------------------------------
     F("vo-pin-offset", "digital outputs",
       "output written to parameter 1201+pin instead of 1200+pin",
@@ -179,9 +179,9 @@ FAULTS = [
       "if (e.InTime > 0.0) {", "if (e.InTime >= 0.0) {"),
     # --- main window, report log ---------------------------------------------
     F("mw-esc-yes", "main window",
-      "a question closed with Esc / the close box answers Yes",
-      "for (unsigned b : {mbCancel, mbNo, mbAbort, mbOK})",
-      "for (unsigned b : {mbYes, mbCancel, mbNo, mbAbort, mbOK})"),
+      "a question closed with Esc / the close box answers Abort (the emergency-stop box repeats the move)",
+      "    if (m.Ours == closed) box.setEscapeButton(box.button(m.Qt));",
+      "    if (m.Ours == (buttons & mbAbort ? mbAbort : closed)) box.setEscapeButton(box.button(m.Qt));"),
     F("mw-close-midrun", "main window",
       "closing the window during a run or move closes at once instead of stopping first",
       "if (OpState() == Idle) {\n    QMainWindow::closeEvent(event);",
