@@ -101,14 +101,18 @@ void Measure(TSerialPortNG &port, TEchoPeer &peer, size_t size, int rounds) {
   std::printf("cut_rule_%zuB: %.1f ms\n", size, rule);
   std::printf("above_cut_rule_%zuB: %.1f ms\n", size, mean(latency) - rule);
 }
+// The port as the program runs it: 19200 baud, no events.
+void OpenQuiet(TSerialPortNG &port, const std::string &path) {
+  port.SetCommPort(path);
+  port.SetBaudRate(19200);
+  port.ThreadQuietMode = true;
+  port.SetActive(true);
+}
 // Unknown commands are answered "?": "#1 " + command + " ?\r\n".
 void MeasureSim(size_t size, int rounds) {
   TSimProcess sim;
   TSerialPortNG port;
-  port.SetCommPort(sim.SlavePath);
-  port.SetBaudRate(19200);
-  port.ThreadQuietMode = true;
-  port.SetActive(true);
+  OpenQuiet(port, sim.SlavePath);
   if (!sim.Started() || !port.Active()) {
     std::printf("sim_exchange_%zuB_reply: failed\n", size);
     return;
@@ -132,10 +136,7 @@ void MeasureSim(size_t size, int rounds) {
 int main() {
   TEchoPeer peer;
   TSerialPortNG port;
-  port.SetCommPort(peer.SlavePath);
-  port.SetBaudRate(19200);
-  port.ThreadQuietMode = true;
-  port.SetActive(true);
+  OpenQuiet(port, peer.SlavePath);
   if (!port.Active()) {
     std::printf("error: could not open %s\n", peer.SlavePath.c_str());
     return 1;

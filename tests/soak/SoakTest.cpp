@@ -27,7 +27,7 @@
 #include "recipes/Definitions.h"
 #include "serial/SerialPortNG.h"
 #include "support/Fakes.h"
-#include "support/SimProcess.h"
+#include "support/SimLine.h"
 #include "tasks/TaskRun.h"
 #include "veri/Connection.h"
 #include "veri/Params.h"
@@ -91,9 +91,8 @@ class Soak : public ::testing::Test, public IOperator {
 protected:
   static constexpr int KindCount = 14;
   THostFixture Host;
-  TSimProcess Sim;
-  TSerialPortNG Port;
-  IClusterPort *SavedPort = VeriPort();
+  TSimLine Line;
+  TSimProcess &Sim = Line.Sim;
   std::mt19937 Rng;
   size_t FramesRead = 0;
   int Runs = 0;
@@ -113,14 +112,7 @@ protected:
   void SetUp() override {
     // The program's own port on the simulator's pty, in real time (the
     // controllers live outside).
-    ::Host().Clock = nullptr;
-    ASSERT_TRUE(Sim.Started());
-    Port.SetCommPort(Sim.SlavePath);
-    Port.SetBaudRate(19200);
-    Port.ThreadQuietMode = true;
-    Port.SetActive(true);
-    ASSERT_TRUE(Port.Active());
-    VeriPort() = &Port;
+    ASSERT_TRUE(Line.Open());
     Watched = &Sim;
     // No event pump for 90 s: the program hangs.
     std::signal(SIGALRM, [](int) { Hung("soak: no progress for 90 s, the program hangs.\n"); });
@@ -129,28 +121,10 @@ protected:
     std::printf("soak: seed %u (KV_SOAK_SEED repeats the fault order)\n", seed);
     Rng.seed(seed);
     ::Host().Operator = this;
-    // Controllers powered, the simulator ten times faster, every axis at the
-    // simulator's 10 mm, standard height and speed small, home at 1 cm,
-    // output channel 2 on Z pin 4.
-    ResetMachineDefaults();
-    ResetDefinitions();
-    Sim.Control("speedup 10");
-    for (uint8_t a = 1; a <= 3; ++a) {
-      VERIDialog(a, "P134=7");
-      Axes[a].Position = 1;
-      Axes[a].Connected = Axes[a].MotorOn = Axes[a].Referenced = true;
-    }
-    MachineSettings.StandardZ = 1;
-    MachineSettings.HomeX = MachineSettings.HomeY = MachineSettings.HomeZ = 1;
-    MachineSettings.StandardV = 2;
-    DigOutCount = 4;
-    DigOutTable[2].Address = 3;
-    DigOutTable[2].Pin = 4;
+    Line.PrepareDipMachine();  // positions Rinse and Coat, then these
     // X positions differ from each other and from home, so each process's
     // travel shows in the frames. Process fields: name, position, in and out
     // speed, upper and low position, in and out time, channel, mode, dips.
-    AppendPosition({"Rinse", 2, 1.5});
-    AppendPosition({"Coat", 3, 2});
     AppendPosition({"Dry", 4, 1});
     AppendPosition({"Wash", 5, 1});
     AppendProcess({"A", 1, 1, 2, 1.5, 2.5, 0.1, 0.1, 2, 3, 2});
@@ -166,7 +140,6 @@ protected:
     Host.Events.OnPump = nullptr;
     // The port closes after this; its boxes must not reach this operator.
     ::Host().Operator = &Host.Operator;
-    VeriPort() = SavedPort;
   }
 
   unsigned Ask(TMsgKind, const std::string &text, unsigned buttons, unsigned, unsigned) override {
