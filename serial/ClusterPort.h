@@ -12,6 +12,9 @@ public:
   virtual int32_t NextClusterLength() = 0;   // -1 when the queue is empty
   virtual int32_t NextClusterCCError() = 0;  // -1 when the queue is empty
   virtual std::string ReadNextClusterText() = 0;  // "" when empty
+  // Waits up to `ms`, less when a cluster arrives; false when the port does
+  // not wait (the caller sleeps itself).
+  virtual bool WaitForCluster(uint32_t) { return false; }
 };
 
 // The line the controllers are reached through (SerialPortNG1 in the
