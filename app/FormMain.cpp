@@ -1,5 +1,6 @@
 #include "app/FormMain.h"
 
+#include <QAbstractEventDispatcher>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -14,6 +15,7 @@
 #include "app/Application.h"
 #include "base/OpState.h"
 #include "app/ReportWindow.h"
+#include "machine/Manual.h"
 #include "machine/Motion.h"
 #include "tasks/TaskRun.h"
 
@@ -45,7 +47,16 @@ TTFormMain::TTFormMain(bool withMachine, QWidget *parent)
   ShowPos = new QTimer(this);
   ShowPos->setObjectName("ShowPos");
   ShowPos->setInterval(5);
-  connect(ShowPos, &QTimer::timeout, this, [this] { RunHandler([this] { ShowPosTimer(); }); });
+  // The timer sleeps while nothing moves and nothing waits to be shown: every
+  // change is made on this thread, and the thread gets back to its events
+  // (the loop going idle, or ProcessMessages inside an operation) before the
+  // display could show it anyway, so WakeDisplay there is soon enough.
+  connect(ShowPos, &QTimer::timeout, this, [this] {
+    RunHandler([this] { ShowPosTimer(); });
+    if (!DisplayDue()) ShowPos->stop();
+  });
+  connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this,
+          [this] { WakeDisplay(); });
 
   FormMain = this;
   THost &h = Host();
@@ -177,7 +188,14 @@ void TTFormMain::EndProgram() {
   close();
 }
 
-void TTFormMain::ProcessMessages() { QCoreApplication::processEvents(); }
+void TTFormMain::ProcessMessages() {
+  WakeDisplay();
+  QCoreApplication::processEvents();
+}
+
+void TTFormMain::WakeDisplay() {
+  if (!ShowPos->isActive() && DisplayDue()) ShowPos->start();
+}
 
 uint32_t TTFormMain::GetTickCount() { return static_cast<uint32_t>(Clock.elapsed()); }
 
