@@ -50,6 +50,7 @@ struct VeriE2E : ::testing::Test {
     ASSERT_TRUE(Sim->Started());
     TSerialPortNG *port = CreateSerialPortNG1();
     port->ThreadQuietMode = true;
+    port->SetFastReplies(FastRepliesUnderTest());
     port->SetCommPort(Sim->SlavePath);
     port->SetActive(true);
     ASSERT_TRUE(port->Active());
@@ -104,7 +105,8 @@ TEST_F(VeriE2E, FreshFolderWithOnlyThePortConnectsWithoutError) {
   Sim = std::make_unique<TSimProcess>(std::vector<std::string>{"--axes", "1,2,3"});
   char cwd[4096], dir[] = "/tmp/kvfresh-XXXXXX";
   ASSERT_TRUE(getcwd(cwd, sizeof cwd) && mkdtemp(dir) && chdir(dir) == 0);
-  std::ofstream("KVSettings.ini") << "[COMPortSettings]\r\nPort=" << Sim->SlavePath << "\r\n";
+  std::ofstream("KVSettings.ini") << "[COMPortSettings]\r\nPort=" << Sim->SlavePath
+                                  << (FastRepliesUnderTest() ? "\r\nFastReplies=1" : "") << "\r\n";
   ReportLevel = 2;
   {
     TTFormMain form;
@@ -116,6 +118,7 @@ TEST_F(VeriE2E, FreshFolderWithOnlyThePortConnectsWithoutError) {
     EXPECT_EQ(log.find("***"), std::string::npos) << log;
     EXPECT_NE(log.find("line set to 1 stop bit"), std::string::npos) << log;
     EXPECT_TRUE(Axes[3].Connected);
+    EXPECT_EQ(SerialPortNG1->FastReplies(), FastRepliesUnderTest());
   }
   ASSERT_EQ(chdir(cwd), 0);
   EXPECT_EQ(std::system(("rm -rf " + std::string(dir)).c_str()), 0);

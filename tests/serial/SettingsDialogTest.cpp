@@ -1,3 +1,4 @@
+#include <QCheckBox>
 #include <QComboBox>
 #include <QTimer>
 #include <cstdlib>
@@ -66,6 +67,7 @@ TEST_F(SettingsDialog, OkSetsThePortOpensItAndWritesWhatItHolds) {
     Dlg.CBStop->setCurrentText("2 Bits");
     Dlg.CBParity->setCurrentText("Even");
     Dlg.CBFlow->setCurrentText("RTS-CTS");
+    Dlg.CBFastReplies->setChecked(true);
   }, true));
   EXPECT_TRUE(Port.Active());
   EXPECT_EQ(Port.BaudRate(), 19200u);
@@ -74,6 +76,7 @@ TEST_F(SettingsDialog, OkSetsThePortOpensItAndWritesWhatItHolds) {
   EXPECT_EQ(Key("Baud"), "19200");
   EXPECT_EQ(Key("Parity"), "2");
   EXPECT_EQ(Key("Control"), "8196");
+  EXPECT_EQ(Key("FastReplies"), "1");
   EXPECT_EQ(ProfileReadInt(Ini, "General", "NMotors", 0), 2);  // the rest untouched
 
   // Unknown flow control on a reopening becomes "None" and OK stores 0.
@@ -81,6 +84,7 @@ TEST_F(SettingsDialog, OkSetsThePortOpensItAndWritesWhatItHolds) {
   ASSERT_TRUE(Run([] {}, true));
   EXPECT_EQ(Port.FlowControl(), 0);
   EXPECT_EQ(Key("Control"), "0");
+  EXPECT_TRUE(Port.FastReplies());  // shown as it was, kept by OK
 }
 
 TEST_F(SettingsDialog, CancelChangesNeitherPortNorFile) {
@@ -89,6 +93,7 @@ TEST_F(SettingsDialog, CancelChangesNeitherPortNorFile) {
     Dlg.CBPort->setCurrentText("COM3");
     Dlg.CBBaud->setCurrentText("256000");
     Dlg.CBFlow->setCurrentText("DSR-DTR");
+    Dlg.CBFastReplies->setChecked(true);
   }, false));
   EXPECT_FALSE(Port.Active());
   EXPECT_EQ(Port.CommPort(), Peer.SlavePath);
@@ -97,6 +102,7 @@ TEST_F(SettingsDialog, CancelChangesNeitherPortNorFile) {
   Dlg.LoadPortSettings(Port);
   EXPECT_EQ(Dlg.CBBaud->currentText(), "9600");
   EXPECT_EQ(Dlg.CBFlow->currentText(), "None (*)");
+  EXPECT_FALSE(Dlg.CBFastReplies->isChecked());
 }
 
 TEST_F(SettingsDialog, UnwritableFileThrowsAfterThePortTookTheValues) {

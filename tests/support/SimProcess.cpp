@@ -135,6 +135,11 @@ bool TSimProcess::Received(const std::string &frame) const {
   return false;
 }
 
+bool FastRepliesUnderTest() {
+  const char *v = std::getenv("KV_FAST_REPLIES");
+  return v && std::string(v) == "1";
+}
+
 TSimLine::TSimLine(const std::vector<std::string> &simArgs)
     : Sim(simArgs), Port(std::make_unique<TSerialPortNG>()), SavedPort(VeriPort()) {
   Host().Clock = nullptr;
@@ -142,6 +147,7 @@ TSimLine::TSimLine(const std::vector<std::string> &simArgs)
   Port->SetCommPort(Sim.SlavePath);
   Port->SetBaudRate(19200);
   Port->ThreadQuietMode = true;
+  Port->SetFastReplies(FastRepliesUnderTest());
   Port->SetActive(true);
   VeriPort() = Port.get();
 }

@@ -35,6 +35,10 @@ private:
   std::string Dir;
 };
 
+// KV_FAST_REPLIES=1 runs the end-to-end tests with "Replies end at the line
+// end" on (tests/CMakeLists.txt runs them both ways).
+bool FastRepliesUnderTest();
+
 // The program's side of an end-to-end test: a real serial port on the
 // simulator's pty, installed as the controllers' line, and the real clock
 // (the controllers live outside). Install after the THostFixture.
