@@ -1,7 +1,9 @@
 // Exchange of a short command with an echo peer on a pseudo-terminal: time
 // from the peer's last reply byte to the cluster being available, and how
 // far that lies above the cut rule (n x char delay + extra delay); and the
-// worker's CPU time with the port open and idle.
+// worker's CPU time with the port open and idle. Then the same exchanges
+// against the simulated controllers at their defaults (bytes paced at 19200
+// baud, a few ms of processing time).
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -17,6 +19,7 @@
 #include <vector>
 
 #include "serial/SerialPortNG.h"
+#include "support/SimProcess.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -98,6 +101,32 @@ void Measure(TSerialPortNG &port, TEchoPeer &peer, size_t size, int rounds) {
   std::printf("cut_rule_%zuB: %.1f ms\n", size, rule);
   std::printf("above_cut_rule_%zuB: %.1f ms\n", size, mean(latency) - rule);
 }
+// Unknown commands are answered "?": "#1 " + command + " ?\r\n".
+void MeasureSim(size_t size, int rounds) {
+  TSimProcess sim;
+  TSerialPortNG port;
+  port.SetCommPort(sim.SlavePath);
+  port.SetBaudRate(19200);
+  port.ThreadQuietMode = true;
+  port.SetActive(true);
+  if (!sim.Started() || !port.Active()) {
+    std::printf("sim_exchange_%zuB_reply: failed\n", size);
+    return;
+  }
+  const std::string frame = "#1 " + std::string(size - 7, 'X') + "\r";
+  double sum = 0;
+  for (int i = 0; i < rounds; ++i) {
+    while (port.NextClusterLength() >= 0) port.ReadNextClusterText();
+    auto t0 = Clock::now();
+    port.SendText(frame);
+    while (port.NextClusterLength() < 0) std::this_thread::sleep_for(std::chrono::microseconds(200));
+    sum += std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+    std::string got = port.ReadNextClusterText();
+    if (got.size() != size) std::printf("warning: cluster of %zu bytes, expected %zu\n", got.size(), size);
+  }
+  std::printf("sim_exchange_%zuB_reply: %.1f ms\n", size, sum / rounds);
+  port.SetActive(false);
+}
 }  // namespace
 
 int main() {
@@ -118,5 +147,8 @@ int main() {
   std::this_thread::sleep_for(std::chrono::seconds(2));
   double wall = std::chrono::duration<double>(Clock::now() - w0).count();
   std::printf("serial_worker_idle_cpu: %.3f ms/s\n", (CpuMs() - c0) / wall);
+  port.SetActive(false);
+  MeasureSim(10, 10);
+  MeasureSim(40, 10);
   return 0;
 }

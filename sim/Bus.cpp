@@ -1,6 +1,8 @@
 #include "sim/Bus.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 
 std::string SimEscape(const std::string &bytes) {
@@ -18,6 +20,29 @@ std::string SimEscape(const std::string &bytes) {
   return s;
 }
 
+bool SimParseLatency(const std::string &text, TSimLatency &latency) {
+  const size_t colon = text.find(':');
+  TSimLatency l;
+  if (!SimParseNumber(text.substr(0, colon), l.Ms) || l.Ms < 0) return false;
+  if (colon != std::string::npos && (!SimParseNumber(text.substr(colon + 1), l.Jitter) || l.Jitter < 0))
+    return false;
+  latency = l;
+  return true;
+}
+
+std::string LatencyKey(const std::string &command) {
+  std::string flat;
+  for (unsigned char c : command)
+    if (c > 32) flat += char(c);
+  if (flat.empty()) return "poll";
+  const size_t mark = flat.find_first_of("?=");
+  if (mark != std::string::npos) return flat.substr(0, mark + 1);
+  const size_t blank = command.find_first_of(" \t", command.find_first_not_of(" \t"));
+  std::string first = command.substr(0, blank);
+  first.erase(0, first.find_first_not_of(" \t"));
+  return first;
+}
+
 TSimBus::TSimBus(const std::vector<int> &addresses) {
   // Travel of the robot in mm (X, Y, Z); other addresses get a generous range.
   const double travel[4] = {1000, 540, 205, 250};
@@ -33,33 +58,85 @@ TSimController *TSimBus::Controller(int address) {
   return it == Controllers.end() ? nullptr : &it->second;
 }
 
-void TSimBus::SetSpeedup(double factor, int64_t nowMs) {
+void TSimBus::SetSpeedup(double factor, double nowMs) {
+  Strokes(nowMs);
   SimBase = SimNow(nowMs);
   RealBase = nowMs;
   Speedup = factor;
 }
 
-void TSimBus::Emit(int64_t nowMs, const std::string &line) {
-  if (Log) Log(std::to_string(nowMs) + " " + line);
+void TSimBus::Seed(uint32_t seed) {
+  SeedUsed = seed;
+  Random.seed(seed);
 }
 
-void TSimBus::Note(int64_t nowMs, const std::string &text) { Emit(nowMs, "!! " + text); }
+void TSimBus::Emit(double nowMs, const std::string &line) {
+  if (Log) Log(std::to_string(int64_t(std::floor(nowMs))) + " " + line);
+}
 
-void TSimBus::Receive(const std::string &bytes, int64_t nowMs) {
+void TSimBus::Note(double nowMs, const std::string &text) { Emit(nowMs, "!! " + text); }
+
+void TSimBus::Strokes(double nowMs) {
+  for (auto &[address, c] : Controllers) {
+    c.Advance(SimNow(nowMs));
+    for (auto &s : c.TakeStrokes()) Emit(RealTime(s.AtMs), "== #" + std::to_string(address) + " " + s.Text);
+  }
+}
+
+bool TSimBus::Silent(int address, double nowMs) {
+  TSimFaults &f = Faults(address);
+  return f.Muted || f.OffUntil > nowMs;
+}
+
+void TSimBus::Queue(double at, const std::string &bytes) {
+  if (!bytes.empty()) Outgoing.emplace(at, TReply{at, bytes});
+}
+
+double TSimBus::ProcessingMs(const std::string &key) {
+  auto it = CommandLatency.find(key);
+  const TSimLatency &l = it == CommandLatency.end() ? Latency : it->second;
+  if (l.Jitter <= 0) return l.Ms;
+  return l.Ms + std::uniform_real_distribution<double>(0, l.Jitter)(Random);
+}
+
+// The address of a frame begun in Partial, once its blank has come; else -1.
+static int BegunAddress(const std::string &partial) {
+  size_t i = 1;
+  while (i < partial.size() && i < 5 && std::isdigit(static_cast<unsigned char>(partial[i]))) ++i;
+  if (partial.size() < 3 || partial[0] != '#' || i == 1 || i >= partial.size() || partial[i] != ' ') return -1;
+  return std::stoi(partial.substr(1, i - 1));
+}
+
+void TSimBus::EchoLiveChar(double nowMs) {
+  if (PartialEchoed) {
+    Queue(nowMs, Partial.substr(Partial.size() - 1));
+    return;
+  }
+  const int a = BegunAddress(Partial);
+  if (a < 0 || !Controller(a) || Silent(a, nowMs)) return;
+  PartialEchoed = true;
+  Queue(nowMs, Partial);
+}
+
+void TSimBus::Receive(const std::string &bytes, double nowMs) {
+  double at = nowMs;
   for (char c : bytes) {
+    at += ByteMs();  // the byte is in once its stop bit is
     if (c == '\r') {
-      Frame(Partial, nowMs);
+      Frame(Partial, at);
       Partial.clear();
+      PartialEchoed = false;
     } else if (c == '\n' && Partial.empty()) {
       // a stray line feed between frames
     } else {
       Partial += c;
-      if (Partial.size() > 4096) Partial.erase(0, Partial.size() - 4096);
+      if (Partial.size() > 4096) Partial.erase(0, Partial.size() - 4096), PartialEchoed = false;
+      if (EchoLive) EchoLiveChar(at);
     }
   }
 }
 
-void TSimBus::Frame(const std::string &text, int64_t nowMs) {
+void TSimBus::Frame(const std::string &text, double nowMs) {
   // "#" address blank command; anything else is noise on the line.
   size_t i = 1;
   while (i < text.size() && i < 5 && std::isdigit(static_cast<unsigned char>(text[i]))) ++i;
@@ -68,64 +145,123 @@ void TSimBus::Frame(const std::string &text, int64_t nowMs) {
     Emit(nowMs, "?? " + SimEscape(text));
     return;
   }
+  Strokes(nowMs);
   Emit(nowMs, SimEscape(text));
   int address = std::stoi(text.substr(1, i - 1));
   std::string command = i < text.size() ? text.substr(i + 1) : "";
   TSimController *c = Controller(address);
   if (!c) return;
+  TSimFaults &f = Faults(address);
+  if (f.OffUntil > nowMs) return;  // switched off: hears nothing
+  std::string key = LatencyKey(command);
+  if (c->EnteringProgram() && key != "QUIT") key = "line";
   std::string answer = c->Execute(command, SimNow(nowMs));
   for (auto &n : c->TakeNotes()) Note(nowMs, std::to_string(address) + " " + n);
+  Strokes(nowMs);
 
-  TSimFaults &f = Faults(address);
   if (f.Muted) return;
   if (f.Drop.Active()) {
     f.Drop.Use();
     Note(nowMs, std::to_string(address) + " reply dropped");
     return;
   }
-  // Echo: the frame's words, one blank apart.
-  std::string echo;
-  std::string word;
-  std::string all = text + " ";
-  for (unsigned char ch : all) {
-    if (ch <= 32) {
-      if (!word.empty()) echo += (echo.empty() ? "" : " ") + word, word.clear();
-    } else word += char(ch);
+  std::string body;
+  if (EchoLive) {
+    // The echo went out as the characters came; only the answer follows.
+    body = answer.empty() ? "" : " " + answer;
+  } else {
+    // Echo: the frame's words, one blank apart.
+    std::string echo;
+    std::string word;
+    std::string all = text + " ";
+    for (unsigned char ch : all) {
+      if (ch <= 32) {
+        if (!word.empty()) echo += (echo.empty() ? "" : " ") + word, word.clear();
+      } else word += char(ch);
+    }
+    if (f.WrongAddress.Active()) {
+      f.WrongAddress.Use();
+      echo = "#" + std::to_string(f.WrongAddress.Value) + echo.substr(i);
+    }
+    body = answer.empty() ? echo : echo + " " + answer;
   }
-  if (f.WrongAddress.Active()) {
-    f.WrongAddress.Use();
-    echo = "#" + std::to_string(f.WrongAddress.Value) + echo.substr(i);
-  }
-  std::string body = answer.empty() ? echo : echo + " " + answer;
   if (f.Garble.Active()) {
     f.Garble.Use();
     for (char &ch : body)
       if (ch > 32 && ch < 127) ch ^= 1;
   }
+  if (f.Noise.Active() && !body.empty()) {
+    // One bit flipped in the middle of the reply.
+    f.Noise.Use();
+    body[(body.size() - 1) / 2] ^= 0x10;
+    Note(nowMs, std::to_string(address) + " noise in the reply");
+  }
   std::string reply = body + "\r\n";
-  int64_t due = nowMs + ReplyDelayMs;
+  if (f.Cut.Active()) {
+    // The controller resets while answering: the rest never comes.
+    f.Cut.Use();
+    reply.resize(reply.size() / 2);
+    Note(nowMs, std::to_string(address) + " reply cut short");
+  }
+  double due = nowMs + ProcessingMs(key);
   if (f.Delay.Active()) {
     due += f.Delay.Value;
     f.Delay.Use();
   }
   if (f.Split.Active()) {
     size_t half = reply.size() / 2;
-    Outgoing.emplace(due, reply.substr(0, half));
-    Outgoing.emplace(due + f.Split.Value, reply.substr(half));
+    Queue(due, reply.substr(0, half));
+    Queue(due + f.Split.Value, reply.substr(half));
     f.Split.Use();
   } else {
-    Outgoing.emplace(due, reply);
+    Queue(due, reply);
   }
 }
 
-std::vector<std::string> TSimBus::TakeDue(int64_t nowMs) {
+std::vector<std::string> TSimBus::TakeDue(double nowMs) {
+  Strokes(nowMs);
   std::vector<std::string> due;
-  while (!Outgoing.empty() && Outgoing.begin()->first <= nowMs) {
-    due.push_back(Outgoing.begin()->second);
-    Emit(nowMs, "-> " + SimEscape(Outgoing.begin()->second));
-    Outgoing.erase(Outgoing.begin());
+  std::string piece;
+  for (;;) {
+    if (SendingAt >= Sending.size()) {
+      if (Outgoing.empty()) break;
+      auto it = Outgoing.begin();
+      const double start = std::max(it->first, LineFreeAt);
+      if (start > nowMs) break;
+      Sending = it->second.Bytes;
+      SendingAt = 0;
+      NextByteAt = start;
+      Outgoing.erase(it);
+      Emit(nowMs, "-> " + SimEscape(Sending));
+    }
+    if (Baud <= 0) {
+      // Unpaced: each reply is one write.
+      due.push_back(Sending);
+      SendingAt = Sending.size();
+      LineFreeAt = NextByteAt;
+      continue;
+    }
+    while (SendingAt < Sending.size() && NextByteAt <= nowMs) {
+      piece += Sending[SendingAt++];
+      NextByteAt += ByteMs();
+    }
+    if (SendingAt < Sending.size()) break;
+    LineFreeAt = NextByteAt;
   }
+  if (!piece.empty()) due.push_back(piece);
   return due;
 }
 
-int64_t TSimBus::NextDue() const { return Outgoing.empty() ? -1 : Outgoing.begin()->first; }
+double TSimBus::NextDue() const {
+  double next = -1;
+  auto take = [&](double t) {
+    if (next < 0 || t < next) next = t;
+  };
+  if (SendingAt < Sending.size()) take(NextByteAt);
+  else if (!Outgoing.empty()) take(std::max(Outgoing.begin()->first, LineFreeAt));
+  for (auto &[address, c] : Controllers) {
+    const double end = c.NextStrokeEnd();
+    if (end >= 0) take(RealTime(end));
+  }
+  return next;
+}

@@ -1,11 +1,14 @@
 #pragma once
 // The shared line: cuts received bytes into frames, hands each frame to the
-// addressed controller, builds the reply (echo, answer, CR LF), applies the
-// injected faults and schedules the reply bytes. Times are milliseconds since
-// the simulator started; the caller passes them in, so tests need no clock.
+// addressed controller, builds the reply (echo, answer, CR LF) after the
+// controller's processing time, applies the injected faults and sends the
+// reply bytes at the line's rate, one reply after the other. Times are
+// milliseconds since the simulator started; the caller passes them in, so
+// tests need no clock.
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -21,8 +24,16 @@ struct TSimFault {
 
 struct TSimFaults {
   bool Muted = false;
-  TSimFault Drop, Delay, Garble, WrongAddress, Split;
+  double OffUntil = -1;  // power-cycled: silent until then
+  TSimFault Drop, Delay, Garble, WrongAddress, Split, Noise, Cut;
 };
+
+// Processing time of a command: Ms plus a uniform draw of 0..Jitter ms.
+struct TSimLatency {
+  double Ms = 5, Jitter = 0;
+};
+// "MS[:JITTER]"; false if the text is not that.
+bool SimParseLatency(const std::string &text, TSimLatency &latency);
 
 class TSimBus {
 public:
@@ -31,34 +42,69 @@ public:
   // Log lines without their newline: "<ms> #1 VER", "<ms> -> ...", "<ms> !! ...".
   std::function<void(const std::string &)> Log;
 
-  void Receive(const std::string &bytes, int64_t nowMs);
-  // Reply pieces whose time has come, oldest first (each piece is one write).
-  std::vector<std::string> TakeDue(int64_t nowMs);
-  // Time of the next scheduled piece, or -1.
-  int64_t NextDue() const;
+  void Receive(const std::string &bytes, double nowMs);
+  // Reply bytes whose time has come, oldest first (each piece is one write).
+  // Also moves the axes on and logs their strokes.
+  std::vector<std::string> TakeDue(double nowMs);
+  // Time of the next reply byte or stroke end, or -1.
+  double NextDue() const;
 
   // One control command (see ControlHelp()); "ok" or "error: ...".
-  std::string Control(const std::string &line, int64_t nowMs);
+  std::string Control(const std::string &line, double nowMs);
 
   TSimController *Controller(int address);
   TSimFaults &Faults(int address) { return FaultTable[address]; }
-  double SimNow(int64_t nowMs) const { return SimBase + (nowMs - RealBase) * Speedup; }
-  void SetSpeedup(double factor, int64_t nowMs);
+  double SimNow(double nowMs) const { return SimBase + (nowMs - RealBase) * Speedup; }
+  double RealTime(double simMs) const { return RealBase + (simMs - SimBase) / Speedup; }
+  void SetSpeedup(double factor, double nowMs);
   double Speedup = 1.0;
-  int ReplyDelayMs = 5;
-  void Note(int64_t nowMs, const std::string &text);
+  // Line rate: 0 sends each reply in one write; else bytes of 10 bit times.
+  int Baud = 0;
+  // Echo each received character as it arrives, the answer after the
+  // processing time.
+  bool EchoLive = false;
+  // Processing time of every command, and of single commands by key (see
+  // LatencyKey()); "line" is a program line between NEW and QUIT.
+  TSimLatency Latency;
+  std::map<std::string, TSimLatency> CommandLatency;
+  // The first values, which "latency reset" brings back.
+  void KeepLatencies() { FirstLatency = Latency, FirstCommandLatency = CommandLatency; }
+  void Seed(uint32_t seed);
+  uint32_t SeedUsed = 1;
+  void Note(double nowMs, const std::string &text);
 
 private:
+  struct TReply {
+    double At;
+    std::string Bytes;
+  };
   std::map<int, TSimController> Controllers;
   std::map<int, TSimFaults> FaultTable;
-  std::multimap<int64_t, std::string> Outgoing;
+  std::multimap<double, TReply> Outgoing;  // replies not yet begun
+  std::string Sending;                     // the reply going out
+  size_t SendingAt = 0;
+  double NextByteAt = 0, LineFreeAt = 0;
   std::string Partial;
-  double SimBase = 0;
-  int64_t RealBase = 0;
+  bool PartialEchoed = false;
+  double SimBase = 0, RealBase = 0;
+  TSimLatency FirstLatency;
+  std::map<std::string, TSimLatency> FirstCommandLatency;
+  std::mt19937 Random{1};
 
-  void Frame(const std::string &text, int64_t nowMs);
-  void Emit(int64_t nowMs, const std::string &line);
+  double ByteMs() const { return Baud > 0 ? 10000.0 / Baud : 0; }
+  void Frame(const std::string &text, double nowMs);
+  void EchoLiveChar(double nowMs);
+  double ProcessingMs(const std::string &key);
+  void Queue(double at, const std::string &bytes);
+  void Strokes(double nowMs);
+  bool Silent(int address, double nowMs);
+  void Emit(double nowMs, const std::string &line);
 };
+
+// The key of a command for its processing time: "poll" for the empty
+// command, else the command without blanks up to its first "?" or "="
+// ("P51?", "P134=", "R0=", "V="), or its first word ("VER", "QUIT").
+std::string LatencyKey(const std::string &command);
 
 // Log form of bytes: CR, LF and TAB as \r \n \t, other control bytes as \xNN.
 std::string SimEscape(const std::string &bytes);

@@ -15,15 +15,33 @@ const char *ControlHelp() {
       "                             character of the reply (line end kept)\n"
       "  wrongaddr A B [N]          answer with the echo of address B\n"
       "  split A MS [N]             send the reply in two halves MS ms apart\n"
+      "                             (\"delay A 1200\" without N: a controller that\n"
+      "                             answers every command after the 1 s wait)\n"
+      "  noise A [N]                line noise: one bit flipped (0x10) in the byte\n"
+      "                             in the middle of the reply\n"
+      "  cut A [N]                  the reply cut short after its first half, no\n"
+      "                             line end (the controller reset mid-answer)\n"
+      "  powercycle A [MS]          electronics off and on: silent for MS ms\n"
+      "                             (default 500), then back unreferenced, motors\n"
+      "                             off, registers and outputs clear\n"
       "  clear A                    end every fault of A (mute included)\n"
       "  estop A press|release      emergency stop: P1013 bit 2 clear, motion halts\n"
       "  limit A open|close         hardware limit switch: open sets P11 bit 13, stops\n"
-      "  warn A BITS | error A BITS set bits in P12 / P11\n"
-      "  set A N V                  as if \"P<N>=<V>\" had been sent (no reply)\n"
+      "  warn A BITS | error A BITS set bits in P12 / P11 (an error stops motion)\n"
+      "  set A N V                  as if \"P<N>=<V>\" had been sent (no reply);\n"
+      "                             N 1013 sets the inputs (bit 2 clear: stop pressed)\n"
+      "  accel A MM_S2              ramps of every stroke (0: full speed at once)\n"
       "  pos A MM                   put the axis at MM (P51)\n"
       "  softlimits A MIN MAX       travel range in mm (defaults 0..540, 0..205, 0..250)\n"
       "  speedup F                  simulated motion runs F times faster than real time\n"
-      "  replydelay MS              usual reply delay (default 5)\n";
+      "  latency KEY MS[:JITTER]    processing time of one kind of command, MS plus\n"
+      "                             0..JITTER ms; KEY \"default\" for all others,\n"
+      "                             \"poll\" the empty command, \"line\" a program\n"
+      "                             line, else the command up to its ? or = without\n"
+      "                             blanks (P51?, P134=, R0=, V=) or its first word\n"
+      "                             (VER, QUIT, RUN)\n"
+      "  latency reset              the processing times of the start\n"
+      "  seed N                     new seed of the latency jitter\n";
 }
 
 namespace {
@@ -54,7 +72,7 @@ bool Int(const std::string &t, int &v) {
 
 }  // namespace
 
-std::string TSimBus::Control(const std::string &line, int64_t nowMs) {
+std::string TSimBus::Control(const std::string &line, double nowMs) {
   std::istringstream in(line);
   std::vector<std::string> w;
   for (std::string s; in >> s;) w.push_back(s);
@@ -63,14 +81,27 @@ std::string TSimBus::Control(const std::string &line, int64_t nowMs) {
   Note(nowMs, "control: " + line);
   double sim = SimNow(nowMs);
 
-  if (cmd == "speedup" || cmd == "replydelay") {
+  if (cmd == "speedup" || cmd == "seed") {
     double v;
     if (w.size() != 2 || !SimParseNumber(w[1], v) || v < 0) return "error: " + cmd + " takes one number";
-    if (cmd == "speedup") {
+    if (cmd == "seed") {
+      Seed(uint32_t(v));
+    } else {
       if (v <= 0) return "error: speedup must be above 0";
       SetSpeedup(v, nowMs);
+    }
+    return "ok";
+  }
+  if (cmd == "latency") {
+    TSimLatency l;
+    if (w.size() == 2 && w[1] == "reset") {
+      Latency = FirstLatency;
+      CommandLatency = FirstCommandLatency;
+    } else if (w.size() == 3 && SimParseLatency(w[2], l)) {
+      if (w[1] == "default") Latency = l;
+      else CommandLatency[w[1]] = l;
     } else {
-      ReplyDelayMs = int(v);
+      return "error: latency KEY MS[:JITTER] | latency reset";
     }
     return "ok";
   }
@@ -90,6 +121,8 @@ std::string TSimBus::Control(const std::string &line, int64_t nowMs) {
     else if (cmd == "clear" && w.size() == 2) f = TSimFaults();
     else if (cmd == "drop" && count(2, n)) f.Drop = {n, 0};
     else if (cmd == "garble" && count(2, n)) f.Garble = {n, 0};
+    else if (cmd == "noise" && count(2, n)) f.Noise = {n, 0};
+    else if (cmd == "cut" && count(2, n)) f.Cut = {n, 0};
     else if ((cmd == "delay" || cmd == "wrongaddr" || cmd == "split") && w.size() >= 3 && Int(w[2], v) &&
              v >= 0 && count(3, n)) {
       TSimFault ft{v == 0 && cmd == "delay" ? 0 : n, v};
@@ -102,15 +135,23 @@ std::string TSimBus::Control(const std::string &line, int64_t nowMs) {
       c->SetEmergencyStop(w[2] == "press", sim);
     } else if (cmd == "limit" && w.size() == 3 && (w[2] == "open" || w[2] == "close")) {
       c->SetLimitSwitch(w[2] == "open", sim);
+    } else if (cmd == "powercycle" && (w.size() == 2 || (w.size() == 3 && Int(w[2], v) && v >= 0))) {
+      c->PowerUp(sim);
+      f.OffUntil = nowMs + (w.size() == 3 ? v : 500);
     } else if ((cmd == "warn" || cmd == "error") && w.size() == 3 && Int(w[2], v)) {
       c->Advance(sim);
       if (cmd == "warn") c->AddWarnings(v);
-      else c->AddErrors(v);
+      else c->AddErrors(v, sim);
+    } else if (cmd == "accel" && w.size() == 3) {
+      double d;
+      if (!SimParseNumber(w[2], d) || d < 0) return "error: accel needs a number";
+      c->Advance(sim);
+      c->Acceleration = d;
     } else if (cmd == "set" && w.size() == 4 && Int(w[2], v)) {
       double d;
       if (!SimParseNumber(w[3], d)) return "error: set needs a number";
-      c->Execute("P" + w[2] + "=" + w[3], sim);
-      c->TakeNotes();
+      c->SetParameter(v, d, sim);
+      for (auto &note : c->TakeNotes()) Note(nowMs, std::to_string(a) + " " + note);
     } else if (cmd == "pos" && w.size() == 3) {
       double d;
       if (!SimParseNumber(w[2], d)) return "error: pos needs a number";

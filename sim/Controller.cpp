@@ -30,6 +30,16 @@ std::string WithoutBlanks(const std::string &text) {
   return s;
 }
 
+// Millimetres for the log: up to two decimals.
+std::string Mm(double v) {
+  char b[48];
+  std::snprintf(b, sizeof b, "%.2f", v);
+  std::string s = b;
+  while (s.back() == '0') s.pop_back();
+  if (s.back() == '.') s.pop_back();
+  return s == "-0" ? "0" : s;
+}
+
 }  // namespace
 
 std::string SimNumber(double v) {
@@ -65,6 +75,12 @@ std::vector<std::string> TSimController::TakeNotes() {
   std::vector<std::string> n;
   n.swap(Notes);
   return n;
+}
+
+std::vector<TSimController::TStroke> TSimController::TakeStrokes() {
+  std::vector<TStroke> s;
+  s.swap(Strokes);
+  return s;
 }
 
 int TSimController::StateDigit() const {
@@ -163,7 +179,7 @@ std::string TSimController::Read(int n) const {
     case 100: return head + std::to_string(DipsToDo);
     case 134: return MotorOn ? "ON" : "OFF";
     case 403: return head + std::to_string(RefState);
-    case 1013: return head + SimNumber(EmergencyStop ? 0 : Params.at(1013));
+    case 1013: return head + SimNumber(Params.at(1013));
   }
   auto it = Params.find(n);
   return head + SimNumber(it == Params.end() ? 0.0 : it->second);
@@ -172,7 +188,10 @@ std::string TSimController::Read(int n) const {
 void TSimController::Write(int n, double v, double nowMs) {
   int iv = int(std::lround(v));
   switch (n) {
-    case 11: Errors = iv; return;
+    case 11:
+      Errors = iv;
+      if (Errors != 0) AddErrors(0, nowMs);
+      return;
     case 12: Warnings = iv; return;
     case 51: Position = v; return;
     case 100: DipsToDo = iv; return;
@@ -226,6 +245,41 @@ std::string TSimController::StartMove(double speed, double target) {
   return "";
 }
 
+void TSimController::SetParameter(int n, double v, double nowMs) {
+  Advance(nowMs);
+  if (n == 1013) SetInputs(int(std::lround(v)), nowMs);
+  else Write(n, v, nowMs);
+}
+
+void TSimController::SetInputs(int bits, double nowMs) {
+  Params[1013] = bits;
+  SetEmergencyStop((bits & 4) == 0, nowMs);
+}
+
+void TSimController::AddErrors(int bits, double nowMs) {
+  Advance(nowMs);
+  Errors |= bits;
+  if (Errors == 0) return;
+  // The drive stops; a fast-dip program does not go on by RUN.
+  if (ProgramRunning()) Halted = mNone;
+  Stop();
+}
+
+void TSimController::PowerUp(double nowMs) {
+  Advance(nowMs);
+  Stop();
+  MotorOn = false;
+  RefState = 5;
+  Errors = Warnings = DipsToDo = 0;
+  Halted = mNone;
+  Entering = false;
+  ListCursor = 0;
+  for (double &r : R) r = 0;
+  C1 = 0;
+  M1 = 1;
+  for (auto it = Params.lower_bound(1200); it != Params.end() && it->first < 1300;) it = Params.erase(it);
+}
+
 std::string TSimController::Run(double nowMs) {
   if (!CanMove("program")) return "";
   if (Halted != mNone) {
@@ -242,21 +296,80 @@ std::string TSimController::Run(double nowMs) {
 }
 
 void TSimController::StartMotion(TMotion m, double target, double speedMmPerMin) {
+  // A new target in the direction of travel keeps the speed reached; a
+  // reversal starts from standstill.
+  double entry = 0;
+  if (Motion != mNone && (target >= Position ? 1 : -1) == Profile.Dir)
+    entry = Profile.Speed(LastMs - Profile.StartMs);
   Motion = m;
   Target = target;
   SpeedMmPerMs = speedMmPerMin / 60000.0;
   ClampedTarget = false;
   if (SpeedMmPerMs <= 0) SpeedMmPerMs = 1e-6;
+  Plan(SpeedMmPerMs, entry);
+  Strokes.push_back({LastMs, "moves to " + Mm(target)});
+}
+
+void TSimController::Plan(double vmax, double v0) {
+  Profile = TProfile();
+  Profile.StartMs = LastMs;
+  Profile.From = Shown = Position;
+  const double d = std::fabs(Target - Position);
+  Profile.Dir = Target >= Position ? 1 : -1;
+  if (d <= 0) return;
+  const double a = Acceleration / 1e6;  // mm/ms^2
+  if (a <= 0) {
+    Profile.Vp = vmax;
+    Profile.Tc = d / vmax;
+    return;
+  }
+  v0 = std::min(v0, vmax);
+  if (v0 * v0 / (2 * a) >= d) {  // too fast to stop in time: brake harder
+    Profile.Vp = v0;
+    Profile.Down = v0 * v0 / (2 * d);
+    Profile.Td = v0 / Profile.Down;
+    return;
+  }
+  Profile.V0 = v0;
+  Profile.Up = Profile.Down = a;
+  const double peak = std::sqrt((2 * a * d + v0 * v0) / 2);
+  Profile.Vp = std::min(peak, vmax);
+  Profile.Ta = (Profile.Vp - v0) / a;
+  Profile.Td = Profile.Vp / a;
+  if (peak > vmax) Profile.Tc = (d - (vmax * vmax - v0 * v0) / (2 * a) - vmax * vmax / (2 * a)) / vmax;
+}
+
+double TSimController::TProfile::Distance(double t) const {
+  if (t <= 0) return 0;
+  if (t < Ta) return V0 * t + Up * t * t / 2;
+  const double ramp = V0 * Ta + Up * Ta * Ta / 2;
+  if (t < Ta + Tc) return ramp + Vp * (t - Ta);
+  const double u = std::min(t - Ta - Tc, Td);
+  return ramp + Vp * Tc + Vp * u - Down * u * u / 2;
+}
+
+double TSimController::TProfile::Speed(double t) const {
+  if (t < Ta) return V0 + Up * std::max(t, 0.0);
+  if (t < Ta + Tc) return Vp;
+  if (t < Total()) return Vp - Down * (t - Ta - Tc);
+  return 0;
+}
+
+double TSimController::NextStrokeEnd() const {
+  return Motion == mNone ? -1 : Profile.StartMs + Profile.Total();
 }
 
 void TSimController::Stop() {
   if (Motion == mReference) RefState = 5;
+  if (Motion != mNone) Strokes.push_back({LastMs, "stands at " + Mm(Position)});
   Motion = mNone;
 }
 
 void TSimController::SetEmergencyStop(bool pressed, double nowMs) {
   Advance(nowMs);
   EmergencyStop = pressed;
+  const int inputs = int(std::lround(Params[1013]));
+  Params[1013] = pressed ? (inputs & ~4) : (inputs | 4);
   if (pressed && Motion != mNone) {
     if (ProgramRunning()) Halted = Motion;
     Stop();
@@ -266,29 +379,26 @@ void TSimController::SetEmergencyStop(bool pressed, double nowMs) {
 void TSimController::SetLimitSwitch(bool open, double nowMs) {
   Advance(nowMs);
   LimitOpen = open;
-  if (open) {
-    Errors |= 8192;
-    if (ProgramRunning()) Halted = mNone;
-    Stop();
-  }
+  if (open) AddErrors(8192, nowMs);
 }
 
 void TSimController::Advance(double nowMs) {
-  double dt = nowMs - LastMs;
-  if (dt < 0) dt = 0;
-  LastMs = nowMs;
-  while (Motion != mNone && dt > 0) {
-    double dist = std::fabs(Target - Position);
-    double need = dist / SpeedMmPerMs;
-    if (need <= dt) {
-      Position = Target;
-      dt -= need;
-      Arrived();
-    } else {
-      Position += (Target > Position ? 1 : -1) * SpeedMmPerMs * dt;
-      dt = 0;
+  if (nowMs < LastMs) nowMs = LastMs;
+  while (Motion != mNone) {
+    if (Position != Shown) Plan(SpeedMmPerMs, 0);  // put elsewhere from outside
+    const double t = nowMs - Profile.StartMs;
+    if (t < Profile.Total()) {
+      Position = Shown = Profile.From + Profile.Dir * Profile.Distance(t);
+      break;
     }
+    // The stroke ended in the meantime; the next one starts at its end.
+    LastMs = Profile.StartMs + Profile.Total();
+    Position = Shown = Target;
+    Strokes.push_back({LastMs, "stands at " + Mm(Target)});
+    Arrived();
+    Shown = Position;
   }
+  LastMs = nowMs;
 }
 
 void TSimController::Arrived() {

@@ -1,6 +1,7 @@
 #include "sim/Server.h"
 
 #include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -27,10 +28,10 @@ void OnSignal(int) {
   if (write(SignalPipe[1], &c, 1) < 0) {}
 }
 
-int64_t MonoMs() {
+double MonoMs() {
   timespec t{};
   clock_gettime(CLOCK_MONOTONIC, &t);
-  return int64_t(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+  return double(t.tv_sec) * 1000 + double(t.tv_nsec) / 1e6;
 }
 
 void NonBlocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK); }
@@ -44,6 +45,10 @@ bool ParseSimOptions(const std::vector<std::string> &args, TSimOptions &o, bool 
     if (a == "--help" || a == "-h") {
       help = true;
       return true;
+    }
+    if (a == "--echo-live") {
+      o.EchoLive = true;
+      continue;
     }
     if (i + 1 >= args.size()) {
       error = "missing value after " + a;
@@ -75,6 +80,24 @@ bool ParseSimOptions(const std::vector<std::string> &args, TSimOptions &o, bool 
         return false;
       }
       o.Speedup = d;
+    } else if (a == "--baud" || a == "--accel" || a == "--seed") {
+      double d;
+      if (!SimParseNumber(v, d) || d < 0 || d != std::floor(d) || d > 4e9) {
+        error = "bad number after " + a + ": " + v;
+        return false;
+      }
+      if (a == "--baud") o.Baud = int(d);
+      else if (a == "--accel") o.Acceleration = d;
+      else o.Seed = int64_t(d);
+    } else if (a == "--latency") {
+      const size_t eq = v.find('=');
+      TSimLatency l;
+      if (!SimParseLatency(eq == std::string::npos ? v : v.substr(eq + 1), l) || eq == 0) {
+        error = "bad latency: " + v;
+        return false;
+      }
+      if (eq == std::string::npos) o.Latency = l;
+      else o.CommandLatency[v.substr(0, eq)] = l;
     } else {
       error = "unknown option " + a;
       return false;
@@ -150,18 +173,27 @@ int RunSimServer(const TSimOptions &o) {
   sigaction(SIGINT, &sa, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
-  const int64_t start = MonoMs();
+  const double start = MonoMs();
   auto now = [&] { return MonoMs() - start; };
   TSimBus bus(o.Axes);
   bus.SetSpeedup(o.Speedup, 0);
+  bus.Baud = o.Baud;
+  bus.EchoLive = o.EchoLive;
+  bus.Latency = o.Latency;
+  bus.CommandLatency = o.CommandLatency;
+  bus.KeepLatencies();
+  bus.Seed(uint32_t(o.Seed >= 0 ? o.Seed : int64_t(time(nullptr)) % 1000000));
+  for (int a : o.Axes) bus.Controller(a)->Acceleration = o.Acceleration;
   bus.Log = [&](const std::string &line) {
     if (log) {
       std::fprintf(log, "%s\n", line.c_str());
       std::fflush(log);
     }
   };
-  std::printf("veri-sim: %s\n", slavePath.c_str());
+  // The seed of the jitter, so a run can be repeated with --seed.
+  std::printf("veri-sim: %s\nveri-sim: seed %u\n", slavePath.c_str(), bus.SeedUsed);
   std::fflush(stdout);
+  bus.Note(0, "seed " + std::to_string(bus.SeedUsed));
 
   std::map<int, std::string> clients;  // control connections and their partial line
   auto controlLines = [&](int fd, std::string &partial, bool answer) {
@@ -209,10 +241,11 @@ int RunSimServer(const TSimOptions &o) {
     if (fifo >= 0) fds.push_back({fifo, POLLIN, 0});
     if (listener >= 0) fds.push_back({listener, POLLIN, 0});
     for (auto &c : clients) fds.push_back({c.first, POLLIN, 0});
-    int timeout = 1000;
-    int64_t due = bus.NextDue();
-    if (due >= 0) timeout = int(std::max<int64_t>(0, due - now()));
-    int r = poll(fds.data(), fds.size(), timeout);
+    double wait = 1000;
+    const double due = bus.NextDue();
+    if (due >= 0) wait = std::min(wait, std::max(0.0, due - now()));
+    timespec timeout{time_t(wait / 1000), long(std::fmod(wait, 1000.0) * 1e6)};
+    int r = ppoll(fds.data(), fds.size(), &timeout, nullptr);
     if (r < 0 && errno != EINTR) break;
     if (fds[0].revents & POLLIN) running = false;
     pumpControl();

@@ -1,5 +1,8 @@
 #include "veri/Transport.h"
 
+#include <algorithm>
+#include <deque>
+
 #include "base/Host.h"
 #include "serial/ClusterPort.h"
 
@@ -12,6 +15,37 @@ namespace {
 void DrainOne(IClusterPort *port) {
   if (port && port->NextClusterLength() >= 0)
     ReportLine("$ VERI Serial Talk buffer: " + port->ReadNextClusterText());
+}
+
+// Frames whose reply was not read (timed out, or sent without waiting): a
+// late reply to one of them may come during the wait for a later command.
+std::deque<std::vector<std::string>> Unanswered;
+
+bool Echoes(const std::vector<std::string> &reply, const std::vector<std::string> &frame) {
+  return reply.size() >= frame.size() && std::equal(frame.begin(), frame.end(), reply.begin());
+}
+
+void Unanswer(const std::string &line) {
+  Unanswered.push_back(VERIWords(line));
+  if (Unanswered.size() > 8) Unanswered.pop_front();
+}
+
+// A reply of the addressed controller that echoes another command is a late
+// reply to that one: taking it for this command's answer would give, say, a
+// position read the value of an input. Replies of other controllers and
+// noise are left to the caller.
+bool Stale(const std::string &line, const std::string &cluster) {
+  const std::vector<std::string> frame = VERIWords(line), reply = VERIWords(cluster);
+  if (frame.empty() || reply.empty() || reply[0] != frame[0]) return false;
+  // An empty poll echoes only the address: any reply of this controller
+  // does, so the echo of an unanswered command decides.
+  for (auto u = Unanswered.begin(); u != Unanswered.end(); ++u) {
+    if (u->size() > frame.size() && Echoes(reply, *u)) {
+      Unanswered.erase(u);
+      return true;
+    }
+  }
+  return !Echoes(reply, frame);
 }
 
 }  // namespace
@@ -30,13 +64,21 @@ std::string SerialTalk(const std::string &line) {
     if (port && port->NextClusterLength() >= 0) {
       int32_t cc = port->NextClusterCCError();
       std::string text = port->ReadNextClusterText();
+      if (cc == 0 && Stale(line, text)) {
+        ReportLine("$ VERI Serial Talk buffer: " + text);
+        --counter;
+        continue;
+      }
       reply = cc != 0 ? "*** SerialTalk: NextClusterCCError  " : text;
       got = true;
       break;
     }
     --counter;
   }
-  if (!got) reply = "*** SerialTalk: TimeOut  ";
+  if (!got) {
+    reply = "*** SerialTalk: TimeOut  ";
+    Unanswer(line);
+  }
   ReportLine("$ VERI Rcvd: (" + std::to_string(counter) + ") : " + reply);
   return reply;
 }
@@ -45,6 +87,7 @@ void SerialCall(const std::string &line) {
   IClusterPort *port = VeriPort();
   DrainOne(port);
   if (port) port->SendText(line);
+  Unanswer(line);
   ReportLine("$ VERI Call: " + line);
 }
 

@@ -118,6 +118,36 @@ TEST(SimBus, ControlCommandsSetMachineStates) {
   EXPECT_EQ(t.Bus.Control("", t.Now), "ok");
 }
 
+TEST(SimBus, PacedBytesEchoLiveAndProcessingTimes) {
+  TLine t;
+  t.Bus.Baud = 19200;  // 0.52 ms a byte
+  t.Bus.Receive("#1 VER\r", 0);  // in at 3.6 ms, answered 5 ms later
+  std::string got;
+  int64_t first = -1, last = -1;
+  for (; t.Now < 40; ++t.Now)
+    for (auto &p : t.Bus.TakeDue(t.Now)) got += p, last = t.Now, first = first < 0 ? t.Now : first;
+  EXPECT_EQ(got, "#1 VER VERISIM_1.0\r\n");
+  EXPECT_EQ(first, 9);
+  EXPECT_EQ(last, 19);
+  // Echo as the characters come; the answer after the processing time.
+  t.Bus.EchoLive = true;
+  t.Bus.CommandLatency["P51?"] = {30, 0};
+  auto text = [](const std::vector<std::string> &pieces) {
+    std::string s;
+    for (auto &p : pieces) s += p;
+    return s;
+  };
+  EXPECT_EQ(text(t.Talk("#1 P51?\r", 20)), "#1 P51?");
+  EXPECT_EQ(text(t.Talk("", 20)), " P51=10\r\n");
+  // The spread is drawn from the seed: the same seed, the same times.
+  TSimBus a({1}), b({1});
+  a.Latency = b.Latency = {3, 40};
+  a.Seed(7), b.Seed(7);
+  a.Receive("#1 VER\r", 0), b.Receive("#1 VER\r", 0);
+  EXPECT_EQ(a.NextDue(), b.NextDue());
+  EXPECT_GT(a.NextDue(), 3);
+}
+
 TEST(SimBus, CommandLineOptions) {
   TSimOptions o;
   bool help = false;

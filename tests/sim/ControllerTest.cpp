@@ -174,3 +174,36 @@ TEST(SimController, NumberForms) {
   EXPECT_FALSE(SimParseNumber("", v));
   EXPECT_FALSE(SimParseNumber("1e3", v));
 }
+
+TEST(SimController, RampsErrorsInputsAndPowerUp) {
+  TCtl t;
+  t.C.Acceleration = 100;  // mm/s^2: 0.2 s and 2 mm up to 20 mm/s
+  t.Do("P134=7");
+  t.Do("V=1200 WA=20 E");  // 0.2 s up, 0.3 s at speed, 0.2 s down
+  t.Wait(100);
+  EXPECT_EQ(t.Do("P51?"), "P51=10.5");
+  t.Wait(500);
+  EXPECT_EQ(t.Do("P51?"), "P51=19.5");
+  EXPECT_EQ(t.Do(""), "OK0");  // 10 mm / 20 mm/s would be over
+  t.Wait(101);
+  EXPECT_EQ(t.Do(""), "OK1");
+  // An error stops the axis where it is.
+  t.Do("V=1200 WA=40 E");
+  t.Wait(300);
+  t.Do("P11=2");
+  t.Wait(300);
+  EXPECT_EQ(t.Do("P51?"), "P51=24");
+  EXPECT_EQ(t.Do(""), "OK4");
+  // Inputs set from outside: bit 2 clear is the stop pressed.
+  t.Do("P11=0");
+  t.C.SetParameter(1013, 3, t.Now);
+  EXPECT_EQ(t.Do("P1013?"), "P1013=3");
+  t.Do("V=1200 WA=40 E");
+  EXPECT_FALSE(t.C.Moving());
+  t.C.SetParameter(1013, 4, t.Now);
+  t.Do("P403=1");
+  t.C.PowerUp(t.Now);
+  EXPECT_EQ(t.Do("P134?"), "OFF");
+  EXPECT_EQ(t.Do("P403?"), "P403=5");
+  EXPECT_EQ(t.Do("P51?"), "P51=24");
+}

@@ -261,7 +261,7 @@ public:
     Sim.Control("estop all release");
     Sim.Control("limit all close");
     Sim.Control("set all 11 0");
-    Sim.Control("replydelay 5");
+    Sim.Control("latency reset");
   }
   static constexpr int KindCount = 14;
 
@@ -318,8 +318,8 @@ private:
         TaskStop();
         break;
       default:  // slow line
-        Sim.Control("replydelay 150");
-        Later(now + Ms(3000), "replydelay 5");
+        Sim.Control("latency default 150");
+        Later(now + Ms(3000), "latency reset");
         break;
     }
   }

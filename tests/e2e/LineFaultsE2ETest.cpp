@@ -1,0 +1,117 @@
+// Faults of a real line against a task run over the paced simulator: each
+// fault hits the Z controller during the down stroke of process A, so the
+// stroke fails, the task ends after A (B never reached) and the machine is
+// taken home with the controls given back.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "base/OpState.h"
+#include "base/Machine.h"
+#include "recipes/Definitions.h"
+#include "support/Fakes.h"
+#include "support/SimProcess.h"
+#include "tasks/TaskRun.h"
+#include "veri/Connection.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class LineFaultsE2E : public ::testing::Test {
+protected:
+  THostFixture Host;
+  TSimLine Line;
+  TSimProcess &Sim = Line.Sim;
+
+  void SetUp() override {
+    ASSERT_TRUE(Line.Open());
+    Line.PrepareDipMachine();
+    Sim.Control("speedup 1");  // the down stroke lasts about a second
+    for (uint8_t pos : {1, 2}) {
+      TProcEntry e;
+      e.Name = pos == 1 ? "A" : "B";
+      e.PosNo = pos;
+      e.InSpeed = 1;
+      e.OutSpeed = 1.5;
+      e.UpperPos = 1.5;
+      e.LowPos = 2.5;
+      e.InTime = e.OutTime = 0.1;
+      e.NoTunks = 1;
+      AppendProcess(e);
+    }
+    AppendTask({"T", "A + B"});
+    CurTask = TaskCount;
+  }
+  void TearDown() override { SetOpState(Idle); }
+
+  // Runs the task with `fault` sent as the down stroke begins and cleared
+  // once the log shows `cleared`; a run that outlasts 40 s is stopped.
+  void Run(const std::string &fault, const std::string &cleared = "*** Move [3] stopped") {
+    bool sent = false, healed = false, stopped = false;
+    const Clock::time_point start = Clock::now();
+    Host.Events.OnPump = [&] {
+      if (!sent && Host.Report.Has("$ Move [3]  to: 2.5;  Speed: 1")) sent = Sim.Control(fault);
+      if (!healed && Host.Report.HasPrefix(cleared)) healed = Sim.Control("clear 3");
+      if (!stopped && Clock::now() - start > std::chrono::seconds(40)) stopped = true, TaskStop();
+    };
+    ReportLevel = 2;
+    TaskStart();
+    Host.Events.OnPump = nullptr;
+    EXPECT_TRUE(sent);
+    EXPECT_FALSE(stopped) << "the run hung";
+    EXPECT_EQ(Host.Report.Lines.back(), "-- End Task ---.");
+    EXPECT_EQ(OpState(), Idle);
+    EXPECT_FALSE(Axes[3].Moving);
+    EXPECT_FALSE(Host.Report.Has("   Position: Coat")) << Host.Report.Joined();  // bit 12 ends the task
+    EXPECT_FALSE(Sim.Received("#3 V=900.0000 WA=15.0000 E"));                   // no up stroke
+  }
+  bool HomeSent() const {
+    return Sim.Received("#3 V=1200.0000 WA=10.0000 E") && Sim.Received("#1 V=1200.0000 WA=10.0000 E");
+  }
+};
+
+}  // namespace
+
+TEST_F(LineFaultsE2E, NoiseInTheEchoFailsThePollAndStopsTheAxis) {
+  Run("noise 3");
+  // "#3 OK0" with its blank hit: another controller's echo to the program.
+  EXPECT_TRUE(Host.Report.HasPrefix("*** Move [3] stopped, no valid answer from the controller: *** #30OK0"))
+      << Host.Report.Joined();
+  EXPECT_TRUE(Sim.Received("#3 S"));
+  EXPECT_TRUE(HomeSent());
+}
+
+TEST_F(LineFaultsE2E, ReplyCutShortFailsThePoll) {
+  Run("cut 3");
+  EXPECT_TRUE(Host.Report.HasPrefix("*** Move [3] stopped, no valid answer from the controller:"))
+      << Host.Report.Joined();
+  EXPECT_TRUE(Sim.Received("#3 S"));
+  EXPECT_TRUE(HomeSent());
+}
+
+TEST_F(LineFaultsE2E, PowerCycledControllerIsFoundUnreferencedAndOff) {
+  Sim.Control("set all 403 1");
+  Run("powercycle 3", "$ Move [3]  to: 1;");
+  // It came back standing short of the bottom, and refuses the way home.
+  EXPECT_TRUE(Host.Report.HasPrefix("*** Move [3] did not reach its target 2.5")) << Host.Report.Joined();
+  EXPECT_TRUE(Host.Report.HasPrefix("*** Move [3] did not reach its target 1"));
+  EXPECT_FALSE(Sim.Received("#1 V=1200.0000 WA=10.0000 E"));
+  Host.Operator.Answers = {mbNo, mbNo};
+  ReportLevel = 1;
+  VERICheckConnection();
+  EXPECT_NE(Host.Report.Joined().find("Axis 3: \nVERI Software Version: VERISIM_1.0 \n (-) not referenced!\n"
+                                      " (-) power OFF!"),
+            std::string::npos);
+}
+
+TEST_F(LineFaultsE2E, LateControllerIsNeverTakenForTheNextAnswer) {
+  Run("delay 3 1200");
+  EXPECT_TRUE(Host.Report.Has("*** Move [3] stopped, no valid answer from the controller: *** SerialTalk: TimeOut "
+                              "*** VERIDialog: no connection to VERI"))
+      << Host.Report.Joined();
+  // The late replies are logged as stale, and the way home works.
+  EXPECT_TRUE(Host.Report.HasPrefix("$ VERI Serial Talk buffer: #3 P51? P51="));
+  EXPECT_FALSE(Host.Report.HasPrefix("*** Move [3] did not reach"));
+  EXPECT_TRUE(HomeSent());
+}
