@@ -50,13 +50,16 @@ TTFormMain::TTFormMain(bool withMachine, QWidget *parent)
   // The timer sleeps while nothing moves and nothing waits to be shown: every
   // change is made on this thread, and the thread gets back to its events
   // (the loop going idle, or ProcessMessages inside an operation) before the
-  // display could show it anyway, so WakeDisplay there is soon enough.
+  // display could show it anyway, so WakeDisplay there shows it in time.
   connect(ShowPos, &QTimer::timeout, this, [this] {
     RunHandler([this] { ShowPosTimer(); });
     if (!DisplayDue()) ShowPos->stop();
   });
-  connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this,
-          [this] { WakeDisplay(); });
+  // The loop is about to sleep: a queued call wakes it to show what waits.
+  connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this, [this] {
+    if (!ShowPos->isActive() && DisplayDue())
+      QMetaObject::invokeMethod(this, [this] { WakeDisplay(); }, Qt::QueuedConnection);
+  });
 
   FormMain = this;
   THost &h = Host();
@@ -194,7 +197,9 @@ void TTFormMain::ProcessMessages() {
 }
 
 void TTFormMain::WakeDisplay() {
-  if (!ShowPos->isActive() && DisplayDue()) ShowPos->start();
+  if (ShowPos->isActive() || !DisplayDue()) return;
+  RunHandler([this] { ShowPosTimer(); });  // what waits is shown now, not a tick later
+  if (DisplayDue()) ShowPos->start();       // an axis moves: follow it
 }
 
 uint32_t TTFormMain::GetTickCount() { return static_cast<uint32_t>(Clock.elapsed()); }

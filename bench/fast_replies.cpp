@@ -94,7 +94,7 @@ void Measure(bool fast) {
   const double secs = std::chrono::duration<double>(Clock::now() - m0).count();
   const auto afterMove = Log(sim);
   long polls = 0;
-  for (size_t k = before; k < afterMove.size(); ++k) polls += afterMove[k].Text == "#1";
+  for (size_t k = before; k < afterMove.size(); ++k) polls += afterMove[k].Text == "#1 ";
   std::printf("%s_move_poll_rate: %.1f cycles/s (ok %d, %.2f s, %ld polls)\n", tag.c_str(), polls / secs,
               ok ? 1 : 0, secs, polls);
 
@@ -112,6 +112,8 @@ void Measure(bool fast) {
     if (Starts(l.Text, "#3 V=") && l.Text.find(" WA=20.0000 E") != std::string::npos && topAt >= 0)
       top.push_back(double(l.Ms - topAt) - 600), topAt = -1;
   }
+  // The simulator logs a frame at its CR: the up command's own 28 bytes
+  // (14.6 ms on the wire) are part of the figure.
   std::printf("%s_bottom_to_up_over_wait: %.0f ms (%zu dips, error word %u)\n", tag.c_str(), Mean(bottom),
               bottom.size(), error);
   std::printf("%s_top_to_down_over_wait: %.0f ms (%zu dips)\n", tag.c_str(), Mean(top), top.size());
