@@ -1,5 +1,6 @@
 #include "app/FormMain.h"
 
+#include <QAbstractEventDispatcher>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -15,6 +16,7 @@
 #include "app/Desktop.h"
 #include "base/OpState.h"
 #include "app/ReportWindow.h"
+#include "machine/Manual.h"
 #include "machine/Motion.h"
 #include "tasks/TaskRun.h"
 
@@ -47,7 +49,19 @@ TTFormMain::TTFormMain(bool withMachine, QWidget *parent)
   ShowPos = new QTimer(this);
   ShowPos->setObjectName("ShowPos");
   ShowPos->setInterval(5);
-  connect(ShowPos, &QTimer::timeout, this, [this] { RunHandler([this] { ShowPosTimer(); }); });
+  // The timer sleeps while nothing moves and nothing waits to be shown: every
+  // change is made on this thread, and the thread gets back to its events
+  // (the loop going idle, or ProcessMessages inside an operation) before the
+  // display could show it anyway, so WakeDisplay there shows it in time.
+  connect(ShowPos, &QTimer::timeout, this, [this] {
+    RunHandler([this] { ShowPosTimer(); });
+    if (!DisplayDue()) ShowPos->stop();
+  });
+  // The loop is about to sleep: a queued call wakes it to show what waits.
+  connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this, [this] {
+    if (!ShowPos->isActive() && DisplayDue())
+      QMetaObject::invokeMethod(this, [this] { WakeDisplay(); }, Qt::QueuedConnection);
+  });
 
   FormMain = this;
   THost &h = Host();
@@ -87,6 +101,7 @@ TStartupHooks FormHooks(TTFormMain *form) {
   h.SetStopBits = [](int32_t v) { SerialPortNG1->SetStopBits(uint8_t(v)); };
   h.SetParity = [](int32_t v) { SerialPortNG1->SetParityType(uint8_t(v)); };
   h.SetControl = [](int32_t v) { SerialPortNG1->SetFlowControl(v); };
+  h.SetFastReplies = [](bool on) { SerialPortNG1->SetFastReplies(on); };
   h.OpenPort = [] {
     SerialPortNG1->ThreadQuietMode = true;
     SerialPortNG1->SetActive(true);
@@ -178,7 +193,16 @@ void TTFormMain::EndProgram() {
   close();
 }
 
-void TTFormMain::ProcessMessages() { QCoreApplication::processEvents(); }
+void TTFormMain::ProcessMessages() {
+  WakeDisplay();
+  QCoreApplication::processEvents();
+}
+
+void TTFormMain::WakeDisplay() {
+  if (ShowPos->isActive() || !DisplayDue()) return;
+  RunHandler([this] { ShowPosTimer(); });  // what waits is shown now, not a tick later
+  if (DisplayDue()) ShowPos->start();       // an axis moves: follow it
+}
 
 uint32_t TTFormMain::GetTickCount() { return static_cast<uint32_t>(Clock.elapsed()); }
 

@@ -191,6 +191,8 @@ public slots:
   void XYZLabelClick(QObject *sender);
   void ConnectButtonClick();
   void ShowPosTimer();
+  // Restarts the display timer when something waits to be shown.
+  void WakeDisplay();
 
 protected:
   // Closing while the machine is busy stops it first and closes once idle.

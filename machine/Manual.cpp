@@ -98,6 +98,13 @@ TAxisShow ShowAxis(const TAxisConfig &a, double &shownSpeed) {
 
 }  // namespace
 
+bool DisplayDue() {
+  if (ShownSpeed != CurrentSpeed) return true;
+  for (int n = 1; n <= 3; ++n)
+    if ((n != 2 || NMotors == 3) && (Axes[n].Changed || Axes[n].Moving)) return true;
+  return false;
+}
+
 TDisplayTick DisplayTick() {
   TDisplayTick t;
   ShownSpeed = CurrentSpeed;

@@ -40,3 +40,5 @@ struct TDisplayTick {
   std::string Speed;
 };
 TDisplayTick DisplayTick();
+// Something waits to be shown, or an axis moves: the display timer must run.
+bool DisplayDue();

@@ -102,6 +102,8 @@ void ReadComPortSettings(const TStartupHooks &h) {
   if (h.SetParity) h.SetParity(v);
   v = ProfileReadInt(st, s, "Control", 0);
   if (h.SetControl) h.SetControl(v);
+  v = ProfileReadInt(st, s, "FastReplies", 0);
+  if (h.SetFastReplies) h.SetFastReplies(v == 1);
 }
 
 void RunStartup(const TStartupHooks &h) {

@@ -14,6 +14,9 @@ public:
   virtual std::string ReadNextClusterText() = 0;  // "" when empty
   // True when nothing can cross the line: exchanges then fail at once.
   virtual bool LineDown() { return false; }
+  // Waits up to `ms`, less when a cluster arrives; false when the port does
+  // not wait (the caller sleeps itself).
+  virtual bool WaitForCluster(uint32_t) { return false; }
 };
 
 // The line the controllers are reached through (SerialPortNG1 in the

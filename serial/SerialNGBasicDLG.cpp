@@ -1,5 +1,6 @@
 #include "serial/SerialNGBasicDLG.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -44,6 +45,8 @@ TSerialNGBasicDLG::TSerialNGBasicDLG(QWidget *parent) : QDialog(parent) {
   CBStop = MakeList(form, "&Stop", {"1 Bit (*)", "1,5 Bits", "2 Bits"});
   CBParity = MakeList(form, "Pari&ty", {"None (*)", "Odd", "Even", "Mark", "Space"});
   CBFlow = MakeList(form, "&Flowcontrol", {"None (*)", "XOn-XOff", "RTS-CTS", "DSR-DTR"});
+  CBFastReplies = new QCheckBox("Replies end at the line end");
+  form->addRow(CBFastReplies);
   auto *buttons = new QDialogButtonBox;
   QPushButton *ok = buttons->addButton("OK", QDialogButtonBox::AcceptRole);
   buttons->addButton("Cancel", QDialogButtonBox::RejectRole);
@@ -81,6 +84,7 @@ void TSerialNGBasicDLG::LoadPortSettings(const TSerialPortNG &port) {
   for (int i = 0; i < 4; ++i)
     if (port.FlowControl() == FlowCodes[i]) flow = i;
   CBFlow->setCurrentIndex(flow);
+  CBFastReplies->setChecked(port.FastReplies());
 }
 
 void TSerialNGBasicDLG::ApplyPortSettings(TSerialPortNG &port) {
@@ -95,6 +99,7 @@ void TSerialNGBasicDLG::ApplyPortSettings(TSerialPortNG &port) {
   port.SetParityType(uint8_t(std::max(0, CBParity->currentIndex())));
   int flow = CBFlow->currentIndex();
   port.SetFlowControl(flow >= 0 && flow < 4 ? FlowCodes[flow] : fcNone);
+  port.SetFastReplies(CBFastReplies->isChecked());
   port.SetActive(true);
 }
 
@@ -114,5 +119,6 @@ bool ChangeSerialSettings(TSerialNGBasicDLG &dlg, TSerialPortNG &port, const std
   ProfileWriteInt(iniFile, Section, "StopBits", port.StopBits());
   ProfileWriteInt(iniFile, Section, "Parity", port.ParityType());
   ProfileWriteInt(iniFile, Section, "Control", port.FlowControl());
+  ProfileWriteInt(iniFile, Section, "FastReplies", port.FastReplies() ? 1 : 0);
   return true;
 }

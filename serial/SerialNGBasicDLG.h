@@ -5,6 +5,7 @@
 
 #include <QDialog>
 
+class QCheckBox;
 class QComboBox;
 class TSerialPortNG;
 
@@ -13,6 +14,7 @@ class TSerialNGBasicDLG : public QDialog {
 public:
   explicit TSerialNGBasicDLG(QWidget *parent = nullptr);
   QComboBox *CBPort, *CBBaud, *CBData, *CBStop, *CBParity, *CBFlow;
+  QCheckBox *CBFastReplies;  // "Replies end at the line end"
 
   void LoadPortSettings(const TSerialPortNG &port);
   // Sets the six properties in dialog order, then opens the port.

@@ -215,6 +215,7 @@ void TSerialPortNG::ReopenPort(bool activate) {
       std::lock_guard<std::mutex> g(FdLock);
       e = LineClose(FFd);
       FFd = -1;
+      ReplyEnd.Clear();
     }
     if (e) ProcessError(103, e, 0, "Error closing Port");
   }
@@ -303,6 +304,7 @@ void TSerialPortNG::SendBytes(const char *buffer, int32_t count) {
 
 void TSerialPortNG::SendText(const std::string &text) {
   if (text.empty()) return;
+  if (!FSendInProgress) ReplyEnd.Sent(text, FFd);
   SendBytes(text.data(), int32_t(text.size()));
 }
 
@@ -322,6 +324,14 @@ std::string TSerialPortNG::ReadNextClusterText() {
   std::string text = ClusterList.front()->DataAsString();
   ClusterList.pop_front();
   return text;
+}
+
+// Only with fast replies: otherwise the caller keeps its own sleep (and clock).
+bool TSerialPortNG::WaitForCluster(uint32_t ms) {
+  if (!FastReplies()) return false;
+  std::unique_lock<std::mutex> g(ClusterLock);
+  ClusterCv.wait_for(g, std::chrono::milliseconds(ms), [&] { return !ClusterList.empty(); });
+  return true;
 }
 
 void TSerialPortNG::RunInMainThread(std::function<void()> call) {

@@ -28,6 +28,7 @@
 #include <string>
 
 #include "serial/ClusterPort.h"
+#include "serial/ReplyEnd.h"
 
 class TSerialPortNG;
 class TWorkThread;
@@ -131,6 +132,9 @@ public:
   bool ReadRequest() const { return FReadRequest; }
   void SetReadRequest(bool v);
   bool SendInProgress() const { return FSendInProgress; }
+  // "Replies end at the line end" (see TReplyEnd); off by default.
+  bool FastReplies() const { return ReplyEnd.On; }
+  void SetFastReplies(bool v) { ReplyEnd.On = v; }
   uint32_t CommError() const { return FCommError; }
   uint8_t CommStateFlags() const { return FCommStateFlags; }
   uint32_t CommStateInQueue() const { return FCommStateInQueue; }
@@ -163,6 +167,7 @@ public:
   int32_t NextClusterLength() override;
   int32_t NextClusterCCError() override;
   std::string ReadNextClusterText() override;
+  bool WaitForCluster(uint32_t ms) override;
 
   // Main thread: runs the calls the worker has queued, oldest first.
   void RunPendingCalls();
@@ -231,6 +236,8 @@ private:
 
   std::mutex ClusterLock;
   std::deque<std::unique_ptr<TSerialCluster>> ClusterList;
+  std::condition_variable ClusterCv;  // a cluster was appended
+  TReplyEnd ReplyEnd;
 
   struct TPendingCall {
     uint64_t Id;

@@ -204,7 +204,13 @@ void TWorkThread::CheckWriteCompletion() {
 }
 
 void TWorkThread::TryRead() {
-  const uint32_t n = Port.FCommStateInQueue;
+  uint32_t inq = Port.FCommStateInQueue;
+  if (inq > 0 && Port.ReplyEnd.On && !Port.FReadRequest) {
+    // Fast replies: off the line as they come, so a reply's end can be seen.
+    inq -= std::min(inq, Port.ReplyEnd.Take(Fd, inq));
+    Port.FCommStateInQueue = inq;
+  }
+  const uint32_t n = inq + Port.ReplyEnd.Held();
   const uint32_t now = WorkerTick();
   if (n == 0) {
     LastRxTick = now;
@@ -212,22 +218,33 @@ void TWorkThread::TryRead() {
   }
   if (!Port.FReadRequest && n < Port.FClusterSize) {
     double limit = double(n) * Port.FRTOCharDelayTime / 1000.0 + Port.FRTOExtraDelayTime;
-    if (double(uint32_t(now - LastRxTick)) <= limit && !(Port.FCommError & ReceiveErrors)) return;
+    if (double(uint32_t(now - LastRxTick)) <= limit && !(Port.FCommError & ReceiveErrors) &&
+        !Port.ReplyEnd.Complete())
+      return;
   }
-  std::unique_ptr<char[]> buf(new char[n]);
-  ssize_t r;
-  do {
-    r = ::read(Fd, buf.get(), n);
-  } while (r < 0 && errno == EINTR);
-  if (r > 0 || (r < 0 && errno == EAGAIN)) {
-    uint32_t k = r > 0 ? uint32_t(r) : 0;
+  std::string data = Port.ReplyEnd.Release();  // empty unless fast replies held bytes
+  ssize_t r = 0;
+  int err = 0;
+  if (inq > 0) {
+    const size_t held = data.size();
+    data.resize(held + inq);
+    do {
+      r = ::read(Fd, &data[held], inq);
+    } while (r < 0 && errno == EINTR);
+    if (r < 0) err = errno;
+    data.resize(held + size_t(r > 0 ? r : 0));
+  }
+  const bool readOk = inq == 0 || r > 0 || err == EAGAIN;
+  if (readOk || !data.empty()) {
     Port.FReadRequest = false;
-    if (Port.FStripNullChars) k = uint32_t(std::remove(buf.get(), buf.get() + k, '\0') - buf.get());
-    Port.FCommStateInQueue = (r > 0 && uint32_t(r) < n) ? n - uint32_t(r) : 0;
-    StoreCluster(k, buf.get());
+    if (Port.FStripNullChars) data.erase(std::remove(data.begin(), data.end(), '\0'), data.end());
+    Port.FCommStateInQueue = (r > 0 && uint32_t(r) < inq) ? inq - uint32_t(r) : 0;
+    StoreCluster(uint32_t(data.size()), data.data());
     LastRxTick = WorkerTick();
-    HangupReported = false;
-    return;
+    if (readOk) {
+      HangupReported = false;
+      return;
+    }
   }
   Port.FReadRequest = false;
   if (r == 0) {
@@ -237,9 +254,8 @@ void TWorkThread::TryRead() {
     HangupReported = true;
     return;
   }
-  const int e = errno;
-  if (e == EIO || e == ENODEV || e == ENXIO) Port.FLineLost = true;
-  ReportFromWorker(9804, uint32_t(e), "Error reading Data");
+  if (err == EIO || err == ENODEV || err == ENXIO) Port.FLineLost = true;
+  ReportFromWorker(9804, uint32_t(err), "Error reading Data");
 }
 
 void TWorkThread::StoreCluster(uint32_t count, const char *buffer) {
@@ -249,6 +265,7 @@ void TWorkThread::StoreCluster(uint32_t count, const char *buffer) {
     std::lock_guard<std::mutex> g(Port.ClusterLock);
     Port.ClusterList.push_back(std::move(cluster));
   }
+  Port.ClusterCv.notify_all();
   if (Port.OnRxClusterEvent) {
     TSerialPortNG *p = &Port;
     Port.RunInMainThread([p] { if (p->OnRxClusterEvent) p->OnRxClusterEvent(p); });
@@ -266,9 +283,12 @@ void TWorkThread::WaitForLine() {
     if (Port.FActive) CheckLineStatus();
     return;
   }
-  const uint32_t waiting = Port.FCommStateInQueue;
+  // Held bytes (fast replies) wait for their cut like bytes in the driver,
+  // but the next byte must still wake the worker.
+  const uint32_t inDriver = Port.FCommStateInQueue, held = Port.ReplyEnd.Held();
+  const uint32_t waiting = inDriver + held;
   pollfd fds[2] = {{WakeFd, POLLIN, 0}, {Fd, 0, 0}};
-  if (Port.FActive && waiting == 0) fds[1].events |= POLLIN;
+  if (Port.FActive && inDriver == 0) fds[1].events |= POLLIN;
   if (Port.FSendInProgress) fds[1].events |= POLLOUT;
   nfds_t nf = (fds[1].events && Fd >= 0) ? 2 : 1;
   uint32_t timeout = BusyWaitMs;
@@ -291,7 +311,7 @@ void TWorkThread::WaitForLine() {
     LineGone = Port.FLineLost = true;
     uint32_t spent = WorkerTick() - t0;
     if (spent < BusyWaitMs) SleepOnWake(BusyWaitMs - spent);
-  } else if (nf == 2 && (fds[1].revents & POLLIN)) {
+  } else if (nf == 2 && (fds[1].revents & POLLIN) && held == 0) {
     LastRxTick = WorkerTick();  // the queue was seen empty until just now
   }
   if (Port.FActive) CheckLineStatus();

@@ -61,7 +61,8 @@ std::string SerialTalk(const std::string &line) {
   int counter = down ? 0 : 100;
   bool got = false;
   while (counter > 0) {
-    SleepMs(10);
+    // With fast replies the port ends the 10 ms early when the reply is in.
+    if (!port || !port->WaitForCluster(10)) SleepMs(10);
     port = VeriPort();
     if (port && port->NextClusterLength() >= 0) {
       int32_t cc = port->NextClusterCCError();

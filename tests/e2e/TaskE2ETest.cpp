@@ -6,7 +6,8 @@
 #include "app/ReportWindow.h"
 #include "base/Machine.h"
 #include "support/Fakes.h"
-#include "support/SimProcess.h"
+#include "serial/SerialPortNG.h"
+#include "support/SimLine.h"
 #include "support/TempDir.h"
 #include "veri/Connection.h"
 
@@ -18,7 +19,8 @@ using FreshFolderE2E = TTempDirTest;
 TEST_F(FreshFolderE2E, OnlyThePortSetConnectsWithoutError) {
   THostFixture host;
   TSimProcess sim({"--axes", "1,2,3"});
-  Put("KVSettings.ini", "[COMPortSettings]\r\nPort=" + sim.SlavePath + "\r\n");
+  Put("KVSettings.ini", "[COMPortSettings]\r\nPort=" + sim.SlavePath + "\r\n" +
+                             (FastRepliesUnderTest() ? "FastReplies=1\r\n" : ""));
   TTFormMain form;
   ::Host().Operator = &host.Operator;
   host.Operator.Answers = {mbNo, mbNo};
@@ -27,6 +29,7 @@ TEST_F(FreshFolderE2E, OnlyThePortSetConnectsWithoutError) {
   EXPECT_EQ(log.find("***"), std::string::npos) << log;
   EXPECT_NE(log.find("line set to 1 stop bit"), std::string::npos) << log;
   EXPECT_TRUE(Axes[3].Connected);
+  EXPECT_EQ(SerialPortNG1->FastReplies(), FastRepliesUnderTest());
 }
 
 }  // namespace

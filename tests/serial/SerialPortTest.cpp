@@ -1,3 +1,4 @@
+#include <QCheckBox>
 // The serial port on a pseudo-terminal: what the far end receives, the
 // clusters a reply is cut into, a worker that neither hangs nor spins, and
 // the line settings dialog.
@@ -133,6 +134,7 @@ TEST_F(SettingsDialog, OkSetsThePortOpensItAndWritesWhatItHolds) {
   ASSERT_TRUE(Run([&] {
     Dlg.CBParity->setCurrentText("Even");
     Dlg.CBFlow->setCurrentText("RTS-CTS");
+    Dlg.CBFastReplies->setChecked(true);
   }, true));
   EXPECT_TRUE(Port.Active());
   EXPECT_EQ(Port.BaudRate(), 19200u);
@@ -141,6 +143,8 @@ TEST_F(SettingsDialog, OkSetsThePortOpensItAndWritesWhatItHolds) {
   EXPECT_EQ(Key("Baud"), "19200");
   EXPECT_EQ(Key("Parity"), "2");
   EXPECT_EQ(Key("Control"), "8196");
+  EXPECT_EQ(Key("FastReplies"), "1");
+  EXPECT_TRUE(Port.FastReplies());
   EXPECT_EQ(ProfileReadInt("KVSettings.ini", "General", "NMotors", 0), 2);  // the rest untouched
 }
 
@@ -149,9 +153,11 @@ TEST_F(SettingsDialog, CancelChangesNeitherPortNorFile) {
   EXPECT_FALSE(Run([&] {
     Dlg.CBPort->setCurrentText("COM3");
     Dlg.CBBaud->setCurrentText("256000");
+    Dlg.CBFastReplies->setChecked(true);
   }, false));
   EXPECT_FALSE(Port.Active());
   EXPECT_EQ(Port.CommPort(), Peer.SlavePath);
   EXPECT_EQ(Port.BaudRate(), 9600u);
+  EXPECT_FALSE(Port.FastReplies());
   EXPECT_FALSE(Exists("KVSettings.ini"));
 }

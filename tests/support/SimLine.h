@@ -1,7 +1,9 @@
 #pragma once
 // The program's own serial port on build/veri-sim's pty, in real time (the
 // controllers live outside), with the machine of the task runs.
+#include <cstdlib>
 #include <memory>
+#include <string>
 
 #include "base/Machine.h"
 #include "base/OpState.h"
@@ -12,6 +14,13 @@
 #include "tasks/Process.h"
 #include "veri/Transport.h"
 
+// KV_FAST_REPLIES=1 runs the end-to-end tests with "Replies end at the line
+// end" on (tests/CMakeLists.txt runs them both ways).
+inline bool FastRepliesUnderTest() {
+  const char *v = std::getenv("KV_FAST_REPLIES");
+  return v && std::string(v) == "1";
+}
+
 class TSimLine {
 public:
   TSimLine() : Port(std::make_unique<TSerialPortNG>()), SavedPort(VeriPort()) {
@@ -20,6 +29,7 @@ public:
     Port->SetCommPort(Sim.SlavePath);
     Port->SetBaudRate(19200);
     Port->ThreadQuietMode = true;
+    Port->SetFastReplies(FastRepliesUnderTest());
     Port->SetActive(true);
     VeriPort() = Port.get();
   }

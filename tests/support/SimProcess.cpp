@@ -75,10 +75,16 @@ bool TSimProcess::Control(const std::string &line) {
   return ok;
 }
 
+std::vector<std::string> TSimProcess::LogLines() const {
+  std::vector<std::string> lines;
+  std::ifstream f(LogPath);
+  for (std::string l; std::getline(f, l);) lines.push_back(l);
+  return lines;
+}
+
 std::vector<std::string> TSimProcess::Frames() const {
   std::vector<std::string> frames;
-  std::ifstream f(LogPath);
-  for (std::string l; std::getline(f, l);) {
+  for (const std::string &l : LogLines()) {
     const size_t sp = l.find(' ');
     if (sp != std::string::npos && l.compare(sp + 1, 1, "#") == 0) frames.push_back(l.substr(sp + 1));
   }

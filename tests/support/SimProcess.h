@@ -20,6 +20,7 @@ public:
   // Sends one control command line to the simulator.
   bool Control(const std::string &line);
   // The frames received so far, as "#a command" ("#a" alone for a poll).
+  std::vector<std::string> LogLines() const;  // the simulator's whole log
   std::vector<std::string> Frames() const;
   void Stop();
 

@@ -1,0 +1,142 @@
+// "Replies end at the line end" off and on, side by side against the paced
+// simulator at its defaults (veri-sim next to this program): a short
+// exchange through the transport, the poll rate of a long move, and how long
+// after the Z axis stands at the bottom (top) the up (down) stroke is
+// commanded, beyond the process's own wait of (N + 1) x 100 ms. The times
+// of arrival and command come from the simulator's log, one clock for both.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "base/Machine.h"
+#include "machine/Motion.h"
+#include "recipes/Definitions.h"
+#include "serial/SerialPortNG.h"
+#include "support/SimProcess.h"
+#include "tasks/Process.h"
+#include "veri/Params.h"
+#include "veri/Transport.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct TLogLine {
+  long Ms;
+  std::string Text;
+};
+
+std::vector<TLogLine> Log(const TSimProcess &sim) {
+  std::vector<TLogLine> out;
+  for (const std::string &l : sim.LogLines()) {
+    const size_t sp = l.find(' ');
+    if (sp != std::string::npos && sp > 0 && isdigit(static_cast<unsigned char>(l[0])))
+      out.push_back({std::atol(l.c_str()), l.substr(sp + 1)});
+  }
+  return out;
+}
+
+bool Starts(const std::string &s, const std::string &head) { return s.compare(0, head.size(), head) == 0; }
+
+double Mean(const std::vector<double> &v) {
+  double s = 0;
+  for (double x : v) s += x;
+  return v.empty() ? 0 : s / double(v.size());
+}
+
+void Measure(bool fast) {
+  const std::string tag = std::string("fast_replies_") + (fast ? "on" : "off");
+  TSimProcess sim;
+  TSerialPortNG port;
+  port.SetCommPort(sim.SlavePath);
+  port.SetBaudRate(19200);
+  port.SetRTOCharDelayTime(570);  // as the program's port
+  port.SetWTOCharDelayTime(570);
+  port.ThreadQuietMode = true;
+  port.SetFastReplies(fast);
+  port.SetActive(true);
+  if (!sim.Started() || !port.Active()) {
+    std::printf("%s: failed (veri-sim not started or port not open)\n", tag.c_str());
+    return;
+  }
+  VeriPort() = &port;
+
+  // A 10-byte reply: "#1 XXX\r" is answered "#1 XXX ?\r\n".
+  const double wire = (7 + 10) * 10 * 1000.0 / 19200;
+  std::vector<double> exchange, processing;
+  for (int i = 0; i < 20; ++i) {
+    const auto t0 = Clock::now();
+    SerialTalk("#1 XXX\r");
+    exchange.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+    const auto log = Log(sim);
+    for (size_t k = log.size(); k-- > 1;)
+      if (Starts(log[k].Text, "-> ") && log[k - 1].Text == "#1 XXX") {
+        processing.push_back(double(log[k].Ms - log[k - 1].Ms));
+        break;
+      }
+  }
+  std::printf("%s_exchange_10B_reply: %.1f ms (wire %.1f ms, processing %.1f ms, %.1f ms above both)\n",
+              tag.c_str(), Mean(exchange), wire, Mean(processing),
+              Mean(exchange) - wire - Mean(processing));
+
+  // A long move of X: status polls per second.
+  for (uint8_t a = 1; a <= 3; ++a) {
+    VERIDialog(a, "P134=7");
+    Axes[a].Position = 1;  // the simulator starts at 10 mm
+    Axes[a].Connected = Axes[a].MotorOn = Axes[a].Referenced = true;
+  }
+  const size_t before = Log(sim).size();
+  bool ok = false;
+  const auto m0 = Clock::now();
+  MoveTo(1, ok, 2, 11);  // 10 cm at 2 cm/s
+  const double secs = std::chrono::duration<double>(Clock::now() - m0).count();
+  const auto afterMove = Log(sim);
+  long polls = 0;
+  for (size_t k = before; k < afterMove.size(); ++k) polls += afterMove[k].Text == "#1 ";
+  std::printf("%s_move_poll_rate: %.1f cycles/s (ok %d, %.2f s, %ld polls)\n", tag.c_str(), polls / secs,
+              ok ? 1 : 0, secs, polls);
+
+  // Four dips, 1 cm strokes, T low 1.00 s and T up 0.50 s.
+  uint16_t error = 0;
+  RunProcess("Bench", 2, 1, error, 1);
+  std::vector<double> bottom, top;
+  long bottomAt = -1, topAt = -1;
+  bool up = false;
+  for (const TLogLine &l : Log(sim)) {
+    if (l.Text == "== #3 stands at 20") bottomAt = l.Ms;
+    if (l.Text == "== #3 stands at 10" && up) topAt = l.Ms, up = false;
+    if (Starts(l.Text, "#3 V=") && l.Text.find(" WA=10.0000 E") != std::string::npos && bottomAt >= 0)
+      bottom.push_back(double(l.Ms - bottomAt) - 1100), bottomAt = -1, up = true;
+    if (Starts(l.Text, "#3 V=") && l.Text.find(" WA=20.0000 E") != std::string::npos && topAt >= 0)
+      top.push_back(double(l.Ms - topAt) - 600), topAt = -1;
+  }
+  // The simulator logs a frame at its CR: the up command's own 28 bytes
+  // (14.6 ms on the wire) are part of the figure.
+  std::printf("%s_bottom_to_up_over_wait: %.0f ms (%zu dips, error word %u)\n", tag.c_str(), Mean(bottom),
+              bottom.size(), error);
+  std::printf("%s_top_to_down_over_wait: %.0f ms (%zu dips)\n", tag.c_str(), Mean(top), top.size());
+  VeriPort() = nullptr;
+  port.SetActive(false);
+}
+
+}  // namespace
+
+int main() {
+  MachineSettings.StandardZ = 1;
+  AppendPosition({"Bench", 1, 1});
+  TProcEntry e;
+  e.Name = "Bench";
+  e.PosNo = 1;
+  e.InSpeed = e.OutSpeed = 2;
+  e.UpperPos = 1;
+  e.LowPos = 2;
+  e.InTime = 1.0;   // wait 1.1 s
+  e.OutTime = 0.5;  // wait 0.6 s
+  e.NoTunks = 4;
+  AppendProcess(e);
+  Measure(false);
+  Measure(true);
+  return 0;
+}

@@ -1,0 +1,41 @@
+#pragma once
+// "Replies end at the line end": with it on, the worker takes the bytes of
+// a reply off the line as they come and closes the cluster as soon as they
+// are a complete reply to the frame last sent (its address's echo, more
+// words than the echo, CR LF at the end) instead of waiting until the line
+// has been quiet for the cut time. Everything else still waits for the cut.
+//
+// Bytes already waiting when a frame goes out belong to an earlier frame:
+// their cluster, and every one until the next frame, is left to the cut.
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+class TReplyEnd {
+public:
+  std::atomic<bool> On{false};
+
+  // Main thread, before the frame is written; fd is the open port.
+  void Sent(const std::string &frame, int fd);
+  // Worker: moves the `count` bytes the driver holds into the held ones.
+  // Returns the bytes read (0 on failure or none).
+  uint32_t Take(int fd, uint32_t count);
+  uint32_t Held();
+  // The held bytes are a complete reply to the frame last sent.
+  bool Complete();
+  // Hands the held bytes over to a cluster; no early close until the next frame.
+  std::string Release();
+  // The port is closed: what was held is gone with the line.
+  void Clear();
+
+private:
+  std::mutex Lock;
+  std::string Bytes;
+  std::string Address;    // "#3" of the frame last sent
+  size_t EchoWords = 0;   // words of that frame
+  bool Armed = false;     // a frame went out on a quiet line, no cluster since
+};
+
+// Words are runs of characters above code 32.
+size_t ReplyWordCount(const std::string &text, std::string *first = nullptr);
