@@ -1,6 +1,6 @@
-// Faults that decide where a reply's cluster ends, or whether it comes. Like every end-to-end
-// test this runs with fast replies off and on; the answers and the stale
-// lines must be the same either way.
+// Faults that decide where a reply's cluster ends, or whether it comes.
+// Like every end-to-end test this runs with fast replies off and on; the
+// answers and the stale lines must be the same either way.
 #include <gtest/gtest.h>
 
 #include "support/Fakes.h"
