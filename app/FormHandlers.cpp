@@ -4,6 +4,7 @@
 
 #include "app/Dialogs.h"
 #include "app/FormMain.h"
+#include "app/RunRecordWindow.h"
 #include "machine/Startup.h"
 #include "serial/SerialPortNG.h"
 
@@ -23,4 +24,12 @@ void TTFormMain::DigitalOutput1Click() {
 }
 void TTFormMain::About1Click() {
   if (AboutBox) AboutBox->exec();
+}
+
+// Shown beside the main window, never modal: a run goes on while it is open.
+void TTFormMain::RunRecord1Click() {
+  if (!RunRecordView) RunRecordView = new TRunRecordWindow(this);
+  RunRecordView->show();
+  RunRecordView->raise();
+  RunRecordView->activateWindow();
 }

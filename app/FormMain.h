@@ -17,6 +17,7 @@ class QPushButton;
 class QSpinBox;
 class QTimer;
 class TReportWindow;
+class TRunRecordWindow;
 
 // A label that reports double-clicks (the axis letters of the displays).
 class TClickLabel : public QLabel {
@@ -110,7 +111,7 @@ public:
   QProgressBar *ProgressBar1;
   // Menu items
   QAction *New1, *Save1, *SaveAs1, *Open1, *OpenDialog1, *AddFile1, *Exit1;
-  QAction *Communication1, *VERI1, *DigitalOutput1, *About1;
+  QAction *Communication1, *VERI1, *DigitalOutput1, *RunRecord1, *About1;
   QTimer *ShowPos;
 
 public slots:
@@ -122,6 +123,7 @@ public slots:
   void ChangeSerialSettings();
   void VERI1Click();
   void DigitalOutput1Click();
+  void RunRecord1Click();
   void About1Click();
   // Position panel
   void PosUpDownClick();
@@ -220,6 +222,7 @@ private:
   bool Ending = false;  // closing or told to end: no more choices asked
   bool Connected = false;
   bool TaskStartAllowed = true;
+  TRunRecordWindow *RunRecordView = nullptr;  // made when first asked for
   QElapsedTimer Clock;
 };
 

@@ -40,6 +40,8 @@ void TTFormMain::BuildMenu() {
   Communication1 = Item(settings, "Communication1", "&Communication");
   VERI1 = Item(settings, "VERI1", "S&ERS Utilities");
   DigitalOutput1 = Item(settings, "DigitalOutput1", "Digital &Output");
+  // Not modal and left enabled: it is meant to be watched during a run.
+  RunRecord1 = Item(settings, "RunRecord1", "&Run record");
 
   QMenu *help = bar->addMenu("&Help");
   help->setObjectName("Help1");
@@ -64,6 +66,7 @@ void TTFormMain::ConnectHandlers() {
   on(Communication1, &QAction::triggered, &TTFormMain::ChangeSerialSettings);
   on(VERI1, &QAction::triggered, &TTFormMain::VERI1Click);
   on(DigitalOutput1, &QAction::triggered, &TTFormMain::DigitalOutput1Click);
+  on(RunRecord1, &QAction::triggered, &TTFormMain::RunRecord1Click);
   on(About1, &QAction::triggered, &TTFormMain::About1Click);
 
   const auto clicked = &QPushButton::clicked;

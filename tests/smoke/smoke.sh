@@ -2,7 +2,8 @@
 # Real-window smoke test: the program's own window on a virtual display,
 # driven with mouse clicks and keys against the simulated robot. Connects and
 # answers the connection check's boxes, jogs and stops, opens the recipe
-# (File/Open), runs its task, saves the recipe (File/Save) and ends with
+# (File/Open), runs its task and watches it in the "Run record" window
+# (Settings/Run record), saves the recipe (File/Save) and ends with
 # SIGTERM; then checks what the controllers received and the files the
 # program wrote. Screenshots and logs are kept in BUILD/smoke/.
 #
@@ -123,6 +124,27 @@ file_menu() {
   wait_for 'panel_shown 40 $((DY + 60))' 10
 }
 
+# Opens Settings/Run record, keeps a picture of the window as $1.png (beside
+# the numbered shots) once its drawing is up, and closes it with Esc.
+record_shown() { xdotool search --onlyvisible --name "^Run record\$" >/dev/null 2>&1; }
+white() {
+  [ "$(convert "$1" -format "%[fx:int(255*p{$2,$3}.r)] %[fx:int(255*p{$2,$3}.g)] %[fx:int(255*p{$2,$3}.b)]" info:)" = "255 255 255" ]
+}
+run_record() {
+  xdotool mousemove 60 $((DY / 2)) click 1
+  sleep 0.5
+  xdotool key r
+  wait_for record_shown 10
+  local w png="$OUT/$1.png"
+  w=$(xdotool search --onlyvisible --name "^Run record\$" | head -1)
+  # The drawing's white ground at the window's middle: it has been painted.
+  wait_for 'import -window "$w" "png24:$png" && white "$png" 450 260' 10
+  sleep 0.5  # a few live pictures more
+  import -window "$w" "$png"
+  xdotool windowfocus --sync "$w" key --clearmodifiers Escape
+  wait_for '! record_shown' 10
+}
+
 # --- the simulated robot and the program's files --------------------------
 "$BUILD/veri-sim" --link "$WORK/veri.pty" --log "$SIM_LOG" --control "$WORK/control" --speedup 5 \
   >"$WORK/veri-sim.out" 2>&1 &
@@ -204,11 +226,14 @@ shot "recipe-open"
 click 500 612
 wait_for 'has_frame "#3 V=600.0000 WA=25.0000 E"' 20
 shot "task-running"
+# The window opens and draws while the run goes on.
+run_record "run-record"
 wait_for 'has_frame "#3 V=600.0000 WA=25.0000 E" 2' 20
 # Home after the dips: Z, Y, then X to 1 cm.
 wait_for '[ "$(sed -n "/WA=25.0000 E/,\$p" "$SIM_LOG" | grep -c " #1 V=1200.0000 WA=10.0000 E\$")" -ge 1 ]' 30
 wait_for quiet 20
 shot "task-done"
+run_record "run-record-done"
 
 # --- File/Save: the program writes the recipe back ----------------------------
 file_menu s
