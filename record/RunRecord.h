@@ -90,7 +90,7 @@ private:
   bool Open = false;
   int Fd = -1;
   uint32_t StartTick = 0;
-  std::string FilePath;
+  std::string FilePath, TaskName;
   std::vector<TRecordRow> RowsSoFar;
   std::vector<TReading> Live;
   TListener Listener;
