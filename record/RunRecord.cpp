@@ -189,7 +189,7 @@ bool TRunRecorder::Begin(const std::string &task, std::time_t start, uint32_t ti
   Open = false;
   RowsSoFar.clear();
   Live.clear();
-  StartTick = tick;
+  Started = tick;
   TaskName = task;
   const std::string first = RunRecordPath(task, start);
   FilePath = first;
@@ -212,7 +212,7 @@ bool TRunRecorder::Begin(const std::string &task, std::time_t start, uint32_t ti
   return Fd >= 0;
 }
 
-int64_t TRunRecorder::Since(uint32_t tick) const { return static_cast<uint32_t>(tick - StartTick); }
+int64_t TRunRecorder::Since(uint32_t tick) const { return static_cast<uint32_t>(tick - Started); }
 int64_t TRunRecorder::Now() const { return Since(GetTickCount()); }
 
 void TRunRecorder::NoteZ(double cm) {
