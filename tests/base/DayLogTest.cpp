@@ -1,5 +1,3 @@
-#include <gtest/gtest.h>
-
 #include <csignal>
 #include <ctime>
 #include <sys/wait.h>
@@ -8,35 +6,26 @@
 #include "support/TempDir.h"
 #include "base/DayLog.h"
 
-namespace {
-// The fake clock's wall time set to a local time of 7 December 2026.
-void SetLocal(TFakeClock &clock, int hour, int min, int sec, int ms) {
-  struct tm tm {};
-  tm.tm_year = 126, tm.tm_mon = 11, tm.tm_mday = 7, tm.tm_hour = hour, tm.tm_min = min, tm.tm_sec = sec;
-  tm.tm_isdst = -1;
-  clock.WallBase = int64_t(mktime(&tm)) * 1000 + ms - clock.Now;
-}
-
 class DayLogTest : public TTempDirTest {
 protected:
   THostFixture H{1};
-  void TearDown() override {
-    DayLog().Close();
-    TTempDirTest::TearDown();
+  void TearDown() override { DayLog().Close(), TTempDirTest::TearDown(); }
+  // The fake clock's wall time set to a local time of 7 December 2026.
+  void At(int hour, int min, int sec, int ms) {
+    struct tm tm {0, min, hour, 7, 11, 126, 0, 0, -1};
+    H.Clock.WallBase = int64_t(mktime(&tm)) * 1000 + sec * 1000 + ms - H.Clock.Now;
   }
 };
-}  // namespace
 
 TEST_F(DayLogTest, EveryLineStampedTracesIncludedAndMidnightStartsTheNextFile) {
-  SetLocal(H.Clock, 23, 59, 59, 123);
+  At(23, 59, 59, 123);
   DayLog().Open("logs");
   ReportLine("$ Move [3] from 1 to: 2");
   ReportLine("Moving to home position ..");
   H.Clock.Sleep(900);
   ReportDirect("   ... done.");
   DayLog().Close();
-  ReportLine("after close");
-  EXPECT_EQ(H.Report.Joined(), "Moving to home position ..\n   ... done.\nafter close\n");
+  EXPECT_EQ(H.Report.Joined(), "Moving to home position ..\n   ... done.\n");
   EXPECT_EQ(Get("logs/2026-12-07.log"),
             "2026-12-07 23:59:59.123 $ Move [3] from 1 to: 2\n"
             "2026-12-07 23:59:59.123 Moving to home position ..\n");
@@ -44,7 +33,7 @@ TEST_F(DayLogTest, EveryLineStampedTracesIncludedAndMidnightStartsTheNextFile) {
 }
 
 TEST_F(DayLogTest, UnwritableFileGivesOneErrorLineAndTheRunGoesOn) {
-  SetLocal(H.Clock, 10, 0, 0, 0);
+  At(10, 0, 0, 0);
   Put("logs", "a file where the folder should be");
   DayLog().Open("logs");
   for (int i = 0; i < 3; ++i) ReportLine("line " + std::to_string(i));
@@ -58,14 +47,13 @@ TEST_F(DayLogTest, UnwritableFileGivesOneErrorLineAndTheRunGoesOn) {
   EXPECT_EQ(Get("logs/2026-12-07.log"), "2026-12-07 10:00:00.000 back\n");
   H.Clock.Sleep(24 * 3600 * 1000);
   ASSERT_EQ(symlink("/dev/full", "logs/2026-12-08.log"), 0);
-  ReportLine("full");
-  ReportLine("full again");
+  for (const char *l : {"full", "full again"}) ReportLine(l);
   EXPECT_EQ(H.Report.Lines.size(), 8u);
   EXPECT_TRUE(H.Report.HasPrefix("*** Report log file logs/2026-12-08.log cannot be written: No space"));
 }
 
 TEST_F(DayLogTest, LineReportedJustBeforeAKillIsInTheFile) {
-  SetLocal(H.Clock, 12, 0, 0, 5);
+  At(12, 0, 0, 5);
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
