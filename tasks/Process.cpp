@@ -10,6 +10,7 @@
 #include "base/Machine.h"
 #include "machine/Motion.h"
 #include "recipes/Definitions.h"
+#include "tasks/Estimate.h"
 #include "tasks/ProcessSteps.h"
 #include "tasks/TaskLanguage.h"
 #include "veri/Outputs.h"
@@ -234,6 +235,7 @@ void RunProcess(const std::string &name, uint8_t mode, uint8_t level, uint16_t &
       done = RunFastDips(e);
     }
     if (!done || Stopped()) SetFlag(error, ProcErrDipsStopped, true);
+    EstimateTermDone();
     ProcessMessages();
     return;
   }

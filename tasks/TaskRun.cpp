@@ -8,6 +8,7 @@
 #include "base/OpState.h"
 #include "machine/Motion.h"
 #include "recipes/Definitions.h"
+#include "tasks/Estimate.h"
 #include "tasks/Process.h"
 #include "tasks/TaskLanguage.h"
 
@@ -26,6 +27,7 @@ void EndRun() {
   } catch (const std::exception &e) {
     ReportLine(std::string("*** Move home failed: ") + e.what());
   }
+  EstimateEnd();
   ReportLine("-- End Task ---.");
 }
 
@@ -51,6 +53,7 @@ void TaskStart() {
   ReportLine("--- Start Task  ---" + TaskDateTimeText());
   ReportLine("Task: " + ShownTask().Name);
   const std::string line = ShownTask().Line;
+  EstimateBegin(line);
   try {
     if (!line.empty()) ParseTask(line, TaskModeRun, RunProcess);
   } catch (...) {
@@ -86,6 +89,8 @@ void CheckSyntax() {
   const TTaskEntry &task = ShownTask();
   ReportLine("Checking Task(" + std::to_string(CurTask) + "): " + task.Name);
   const std::string line = task.Line;
-  ParseTask(line, TaskModeCheck, RunProcess);
+  const uint16_t error = ParseTask(line, TaskModeCheck, RunProcess);
   ReportLine("--- End of Check ---");
+  // A task with a fault would not run to its end: no figure for it.
+  if (error == 0) ReportLine(EstimateCheckLine(line));
 }
