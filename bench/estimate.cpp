@@ -28,7 +28,7 @@ public:
 };
 
 void Measure(bool fast) {
-  const std::string tag = std::string("estimate_fast_replies_") + (fast ? "on" : "off");
+  const std::string tag = std::string("estimate_off_by_fast_replies_") + (fast ? "on" : "off");
   TSimProcess sim;
   TSerialPortNG port;
   port.SetCommPort(sim.SlavePath);
@@ -58,7 +58,7 @@ void Measure(bool fast) {
   TaskStart();
   const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   Host().Report = nullptr;
-  std::printf("%s_off_by: %+.1f %% (estimate %.1f s, run %.1f s, exchange %.0f ms; \"%s\")\n", tag.c_str(),
+  std::printf("%s: %+.1f %% (estimate %.1f s, run %.1f s, exchange %.0f ms; \"%s\")\n", tag.c_str(),
               (took - estimate) / estimate * 100.0, estimate, took, exchange, end.Line.c_str());
   VeriPort() = nullptr;
   port.SetActive(false);
