@@ -11,6 +11,7 @@
 #include "machine/Motion.h"
 #include "recipes/Definitions.h"
 #include "record/RunRecord.h"
+#include "tasks/Estimate.h"
 #include "tasks/ProcessSteps.h"
 #include "tasks/TaskLanguage.h"
 #include "veri/Outputs.h"
@@ -293,6 +294,7 @@ void RunProcess(const std::string &name, uint8_t mode, uint8_t level, uint16_t &
       done = RunFastDips(e, RecordRowOf(e, name, level, RecordFast));
     }
     if (!done || Stopped()) SetFlag(error, ProcErrDipsStopped, true);
+    EstimateTermDone();
     ProcessMessages();
     return;
   }

@@ -10,6 +10,7 @@
 #include "base/Machine.h"
 #include "recipes/Definitions.h"
 #include "record/RunRecord.h"
+#include "tasks/Estimate.h"
 #include "tasks/Process.h"
 #include "tasks/TaskLanguage.h"
 
@@ -19,6 +20,8 @@ const TTaskEntry &ShownTask() {
   static const TTaskEntry none;
   return CurTask < TaskSlots ? TaskTable[CurTask] : none;
 }
+
+std::string EstimateSaid;  // the run's last estimate line, kept in its record
 
 // The end of every run: home, the end line. A failing home move is reported
 // but never keeps the end line from being written.
@@ -38,6 +41,7 @@ void EndRun() {
   }
   home.TopAt = RunRecorder().Now();
   RunRecorder().Add(home);
+  EstimateSaid = EstimateEnd();
   ReportLine("-- End Task ---.");
 }
 
@@ -67,7 +71,7 @@ public:
   }
   void Finish() {
     MovePositionListener = nullptr;
-    RunRecorder().Finish(RunEnd(Error), Error);
+    RunRecorder().Finish(RunEnd(Error), Error, EstimateSaid);
   }
   uint16_t Error = 0;
 };
@@ -95,6 +99,7 @@ void TaskStart() {
   ReportLine("Task: " + ShownTask().Name);
   const std::string line = ShownTask().Line;
   TRecordedRun record(ShownTask().Name);
+  EstimateBegin(line);
   try {
     if (!line.empty()) record.Error = ParseTask(line, TaskModeRun, RunProcess);
   } catch (...) {
@@ -131,6 +136,8 @@ void CheckSyntax() {
   const TTaskEntry &task = ShownTask();
   ReportLine("Checking Task(" + std::to_string(CurTask) + "): " + task.Name);
   const std::string line = task.Line;
-  ParseTask(line, TaskModeCheck, RunProcess);
+  const uint16_t error = ParseTask(line, TaskModeCheck, RunProcess);
   ReportLine("--- End of Check ---");
+  // A task with a fault would not run to its end: no figure for it.
+  if (error == 0) ReportLine(EstimateCheckLine(line));
 }

@@ -100,6 +100,7 @@ TEST_F(RunRecordTest, RowsMatchWhatTheControllersSaw) {
   }
   EXPECT_TRUE(std::isnan(rows[4].Withdrawal) || rows[4].Withdrawal > 0);
   EXPECT_EQ(rows.back().ErrorBits, 0);
+  EXPECT_EQ(rows.back().Seen.rfind("Estimate was ", 0), 0u) << rows.back().Seen;
 }
 
 // STOP in the first down stroke, a stroke the controller ends short, a
