@@ -12,7 +12,8 @@ protected:
   void TearDown() override { DayLog().Close(), TTempDirTest::TearDown(); }
   // The fake clock's wall time set to a local time of 7 December 2026.
   void At(int hour, int min, int sec, int ms) {
-    struct tm tm {0, min, hour, 7, 11, 126, 0, 0, -1};
+    std::tm tm{};
+    tm.tm_min = min, tm.tm_hour = hour, tm.tm_mday = 7, tm.tm_mon = 11, tm.tm_year = 126, tm.tm_isdst = -1;
     H.Clock.WallBase = int64_t(mktime(&tm)) * 1000 + sec * 1000 + ms - H.Clock.Now;
   }
 };
