@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -207,6 +208,8 @@ void TTFormMain::WakeDisplay() {
 uint32_t TTFormMain::GetTickCount() { return static_cast<uint32_t>(Clock.elapsed()); }
 
 void TTFormMain::Sleep(uint32_t ms) { QThread::msleep(ms); }
+
+int64_t TTFormMain::WallMs() { return QDateTime::currentMSecsSinceEpoch(); }
 
 // --- controls from the state ----------------------------------------------
 

@@ -44,6 +44,7 @@ public:
   void ProcessMessages() override;
   uint32_t GetTickCount() override;
   void Sleep(uint32_t ms) override;
+  int64_t WallMs() override;
 
   // Enables and disables the jog pad, editors, task buttons and menu items
   // from the operation state and the connection. Runs on every state change.

@@ -1,8 +1,11 @@
 // Task run handlers of the main window and its wait label and bar.
 #include <QLabel>
 #include <QProgressBar>
+#include <QStatusBar>
+#include <QTimer>
 
 #include "app/FormMain.h"
+#include "tasks/Estimate.h"
 #include "tasks/Process.h"
 #include "tasks/TaskRun.h"
 
@@ -46,7 +49,17 @@ private:
 void TTFormMain::TaskStartClick() {
   TFormWaitView view(this);
   TWaitViewScope scope(&view);
+  // Elapsed and remaining time in the status bar, refreshed each second of
+  // the run; the run's own event processing lets the timer fire.
+  auto *panel = statusBar()->findChild<QLabel *>("StatusPanel0");
+  QTimer progress;
+  progress.setInterval(1000);
+  connect(&progress, &QTimer::timeout, this,
+          [panel] { panel->setText(QString::fromStdString(EstimateStatusText())); });
+  if (panel) progress.start();
   ::TaskStart();
+  progress.stop();
+  if (panel) panel->clear();
 }
 
 void TTFormMain::TaskStopClick() { ::TaskStop(); }

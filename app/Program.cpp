@@ -8,6 +8,7 @@
 #include "app/Desktop.h"
 #include "app/Dialogs.h"
 #include "app/FormMain.h"
+#include "base/DayLog.h"
 #include "base/Host.h"
 #include "app/SignalClose.h"
 
@@ -25,6 +26,8 @@ int RunProgram(int argc, char **argv) {
   QLocale::setDefault(QLocale::c());
   InstallSignalClose(&app);
   const std::vector<std::string> folder = ChooseWorkFolder();
+  // Every report line from here on is kept on disk, in the working folder.
+  DayLog().Open("logs");
 
   int result = 0;
   {
@@ -39,5 +42,6 @@ int RunProgram(int argc, char **argv) {
     DestroyDialogs();
     // 6. The window's destruction runs the shut-down.
   }
+  DayLog().Close();
   return result;
 }

@@ -9,7 +9,8 @@ class TReportWindow : public QPlainTextEdit, public IReportSink {
   Q_OBJECT
 public:
   // The program never clears the log; over days of runs it would grow
-  // without end, so only the newest lines are kept.
+  // without end, so only the newest lines are kept (the day log on disk
+  // keeps them all).
   static constexpr int MaxLines = 20000;
 
   explicit TReportWindow(QWidget *parent = nullptr);

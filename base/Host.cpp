@@ -1,5 +1,7 @@
 #include "base/Host.h"
 
+#include "base/DayLog.h"
+
 #include <chrono>
 #include <thread>
 
@@ -18,22 +20,30 @@ public:
 TRealClock RealClock;
 }  // namespace
 
+int64_t IClock::WallMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+}
+
 THost &Host() {
   static THost host;
   return host;
 }
 
-void ReportDirect(const std::string &line) {
-  if (Host().Report) Host().Report->AppendLine(line);
+namespace {
+// The day log takes every line; the window only those shown.
+void Report(const std::string &line, bool shown) {
+  const std::string fault = DayLog().Write(line, WallMs());
+  if (shown && Host().Report) Host().Report->AppendLine(line);
+  // Its own line cannot raise another: the log reports once until it works again.
+  if (!fault.empty()) ReportLine(fault);
 }
+}  // namespace
+
+void ReportDirect(const std::string &line) { Report(line, true); }
 
 void ReportLine(const std::string &line) {
-  if (ReportLevel == 1) {
-    if (!line.empty() && line[0] == '$') return;
-    ReportDirect(line);
-  } else if (ReportLevel == 2) {
-    ReportDirect(line);
-  }
+  Report(line, ReportLevel == 2 || (ReportLevel == 1 && (line.empty() || line[0] != '$')));
 }
 
 unsigned AskOperator(TMsgKind kind, const std::string &text, unsigned buttons, unsigned closed,
@@ -48,5 +58,7 @@ void ProcessMessages() {
 }
 
 uint32_t GetTickCount() { return (Host().Clock ? Host().Clock : &RealClock)->GetTickCount(); }
+
+int64_t WallMs() { return (Host().Clock ? Host().Clock : &RealClock)->WallMs(); }
 
 void SleepMs(uint32_t ms) { (Host().Clock ? Host().Clock : &RealClock)->Sleep(ms); }

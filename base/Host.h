@@ -42,6 +42,9 @@ public:
   virtual ~IClock() = default;
   virtual uint32_t GetTickCount() = 0;  // milliseconds, wraps like a 32-bit tick
   virtual void Sleep(uint32_t ms) = 0;
+  // Wall-clock time, ms since the epoch (the report log's stamps); the
+  // system clock unless a host says otherwise.
+  virtual int64_t WallMs();
 };
 
 struct THost {
@@ -59,7 +62,8 @@ THost &Host();
 // Report verbosity: 0 nothing, 1 all but "$" lines, 2 all; others like 0.
 extern uint8_t ReportLevel;
 
-// Appends a line to the report log, filtered by ReportLevel.
+// Appends a line to the report log, filtered by ReportLevel. Both also
+// write every line to the day log (base/DayLog.h) when it is open.
 void ReportLine(const std::string &line);
 // Appends a line whatever ReportLevel says (the few "direct" lines).
 void ReportDirect(const std::string &line);
@@ -71,4 +75,5 @@ unsigned AskOperator(TMsgKind kind, const std::string &text, unsigned buttons, u
                      unsigned ending = 0);
 void ProcessMessages();
 uint32_t GetTickCount();
+int64_t WallMs();
 void SleepMs(uint32_t ms);

@@ -13,6 +13,9 @@
 #include "veri/Transport.h"
 
 int MotionState = -1;
+TMoveOutcome LastMoveOutcome = TMoveOutcome::Reached;
+uint32_t LastMoveEndTick = 0;
+void (*MovePositionListener)(uint8_t, double) = nullptr;
 
 namespace {
 
@@ -37,6 +40,10 @@ std::string OneLine(const std::string &text) {
 
 enum class TMoveEnd { Finished, Stopped, Lost, Overrun };
 
+void NotePosition(uint8_t axis) {
+  if (MovePositionListener) MovePositionListener(axis, Axes[axis].Position);
+}
+
 // Ends a move that cannot go on: the motor is told to stop and the axis
 // record shows it idle, so the display and the next move start clean.
 void AbandonMove(uint8_t axis, const std::string &why) {
@@ -56,6 +63,7 @@ TMoveEnd WaitForMove(uint8_t axis, std::string reply, uint32_t limitMs) {
   while (a.Moving) {
     try {
       VERIGetPosition(axis);
+      NotePosition(axis);
     } catch (const EConvertError &e) {
       // A garbled position answer: the controller cannot be trusted now.
       AbandonMove(axis, "stopped, unreadable position: " + std::string(e.what()));
@@ -76,6 +84,7 @@ TMoveEnd WaitForMove(uint8_t axis, std::string reply, uint32_t limitMs) {
       return TMoveEnd::Lost;
     }
     MotionState = state;
+    if (state != 0 && state != 2) LastMoveEndTick = GetTickCount();
     switch (state) {
       case 0: a.Moving = true; break;
       case 1: a.Moving = false; break;
@@ -148,7 +157,12 @@ constexpr double TargetTolerance = 0.05;
 
 void MoveTo(uint8_t axis, bool &ok, double speed, double target) {
   ok = true;
-  if (speed <= 0) return;
+  LastMoveOutcome = TMoveOutcome::Failed;
+  LastMoveEndTick = GetTickCount();
+  if (speed <= 0) {
+    LastMoveOutcome = TMoveOutcome::Reached;
+    return;
+  }
   if (axis < 1 || axis > 3) {
     ok = false;
     ReportLine("*** Move [" + std::to_string(axis) + "]: no such axis");
@@ -172,6 +186,7 @@ void MoveTo(uint8_t axis, bool &ok, double speed, double target) {
       ReportLine("$ Move [" + ax + "] from " + MotionNumber(a.Position) + " to: " +
                  MotionNumber(target) + " = delta:" + MotionNumber(target - a.Position) +
                  ";  Speed: " + MotionNumber(speed));
+      LastMoveOutcome = TMoveOutcome::Reached;
       return;
     }
     ReportLine("$ Move [" + ax + "]  to: " + MotionNumber(target) + ";  Speed: " + MotionNumber(speed));
@@ -194,13 +209,18 @@ void MoveTo(uint8_t axis, bool &ok, double speed, double target) {
       // Nothing more to ask a controller that does not answer: the input
       // and position reads would only add time-outs and a false alarm.
       ok = false;
+      LastMoveOutcome = TMoveOutcome::Lost;
       return;
     }
     if (end != TMoveEnd::Finished) ok = false;
+    LastMoveOutcome = end == TMoveEnd::Stopped ? TMoveOutcome::Stopped
+                      : end == TMoveEnd::Overrun ? TMoveOutcome::Failed
+                                                 : TMoveOutcome::Reached;
     const bool emergency = EmergencyStopActive(axis);
     unsigned answer = mbYes;
     if (emergency) {
       ok = false;
+      LastMoveOutcome = TMoveOutcome::Stopped;
       a.StopActive = true;
       answer = AskOperator(TMsgKind::Error, EmergencyStopText, mbYes | mbAbort, mbYes);
     }
@@ -211,6 +231,7 @@ void MoveTo(uint8_t axis, bool &ok, double speed, double target) {
     // "dip" at the wrong height, or not at all, and report success.
     if (ok && std::fabs(a.Position - target) > TargetTolerance) {
       ok = false;
+      LastMoveOutcome = TMoveOutcome::Failed;
       // A manual move the controller ends early (at its software limit)
       // has the controller's own warning in the log; only a task run,
       // which would dip at the wrong height, makes it an error.

@@ -11,6 +11,14 @@
 // 4 error); -1 before the first poll.
 extern int MotionState;
 
+// How the last MoveTo ended, and when its poll first saw the axis stand
+// (tick); what the run record notes of every stroke.
+enum class TMoveOutcome { Reached, Stopped, Failed, Lost };
+extern TMoveOutcome LastMoveOutcome;
+extern uint32_t LastMoveEndTick;
+// Hears every position read while a move is watched (null: nobody).
+extern void (*MovePositionListener)(uint8_t axis, double position);
+
 // Moves `axis` (1..3) to `target` at `speed` (clamped to the axis's MaxSpeed)
 // and waits for the end. ok false: stopped, emergency stop (operator said
 // Yes), controller lost or the move overran its time.

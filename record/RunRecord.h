@@ -73,12 +73,14 @@ public:
   bool Begin(const std::string &task, std::time_t start, uint32_t tick);
   bool Active() const { return Open; }
   int64_t Since(uint32_t tick) const;  // ms since the run began
+  uint32_t StartTick() const { return Started; }
   int64_t Now() const;                 // Since(GetTickCount())
   void Add(const TRecordRow &row);
   // Adds the end row and closes the file.
   void Finish(const std::string &end, uint16_t error, const std::string &seen = "");
   const std::vector<TRecordRow> &Rows() const { return RowsSoFar; }
   const std::string &Path() const { return FilePath; }
+  const std::string &Task() const { return TaskName; }
   // Live Z reads of the dip in progress (cleared when a dip row is added).
   const std::vector<TReading> &LiveZ() const { return Live; }
   void NoteZ(double cm);
@@ -89,8 +91,8 @@ private:
   void Changed() const;
   bool Open = false;
   int Fd = -1;
-  uint32_t StartTick = 0;
-  std::string FilePath;
+  uint32_t Started = 0;
+  std::string FilePath, TaskName;
   std::vector<TRecordRow> RowsSoFar;
   std::vector<TReading> Live;
   TListener Listener;

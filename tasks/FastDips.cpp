@@ -5,6 +5,7 @@
 #include "base/Convert.h"
 #include "base/Host.h"
 #include "base/Machine.h"
+#include "record/RunRecord.h"
 #include "machine/Motion.h"
 #include "tasks/Process.h"
 #include "tasks/ProcessSteps.h"
@@ -28,10 +29,13 @@ enum class TWatchEnd { Stands, Lost };
 
 // Polls the running program until the controller reports that it stands.
 // `shown` is the number of dips still to do last written to the log.
-TWatchEnd Watch(uint8_t a, int32_t &shown) {
+TWatchEnd Watch(uint8_t a, int32_t &shown, TRecordRow &row) {
   TAxisConfig &z = Axes[3];
   while (z.Moving) {
-    if (IsAxis(a)) VERIGetPosition(a);
+    if (IsAxis(a)) {
+      VERIGetPosition(a);
+      RunRecorder().NoteZ(Axes[a].Position);
+    }
     std::string answer;
     if (StopRequest) {
       ReportLine("$ Motor Stop " + VERIDialog(a, "S"));
@@ -66,6 +70,8 @@ TWatchEnd Watch(uint8_t a, int32_t &shown) {
     if (error.empty() && toDo != shown) {
       shown = toDo;
       ReportLine("FastDips to do: " + std::to_string(toDo));
+      row.Seen += (row.Seen.empty() ? "todo " : " todo ") + std::to_string(toDo) + "@" +
+                  std::to_string(RunRecorder().Now());
     }
     ProcessMessages();
     SleepMs(5);
@@ -75,7 +81,7 @@ TWatchEnd Watch(uint8_t a, int32_t &shown) {
 
 }  // namespace
 
-bool RunFastDips(const TProcEntry &e) {
+bool RunFastDips(const TProcEntry &e, TRecordRow row) {
   const uint8_t a = Axes[3].HWAddress;
   ReportLine("Setting parameters at axis " + std::to_string(a));
   VERICall(a, "R0 = " + FloatToStrF(e.UpperPos * 10, 4));
@@ -87,16 +93,35 @@ bool RunFastDips(const TProcEntry &e) {
   ReportLine("... done.");
   ReportLine("Fast Dips, " + std::to_string(e.NoTunks) + " times, endposition is " + std::to_string(1));
   // A STOP that came before the start leaves the program unstarted.
-  if (AbortRequest) return false;
+  if (AbortRequest) {
+    row.End = EndStopped;
+    row.ErrorBits = uint16_t(1u << ProcErrDipsStopped);
+    RunRecorder().Add(row);
+    return false;
+  }
 
   bool completed = true;
   int32_t shown = e.NoTunks;
   StopRequest = false;
+  row.DownAt = RunRecorder().Now();
   ReportLine("$ Response to RUN command: " + VERIDialog(a, "RUN"));
   Axes[3].Moving = true;
   ProcessMessages();
+  // The row tells what the controller let the program see: start, end,
+  // the count of dips still to do, the positions read.
+  auto record = [&](const char *end) {
+    row.Dip = e.NoTunks - shown;
+    row.ZReads = RunRecorder().LiveZ();
+    row.End = end;
+    if (std::string(end) != EndDone) row.ErrorBits = uint16_t(1u << ProcErrDipsStopped);
+    RunRecorder().Add(row);
+  };
   for (;;) {
-    if (Watch(a, shown) == TWatchEnd::Lost) return false;
+    if (Watch(a, shown, row) == TWatchEnd::Lost) {
+      record(EndLost);
+      return false;
+    }
+    row.TopAt = RunRecorder().Now();
     int32_t inputs = 0;
     std::string error;
     VERIGetParamI(a, 1013, inputs, error);
@@ -119,5 +144,7 @@ bool RunFastDips(const TProcEntry &e) {
   ReportLine("... done with FastDips");
   if (e.OutTime > 0.0) WaitWithBar(e.OutTime);
   ProcessMessages();
+  if (row.TopAt >= 0) row.HeldTop = RunRecorder().Now() - row.TopAt;
+  record(completed && !AbortRequest ? EndDone : EndStopped);
   return completed && !AbortRequest;
 }

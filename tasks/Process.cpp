@@ -10,12 +10,15 @@
 #include "base/Machine.h"
 #include "machine/Motion.h"
 #include "recipes/Definitions.h"
+#include "record/RunRecord.h"
+#include "tasks/Estimate.h"
 #include "tasks/ProcessSteps.h"
 #include "tasks/TaskLanguage.h"
 #include "veri/Outputs.h"
 
 bool AbortRequest = false;
 uint32_t StopPresses = 0;
+std::string *RecordedOutputs = nullptr;
 
 namespace {
 
@@ -69,17 +72,26 @@ private:
 // A STOP pressed during the run and not answered with Retry ends it.
 bool Stopped() { return AbortRequest; }
 
-// Step-by-step dips; false when a move failed or STOP came.
-bool RunDipsStepByStep(const TProcEntry &e, bool ok) {
+int64_t SeenEnd(bool ok) { return ok ? RunRecorder().Since(LastMoveEndTick) : -1; }
+
+// Step-by-step dips; false when a move failed or STOP came. Each dip adds
+// its row to the run record.
+bool RunDipsStepByStep(const TProcEntry &e, bool ok, const TRecordRow &rowOfProcess) {
+  TRunRecorder &record = RunRecorder();
   int32_t k = 0;
   do {
     ++k;
+    TRecordRow row = rowOfProcess;
+    row.Dip = k;
+    RecordedOutputs = &row.Outputs;
     ReportLine("  Fast Dip " + std::to_string(k) + " of " + std::to_string(e.NoTunks));
     ChannelAction(e.ChNo, e.ChMode, 1);
     if (ok && Stopped()) ok = false;
     if (ok) {
       ChannelAction(e.ChNo, e.ChMode, 2);
+      row.DownAt = record.Now();
       MoveTo(3, ok, e.InSpeed, e.LowPos);
+      row.BottomAt = SeenEnd(ok);
       ProcessMessages();
       ChannelAction(e.ChNo, e.ChMode, 3);
       // The bottom wait follows the down stroke even when it failed, so a
@@ -89,13 +101,26 @@ bool RunDipsStepByStep(const TProcEntry &e, bool ok) {
     }
     if (ok) {
       ChannelAction(e.ChNo, e.ChMode, 4);
+      row.UpAt = record.Now();
+      if (row.BottomAt >= 0) row.HeldBottom = row.UpAt - row.BottomAt;
       MoveTo(3, ok, e.OutSpeed, e.UpperPos);
+      row.TopAt = SeenEnd(ok);
       ProcessMessages();
       ChannelAction(e.ChNo, e.ChMode, 5);
       WaitWithBar(e.OutTime);
       if (Stopped()) ok = false;
     }
     ChannelAction(e.ChNo, e.ChMode, 6);
+    RecordedOutputs = nullptr;
+    if (row.TopAt >= 0) row.HeldTop = record.Now() - row.TopAt;
+    row.ZReads = record.LiveZ();
+    std::vector<TReading> up;
+    for (const TReading &z : row.ZReads)
+      if (row.UpAt >= 0 && z.first >= row.UpAt && (row.TopAt < 0 || z.first <= row.TopAt)) up.push_back(z);
+    row.Withdrawal = WithdrawalSpeed(up);
+    row.End = ok ? EndDone : RecordEndOfLastMove();
+    if (!ok) row.ErrorBits = uint16_t(1u << ProcErrDipsStopped);
+    record.Add(row);
   } while (k < e.NoTunks && ok);
   ReportLine("  Fast Dips done. ");
   if (!ok) ProcessMessages();
@@ -103,6 +128,30 @@ bool RunDipsStepByStep(const TProcEntry &e, bool ok) {
 }
 
 }  // namespace
+
+TRecordRow RecordRowOf(const TProcEntry &e, const std::string &name, uint8_t level, const char *mode) {
+  TRecordRow r;
+  r.Task = RunRecorder().Task();
+  r.Level = level;
+  r.Process = name;
+  r.Position = e.PosNo <= PosCount ? PosTable[e.PosNo].Name : "";
+  r.Dips = e.NoTunks;
+  r.Mode = mode;
+  if (e.PosNo <= PosCount) r.X = PosTable[e.PosNo].X, r.Y = PosTable[e.PosNo].Y;
+  r.Top = e.UpperPos, r.Bottom = e.LowPos;
+  r.InSpeed = e.InSpeed, r.OutSpeed = e.OutSpeed;
+  r.InTime = e.InTime, r.OutTime = e.OutTime;
+  return r;
+}
+
+const char *RecordEndOfLastMove() {
+  if (Stopped()) return EndStopped;
+  switch (LastMoveOutcome) {
+    case TMoveOutcome::Lost: return EndLost;
+    case TMoveOutcome::Stopped: return EndStopped;
+    default: return EndMoveFailed;
+  }
+}
 
 IWaitView *SetWaitView(IWaitView *view) {
   IWaitView *previous = WaitView;
@@ -137,6 +186,9 @@ void ChannelAction(int32_t channel, int32_t mode, int32_t step) {
              "; " + std::to_string(channel) + "; " + std::to_string(state));
   // A channel number outside the output table names no output.
   if (channel < 1 || channel > DigOutMax) return;
+  if (RecordedOutputs)
+    *RecordedOutputs += (RecordedOutputs->empty() ? "" : " ") + std::to_string(channel) + "=" +
+                        std::to_string(state) + "@" + std::to_string(RunRecorder().Now());
   VERIOut(channel, state);
 }
 
@@ -198,6 +250,10 @@ void RunProcess(const std::string &name, uint8_t mode, uint8_t level, uint16_t &
                ")*(n= " + std::to_string(count) + ")");
     bool ok = true;
     uint32_t retried = 0;
+    TRecordRow travel = RecordRowOf(e, name, level, RecordTravel);
+    travel.Top = MachineSettings.StandardZ;
+    travel.Dips = 0;
+    travel.DownAt = RunRecorder().Now();
     {
       TRetryWatch watch;
       const TPosEntry pos = PosTable[e.PosNo];
@@ -205,6 +261,10 @@ void RunProcess(const std::string &name, uint8_t mode, uint8_t level, uint16_t &
       retried = watch.RetriedStops;
     }
     ReportLine("   Position: " + PosTable[e.PosNo].Name);
+    travel.TopAt = ok ? RunRecorder().Now() : -1;
+    travel.End = ok ? EndDone : RecordEndOfLastMove();
+    if (!ok) travel.ErrorBits = uint16_t(1u << ProcErrPositioning);
+    RunRecorder().Add(travel);
     // A STOP during the positioning that the operator answered with Retry
     // in the STOP dialog, and no STOP after it, lets the run go on.
     if (ok && AbortRequest && StopPresses > 0 && retried == StopPresses) {
@@ -229,11 +289,12 @@ void RunProcess(const std::string &name, uint8_t mode, uint8_t level, uint16_t &
     MoveTo(3, ok, CurrentSpeed, e.UpperPos);
     bool done;
     if (e.InTime > 0.0) {
-      done = RunDipsStepByStep(e, ok);
+      done = RunDipsStepByStep(e, ok, RecordRowOf(e, name, level, RecordStepByStep));
     } else {
-      done = RunFastDips(e);
+      done = RunFastDips(e, RecordRowOf(e, name, level, RecordFast));
     }
     if (!done || Stopped()) SetFlag(error, ProcErrDipsStopped, true);
+    EstimateTermDone();
     ProcessMessages();
     return;
   }

@@ -1,10 +1,20 @@
 #pragma once
 // Pieces of process execution shared between its files.
 #include <cstdint>
+#include <string>
 
 #include "recipes/Definitions.h"
+#include "record/RunRecord.h"
 
 // Runs the fast dips of `e` on the Z controller; returns false when they
 // were interrupted (STOP, a lost controller, the operator ending the task at
-// the emergency stop).
-bool RunFastDips(const TProcEntry &e);
+// the emergency stop). `row` is the record row to fill and add.
+bool RunFastDips(const TProcEntry &e, TRecordRow row);
+
+// A record row of the running process with what its recipe asks.
+TRecordRow RecordRowOf(const TProcEntry &e, const std::string &name, uint8_t level, const char *mode);
+// How a dip or travel that did not go as asked ended: STOP first, else how
+// the last move ended.
+const char *RecordEndOfLastMove();
+// Output writes of the dip in progress go here (null: none).
+extern std::string *RecordedOutputs;

@@ -7,7 +7,10 @@
 #include "base/Host.h"
 #include "base/OpState.h"
 #include "machine/Motion.h"
+#include "base/Machine.h"
 #include "recipes/Definitions.h"
+#include "record/RunRecord.h"
+#include "tasks/Estimate.h"
 #include "tasks/Process.h"
 #include "tasks/TaskLanguage.h"
 
@@ -18,16 +21,60 @@ const TTaskEntry &ShownTask() {
   return CurTask < TaskSlots ? TaskTable[CurTask] : none;
 }
 
+std::string EstimateSaid;  // the run's last estimate line, kept in its record
+
 // The end of every run: home, the end line. A failing home move is reported
 // but never keeps the end line from being written.
 void EndRun() {
+  TRecordRow home;
+  home.Task = RunRecorder().Task();
+  home.Mode = RecordTravel;
+  home.Position = "home";
+  home.X = MachineSettings.HomeX, home.Y = MachineSettings.HomeY, home.Top = MachineSettings.HomeZ;
+  home.DownAt = RunRecorder().Now();
   try {
     HomePos();
+    home.End = EndDone;
   } catch (const std::exception &e) {
     ReportLine(std::string("*** Move home failed: ") + e.what());
+    home.End = EndError;
   }
+  home.TopAt = RunRecorder().Now();
+  RunRecorder().Add(home);
+  EstimateSaid = EstimateEnd();
   ReportLine("-- End Task ---.");
 }
+
+// How the run ended, for its record's last row: the first dip or travel
+// that did not go as asked, else the walk's own error.
+std::string RunEnd(uint16_t error) {
+  for (const TRecordRow &r : RunRecorder().Rows())
+    if (r.End != EndDone) return r.End;
+  return error ? EndError : EndDone;
+}
+
+void NoteZRead(uint8_t axis, double position) {
+  if (axis == 3) RunRecorder().NoteZ(position);
+}
+
+// The run's record is open from the start line to the end line, and the
+// position reads of Z go into it.
+class TRecordedRun {
+public:
+  explicit TRecordedRun(const std::string &task) {
+    RunRecorder().Begin(task, std::time(nullptr), GetTickCount());
+    MovePositionListener = NoteZRead;
+  }
+  ~TRecordedRun() {
+    MovePositionListener = nullptr;
+    if (RunRecorder().Active()) RunRecorder().Finish(EndError, Error);
+  }
+  void Finish() {
+    MovePositionListener = nullptr;
+    RunRecorder().Finish(RunEnd(Error), Error, EstimateSaid);
+  }
+  uint16_t Error = 0;
+};
 
 }  // namespace
 
@@ -51,16 +98,19 @@ void TaskStart() {
   ReportLine("--- Start Task  ---" + TaskDateTimeText());
   ReportLine("Task: " + ShownTask().Name);
   const std::string line = ShownTask().Line;
+  TRecordedRun record(ShownTask().Name);
+  EstimateBegin(line);
   try {
-    if (!line.empty()) ParseTask(line, TaskModeRun, RunProcess);
+    if (!line.empty()) record.Error = ParseTask(line, TaskModeRun, RunProcess);
   } catch (...) {
     // An error that ends the run still takes the machine home and closes
-    // the run; the dispatcher then shows it.
+    // the run (its record says "error"); the dispatcher then shows it.
     EndRun();
     AbortRequest = false;
     throw;
   }
   EndRun();
+  record.Finish();
   AbortRequest = false;
 }
 
@@ -86,6 +136,8 @@ void CheckSyntax() {
   const TTaskEntry &task = ShownTask();
   ReportLine("Checking Task(" + std::to_string(CurTask) + "): " + task.Name);
   const std::string line = task.Line;
-  ParseTask(line, TaskModeCheck, RunProcess);
+  const uint16_t error = ParseTask(line, TaskModeCheck, RunProcess);
   ReportLine("--- End of Check ---");
+  // A task with a fault would not run to its end: no figure for it.
+  if (error == 0) ReportLine(EstimateCheckLine(line));
 }

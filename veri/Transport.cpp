@@ -48,9 +48,26 @@ bool Stale(const std::string &line, const std::string &cluster) {
   return !Echoes(reply, frame);
 }
 
+double ExchangeMs = VERIDefaultExchangeMs;
+unsigned Exchanges = 0;
+
+// A plain mean of the first eight, then each new one weighs an eighth.
+// Time-outs stay out: they tell of a fault, not of what a run costs.
+void NoteExchange(uint32_t ms) {
+  if (Exchanges < 8) ++Exchanges;
+  ExchangeMs += (double(ms) - ExchangeMs) / Exchanges;
+}
+
 }  // namespace
 
+double VERIExchangeMs() { return ExchangeMs; }
+void VERIResetExchangeMs() {
+  ExchangeMs = VERIDefaultExchangeMs;
+  Exchanges = 0;
+}
+
 std::string SerialTalk(const std::string &line) {
+  const uint32_t started = GetTickCount();
   IClusterPort *port = VeriPort();
   DrainOne(port);
   // A closed or vanished line cannot answer: fail as a silent controller
@@ -74,6 +91,7 @@ std::string SerialTalk(const std::string &line) {
       }
       reply = cc != 0 ? "*** SerialTalk: NextClusterCCError  " : text;
       got = true;
+      NoteExchange(GetTickCount() - started);
       break;
     }
     --counter;

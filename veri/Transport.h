@@ -24,4 +24,11 @@ std::vector<std::string> VERIWords(const std::string &text);
 // The answer of `address` to `command` cut out of a raw reply (see VERIDialog).
 std::string VERICutAnswer(uint8_t address, const std::string &command, const std::string &raw);
 
+// How long an answered exchange takes on this line, ms: a running mean of
+// the recent ones (each weighs an eighth), 270 ms before the first (what a
+// reply costs when the line's cut rule closes it).
+double VERIExchangeMs();
+constexpr double VERIDefaultExchangeMs = 270.0;
+void VERIResetExchangeMs();  // back to the figure before the first
+
 extern const char *const VERINoConnection;  // "*** VERIDialog: no connection to VERI  "

@@ -315,8 +315,12 @@ protected:
     // from stray digits of another reply.
     for (const std::string &l : r.Report.Lines) {
       int bit = 0;
-      if (std::sscanf(l.c_str(), "WARNING VERI [%d]", &bit) == 1) EXPECT_EQ(WarningBits.count(bit), 1u) << l;
-      if (std::sscanf(l.c_str(), "*** ERROR VERI [%d]", &bit) == 1) EXPECT_EQ(ErrorBits.count(bit), 1u) << l;
+      if (std::sscanf(l.c_str(), "WARNING VERI [%d]", &bit) == 1) {
+        EXPECT_EQ(WarningBits.count(bit), 1u) << l;
+      }
+      if (std::sscanf(l.c_str(), "*** ERROR VERI [%d]", &bit) == 1) {
+        EXPECT_EQ(ErrorBits.count(bit), 1u) << l;
+      }
     }
     // The fast-dip program's registers and start: each sent is logged.
     const int r1 = int(std::count(r.Frames.begin(), r.Frames.end(), "#3 R1 = 30.0000"));

@@ -53,7 +53,9 @@ public:
   uint32_t Now = 1000;
   uint64_t Slept = 0;
   std::function<void()> OnSleep;  // runs after each sleep
+  int64_t WallBase = 1796650000000;  // a fixed day in December 2026, plus the ticks
   uint32_t GetTickCount() override { return Now; }
+  int64_t WallMs() override { return WallBase + Now; }
   void Sleep(uint32_t ms) override {
     Now += ms;
     Slept += ms;

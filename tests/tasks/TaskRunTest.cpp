@@ -51,8 +51,9 @@ TEST_F(TaskRunTest, StopAnsweredDuringPositioning) {
     TaskStart();
     EXPECT_EQ(H.Operator.Asked.size(), 1u);
     EXPECT_EQ(LoggedCount("  Fast Dips done. "), answer == mbRetry ? 2 : 0);
-    if (answer == mbRetry)
+    if (answer == mbRetry) {
       EXPECT_EQ(States, (std::vector<std::string>{"TaskRunning", "Unwinding", "TaskRunning", "Idle"}));
+    }
     EXPECT_EQ(LoggedCount("Task: T"), 1);
     EXPECT_EQ(H.Report.Lines.front().substr(0, 19), "--- Start Task  ---");
     EXPECT_EQ(H.Report.Lines.back(), "-- End Task ---.");

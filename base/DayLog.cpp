@@ -1,0 +1,138 @@
+#include "base/DayLog.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+TDayLog &DayLog() {
+  static TDayLog log;
+  return log;
+}
+
+void TDayLog::Open(const std::string &folder) {
+  Close();
+  std::lock_guard<std::mutex> l(M);
+  Shown = folder;
+  Folder = folder;
+  if (folder.empty() || folder[0] != '/') {
+    char cwd[4096];
+    if (getcwd(cwd, sizeof cwd)) Folder = std::string(cwd) + "/" + folder;
+  }
+  On = true;
+  Stop = Dirty = Reported = false;
+  Syncer = std::thread([this] { SyncLoop(); });
+}
+
+void TDayLog::Close() {
+  {
+    std::lock_guard<std::mutex> l(M);
+    if (!On) return;
+    Stop = true;
+  }
+  Wake.notify_one();
+  Syncer.join();
+  std::lock_guard<std::mutex> l(M);
+  if (Fd >= 0) Retired.push_back(Fd);
+  for (int fd : Retired) {
+    fdatasync(fd);
+    close(fd);
+  }
+  Retired.clear();
+  Fd = -1;
+  On = false;
+}
+
+bool TDayLog::IsOpen() {
+  std::lock_guard<std::mutex> l(M);
+  return On;
+}
+
+std::string TDayLog::Write(const std::string &line, int64_t wallMs) {
+  std::lock_guard<std::mutex> l(M);
+  if (!On) return {};
+  const int64_t sec = wallMs >= 0 ? wallMs / 1000 : (wallMs - 999) / 1000;
+  if (sec != StampSec) {
+    const time_t t = static_cast<time_t>(sec);
+    struct tm tm {};
+    localtime_r(&t, &tm);
+    std::snprintf(Stamp, sizeof Stamp, "%04d-%02d-%02d %02d:%02d:%02d", tm.tm_year + 1900, tm.tm_mon + 1,
+                  tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+    StampDay = (tm.tm_year + 1900) * 10000 + (tm.tm_mon + 1) * 100 + tm.tm_mday;
+    StampSec = sec;
+  }
+  const std::string day(Stamp, 10);
+  if (Fd >= 0 && FdDay != StampDay) {  // past midnight: the next day's file
+    Retired.push_back(Fd);
+    Fd = -1;
+  }
+  int err = 0;
+  if (Fd < 0) {
+    mkdir(Folder.c_str(), 0777);
+    Fd = open((Folder + "/" + day + ".log").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (Fd < 0) err = errno;
+    FdDay = StampDay;
+  }
+  if (Fd >= 0) {
+    char ms[8];
+    std::snprintf(ms, sizeof ms, ".%03d ", static_cast<int>(wallMs - sec * 1000));
+    std::string rec = Stamp;
+    rec += ms;
+    rec.reserve(rec.size() + line.size() + 1);
+    // One stamp per file line: a line break inside a report line is escaped.
+    for (char c : line) {
+      if (c == '\n') rec += "\\n";
+      else if (c == '\r') rec += "\\r";
+      else rec += c;
+    }
+    rec += '\n';
+    for (size_t done = 0; done < rec.size();) {
+      const ssize_t n = write(Fd, rec.data() + done, rec.size() - done);
+      if (n > 0) done += size_t(n);
+      else if (n < 0 && errno == EINTR) continue;
+      else {
+        err = n < 0 ? errno : ENOSPC;
+        break;
+      }
+    }
+  }
+  if (err) {
+    if (Reported) return {};
+    Reported = true;
+    return "*** Report log file " + Shown + "/" + day + ".log cannot be written: " + std::strerror(err) +
+           "; the window's log goes on";
+  }
+  Reported = false;
+  if (!Dirty) {
+    Dirty = true;
+    Wake.notify_one();
+  }
+  return {};
+}
+
+void TDayLog::SyncLoop() {
+  std::unique_lock<std::mutex> l(M);
+  for (;;) {
+    Wake.wait(l, [this] { return Dirty || Stop || !Retired.empty(); });
+    // Lines written while this one syncs are synced together on the next turn.
+    std::vector<int> old;
+    old.swap(Retired);
+    const int fd = Dirty && Fd >= 0 ? dup(Fd) : -1;  // Fd may be closed meanwhile
+    Dirty = false;
+    const bool stop = Stop;
+    l.unlock();
+    for (int f : old) {
+      fdatasync(f);
+      close(f);
+    }
+    if (fd >= 0) {
+      fdatasync(fd);
+      close(fd);
+    }
+    l.lock();
+    if (stop) return;  // Close syncs what is left
+  }
+}

@@ -1,0 +1,45 @@
+#pragma once
+// The report log on disk: every report line, time-stamped, appended to
+// <folder>/YYYY-MM-DD.log (local date). Each line is one write(2) on an
+// O_APPEND descriptor, so a crash loses nothing already reported; a small
+// thread syncs written lines to the disk soon after, without making the
+// caller wait. Off until opened: only the program switches it on.
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class TDayLog {
+public:
+  ~TDayLog() { Close(); }
+  // `folder` is taken relative to the current folder now and created when
+  // missing, at the first line.
+  void Open(const std::string &folder);
+  // Syncs and closes the file and ends the sync thread.
+  void Close();
+  bool IsOpen();
+  // Appends "YYYY-MM-DD hh:mm:ss.mmm <line>" to the day's file of `wallMs`
+  // (ms since the epoch). Returns the "***" line to report when the file has
+  // just become unwritable, else "": one such line until writing works again.
+  std::string Write(const std::string &line, int64_t wallMs);
+
+private:
+  void SyncLoop();
+
+  std::mutex M;
+  std::condition_variable Wake;
+  std::thread Syncer;
+  bool On = false, Stop = false, Dirty = false, Reported = false;
+  std::string Folder, Shown;  // absolute, and as given (for the message)
+  int Fd = -1;
+  int FdDay = 0;              // YYYYMMDD of Fd
+  std::vector<int> Retired;   // earlier days' files, to sync and close
+  int64_t StampSec = INT64_MIN;
+  int StampDay = 0;
+  char Stamp[64] = {};  // "YYYY-MM-DD hh:mm:ss" of StampSec
+};
+
+// The program's day log, written by ReportLine and ReportDirect.
+TDayLog &DayLog();

@@ -1,0 +1,48 @@
+#pragma once
+// How long a task takes: its line walked as a run walks it, every move from
+// its distance, speed and ramps plus the controller exchanges it costs at
+// the exchange time measured on this line, every wait by its 100 ms steps.
+// And the progress of a run: elapsed time, and what remains, corrected by
+// how long the terms done so far took against their estimate.
+#include <cstddef>
+#include <string>
+#include <vector>
+
+// What the model assumes of every axis: this acceleration and deceleration
+// (cm/s^2), a trapezoid speed profile, no pause between strokes.
+constexpr double EstimateAcceleration = 10.0;
+
+struct TTaskEstimate {
+  std::vector<double> Terms;  // seconds of each process term, in walk order
+  double Home = 0;            // the move home at the end of the run
+  bool Capped = false;        // more terms than EstimateMaxTerms: a lower bound
+  double Total() const;
+};
+
+// A line can repeat a term billions of times; the walk stops counting here.
+constexpr size_t EstimateMaxTerms = 100000;
+
+// Seconds of a motion of `distance` cm at `speed` cm/s, ramps included.
+double MotionSeconds(double distance, double speed);
+// Seconds of one move (the axis's speed limit already applied): the motion
+// and its exchanges, each `exchangeMs` long.
+double MoveSeconds(double distance, double speed, double exchangeMs);
+// Estimate of `line` from the axes' last read positions.
+TTaskEstimate EstimateTask(const std::string &line, double exchangeMs);
+
+// "Estimated duration: 0 h 12 min 34 s" of `line` at the measured exchange time.
+std::string EstimateCheckLine(const std::string &line);
+
+// Whole seconds, rounded: "0 h 12 min 34 s" and "0:12:34".
+std::string DurationText(double seconds);
+std::string ClockText(double seconds);
+
+// Progress of the present run, on the host's clock.
+void EstimateBegin(const std::string &line);  // the run starts
+void EstimateTermDone();                      // a process term of it ended
+// Writes the line telling how far the estimate was off and returns it
+// ("" when no run was going); the run is over.
+std::string EstimateEnd();
+// "Elapsed 0:01:23, remaining about 0:10:45"; empty while no run goes.
+std::string EstimateStatusText();
+double EstimateRemainingSeconds();

@@ -1,0 +1,69 @@
+#include <csignal>
+#include <ctime>
+#include <sys/wait.h>
+
+#include "support/Fakes.h"
+#include "support/TempDir.h"
+#include "base/DayLog.h"
+
+class DayLogTest : public TTempDirTest {
+protected:
+  THostFixture H{1};
+  void TearDown() override { DayLog().Close(), TTempDirTest::TearDown(); }
+  // The fake clock's wall time set to a local time of 7 December 2026.
+  void At(int hour, int min, int sec, int ms) {
+    std::tm tm{};
+    tm.tm_min = min, tm.tm_hour = hour, tm.tm_mday = 7, tm.tm_mon = 11, tm.tm_year = 126, tm.tm_isdst = -1;
+    H.Clock.WallBase = int64_t(mktime(&tm)) * 1000 + sec * 1000 + ms - H.Clock.Now;
+  }
+};
+
+TEST_F(DayLogTest, EveryLineStampedTracesIncludedAndMidnightStartsTheNextFile) {
+  At(23, 59, 59, 123);
+  DayLog().Open("logs");
+  ReportLine("$ Move [3] from 1 to: 2");
+  ReportLine("Moving to home position ..");
+  H.Clock.Sleep(900);
+  ReportDirect("   ... done.");
+  DayLog().Close();
+  EXPECT_EQ(H.Report.Joined(), "Moving to home position ..\n   ... done.\n");
+  EXPECT_EQ(Get("logs/2026-12-07.log"),
+            "2026-12-07 23:59:59.123 $ Move [3] from 1 to: 2\n"
+            "2026-12-07 23:59:59.123 Moving to home position ..\n");
+  EXPECT_EQ(Get("logs/2026-12-08.log"), "2026-12-08 00:00:00.023    ... done.\n");
+}
+
+TEST_F(DayLogTest, UnwritableFileGivesOneErrorLineAndTheRunGoesOn) {
+  At(10, 0, 0, 0);
+  Put("logs", "a file where the folder should be");
+  DayLog().Open("logs");
+  for (int i = 0; i < 3; ++i) ReportLine("line " + std::to_string(i));
+  ASSERT_EQ(H.Report.Lines.size(), 4u);
+  EXPECT_EQ(H.Report.Lines[1],
+            "*** Report log file logs/2026-12-07.log cannot be written: Not a directory; the window's log goes on");
+  EXPECT_EQ(H.Report.Lines[3], "line 2");
+  // Writable again: the lines go on in the file, and a new fault is told once more.
+  ASSERT_EQ(std::remove("logs"), 0);
+  ReportLine("back");
+  EXPECT_EQ(Get("logs/2026-12-07.log"), "2026-12-07 10:00:00.000 back\n");
+  H.Clock.Sleep(24 * 3600 * 1000);
+  ASSERT_EQ(symlink("/dev/full", "logs/2026-12-08.log"), 0);
+  for (const char *l : {"full", "full again"}) ReportLine(l);
+  EXPECT_EQ(H.Report.Lines.size(), 8u);
+  EXPECT_TRUE(H.Report.HasPrefix("*** Report log file logs/2026-12-08.log cannot be written: No space"));
+}
+
+TEST_F(DayLogTest, LineReportedJustBeforeAKillIsInTheFile) {
+  At(12, 0, 0, 5);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    DayLog().Open("logs");
+    ReportLine("last words");
+    raise(SIGKILL);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+  EXPECT_EQ(Get("logs/2026-12-07.log"), "2026-12-07 12:00:00.005 last words\n");
+}
