@@ -40,15 +40,17 @@ std::vector<TPoint> Nominal(const TRecordRow &r) {
   return pts;
 }
 
-// What was seen: the position reads, else the four moments of the stroke.
+// What was seen: the position reads together with the four moments of the
+// stroke, in time order. The reads alone may be too few to show the stroke.
 std::vector<TPoint> Observed(const TRecordRow &r) {
   std::vector<TPoint> pts;
   for (const TReading &z : r.ZReads) pts.push_back({double(z.first), z.second});
-  if (!pts.empty() || !IsDip(r)) return pts;
+  if (!IsDip(r)) return pts;
   const std::pair<int64_t, double> moments[] = {
       {r.DownAt, r.Top}, {r.BottomAt, r.Bottom}, {r.UpAt, r.Bottom}, {r.TopAt, r.Top}};
   for (const auto &m : moments)
     if (m.first >= 0) pts.push_back({double(m.first), m.second});
+  std::stable_sort(pts.begin(), pts.end(), [](const TPoint &a, const TPoint &b) { return a.Ms < b.Ms; });
   return pts;
 }
 

@@ -23,6 +23,7 @@ QString RecordSummary(const std::vector<TRecordRow> &rows, const std::string &pa
     QString e = "run ended: " + QString::fromStdString(end->End);
     if (end->TopAt >= 0) e += QString(" after %1 s").arg(end->TopAt / 1000.0, 0, 'f', 2);
     parts << e;
+    if (!end->Seen.empty()) parts << QString::fromStdString(end->Seen);  // the estimate's line
   } else if (rows.empty()) parts << "no run recorded yet";
   else parts << "no end row: the run did not close its record";
   if (fault) {

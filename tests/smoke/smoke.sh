@@ -37,7 +37,7 @@ finish() {
   [ -n "$KV_PID" ] && kill -KILL "$KV_PID" 2>/dev/null || true
   [ -n "$SIM_PID" ] && kill -TERM "$SIM_PID" 2>/dev/null || true
   wait 2>/dev/null || true
-  cp "$WORK"/*.ini "$WORK"/*.dip "$WORK"/*.log "$WORK"/*.out "$OUT/" 2>/dev/null || true
+  cp "$WORK"/*.ini "$WORK"/*.dip "$WORK"/*.log "$WORK"/*.out "$WORK"/runs/*.csv "$OUT/" 2>/dev/null || true
   rm -rf "$WORK"
   if [ $rc -eq 0 ]; then
     echo "smoke: passed in $((SECONDS - START)) s; screenshots in $OUT"
