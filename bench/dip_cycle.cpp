@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/Host.h"
+#include "BenchLine.h"
 #include "base/Machine.h"
 #include "recipes/Definitions.h"
 #include "serial/SerialPortNG.h"
@@ -66,18 +67,8 @@ int main(int argc, char **argv) {
     VERIDialog(a, "P134=7");
     Axes[a].Position = 1;
   }
-  MachineSettings.StandardZ = 1;
-  AppendPosition({"Bench", 1, 1});
-  TProcEntry e;
-  e.Name = "Bench";
-  e.PosNo = 1;
-  e.InSpeed = e.OutSpeed = 2;
-  e.UpperPos = 1;
-  e.LowPos = 2;
-  e.InTime = 1.0;   // nominal 1.1 s
-  e.OutTime = 0.5;  // nominal 0.6 s
+  TProcEntry e = BenchProcess(3);
   e.ChNo = 1;       // not wired: logged, nothing sent
-  e.NoTunks = 3;
   AppendProcess(e);
 
   uint16_t error = 0;

@@ -11,6 +11,7 @@
 #include "base/Machine.h"
 #include "recipes/Definitions.h"
 #include "serial/SerialPortNG.h"
+#include "BenchLine.h"
 #include "support/SimProcess.h"
 #include "tasks/Estimate.h"
 #include "tasks/TaskRun.h"
@@ -31,18 +32,7 @@ void Measure(bool fast) {
   const std::string tag = std::string("estimate_off_by_fast_replies_") + (fast ? "on" : "off");
   TSimProcess sim;
   TSerialPortNG port;
-  port.SetCommPort(sim.SlavePath);
-  port.SetBaudRate(19200);
-  port.SetRTOCharDelayTime(570);  // as the program's port
-  port.SetWTOCharDelayTime(570);
-  port.ThreadQuietMode = true;
-  port.SetFastReplies(fast);
-  port.SetActive(true);
-  if (!sim.Started() || !port.Active()) {
-    std::printf("%s: failed (veri-sim not started or port not open)\n", tag.c_str());
-    return;
-  }
-  VeriPort() = &port;
+  if (!OpenBenchPort(port, sim, fast, tag)) return;
   VERIResetExchangeMs();
   for (uint8_t a = 1; a <= 3; ++a) {
     VERIDialog(a, "P134=7");

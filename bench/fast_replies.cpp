@@ -14,6 +14,7 @@
 #include "machine/Motion.h"
 #include "recipes/Definitions.h"
 #include "serial/SerialPortNG.h"
+#include "BenchLine.h"
 #include "support/SimProcess.h"
 #include "tasks/Process.h"
 #include "veri/Params.h"
@@ -50,18 +51,7 @@ void Measure(bool fast) {
   const std::string tag = std::string("fast_replies_") + (fast ? "on" : "off");
   TSimProcess sim;
   TSerialPortNG port;
-  port.SetCommPort(sim.SlavePath);
-  port.SetBaudRate(19200);
-  port.SetRTOCharDelayTime(570);  // as the program's port
-  port.SetWTOCharDelayTime(570);
-  port.ThreadQuietMode = true;
-  port.SetFastReplies(fast);
-  port.SetActive(true);
-  if (!sim.Started() || !port.Active()) {
-    std::printf("%s: failed (veri-sim not started or port not open)\n", tag.c_str());
-    return;
-  }
-  VeriPort() = &port;
+  if (!OpenBenchPort(port, sim, fast, tag)) return;
 
   // A 10-byte reply: "#1 XXX\r" is answered "#1 XXX ?\r\n".
   const double wire = (7 + 10) * 10 * 1000.0 / 19200;
@@ -124,18 +114,7 @@ void Measure(bool fast) {
 }  // namespace
 
 int main() {
-  MachineSettings.StandardZ = 1;
-  AppendPosition({"Bench", 1, 1});
-  TProcEntry e;
-  e.Name = "Bench";
-  e.PosNo = 1;
-  e.InSpeed = e.OutSpeed = 2;
-  e.UpperPos = 1;
-  e.LowPos = 2;
-  e.InTime = 1.0;   // wait 1.1 s
-  e.OutTime = 0.5;  // wait 0.6 s
-  e.NoTunks = 4;
-  AppendProcess(e);
+  AppendProcess(BenchProcess(4));
   Measure(false);
   Measure(true);
   return 0;
