@@ -200,13 +200,8 @@ bool TRunRecorder::Begin(const std::string &task, std::time_t start, uint32_t ti
     if (Fd >= 0 || errno != EEXIST || n > 99) break;
     FilePath = first.substr(0, first.size() - 4) + "_" + std::to_string(n) + ".csv";
   }
-  const std::string head = RecordHeader() + "\n";
-  if (Fd < 0 || ::write(Fd, head.data(), head.size()) != ssize_t(head.size())) {
-    ReportLine("*** Run record " + FilePath + " cannot be written: " + std::strerror(errno) +
-               "; the task runs without it");
-    if (Fd >= 0) ::close(Fd);
-    Fd = -1;
-  }
+  if (Fd < 0) ReportUnwritable();
+  else WriteLine(RecordHeader());
   Open = true;  // rows are kept for the window even without a file
   Changed();
   return Fd >= 0;
@@ -225,18 +220,22 @@ void TRunRecorder::Add(const TRecordRow &row) {
   if (!Open) return;
   RowsSoFar.push_back(row);
   Live.clear();
-  if (Fd >= 0) {
-    const std::string line = FormatRecordRow(row) + "\n";
-    if (::write(Fd, line.data(), line.size()) != ssize_t(line.size())) {
-      ReportLine("*** Run record " + FilePath + " cannot be written: " + std::strerror(errno) +
-                 "; the task runs without it");
-      ::close(Fd);
-      Fd = -1;
-    } else {
-      ::fdatasync(Fd);
-    }
-  }
+  if (Fd >= 0 && WriteLine(FormatRecordRow(row))) ::fdatasync(Fd);
   Changed();
+}
+
+void TRunRecorder::ReportUnwritable() const {
+  ReportLine("*** Run record " + FilePath + " cannot be written: " + std::strerror(errno) +
+             "; the task runs without it");
+}
+
+bool TRunRecorder::WriteLine(const std::string &text) {
+  const std::string line = text + "\n";
+  if (::write(Fd, line.data(), line.size()) == ssize_t(line.size())) return true;
+  ReportUnwritable();
+  ::close(Fd);
+  Fd = -1;
+  return false;
 }
 
 void TRunRecorder::Finish(const std::string &end, uint16_t error, const std::string &seen) {

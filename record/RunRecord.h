@@ -89,6 +89,9 @@ public:
 
 private:
   void Changed() const;
+  // A failed write is said once and ends the file; the rows stay kept.
+  bool WriteLine(const std::string &text);
+  void ReportUnwritable() const;
   bool Open = false;
   int Fd = -1;
   uint32_t Started = 0;

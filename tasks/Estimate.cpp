@@ -8,6 +8,7 @@
 #include "base/Machine.h"
 #include "recipes/Definitions.h"
 #include "tasks/Process.h"
+#include "tasks/ProcessSteps.h"
 #include "tasks/TaskLanguage.h"
 #include "veri/Transport.h"
 
@@ -44,9 +45,9 @@ public:
   }
 
   void Term(const std::string &name, uint16_t &error) {
-    const uint8_t p = PosCount > 0 ? FindProcessByName(name) : 0;
-    const bool usable = p != 0 && ProcTable[p].PosNo <= PosCount && ProcTable[p].InSpeed > 0 &&
-                        ProcTable[p].OutSpeed > 0;
+    uint16_t tests = 0;
+    const uint8_t p = TestProcess(name, tests);
+    const bool usable = p != 0;
     // The run stops at a faulty term too; what the check says of it is its own.
     if (!usable || Result.Terms.size() >= EstimateMaxTerms) {
       Result.Capped = usable;

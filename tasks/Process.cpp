@@ -30,26 +30,6 @@ std::string Two(int v) {
   return b;
 }
 
-// The process's recipe tests; each clears its bit when it passes. Returns
-// the index of the process, 0 when a test failed.
-uint8_t TestProcess(const std::string &name, uint16_t &error) {
-  SetFlag(error, ProcErrNoPosition, PosCount == 0);
-  if (PosCount == 0) return 0;
-  SetFlag(error, ProcErrNoProcess, ProcCount == 0);
-  if (ProcCount == 0) return 0;
-  const uint8_t p = FindProcessByName(name);
-  SetFlag(error, ProcErrUnknownName, p == 0);
-  if (p == 0) return 0;
-  const TProcEntry &e = ProcTable[p];
-  const bool badPos = e.PosNo > PosCount;
-  SetFlag(error, ProcErrBadPosNo, badPos);
-  if (badPos) return 0;
-  const bool badSpeed = !(e.InSpeed > 0 && e.OutSpeed > 0);
-  SetFlag(error, ProcErrBadSpeed, badSpeed);
-  if (badSpeed) return 0;
-  return p;
-}
-
 // Forwards questions to the operator and notes whether a STOP was answered
 // with Retry: the positioning's STOP dialog then means "go on".
 class TRetryWatch : public IOperator {
@@ -151,6 +131,26 @@ const char *RecordEndOfLastMove() {
     case TMoveOutcome::Stopped: return EndStopped;
     default: return EndMoveFailed;
   }
+}
+
+// The process's recipe tests; each clears its bit when it passes. Returns
+// the index of the process, 0 when a test failed.
+uint8_t TestProcess(const std::string &name, uint16_t &error) {
+  SetFlag(error, ProcErrNoPosition, PosCount == 0);
+  if (PosCount == 0) return 0;
+  SetFlag(error, ProcErrNoProcess, ProcCount == 0);
+  if (ProcCount == 0) return 0;
+  const uint8_t p = FindProcessByName(name);
+  SetFlag(error, ProcErrUnknownName, p == 0);
+  if (p == 0) return 0;
+  const TProcEntry &e = ProcTable[p];
+  const bool badPos = e.PosNo > PosCount;
+  SetFlag(error, ProcErrBadPosNo, badPos);
+  if (badPos) return 0;
+  const bool badSpeed = !(e.InSpeed > 0 && e.OutSpeed > 0);
+  SetFlag(error, ProcErrBadSpeed, badSpeed);
+  if (badSpeed) return 0;
+  return p;
 }
 
 IWaitView *SetWaitView(IWaitView *view) {

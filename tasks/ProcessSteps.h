@@ -6,6 +6,10 @@
 #include "recipes/Definitions.h"
 #include "record/RunRecord.h"
 
+// The process's recipe tests; each clears its bit when it passes. Returns
+// the index of the process, 0 when a test failed.
+uint8_t TestProcess(const std::string &name, uint16_t &error);
+
 // Runs the fast dips of `e` on the Z controller; returns false when they
 // were interrupted (STOP, a lost controller, the operator ending the task at
 // the emergency stop). `row` is the record row to fill and add.
