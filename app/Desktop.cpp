@@ -46,7 +46,8 @@ std::vector<std::string> ChooseWorkFolder() {
   } else {
     const QString own = PerUserFolder();
     if (!QDir().mkpath(own) || !QDir::setCurrent(own)) {
-      lines.push_back("*** Cannot use the folder " + own.toStdString() + ", working in " + here.toStdString());
+      lines.push_back("*** Cannot use the folder " + own.toStdString() + ", working in " +
+                      here.toStdString());
       return lines;
     }
     lines.push_back("Working folder: " + own.toStdString() + " (the per-user folder; started in " +
@@ -54,7 +55,8 @@ std::vector<std::string> ChooseWorkFolder() {
     // The first start gets a recipe to try; one that is there stays untouched.
     LoadResources();
     if (!QFileInfo::exists(ExampleRecipe) && QFile::copy(":/kavetra/LastDefinitions.dip", ExampleRecipe)) {
-      QFile::setPermissions(ExampleRecipe, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+      QFile::setPermissions(ExampleRecipe,
+                            QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
       lines.push_back("Example recipe " + std::string(ExampleRecipe) + " put there: File / Open loads it");
     }
   }

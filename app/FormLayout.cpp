@@ -58,8 +58,7 @@ T *Place(T *w, const char *name, int left, int top, int width, int height) {
 
 QGroupBox *Panel(QWidget *parent, const char *name, const char *caption, QRect place,
                  const QColor *background) {
-  auto *b = Place(new QGroupBox(caption, parent), name, place.x(), place.y(), place.width(),
-                  place.height());
+  auto *b = Place(new QGroupBox(caption, parent), name, place.x(), place.y(), place.width(), place.height());
   b->setFont(Arial(12, true));  // the caption; children get Arial 8 below
   if (background) Fill(b, *background);
   return b;
@@ -126,8 +125,7 @@ void TTFormMain::BuildPanels() {
   GroupBoxTask = Panel(client, "GroupBoxTask", "[ Task ]", {18, 464, 399, 225}, &PaleGreen);
   GroupBoxSettings = Panel(client, "GroupBoxSettings", "[ Settings ]", {424, 0, 289, 305}, &SkyBlue);
   GroupBoxReport = Panel(client, "GroupBoxReport", "[ Report ]", {424, 304, 289, 251}, nullptr);
-  GroupBoxExecute =
-      Panel(client, "GroupBoxExecute", "[ Execute Task ]", {424, 554, 289, 135}, &PaleGreen);
+  GroupBoxExecute = Panel(client, "GroupBoxExecute", "[ Execute Task ]", {424, 554, 289, 135}, &PaleGreen);
   GroupBoxX = Panel(client, "GroupBoxX", "", {720, 0, 280, 60}, &highlight);
   GroupBoxY = Panel(client, "GroupBoxY", "", {720, 56, 280, 60}, &highlight);
   GroupBoxZ = Panel(client, "GroupBoxZ", "", {720, 112, 280, 60}, &highlight);
@@ -147,8 +145,8 @@ void TTFormMain::BuildPanels() {
   BuildJogPad();
   BuildBottomBox();
 
-  for (QGroupBox *b : {GroupBoxPosition, GroupBoxProcess, GroupBoxTask, GroupBoxSettings,
-                       GroupBoxReport, GroupBoxExecute, GroupBoxManualMove, GroupBox1})
+  for (QGroupBox *b : {GroupBoxPosition, GroupBoxProcess, GroupBoxTask, GroupBoxSettings, GroupBoxReport,
+                       GroupBoxExecute, GroupBoxManualMove, GroupBox1})
     ChildrenToDefaultFont(b);
   GroupBoxManualMove->setEnabled(false);
   GroupBoxX->setEnabled(false);
@@ -201,8 +199,8 @@ void TTFormMain::BuildProcessPanel() {
 
   Label(p, "ChModeLabel", "Ch Mode", 16, 220, 90);
   ChModeSelect = List(p, "ChModeSelect", 112, 220, 150, "Channel Mode");
-  ChModeSelect->addItems({"none", "On_DownStroke", "On_UpStroke", "On_Up_and_Down",
-                          "On_at_T_lower", "On_at_T_higher"});
+  ChModeSelect->addItems(
+      {"none", "On_DownStroke", "On_UpStroke", "On_Up_and_Down", "On_at_T_lower", "On_at_T_higher"});
   Label(p, "ChNoLabel", "Output Channel", 16, 256, 90);
   ChNoSelect = List(p, "ChNoSelect", 112, 256, 150, "Channel Number");
   ChNoSelect->addItem("none");
@@ -223,8 +221,7 @@ void TTFormMain::BuildTaskPanel() {
   BraButton = Button(p, "BraButton", "(", 16, 144, 40, 30, "Add  (");
   PlusButton = Button(p, "PlusButton", "+", 62, 144, 40, 30, "Add  +");
   KetButton = Button(p, "KetButton", ")", 108, 144, 40, 30, "Add   )");
-  StarButton =
-      Button(p, "StarButton", "*", 154, 144, 40, 30, "Add  * (Enter number in Task Edit Line)");
+  StarButton = Button(p, "StarButton", "*", 154, 144, 40, 30, "Add  * (Enter number in Task Edit Line)");
   CheckSyntax = Button(p, "CheckSyntax", "Check", 300, 144, 86, 30, "Check Syntax of Task");
 }
 
@@ -239,11 +236,11 @@ void TTFormMain::BuildSettingsPanel() {
   GetXYZ = Button(p, "GetXYZ", "Home Position", 128, 68, 140, 30,
                   "Take over actual XYZ coordinates as Home position");
   MasterZEdit = Edit(p, "MasterZEdit", 32, 168, 70, 7);
-  GetMasterZ = Button(p, "GetMasterZ", "Z standard", 128, 164, 140, 30,
-                      "Take  actual z-position as Z standard");
+  GetMasterZ =
+      Button(p, "GetMasterZ", "Z standard", 128, 164, 140, 30, "Take  actual z-position as Z standard");
   MasterSpeedEdit = Edit(p, "MasterSpeedEdit", 32, 224, 70, 7);
-  GetMasterSpeed = Button(p, "GetMasterSpeed", "V standard", 128, 220, 140, 30,
-                          "Take actual speed as V standard");
+  GetMasterSpeed =
+      Button(p, "GetMasterSpeed", "V standard", 128, 220, 140, 30, "Take actual speed as V standard");
 }
 
 void TTFormMain::BuildExecutePanel() {
@@ -269,14 +266,13 @@ void TTFormMain::BuildDisplays() {
     QLabel **Value, **UnitLabel;
   };
   const TDisplay displays[] = {
-      {GroupBoxX, "X: ", "XLabel", "ShowXPos", "XX.XX", "XUnit", "cm", "X-Position", &XLabel,
-       &ShowXPos, &XUnit},
-      {GroupBoxY, "Y: ", "YLabel", "ShowYPos", "YY.YY", "YUnit", "cm", "Y-Position", &YLabel,
-       &ShowYPos, &YUnit},
-      {GroupBoxZ, "Z: ", "ZLabel", "ShowZPos", "ZZ.ZZ", "ZUnit", "cm", "Z-Position", &ZLabel,
-       &ShowZPos, &ZUnit},
-      {GroupBoxV, "V: ", "VLabel", "ShowV", "VV.VVVV", "VUnit", "cm/s", "Speed", &VLabel, &ShowV,
-       &VUnit},
+      {GroupBoxX, "X: ", "XLabel", "ShowXPos", "XX.XX", "XUnit", "cm", "X-Position", &XLabel, &ShowXPos,
+       &XUnit},
+      {GroupBoxY, "Y: ", "YLabel", "ShowYPos", "YY.YY", "YUnit", "cm", "Y-Position", &YLabel, &ShowYPos,
+       &YUnit},
+      {GroupBoxZ, "Z: ", "ZLabel", "ShowZPos", "ZZ.ZZ", "ZUnit", "cm", "Z-Position", &ZLabel, &ShowZPos,
+       &ZUnit},
+      {GroupBoxV, "V: ", "VLabel", "ShowV", "VV.VVVV", "VUnit", "cm/s", "Speed", &VLabel, &ShowV, &VUnit},
   };
   for (const TDisplay &d : displays) {
     const bool speed = d.Box == GroupBoxV;
@@ -294,8 +290,7 @@ void TTFormMain::BuildDisplays() {
     *d.Value = Place(new QLabel(d.Initial, d.Box), d.ValueName, 56, 8, valueWidth, 48);
     style(*d.Value, speed ? Qt::AlignHCenter : Qt::AlignRight);
     (*d.Value)->setToolTip(d.Hint);
-    *d.UnitLabel =
-        Place(new QLabel(d.Unit, d.Box), d.UnitName, 56 + valueWidth, 8, 220 - valueWidth, 48);
+    *d.UnitLabel = Place(new QLabel(d.Unit, d.Box), d.UnitName, 56 + valueWidth, 8, 220 - valueWidth, 48);
     style(*d.UnitLabel, Qt::AlignLeft);
   }
 }

@@ -32,8 +32,7 @@ void TClickLabel::mouseDoubleClickEvent(QMouseEvent *event) {
   emit doubleClicked();
 }
 
-TTFormMain::TTFormMain(bool withMachine, QWidget *parent)
-    : QMainWindow(parent), WithMachine(withMachine) {
+TTFormMain::TTFormMain(bool withMachine, QWidget *parent) : QMainWindow(parent), WithMachine(withMachine) {
   Clock.start();
   setObjectName("TFormMain");
   setWindowTitle("Kavetra");
@@ -61,7 +60,8 @@ TTFormMain::TTFormMain(bool withMachine, QWidget *parent)
   // The loop is about to sleep: a queued call wakes it to show what waits.
   connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this, [this] {
     if (!ShowPos->isActive() && DisplayDue())
-      QMetaObject::invokeMethod(this, [this] { WakeDisplay(); }, Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          this, [this] { WakeDisplay(); }, Qt::QueuedConnection);
   });
 
   FormMain = this;
@@ -150,7 +150,7 @@ struct TButtonMap {
   QMessageBox::StandardButton Qt;
 };
 const TButtonMap ButtonMap[] = {
-    {mbYes, QMessageBox::Yes},     {mbNo, QMessageBox::No},       {mbOK, QMessageBox::Ok},
+    {mbYes, QMessageBox::Yes},       {mbNo, QMessageBox::No},       {mbOK, QMessageBox::Ok},
     {mbCancel, QMessageBox::Cancel}, {mbAbort, QMessageBox::Abort}, {mbRetry, QMessageBox::Retry},
     {mbIgnore, QMessageBox::Ignore},
 };
@@ -202,7 +202,7 @@ void TTFormMain::ProcessMessages() {
 void TTFormMain::WakeDisplay() {
   if (ShowPos->isActive() || !DisplayDue()) return;
   RunHandler([this] { ShowPosTimer(); });  // what waits is shown now, not a tick later
-  if (DisplayDue()) ShowPos->start();       // an axis moves: follow it
+  if (DisplayDue()) ShowPos->start();      // an axis moves: follow it
 }
 
 uint32_t TTFormMain::GetTickCount() { return static_cast<uint32_t>(Clock.elapsed()); }

@@ -204,7 +204,7 @@ protected:
   void FormDestroy();  // shut-down sequence, once
 
 private:
-  void BuildPanels();         // FormLayout.cpp
+  void BuildPanels();  // FormLayout.cpp
   void BuildPositionPanel();
   void BuildProcessPanel();
   void BuildTaskPanel();
@@ -214,8 +214,8 @@ private:
   void BuildJogPad();
   void BuildBottomBox();
   void BuildStatusBar();
-  void BuildMenu();           // FormMenu.cpp
-  void ConnectHandlers();     // FormMenu.cpp
+  void BuildMenu();        // FormMenu.cpp
+  void ConnectHandlers();  // FormMenu.cpp
 
   bool WithMachine;
   bool ShutDownDone = false;

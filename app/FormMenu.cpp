@@ -54,14 +54,12 @@ void TTFormMain::ConnectHandlers() {
     connect(sender, signal, this, [this, handler] { RunHandler([&] { (this->*handler)(); }); });
   };
   auto onSender = [this](auto *sender, auto signal, void (TTFormMain::*handler)(QObject *)) {
-    connect(sender, signal, this,
-            [this, handler, sender] { RunHandler([&] { (this->*handler)(sender); }); });
+    connect(sender, signal, this, [this, handler, sender] { RunHandler([&] { (this->*handler)(sender); }); });
   };
 
   on(New1, &QAction::triggered, &TTFormMain::New1Click);
   for (QAction *a : {Save1, SaveAs1}) onSender(a, &QAction::triggered, &TTFormMain::SaveClick);
-  for (QAction *a : {Open1, OpenDialog1, AddFile1})
-    onSender(a, &QAction::triggered, &TTFormMain::OpenClick);
+  for (QAction *a : {Open1, OpenDialog1, AddFile1}) onSender(a, &QAction::triggered, &TTFormMain::OpenClick);
   on(Exit1, &QAction::triggered, &TTFormMain::Exit1Click);
   on(Communication1, &QAction::triggered, &TTFormMain::ChangeSerialSettings);
   on(VERI1, &QAction::triggered, &TTFormMain::VERI1Click);
@@ -112,8 +110,7 @@ void TTFormMain::ConnectHandlers() {
   onSender(ProcessSelect, chosen, &TTFormMain::ProcessSelectChange);
   for (QPushButton *b : {BraButton, PlusButton, KetButton, StarButton})
     onSender(b, clicked, &TTFormMain::ProcessSelectChange);
-  OnBackgroundClick(GroupBoxTask,
-                    [this] { RunHandler([this] { ProcessSelectChange(GroupBoxTask); }); });
+  OnBackgroundClick(GroupBoxTask, [this] { RunHandler([this] { ProcessSelectChange(GroupBoxTask); }); });
   on(TaskAdd, clicked, &TTFormMain::TaskAddClick);
   on(TaskDel, clicked, &TTFormMain::TaskDelClick);
   on(CheckSyntax, clicked, &TTFormMain::CheckSyntaxClick);

@@ -29,17 +29,33 @@ const QColor Maroon(128, 0, 0);
 
 }  // namespace
 
-void TTFormMain::XPlusClick() { if (ManualAllowed()) Jog(1, true); }
-void TTFormMain::XMinusClick() { if (ManualAllowed()) Jog(1, false); }
-void TTFormMain::YPlusClick() { if (ManualAllowed()) Jog(2, true); }
-void TTFormMain::YMinusClick() { if (ManualAllowed()) Jog(2, false); }
-void TTFormMain::ZPlusClick() { if (ManualAllowed()) Jog(3, true); }
-void TTFormMain::ZMinusClick() { if (ManualAllowed()) Jog(3, false); }
+void TTFormMain::XPlusClick() {
+  if (ManualAllowed()) Jog(1, true);
+}
+void TTFormMain::XMinusClick() {
+  if (ManualAllowed()) Jog(1, false);
+}
+void TTFormMain::YPlusClick() {
+  if (ManualAllowed()) Jog(2, true);
+}
+void TTFormMain::YMinusClick() {
+  if (ManualAllowed()) Jog(2, false);
+}
+void TTFormMain::ZPlusClick() {
+  if (ManualAllowed()) Jog(3, true);
+}
+void TTFormMain::ZMinusClick() {
+  if (ManualAllowed()) Jog(3, false);
+}
 
 void TTFormMain::ManualStopClick() { ManualStopPress(); }
 
-void TTFormMain::HomePosClick() { if (ManualAllowed()) ::HomePos(); }
-void TTFormMain::ReferencePosClick() { if (ManualAllowed()) ::ReferencePos(); }
+void TTFormMain::HomePosClick() {
+  if (ManualAllowed()) ::HomePos();
+}
+void TTFormMain::ReferencePosClick() {
+  if (ManualAllowed()) ::ReferencePos();
+}
 
 void TTFormMain::VStandardClick() { SpeedStandard(); }
 void TTFormMain::VPlusClick() { SpeedUp(); }

@@ -204,13 +204,9 @@ void TTFormMain::PosNameEditExit() {
   UpdatePositionList();
 }
 
-void TTFormMain::PosXEditChange() {
-  SetText(PosXEdit, FormatPosition(TakePosCoord(1, Text(PosXEdit))));
-}
+void TTFormMain::PosXEditChange() { SetText(PosXEdit, FormatPosition(TakePosCoord(1, Text(PosXEdit)))); }
 
-void TTFormMain::PosYEditChange() {
-  SetText(PosYEdit, FormatPosition(TakePosCoord(2, Text(PosYEdit))));
-}
+void TTFormMain::PosYEditChange() { SetText(PosYEdit, FormatPosition(TakePosCoord(2, Text(PosYEdit)))); }
 
 void TTFormMain::PosAddClick() {
   if (!AddPosition()) return;

@@ -101,7 +101,8 @@ QString RowText(const TRecordRow &r) {
   return lines.join('\n');
 }
 
-const char *const LegendTexts[] = {"recipe", "observed", "dip in progress", "travel", "fast dips", "not done"};
+const char *const LegendTexts[] = {"recipe", "observed",  "dip in progress",
+                                   "travel", "fast dips", "not done"};
 int LegendWidth(const QFontMetrics &fm) {
   int w = 0;
   for (const char *t : LegendTexts) w = std::max(w, fm.horizontalAdvance(t));
@@ -265,7 +266,8 @@ void TRunRecordPlot::paintEvent(QPaintEvent *) {
     for (const TPoint &pt : pts) {
       if (!std::isfinite(pt.Z)) continue;
       const QPointF q = At(pt.Ms, pt.Z);
-      if (poly.isEmpty() || std::fabs(q.x() - poly.back().x()) >= 0.5 || std::fabs(q.y() - poly.back().y()) >= 0.5)
+      if (poly.isEmpty() || std::fabs(q.x() - poly.back().x()) >= 0.5 ||
+          std::fabs(q.y() - poly.back().y()) >= 0.5)
         poly << q;
     }
     return poly;
@@ -277,9 +279,10 @@ void TRunRecordPlot::paintEvent(QPaintEvent *) {
     if (!IsBand(r) || r.DownAt < 0) continue;
     const auto span = Span(r);
     const double x0 = At(span.first, Z0).x(), x1 = std::max(At(span.second, Z0).x(), x0 + 2);
-    p.fillRect(QRectF(x0, Area.top(), x1 - x0, Area.height()), r.Mode == RecordFast ? FastColor : TravelColor);
-    const QString label = r.Mode == RecordFast ? QString("fast dips %1").arg(r.Dips)
-                                               : QString::fromStdString(r.Position);
+    p.fillRect(QRectF(x0, Area.top(), x1 - x0, Area.height()),
+               r.Mode == RecordFast ? FastColor : TravelColor);
+    const QString label =
+        r.Mode == RecordFast ? QString("fast dips %1").arg(r.Dips) : QString::fromStdString(r.Position);
     if (fm.horizontalAdvance(label) < x1 - x0 + 40) {
       p.setPen(QColor(80, 80, 80));
       p.drawText(QPointF(x0 + 2, Area.bottom() - 4), label);
@@ -308,7 +311,8 @@ void TRunRecordPlot::paintEvent(QPaintEvent *) {
     p.setPen(QPen(fault ? FaultColor : QColor(120, 120, 120), 2, IsEnd(r) ? Qt::DotLine : Qt::SolidLine));
     p.drawLine(QPointF(x, Area.top()), QPointF(x, Area.bottom()));
     const QString text = QString::fromStdString(IsEnd(r) ? "end: " + r.End : r.End.empty() ? "?" : r.End);
-    const double tx = x + 4 + fm.horizontalAdvance(text) > Area.right() ? x - 4 - fm.horizontalAdvance(text) : x + 4;
+    const double tx =
+        x + 4 + fm.horizontalAdvance(text) > Area.right() ? x - 4 - fm.horizontalAdvance(text) : x + 4;
     p.drawText(QPointF(tx, Area.top() + fm.ascent() + (IsEnd(r) ? 4 : 4 + fm.height())), text);
   }
   p.restore();

@@ -27,15 +27,15 @@ QString RecordSummary(const std::vector<TRecordRow> &rows, const std::string &pa
   } else if (rows.empty()) parts << "no run recorded yet";
   else parts << "no end row: the run did not close its record";
   if (fault) {
-    const QString what = fault->Mode == RecordTravel
-                             ? QString("travel to %1").arg(QString::fromStdString(fault->Position))
-                         : fault->Mode == RecordFast
-                             ? QString("%1 fast dips").arg(QString::fromStdString(fault->Process))
-                             : QString("%1 dip %2 of %3")
-                                   .arg(QString::fromStdString(fault->Process))
-                                   .arg(fault->Dip)
-                                   .arg(fault->Dips);
-    parts << QString("first fault: %1: %2").arg(what, QString::fromStdString(fault->End.empty() ? "?" : fault->End));
+    const QString what =
+        fault->Mode == RecordTravel ? QString("travel to %1").arg(QString::fromStdString(fault->Position))
+        : fault->Mode == RecordFast ? QString("%1 fast dips").arg(QString::fromStdString(fault->Process))
+                                    : QString("%1 dip %2 of %3")
+                                          .arg(QString::fromStdString(fault->Process))
+                                          .arg(fault->Dip)
+                                          .arg(fault->Dips);
+    parts << QString("first fault: %1: %2")
+                 .arg(what, QString::fromStdString(fault->End.empty() ? "?" : fault->End));
   }
   return parts.join("  ·  ");
 }

@@ -31,8 +31,7 @@ void InstallSignalClose(QObject *parent) {
   auto *notifier = new QSocketNotifier(SignalFds[1], QSocketNotifier::Read, parent);
   QObject::connect(notifier, &QSocketNotifier::activated, parent, [] {
     char buf[16];
-    while (::read(SignalFds[1], buf, sizeof buf) > 0) {
-    }
+    while (::read(SignalFds[1], buf, sizeof buf) > 0) {}
     CloseProgram();
   });
   struct sigaction sa = {};

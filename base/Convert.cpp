@@ -31,7 +31,10 @@ bool TryStrToFloat(const std::string &text, double &value) {
       // strtod follows the locale: with a decimal comma "1.5e-400" read as 1.
       static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", nullptr);
       double v = strtod_l(t.c_str(), nullptr, cLocale);
-      if (std::isfinite(v)) { value = v; return r.ptr == e; }
+      if (std::isfinite(v)) {
+        value = v;
+        return r.ptr == e;
+      }
     }
     return false;
   }
@@ -49,10 +52,18 @@ bool TryStrToInt(const std::string &text, int &value) {
   if (t.empty()) return false;
   bool neg = false;
   size_t i = 0;
-  if (t[i] == '+' || t[i] == '-') { neg = t[i] == '-'; ++i; }
+  if (t[i] == '+' || t[i] == '-') {
+    neg = t[i] == '-';
+    ++i;
+  }
   int base = 10;
-  if (i < t.size() && t[i] == '$') { base = 16; ++i; }
-  else if (i + 1 < t.size() && t[i] == '0' && (t[i + 1] == 'x' || t[i + 1] == 'X')) { base = 16; i += 2; }
+  if (i < t.size() && t[i] == '$') {
+    base = 16;
+    ++i;
+  } else if (i + 1 < t.size() && t[i] == '0' && (t[i + 1] == 'x' || t[i + 1] == 'X')) {
+    base = 16;
+    i += 2;
+  }
   if (i >= t.size()) return false;
   long long v = 0;
   auto r = std::from_chars(t.data() + i, t.data() + t.size(), v, base);
@@ -80,7 +91,8 @@ std::string FloatToStrF(double value, int decimals) {
   std::string s(buf, r.ptr);
   if (s[0] == '-') {  // "-0.00" reads oddly in a log; show it unsigned
     bool allZero = true;
-    for (char c : s) if (c >= '1' && c <= '9') allZero = false;
+    for (char c : s)
+      if (c >= '1' && c <= '9') allZero = false;
     if (allZero) s.erase(0, 1);
   }
   return s;
@@ -97,7 +109,8 @@ std::string FloatToStrG(double value) {
     auto f = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed);
     s.assign(buf, f.ptr);
   }
-  for (char &c : s) if (c == 'e') c = 'E';
+  for (char &c : s)
+    if (c == 'e') c = 'E';
   return s;
 }
 

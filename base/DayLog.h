@@ -34,8 +34,8 @@ private:
   bool On = false, Stop = false, Dirty = false, Reported = false;
   std::string Folder, Shown;  // absolute, and as given (for the message)
   int Fd = -1;
-  int FdDay = 0;              // YYYYMMDD of Fd
-  std::vector<int> Retired;   // earlier days' files, to sync and close
+  int FdDay = 0;             // YYYYMMDD of Fd
+  std::vector<int> Retired;  // earlier days' files, to sync and close
   int64_t StampSec = INT64_MIN;
   int StampDay = 0;
   char Stamp[64] = {};  // "YYYY-MM-DD hh:mm:ss" of StampSec

@@ -10,7 +10,13 @@ enum class TMsgKind { Warning, Error, Information, Confirmation };
 
 // Standard buttons. Ask() takes a set of them and returns the one pressed.
 enum TMsgButton : unsigned {
-  mbYes = 1, mbNo = 2, mbOK = 4, mbCancel = 8, mbAbort = 16, mbRetry = 32, mbIgnore = 64
+  mbYes = 1,
+  mbNo = 2,
+  mbOK = 4,
+  mbCancel = 8,
+  mbAbort = 16,
+  mbRetry = 32,
+  mbIgnore = 64
 };
 
 class IReportSink {

@@ -7,9 +7,9 @@
 
 struct TAxisConfig {
   uint8_t HWAddress = 0;
-  bool Changed = true;       // a new position waits to be shown
-  std::string Version;       // at most 16 characters
-  std::string AxisName;      // at most 8 characters
+  bool Changed = true;   // a new position waits to be shown
+  std::string Version;   // at most 16 characters
+  std::string AxisName;  // at most 8 characters
   bool Connected = false;
   bool Referenced = false;
   bool StopActive = false;
@@ -26,7 +26,7 @@ struct TAxisConfig {
 struct TDigOutEntry {
   uint8_t Address = 0;  // controller carrying the channel, 0 = not assigned
   uint8_t Pin = 0;
-  uint8_t State = 0;    // last value written, 0 off / 1 on
+  uint8_t State = 0;  // last value written, 0 off / 1 on
   std::string Name = "N.C.";
 };
 

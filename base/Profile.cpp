@@ -76,8 +76,7 @@ long FindSection(const TLines &lines, const std::string &section) {
   return -1;
 }
 
-bool LookUp(const std::string &file, const std::string &section, const std::string &key,
-            std::string &value) {
+bool LookUp(const std::string &file, const std::string &section, const std::string &key, std::string &value) {
   TLines lines;
   if (!LoadLines(ProfilePath(file), lines)) return false;
   long s = FindSection(lines, TrimBlanks(section));
@@ -116,36 +115,34 @@ std::string ProfilePath(const std::string &file) {
   return p;
 }
 
-std::string ProfileReadString(const std::string &file, const std::string &section,
-                              const std::string &key, const std::string &def) {
+std::string ProfileReadString(const std::string &file, const std::string &section, const std::string &key,
+                              const std::string &def) {
   std::string v;
   return LookUp(file, section, key, v) ? v : def;
 }
 
-int32_t ProfileReadInt(const std::string &file, const std::string &section,
-                       const std::string &key, int32_t def) {
+int32_t ProfileReadInt(const std::string &file, const std::string &section, const std::string &key,
+                       int32_t def) {
   std::string v;
   int n = 0;
-  if (!LookUp(file, section, key, v) || v.find('$') != std::string::npos || !TryStrToInt(v, n))
-    return def;
+  if (!LookUp(file, section, key, v) || v.find('$') != std::string::npos || !TryStrToInt(v, n)) return def;
   return n;
 }
 
-double ProfileReadFloat(const std::string &file, const std::string &section,
-                        const std::string &key, double def) {
+double ProfileReadFloat(const std::string &file, const std::string &section, const std::string &key,
+                        double def) {
   std::string v;
   double d = 0;
   if (!LookUp(file, section, key, v) || !TryStrToFloat(v, d) || !std::isfinite(d)) return def;
   return d;
 }
 
-bool ProfileReadBool(const std::string &file, const std::string &section,
-                     const std::string &key, bool def) {
+bool ProfileReadBool(const std::string &file, const std::string &section, const std::string &key, bool def) {
   return ProfileReadInt(file, section, key, def ? 1 : 0) != 0;
 }
 
-void ProfileWriteString(const std::string &file, const std::string &section,
-                        const std::string &key, const std::string &value) {
+void ProfileWriteString(const std::string &file, const std::string &section, const std::string &key,
+                        const std::string &value) {
   const std::string path = ProfilePath(file);
   const std::string sect = TrimBlanks(OneLine(section));
   const std::string want = TrimBlanks(OneLine(key));
@@ -192,17 +189,17 @@ void ProfileWriteString(const std::string &file, const std::string &section,
   }
 }
 
-void ProfileWriteInt(const std::string &file, const std::string &section,
-                     const std::string &key, int32_t value) {
+void ProfileWriteInt(const std::string &file, const std::string &section, const std::string &key,
+                     int32_t value) {
   ProfileWriteString(file, section, key, IntToStr(value));
 }
 
-void ProfileWriteFloat(const std::string &file, const std::string &section,
-                       const std::string &key, double value) {
+void ProfileWriteFloat(const std::string &file, const std::string &section, const std::string &key,
+                       double value) {
   ProfileWriteString(file, section, key, FloatToStrG(value));
 }
 
-void ProfileWriteBool(const std::string &file, const std::string &section,
-                      const std::string &key, bool value) {
+void ProfileWriteBool(const std::string &file, const std::string &section, const std::string &key,
+                      bool value) {
   ProfileWriteString(file, section, key, value ? "1" : "0");
 }

@@ -19,28 +19,27 @@
 // backslash become "/". Every function below maps its file name this way.
 std::string ProfilePath(const std::string &file);
 
-std::string ProfileReadString(const std::string &file, const std::string &section,
-                              const std::string &key, const std::string &def);
+std::string ProfileReadString(const std::string &file, const std::string &section, const std::string &key,
+                              const std::string &def);
 // Decimal, or hex with a "0x"/"0X" prefix (8 hex digits wrap like a 32-bit word).
-int32_t ProfileReadInt(const std::string &file, const std::string &section,
-                       const std::string &key, int32_t def);
+int32_t ProfileReadInt(const std::string &file, const std::string &section, const std::string &key,
+                       int32_t def);
 // Decimal with "." whatever the locale; infinities and NaN do not convert.
-double ProfileReadFloat(const std::string &file, const std::string &section,
-                        const std::string &key, double def);
+double ProfileReadFloat(const std::string &file, const std::string &section, const std::string &key,
+                        double def);
 // Read as an integer; any non-zero value is true.
-bool ProfileReadBool(const std::string &file, const std::string &section,
-                     const std::string &key, bool def);
+bool ProfileReadBool(const std::string &file, const std::string &section, const std::string &key, bool def);
 
 // A failed write throws std::runtime_error("Unable to write to <file>: <reason>")
 // and leaves the file as it was. A file without any write permission bit counts
 // as read-only, as on Windows, even for a user that could replace it.
-void ProfileWriteString(const std::string &file, const std::string &section,
-                        const std::string &key, const std::string &value);
-void ProfileWriteInt(const std::string &file, const std::string &section,
-                     const std::string &key, int32_t value);
+void ProfileWriteString(const std::string &file, const std::string &section, const std::string &key,
+                        const std::string &value);
+void ProfileWriteInt(const std::string &file, const std::string &section, const std::string &key,
+                     int32_t value);
 // Shortest general form: 54, 20.5, 0.25.
-void ProfileWriteFloat(const std::string &file, const std::string &section,
-                       const std::string &key, double value);
+void ProfileWriteFloat(const std::string &file, const std::string &section, const std::string &key,
+                       double value);
 // 1 or 0.
-void ProfileWriteBool(const std::string &file, const std::string &section,
-                      const std::string &key, bool value);
+void ProfileWriteBool(const std::string &file, const std::string &section, const std::string &key,
+                      bool value);

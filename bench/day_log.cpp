@@ -20,7 +20,8 @@ int main() {
   const double us = std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0).count();
   const auto t1 = std::chrono::steady_clock::now();
   DayLog().Close();
-  const double closeMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t1).count();
+  const double closeMs =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t1).count();
   std::printf("report_log_line: %.2f us (%d lines, close %.1f ms)\n", us / n, n, closeMs);
   std::system((std::string("rm -rf '") + tmpl + "'").c_str());
   return 0;

@@ -68,7 +68,7 @@ int main(int argc, char **argv) {
     Axes[a].Position = 1;
   }
   TProcEntry e = BenchProcess(3);
-  e.ChNo = 1;       // not wired: logged, nothing sent
+  e.ChNo = 1;  // not wired: logged, nothing sent
   AppendProcess(e);
 
   uint16_t error = 0;

@@ -68,8 +68,7 @@ void Measure(bool fast) {
       }
   }
   std::printf("%s_exchange_10B_reply: %.1f ms (wire %.1f ms, processing %.1f ms, %.1f ms above both)\n",
-              tag.c_str(), Mean(exchange), wire, Mean(processing),
-              Mean(exchange) - wire - Mean(processing));
+              tag.c_str(), Mean(exchange), wire, Mean(processing), Mean(exchange) - wire - Mean(processing));
 
   // A long move of X: status polls per second.
   for (uint8_t a = 1; a <= 3; ++a) {

@@ -136,8 +136,8 @@ int main(int argc, char **argv) {
       const double c0 = CpuSeconds(), w0 = WallSeconds();
       MoveTo(1, ok, 2, to);  // 10 cm at 2 cm/s: about 5 s
       const double cpu = CpuSeconds() - c0, wall = WallSeconds() - w0;
-      std::printf("move_poll_rate_cut_%dms: %.1f cycles/s (ok %d, %.2f s, %ld polls, %.2f %%core)\n",
-                  extra, counting.Polls / wall, ok ? 1 : 0, wall, counting.Polls, 100 * cpu / wall);
+      std::printf("move_poll_rate_cut_%dms: %.1f cycles/s (ok %d, %.2f s, %ld polls, %.2f %%core)\n", extra,
+                  counting.Polls / wall, ok ? 1 : 0, wall, counting.Polls, 100 * cpu / wall);
     }
     VeriPort() = nullptr;
     port.SetActive(false);

@@ -69,7 +69,8 @@ struct TEchoPeer {
       std::string reply(ReplySize - 2, 'R');
       reply += "\r\n";
       (void)!write(Master, reply.data(), reply.size());
-      LastByteNs = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
+      LastByteNs =
+          std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
     }
   }
 };
@@ -85,7 +86,8 @@ void Measure(TSerialPortNG &port, TEchoPeer &peer, size_t size, int rounds) {
     auto t1 = Clock::now();
     std::string got = port.ReadNextClusterText();
     if (got.size() != size) std::printf("warning: cluster of %zu bytes, expected %zu\n", got.size(), size);
-    double endNs = double(std::chrono::duration_cast<std::chrono::nanoseconds>(t1.time_since_epoch()).count());
+    double endNs =
+        double(std::chrono::duration_cast<std::chrono::nanoseconds>(t1.time_since_epoch()).count());
     exchange.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
     latency.push_back((endNs - double(peer.LastByteNs)) / 1e6);
   }

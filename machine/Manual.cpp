@@ -41,8 +41,7 @@ void ToggleMotorCurrent(uint8_t axis) {
 std::string FloatToStrFixed(double value, int precision, int decimals) {
   if (!std::isfinite(value)) return FloatToStrF(value, decimals);
   char buf[400];
-  auto r = std::to_chars(buf, buf + sizeof buf, std::trunc(std::fabs(value)),
-                         std::chars_format::fixed, 0);
+  auto r = std::to_chars(buf, buf + sizeof buf, std::trunc(std::fabs(value)), std::chars_format::fixed, 0);
   std::string whole(buf, r.ptr);
   const int intDigits = whole == "0" ? 0 : static_cast<int>(whole.size());
   if (intDigits > precision) {

@@ -88,9 +88,18 @@ TMoveEnd WaitForMove(uint8_t axis, std::string reply, uint32_t limitMs) {
     switch (state) {
       case 0: a.Moving = true; break;
       case 1: a.Moving = false; break;
-      case 2: a.Moving = true; VERIExamineWarning(axis); break;
-      case 3: a.Moving = false; VERIExamineWarning(axis); break;
-      case 4: a.Moving = false; VERIExamineError(axis); break;
+      case 2:
+        a.Moving = true;
+        VERIExamineWarning(axis);
+        break;
+      case 3:
+        a.Moving = false;
+        VERIExamineWarning(axis);
+        break;
+      case 4:
+        a.Moving = false;
+        VERIExamineError(axis);
+        break;
       default: break;
     }
     if (a.Moving && static_cast<uint32_t>(GetTickCount() - started) > limitMs) {
@@ -183,9 +192,8 @@ void MoveTo(uint8_t axis, bool &ok, double speed, double target) {
     ok = true;
     a.Speed = speed;
     if (std::fabs(target - a.Position) <= 0.005) {
-      ReportLine("$ Move [" + ax + "] from " + MotionNumber(a.Position) + " to: " +
-                 MotionNumber(target) + " = delta:" + MotionNumber(target - a.Position) +
-                 ";  Speed: " + MotionNumber(speed));
+      ReportLine("$ Move [" + ax + "] from " + MotionNumber(a.Position) + " to: " + MotionNumber(target) +
+                 " = delta:" + MotionNumber(target - a.Position) + ";  Speed: " + MotionNumber(speed));
       LastMoveOutcome = TMoveOutcome::Reached;
       return;
     }
@@ -213,7 +221,7 @@ void MoveTo(uint8_t axis, bool &ok, double speed, double target) {
       return;
     }
     if (end != TMoveEnd::Finished) ok = false;
-    LastMoveOutcome = end == TMoveEnd::Stopped ? TMoveOutcome::Stopped
+    LastMoveOutcome = end == TMoveEnd::Stopped   ? TMoveOutcome::Stopped
                       : end == TMoveEnd::Overrun ? TMoveOutcome::Failed
                                                  : TMoveOutcome::Reached;
     const bool emergency = EmergencyStopActive(axis);

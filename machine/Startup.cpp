@@ -81,8 +81,7 @@ void ReadMachineConfig() {
   for (const auto &t : Channels) {
     for (int n = 1; n <= LastToRead(t); ++n) {
       const std::string key = t.Prefix + std::to_string(n);
-      t.Table[n].Name = CutText(ProfileReadString(st, "Channels", key, t.Table[n].Name),
-                                ChannelNameLength);
+      t.Table[n].Name = CutText(ProfileReadString(st, "Channels", key, t.Table[n].Name), ChannelNameLength);
     }
   }
 }

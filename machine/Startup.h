@@ -46,4 +46,3 @@ void WriteMachineConfig();
 // program ends anyway and the serial worker must stop first); the write's
 // error is rethrown afterwards for the caller's message box.
 void RunShutdown(const TStartupHooks &hooks);
-

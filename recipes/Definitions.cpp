@@ -67,19 +67,12 @@ bool AddProcess() {
 bool AddTask() {
   if (TaskCount >= TaskLast) return false;
   ++TaskNameNo;
-  return Append(TaskTable, TaskCount, TaskLast, CurTask,
-                TTaskEntry{"Task" + std::to_string(TaskNameNo), ""});
+  return Append(TaskTable, TaskCount, TaskLast, CurTask, TTaskEntry{"Task" + std::to_string(TaskNameNo), ""});
 }
 
-bool AppendPosition(const TPosEntry &entry) {
-  return Append(PosTable, PosCount, PosLast, CurPos, entry);
-}
-bool AppendProcess(const TProcEntry &entry) {
-  return Append(ProcTable, ProcCount, ProcLast, CurProc, entry);
-}
-bool AppendTask(const TTaskEntry &entry) {
-  return Append(TaskTable, TaskCount, TaskLast, CurTask, entry);
-}
+bool AppendPosition(const TPosEntry &entry) { return Append(PosTable, PosCount, PosLast, CurPos, entry); }
+bool AppendProcess(const TProcEntry &entry) { return Append(ProcTable, ProcCount, ProcLast, CurProc, entry); }
+bool AppendTask(const TTaskEntry &entry) { return Append(TaskTable, TaskCount, TaskLast, CurTask, entry); }
 
 bool DeletePosition() { return Delete(PosTable, PosCount, CurPos); }
 bool DeleteProcess() { return Delete(ProcTable, ProcCount, CurProc); }

@@ -17,7 +17,7 @@ struct TProcEntry {
   double OutSpeed = 0;
   double UpperPos = 0;
   double LowPos = 0;
-  double InTime = 0;   // 0 or less: fast dips run by the Z controller
+  double InTime = 0;  // 0 or less: fast dips run by the Z controller
   double OutTime = 0;
   int32_t ChNo = 0;
   int32_t ChMode = 0;

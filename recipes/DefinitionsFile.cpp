@@ -33,8 +33,7 @@ std::string Join(const std::vector<std::string> &fields) {
 // Fields of one record, with what a malformed one needs for its message.
 class TRecordReader {
 public:
-  TRecordReader(const std::vector<std::string> &fields, int lineNo)
-      : Fields(fields), LineNo(lineNo) {}
+  TRecordReader(const std::vector<std::string> &fields, int lineNo) : Fields(fields), LineNo(lineNo) {}
   bool Need(size_t count, std::string &error) const {
     if (Fields.size() >= count) return true;
     error = "line " + std::to_string(LineNo) + ": \"" + Fields[0] + "\" record has " +
@@ -79,9 +78,8 @@ bool ReadProc(const TRecordReader &r, size_t count, TDefRecord &rec, std::string
   int32_t posNo = 0;
   if (!r.Int(4, posNo, error)) return false;
   e.PosNo = static_cast<uint8_t>(static_cast<uint32_t>(posNo) & 0xFF);
-  if (!(r.Float(5, e.UpperPos, error) && r.Float(6, e.InSpeed, error) &&
-        r.Float(7, e.InTime, error) && r.Float(8, e.LowPos, error) &&
-        r.Float(9, e.OutSpeed, error) && r.Float(10, e.OutTime, error) &&
+  if (!(r.Float(5, e.UpperPos, error) && r.Float(6, e.InSpeed, error) && r.Float(7, e.InTime, error) &&
+        r.Float(8, e.LowPos, error) && r.Float(9, e.OutSpeed, error) && r.Float(10, e.OutTime, error) &&
         r.Int(11, e.ChMode, error) && r.Int(12, e.ChNo, error)))
     return false;
   e.NoTunks = 0;
@@ -149,18 +147,16 @@ std::string FormatDefinitions() {
   lines.push_back(PosHeader);
   for (int i = 1; i <= PosCount; ++i) {
     const TPosEntry &e = PosTable[i];
-    lines.push_back(Join({"pos", IntToStr(i), CleanName(e.Name), FormatPosition(e.X),
-                          FormatPosition(e.Y)}));
+    lines.push_back(Join({"pos", IntToStr(i), CleanName(e.Name), FormatPosition(e.X), FormatPosition(e.Y)}));
   }
   lines.emplace_back();
   for (const char *h : ProcHeader) lines.push_back(h);
   for (int i = 1; i <= ProcCount; ++i) {
     const TProcEntry &e = ProcTable[i];
     lines.push_back(Join({"prc", IntToStr(i), CleanName(e.Name), IntToStr(e.PosNo),
-                          FormatPosition(e.UpperPos), FormatSpeed(e.InSpeed),
-                          FormatPosition(e.InTime), FormatPosition(e.LowPos),
-                          FormatSpeed(e.OutSpeed), FormatPosition(e.OutTime), IntToStr(e.ChMode),
-                          IntToStr(e.ChNo), IntToStr(e.NoTunks)}));
+                          FormatPosition(e.UpperPos), FormatSpeed(e.InSpeed), FormatPosition(e.InTime),
+                          FormatPosition(e.LowPos), FormatSpeed(e.OutSpeed), FormatPosition(e.OutTime),
+                          IntToStr(e.ChMode), IntToStr(e.ChNo), IntToStr(e.NoTunks)}));
   }
   lines.emplace_back();
   lines.push_back(TaskHeader);
@@ -244,8 +240,7 @@ bool LoadDefinitions(const std::string &path, bool append, const std::function<v
   std::vector<TDefRecord> records;
   if (!ParseDefinitions(lines, records, error)) {
     AskOperator(TMsgKind::Error,
-                "Definitions file " + path + " not loaded, " + error + ". Nothing was changed.",
-                mbOK, mbOK);
+                "Definitions file " + path + " not loaded, " + error + ". Nothing was changed.", mbOK, mbOK);
     return false;
   }
   if (!append) ResetDefinitions();

@@ -15,8 +15,8 @@ std::string FormatFixed(double value, int significant, int decimals) {
   if (!std::isfinite(value) || value == 0) return FloatToStrF(value, decimals);
   // Rounded to the significant digits first: value = 0.<digits> * 10^point.
   char buf[64];
-  auto r = std::to_chars(buf, buf + sizeof buf, std::fabs(value), std::chars_format::scientific,
-                         significant - 1);
+  auto r =
+      std::to_chars(buf, buf + sizeof buf, std::fabs(value), std::chars_format::scientific, significant - 1);
   const std::string sci(buf, r.ptr);  // "1.2346e+02"
   const size_t e = sci.find('e');
   std::string digits = sci.substr(0, 1) + (e > 2 ? sci.substr(2, e - 2) : "");
@@ -48,9 +48,7 @@ std::string FormatFixed(double value, int significant, int decimals) {
       }
     }
   }
-  auto digitAt = [&](int j) {
-    return j >= 0 && j < static_cast<int>(digits.size()) ? digits[j] : '0';
-  };
+  auto digitAt = [&](int j) { return j >= 0 && j < static_cast<int>(digits.size()) ? digits[j] : '0'; };
   std::string whole, fraction;
   for (int j = 0; j < point; ++j) whole += digitAt(j);
   if (whole.empty()) whole = "0";

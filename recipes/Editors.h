@@ -41,12 +41,12 @@ enum class TSetting { HomeX, HomeY, HomeZ, StandardZ, StandardV };
 double TakeSetting(TSetting field, const std::string &text);
 
 // "Get" buttons: the live axis values, without range limits.
-void GetPosXY();                 // X, and Y when there is a Y axis
-void GetProcZ(bool upper);       // Z top or Z bottom
-void GetProcSpeed(bool down);    // V down or V up, from the speed display
-void GetHomeXYZ();               // Y only when there is a Y axis
+void GetPosXY();               // X, and Y when there is a Y axis
+void GetProcZ(bool upper);     // Z top or Z bottom
+void GetProcSpeed(bool down);  // V down or V up, from the speed display
+void GetHomeXYZ();             // Y only when there is a Y axis
 void GetStandardZ();
-void GetStandardV();             // the present speed of manual moves
+void GetStandardV();  // the present speed of manual moves
 
 // "Goto XY": Z to the standard height, then Y (if any) and X to the texts
 // of the position fields, within the travel limits. Both texts are checked

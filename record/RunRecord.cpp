@@ -22,11 +22,33 @@ const char *const EndError = "error";
 
 namespace {
 
-const char *const Columns[] = {
-    "Task", "Level", "Process", "Position", "Dip", "Dips", "Mode", "X cm", "Y cm", "Z top cm", "Z bottom cm",
-    "Down speed cm/s", "Up speed cm/s", "Bottom wait s", "Top wait s", "Down commanded ms", "Bottom reached ms",
-    "Up commanded ms", "Top reached ms", "Held bottom ms", "Held top ms", "Withdrawal cm/s", "Outputs",
-    "Z reads ms:cm", "Seen", "Error bits", "End"};
+const char *const Columns[] = {"Task",
+                               "Level",
+                               "Process",
+                               "Position",
+                               "Dip",
+                               "Dips",
+                               "Mode",
+                               "X cm",
+                               "Y cm",
+                               "Z top cm",
+                               "Z bottom cm",
+                               "Down speed cm/s",
+                               "Up speed cm/s",
+                               "Bottom wait s",
+                               "Top wait s",
+                               "Down commanded ms",
+                               "Bottom reached ms",
+                               "Up commanded ms",
+                               "Top reached ms",
+                               "Held bottom ms",
+                               "Held top ms",
+                               "Withdrawal cm/s",
+                               "Outputs",
+                               "Z reads ms:cm",
+                               "Seen",
+                               "Error bits",
+                               "End"};
 constexpr size_t ColumnCount = sizeof Columns / sizeof Columns[0];
 
 std::string Num(double v) {
@@ -84,10 +106,11 @@ bool ReadInt(const std::string &f, int &v) { return f.empty() ? (v = 0, true) : 
 
 std::string FileNameText(const std::string &s) {
   std::string out;
-  for (unsigned char c : s) out += (c < 32 || c == '/' || c == '\\' || c == ':' || c == '*' || c == '?' ||
-                                    c == '"' || c == '<' || c == '>' || c == '|' || c == ';')
-                                       ? '_'
-                                       : char(c);
+  for (unsigned char c : s)
+    out += (c < 32 || c == '/' || c == '\\' || c == ':' || c == '*' || c == '?' || c == '"' || c == '<' ||
+            c == '>' || c == '|' || c == ';')
+               ? '_'
+               : char(c);
   return out.empty() ? "_" : out;
 }
 
@@ -101,12 +124,34 @@ std::string RecordHeader() {
 
 std::string FormatRecordRow(const TRecordRow &r) {
   std::string reads;
-  for (const TReading &z : r.ZReads) reads += (reads.empty() ? "" : " ") + std::to_string(z.first) + ":" + Num(z.second);
-  const std::string f[] = {Text(r.Task), std::to_string(r.Level), Text(r.Process), Text(r.Position),
-                           std::to_string(r.Dip), std::to_string(r.Dips), r.Mode, Num(r.X), Num(r.Y), Num(r.Top),
-                           Num(r.Bottom), Num(r.InSpeed), Num(r.OutSpeed), Num(r.InTime), Num(r.OutTime),
-                           Ms(r.DownAt), Ms(r.BottomAt), Ms(r.UpAt), Ms(r.TopAt), Ms(r.HeldBottom), Ms(r.HeldTop),
-                           Num(r.Withdrawal), Text(r.Outputs), reads, Text(r.Seen), std::to_string(r.ErrorBits),
+  for (const TReading &z : r.ZReads)
+    reads += (reads.empty() ? "" : " ") + std::to_string(z.first) + ":" + Num(z.second);
+  const std::string f[] = {Text(r.Task),
+                           std::to_string(r.Level),
+                           Text(r.Process),
+                           Text(r.Position),
+                           std::to_string(r.Dip),
+                           std::to_string(r.Dips),
+                           r.Mode,
+                           Num(r.X),
+                           Num(r.Y),
+                           Num(r.Top),
+                           Num(r.Bottom),
+                           Num(r.InSpeed),
+                           Num(r.OutSpeed),
+                           Num(r.InTime),
+                           Num(r.OutTime),
+                           Ms(r.DownAt),
+                           Ms(r.BottomAt),
+                           Ms(r.UpAt),
+                           Ms(r.TopAt),
+                           Ms(r.HeldBottom),
+                           Ms(r.HeldTop),
+                           Num(r.Withdrawal),
+                           Text(r.Outputs),
+                           reads,
+                           Text(r.Seen),
+                           std::to_string(r.ErrorBits),
                            Text(r.End)};
   std::string line;
   for (size_t i = 0; i < ColumnCount; ++i) line += (i ? ";" : "") + f[i];
@@ -121,11 +166,12 @@ bool ParseRecordRow(const std::string &line, TRecordRow &row) {
   r.Task = f[0], r.Process = f[2], r.Position = f[3], r.Mode = f[6], r.Outputs = f[22], r.Seen = f[24];
   r.End = f[26];
   bool ok = ReadInt(f[1], r.Level) && ReadInt(f[4], r.Dip) && ReadInt(f[5], r.Dips) && ReadNum(f[7], r.X) &&
-            ReadNum(f[8], r.Y) && ReadNum(f[9], r.Top) && ReadNum(f[10], r.Bottom) && ReadNum(f[11], r.InSpeed) &&
-            ReadNum(f[12], r.OutSpeed) && ReadNum(f[13], r.InTime) && ReadNum(f[14], r.OutTime) &&
-            ReadMs(f[15], r.DownAt) && ReadMs(f[16], r.BottomAt) && ReadMs(f[17], r.UpAt) &&
-            ReadMs(f[18], r.TopAt) && ReadMs(f[19], r.HeldBottom) && ReadMs(f[20], r.HeldTop) &&
-            ReadNum(f[21], r.Withdrawal) && ReadInt(f[25], bits) && bits >= 0 && bits <= 0xFFFF;
+            ReadNum(f[8], r.Y) && ReadNum(f[9], r.Top) && ReadNum(f[10], r.Bottom) &&
+            ReadNum(f[11], r.InSpeed) && ReadNum(f[12], r.OutSpeed) && ReadNum(f[13], r.InTime) &&
+            ReadNum(f[14], r.OutTime) && ReadMs(f[15], r.DownAt) && ReadMs(f[16], r.BottomAt) &&
+            ReadMs(f[17], r.UpAt) && ReadMs(f[18], r.TopAt) && ReadMs(f[19], r.HeldBottom) &&
+            ReadMs(f[20], r.HeldTop) && ReadNum(f[21], r.Withdrawal) && ReadInt(f[25], bits) && bits >= 0 &&
+            bits <= 0xFFFF;
   r.ErrorBits = static_cast<uint16_t>(bits);
   for (size_t p = 0; ok && p < f[23].size();) {
     size_t e = f[23].find(' ', p);
@@ -179,7 +225,8 @@ double WithdrawalSpeed(const std::vector<TReading> &reads) {
   for (const TReading &r : reads) st += r.first, sz += r.second;
   const double n = double(reads.size()), mt = st / n, mz = sz / n;
   double num = 0, den = 0;
-  for (const TReading &r : reads) num += (r.first - mt) * (r.second - mz), den += (r.first - mt) * (r.first - mt);
+  for (const TReading &r : reads)
+    num += (r.first - mt) * (r.second - mz), den += (r.first - mt) * (r.first - mt);
   return den > 0 ? std::fabs(num / den) * 1000.0 : NAN;
 }
 

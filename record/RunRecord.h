@@ -74,7 +74,7 @@ public:
   bool Active() const { return Open; }
   int64_t Since(uint32_t tick) const;  // ms since the run began
   uint32_t StartTick() const { return Started; }
-  int64_t Now() const;                 // Since(GetTickCount())
+  int64_t Now() const;  // Since(GetTickCount())
   void Add(const TRecordRow &row);
   // Adds the end row and closes the file.
   void Finish(const std::string &end, uint16_t error, const std::string &seen = "");

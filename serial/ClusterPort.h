@@ -9,8 +9,8 @@ class IClusterPort {
 public:
   virtual ~IClusterPort() = default;
   virtual void SendText(const std::string &text) = 0;
-  virtual int32_t NextClusterLength() = 0;   // -1 when the queue is empty
-  virtual int32_t NextClusterCCError() = 0;  // -1 when the queue is empty
+  virtual int32_t NextClusterLength() = 0;        // -1 when the queue is empty
+  virtual int32_t NextClusterCCError() = 0;       // -1 when the queue is empty
   virtual std::string ReadNextClusterText() = 0;  // "" when empty
   // True when nothing can cross the line: exchanges then fail at once.
   virtual bool LineDown() { return false; }

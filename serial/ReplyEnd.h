@@ -32,9 +32,9 @@ public:
 private:
   std::mutex Lock;
   std::string Bytes;
-  std::string Address;    // "#3" of the frame last sent
-  size_t EchoWords = 0;   // words of that frame
-  bool Armed = false;     // a frame went out on a quiet line, no cluster since
+  std::string Address;   // "#3" of the frame last sent
+  size_t EchoWords = 0;  // words of that frame
+  bool Armed = false;    // a frame went out on a quiet line, no cluster since
 };
 
 // Words are runs of characters above code 32.

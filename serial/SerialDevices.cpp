@@ -63,7 +63,8 @@ std::string Holder(const std::string &path) {
 std::string DeviceList() {
   std::string list;
   for (const std::string &d : SerialDevices()) list += (list.empty() ? "" : ", ") + d;
-  return list.empty() ? "no serial device found (is the adapter plugged in?)" : "serial devices here: " + list;
+  return list.empty() ? "no serial device found (is the adapter plugged in?)"
+                      : "serial devices here: " + list;
 }
 }  // namespace
 
@@ -88,19 +89,16 @@ std::string SerialOpenAdvice(const std::string &path, int e) {
     case EPERM:
       return "Error " + path + ": permission denied; add yourself to the group " + DeviceGroup(path) +
              " and log in again";
-    case ENOENT:
-      return "Error " + path + " does not exist; " + DeviceList();
+    case ENOENT: return "Error " + path + " does not exist; " + DeviceList();
     case ENXIO:
     case ENODEV:
-    case EIO:
-      return "Error " + path + " does not answer (no such port on this PC); " + DeviceList();
+    case EIO: return "Error " + path + " does not answer (no such port on this PC); " + DeviceList();
     case EBUSY: {
       const std::string who = Holder(path);
       return "Error " + path + " is in use by another program" + (who.empty() ? "" : ", " + who) +
              "; close it, then press Connect";
     }
-    default:
-      return "";
+    default: return "";
   }
 }
 

@@ -43,12 +43,24 @@ namespace {
 // Rates with their own Bnnn code; the rest go through BOTHER.
 speed_t StandardCode(uint32_t baud) {
   switch (baud) {
-    case 50: return B50;       case 75: return B75;       case 110: return B110;
-    case 134: return B134;     case 150: return B150;     case 200: return B200;
-    case 300: return B300;     case 600: return B600;     case 1200: return B1200;
-    case 1800: return B1800;   case 2400: return B2400;   case 4800: return B4800;
-    case 9600: return B9600;   case 19200: return B19200; case 38400: return B38400;
-    case 57600: return B57600; case 115200: return B115200; case 230400: return B230400;
+    case 50: return B50;
+    case 75: return B75;
+    case 110: return B110;
+    case 134: return B134;
+    case 150: return B150;
+    case 200: return B200;
+    case 300: return B300;
+    case 600: return B600;
+    case 1200: return B1200;
+    case 1800: return B1800;
+    case 2400: return B2400;
+    case 4800: return B4800;
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    case 230400: return B230400;
     default: return 0;
   }
 }
@@ -81,7 +93,10 @@ int LineApply(int fd, const TLineSettings &s) {
     case 6: t.c_cflag |= CS6; break;
     case 7: t.c_cflag |= CS7; break;
     case 8: t.c_cflag |= CS8; break;
-    default: t.c_cflag |= CS8; result = EINVAL; break;
+    default:
+      t.c_cflag |= CS8;
+      result = EINVAL;
+      break;
   }
   switch (s.ParityType) {
     case 0: break;

@@ -18,10 +18,10 @@ int LineClose(int fd);
 // Windows-style codes, as the component keeps them.
 struct TLineSettings {
   uint32_t BaudRate = 9600;
-  uint8_t DataBits = 8;    // 5..8 work; 4 does not exist here
-  uint8_t ParityType = 0;  // 0 none, 1 odd, 2 even, 3 mark, 4 space
-  uint8_t StopBits = 0;    // 0 one, 1 one and a half (with 5 data bits only), 2 two
-  int32_t FlowControl = 0; // DCB bits: 0x0380 XON/XOFF, 0x2004 RTS/CTS, 0x0028 DSR/DTR (not here)
+  uint8_t DataBits = 8;     // 5..8 work; 4 does not exist here
+  uint8_t ParityType = 0;   // 0 none, 1 odd, 2 even, 3 mark, 4 space
+  uint8_t StopBits = 0;     // 0 one, 1 one and a half (with 5 data bits only), 2 two
+  int32_t FlowControl = 0;  // DCB bits: 0x0380 XON/XOFF, 0x2004 RTS/CTS, 0x0028 DSR/DTR (not here)
   char XONChar = 17;
   char XOFFChar = 19;
 };
@@ -55,5 +55,5 @@ int LineOutQueue(int fd, uint32_t &count);
 // Throws away what waits in both directions.
 int LineFlush(int fd);
 
-constexpr uint32_t CE_RXOVER = 0x0001, CE_OVERRUN = 0x0002, CE_RXPARITY = 0x0004,
-                   CE_FRAME = 0x0008, CE_BREAK = 0x0010;
+constexpr uint32_t CE_RXOVER = 0x0001, CE_OVERRUN = 0x0002, CE_RXPARITY = 0x0004, CE_FRAME = 0x0008,
+                   CE_BREAK = 0x0010;

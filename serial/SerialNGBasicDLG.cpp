@@ -39,8 +39,8 @@ TSerialNGBasicDLG::TSerialNGBasicDLG(QWidget *parent) : QDialog(parent) {
   auto *form = new QFormLayout;
   CBPort = MakeList(form, "&Port", {"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8"});
   CBBaud = MakeList(form, "&Baudrate",
-                    {"110", "300", "600", "1200", "2400", "4800", "9600", "14400", "19200", "38400",
-                     "56000", "57600", "115000", "128000", "256000"});
+                    {"110", "300", "600", "1200", "2400", "4800", "9600", "14400", "19200", "38400", "56000",
+                     "57600", "115000", "128000", "256000"});
   CBData = MakeList(form, "&Databits", {"4 Bit", "5 Bit", "6 Bit", "7 Bit", "8 Bit"});
   CBStop = MakeList(form, "&Stop", {"1 Bit (*)", "1,5 Bits", "2 Bits"});
   CBParity = MakeList(form, "Pari&ty", {"None (*)", "Odd", "Even", "Mark", "Space"});
@@ -74,7 +74,8 @@ void TSerialNGBasicDLG::LoadPortSettings(const TSerialPortNG &port) {
     if (d.size() != 10 || d.rfind("/dev/ttyS", 0) != 0 || d[9] > '7') extra.push_back(d);  // not COM1..8
   if (!port.CommPort().empty() && port.CommPort()[0] == '/') extra.push_back(port.CommPort());
   for (const std::string &d : extra)
-    if (CBPort->findText(QString::fromStdString(d), Qt::MatchExactly) < 0) CBPort->addItem(QString::fromStdString(d));
+    if (CBPort->findText(QString::fromStdString(d), Qt::MatchExactly) < 0)
+      CBPort->addItem(QString::fromStdString(d));
   SelectText(CBPort, port.CommPort(), "COM1");
   SelectText(CBBaud, std::to_string(port.BaudRate()), "19200");
   SelectText(CBData, std::to_string(port.DataBits()) + " Bit", "8 Bit");

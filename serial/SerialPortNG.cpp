@@ -150,10 +150,11 @@ void TSerialPortNG::SetReadRequest(bool v) {
 }
 
 void TSerialPortNG::UpdateXTOAuto() {
-  static const struct { uint32_t Baud, Delay; } table[] = {
-      {110, 100000}, {300, 37000}, {600, 18000},   {1200, 9000},  {2400, 4500},
-      {4800, 2300},  {9600, 1100}, {14400, 760},   {19200, 570},  {38400, 290},
-      {56000, 200},  {57600, 190}, {115200, 95},   {128000, 85},  {256000, 43}};
+  static const struct {
+    uint32_t Baud, Delay;
+  } table[] = {{110, 100000}, {300, 37000}, {600, 18000}, {1200, 9000}, {2400, 4500},
+               {4800, 2300},  {9600, 1100}, {14400, 760}, {19200, 570}, {38400, 290},
+               {56000, 200},  {57600, 190}, {115200, 95}, {128000, 85}, {256000, 43}};
   uint32_t delay = 1100;
   for (const auto &row : table)
     if (row.Baud <= FBaudRate) delay = row.Delay;
@@ -206,9 +207,11 @@ void TSerialPortNG::ReopenPort(bool activate) {
       WaitWorkerIdle(75);
     }
     if (ThreadIsRunning) ProcessError(104, 0, 1, "Warning ThreadIsRunning");
-    if (int e = gone ? 0 : LineSetModemBit(FFd, TIOCM_DTR_BIT, false)) ProcessError(602, e, 0, "Error clearing DTR");
+    if (int e = gone ? 0 : LineSetModemBit(FFd, TIOCM_DTR_BIT, false))
+      ProcessError(602, e, 0, "Error clearing DTR");
     FDTRState = false;
-    if (int e = gone ? 0 : LineSetModemBit(FFd, TIOCM_RTS_BIT, false)) ProcessError(502, e, 0, "Error clearing RTS");
+    if (int e = gone ? 0 : LineSetModemBit(FFd, TIOCM_RTS_BIT, false))
+      ProcessError(502, e, 0, "Error clearing RTS");
     FRTSState = false;
     int e;
     {
@@ -345,9 +348,7 @@ void TSerialPortNG::RunInMainThread(std::function<void()> call) {
   }
   if (MainThreadWaker) MainThreadWaker();
   std::unique_lock<std::mutex> g(CallLock);
-  CallCv.wait(g, [&] {
-    return LastCallRun >= id || !FActive || Destroying || Worker->Terminated();
-  });
+  CallCv.wait(g, [&] { return LastCallRun >= id || !FActive || Destroying || Worker->Terminated(); });
 }
 
 void TSerialPortNG::RunPendingCalls() {

@@ -44,14 +44,18 @@ constexpr uint32_t INVALID_HANDLE_VALUE = 0xFFFFFFFFu;
 
 // Status bits of CommStateFlags, bit 0 to 6.
 enum TCommStateFlag : uint8_t {
-  fCtlHold = 0x01, fDsrHold = 0x02, fRlsHold = 0x04, fXoffHold = 0x08,
-  fXOffSent = 0x10, fEof = 0x20, fTxim = 0x40
+  fCtlHold = 0x01,
+  fDsrHold = 0x02,
+  fRlsHold = 0x04,
+  fXoffHold = 0x08,
+  fXOffSent = 0x10,
+  fEof = 0x20,
+  fTxim = 0x40
 };
 
 // Event mask bits.
 constexpr uint32_t EV_RXCHAR = 0x0001, EV_RXFLAG = 0x0002, EV_TXEMPTY = 0x0004, EV_CTS = 0x0008,
-                   EV_DSR = 0x0010, EV_RLSD = 0x0020, EV_BREAK = 0x0040, EV_ERR = 0x0080,
-                   EV_RING = 0x0100;
+                   EV_DSR = 0x0010, EV_RLSD = 0x0020, EV_BREAK = 0x0040, EV_ERR = 0x0080, EV_RING = 0x0100;
 
 // One piece of received input.
 class TSerialCluster {
@@ -145,9 +149,9 @@ public:
   // When true the worker raises no events and relays no reports.
   std::atomic<bool> ThreadQuietMode{false};
 
-  TNotifyEvent OnCommEvent, OnCommStat, OnTxQueueEmptyEvent, OnWriteDone, OnBreakEvent,
-      OnCTSEvent, OnDSREvent, OnLineErrorEvent, OnRingEvent, OnRIEvent, OnRLSDEvent,
-      OnRxClusterEvent, OnRxCharEvent, OnRxEventCharEvent;
+  TNotifyEvent OnCommEvent, OnCommStat, OnTxQueueEmptyEvent, OnWriteDone, OnBreakEvent, OnCTSEvent,
+      OnDSREvent, OnLineErrorEvent, OnRingEvent, OnRIEvent, OnRLSDEvent, OnRxClusterEvent, OnRxCharEvent,
+      OnRxEventCharEvent;
   TNotifyErrorEvent OnProcessError;
   // Called from the worker thread whenever a call waits for RunPendingCalls.
   std::function<void()> MainThreadWaker;
@@ -174,7 +178,8 @@ public:
 
 private:
   friend class TWorkThread;
-  template <class T, class V> void SetAndApply(T &field, V v) {
+  template <class T, class V>
+  void SetAndApply(T &field, V v) {
     if (field == v) return;
     field = v;
     if (Active()) ApplyCommSettings();

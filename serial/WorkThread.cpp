@@ -121,7 +121,9 @@ void TWorkThread::CheckLineStatus() {
     Port.FRingState = (word & 0x40) != 0;
     if (riChanged && Port.OnRIEvent) {
       TSerialPortNG *p = &Port;
-      Port.RunInMainThread([p] { if (p->OnRIEvent) p->OnRIEvent(p); });
+      Port.RunInMainThread([p] {
+        if (p->OnRIEvent) p->OnRIEvent(p);
+      });
     }
   }
   // Read until a reading matches the stored state; each reading takes the
@@ -152,7 +154,9 @@ void TWorkThread::CheckLineStatus() {
     Port.FCommStateOutQueue = outq;
     if (Port.OnCommStat) {
       TSerialPortNG *p = &Port;
-      Port.RunInMainThread([p] { if (p->OnCommStat) p->OnCommStat(p); });
+      Port.RunInMainThread([p] {
+        if (p->OnCommStat) p->OnCommStat(p);
+      });
     }
   }
 }
@@ -164,7 +168,11 @@ void TWorkThread::CheckWriteCompletion() {
     Port.FWrittenBytes = written;
     Port.FSendInProgress = false;
   };
-  auto writeDone = [&] { Port.RunInMainThread([p] { if (p->OnWriteDone) p->OnWriteDone(p); }); };
+  auto writeDone = [&] {
+    Port.RunInMainThread([p] {
+      if (p->OnWriteDone) p->OnWriteDone(p);
+    });
+  };
   if (Port.WriteAbort) {
     Port.WriteAbort = false;
     finish(uint32_t(Port.PendingWritten));
@@ -175,8 +183,8 @@ void TWorkThread::CheckWriteCompletion() {
   const size_t total = Port.RequestedWriteCount;
   const size_t start = total - Port.PendingWrite.size();
   while (Port.PendingWritten < total) {
-    ssize_t w = ::write(Fd, Port.PendingWrite.data() + (Port.PendingWritten - start),
-                        total - Port.PendingWritten);
+    ssize_t w =
+        ::write(Fd, Port.PendingWrite.data() + (Port.PendingWritten - start), total - Port.PendingWritten);
     if (w > 0) {
       Port.PendingWritten += size_t(w);
       continue;
@@ -268,7 +276,9 @@ void TWorkThread::StoreCluster(uint32_t count, const char *buffer) {
   Port.ClusterCv.notify_all();
   if (Port.OnRxClusterEvent) {
     TSerialPortNG *p = &Port;
-    Port.RunInMainThread([p] { if (p->OnRxClusterEvent) p->OnRxClusterEvent(p); });
+    Port.RunInMainThread([p] {
+      if (p->OnRxClusterEvent) p->OnRxClusterEvent(p);
+    });
   }
 }
 
@@ -321,17 +331,29 @@ void TWorkThread::DispatchCommEvents(uint32_t mask) {
   if (Port.Destroying) return;
   Port.FCommEvent = mask;
   TSerialPortNG *p = &Port;
-  static const struct { uint32_t Bit; TNotifyEvent TSerialPortNG::*Event; } order[] = {
-      {EV_BREAK, &TSerialPortNG::OnBreakEvent},   {EV_CTS, &TSerialPortNG::OnCTSEvent},
-      {EV_DSR, &TSerialPortNG::OnDSREvent},       {EV_ERR, &TSerialPortNG::OnLineErrorEvent},
-      {EV_RING, &TSerialPortNG::OnRingEvent},     {EV_RLSD, &TSerialPortNG::OnRLSDEvent},
-      {EV_RXCHAR, &TSerialPortNG::OnRxCharEvent}, {EV_RXFLAG, &TSerialPortNG::OnRxEventCharEvent},
-      {EV_TXEMPTY, &TSerialPortNG::OnTxQueueEmptyEvent}};
+  static const struct {
+    uint32_t Bit;
+    TNotifyEvent TSerialPortNG::*Event;
+  } order[] = {{EV_BREAK, &TSerialPortNG::OnBreakEvent},
+               {EV_CTS, &TSerialPortNG::OnCTSEvent},
+               {EV_DSR, &TSerialPortNG::OnDSREvent},
+               {EV_ERR, &TSerialPortNG::OnLineErrorEvent},
+               {EV_RING, &TSerialPortNG::OnRingEvent},
+               {EV_RLSD, &TSerialPortNG::OnRLSDEvent},
+               {EV_RXCHAR, &TSerialPortNG::OnRxCharEvent},
+               {EV_RXFLAG, &TSerialPortNG::OnRxEventCharEvent},
+               {EV_TXEMPTY, &TSerialPortNG::OnTxQueueEmptyEvent}};
   for (const auto &o : order) {
     auto ev = o.Event;
-    if ((mask & o.Bit) && (Port.*ev)) Port.RunInMainThread([p, ev] { if (p->*ev) (p->*ev)(p); });
+    if ((mask & o.Bit) && (Port.*ev))
+      Port.RunInMainThread([p, ev] {
+        if (p->*ev) (p->*ev)(p);
+      });
   }
-  if (mask && Port.OnCommEvent) Port.RunInMainThread([p] { if (p->OnCommEvent) p->OnCommEvent(p); });
+  if (mask && Port.OnCommEvent)
+    Port.RunInMainThread([p] {
+      if (p->OnCommEvent) p->OnCommEvent(p);
+    });
 }
 
 void TWorkThread::ReportFromWorker(uint32_t place, uint32_t code, const std::string &message) {

@@ -42,10 +42,10 @@ private:
   // Loop state (locals of the loop in spirit; kept here to share between the steps).
   int Fd = -1;
   uint32_t LastRxTick = 0;
-  uint32_t EventMask = 0;        // events seen during this pass
-  TLineCounters Counters;        // error counters at the last reading
+  uint32_t EventMask = 0;  // events seen during this pass
+  TLineCounters Counters;  // error counters at the last reading
   bool HangupReported = false;
-  bool LineGone = false;         // the last wait saw a hang-up or error
+  bool LineGone = false;  // the last wait saw a hang-up or error
 
   // Report slot relayed to the main thread.
   uint32_t SlotPlace = 0, SlotCode = 0;

@@ -103,7 +103,8 @@ double TSimBus::ProcessingMs(const std::string &key) {
 static int BegunAddress(const std::string &partial) {
   size_t i = 1;
   while (i < partial.size() && i < 5 && std::isdigit(static_cast<unsigned char>(partial[i]))) ++i;
-  if (partial.size() < 3 || partial[0] != '#' || i == 1 || i >= partial.size() || partial[i] != ' ') return -1;
+  if (partial.size() < 3 || partial[0] != '#' || i == 1 || i >= partial.size() || partial[i] != ' ')
+    return -1;
   return std::stoi(partial.substr(1, i - 1));
 }
 

@@ -19,7 +19,9 @@ struct TSimFault {
   int Count = 0;
   int Value = 0;
   bool Active() const { return Count != 0; }
-  void Use() { if (Count > 0) --Count; }
+  void Use() {
+    if (Count > 0) --Count;
+  }
 };
 
 struct TSimFaults {

@@ -5,43 +5,42 @@
 #include "sim/Bus.h"
 
 const char *ControlHelp() {
-  return
-      "Control commands (one a line; A is an address, \"1,3\" or \"all\";\n"
-      "N is a count of replies, omitted = until cleared):\n"
-      "  mute A | unmute A          stop answering at all (unplugged) / answer again\n"
-      "  drop A [N]                 send no reply\n"
-      "  delay A MS [N]             send replies MS ms later than usual\n"
-      "  garble A [N]               flip the lowest bit of every printable non-blank\n"
-      "                             character of the reply (line end kept)\n"
-      "  wrongaddr A B [N]          answer with the echo of address B\n"
-      "  split A MS [N]             send the reply in two halves MS ms apart\n"
-      "                             (\"delay A 1200\" without N: a controller that\n"
-      "                             answers every command after the 1 s wait)\n"
-      "  noise A [N]                line noise: one bit flipped (0x10) in the byte\n"
-      "                             in the middle of the reply\n"
-      "  cut A [N]                  the reply cut short after its first half, no\n"
-      "                             line end (the controller reset mid-answer)\n"
-      "  powercycle A [MS]          electronics off and on: silent for MS ms\n"
-      "                             (default 500), then back unreferenced, motors\n"
-      "                             off, registers and outputs clear\n"
-      "  clear A                    end every fault of A (mute included)\n"
-      "  estop A press|release      emergency stop: P1013 bit 2 clear, motion halts\n"
-      "  limit A open|close         hardware limit switch: open sets P11 bit 13, stops\n"
-      "  warn A BITS | error A BITS set bits in P12 / P11 (an error stops motion)\n"
-      "  set A N V                  as if \"P<N>=<V>\" had been sent (no reply);\n"
-      "                             N 1013 sets the inputs (bit 2 clear: stop pressed)\n"
-      "  accel A MM_S2              ramps of every stroke (0: full speed at once)\n"
-      "  pos A MM                   put the axis at MM (P51)\n"
-      "  softlimits A MIN MAX       travel range in mm (defaults 0..540, 0..205, 0..250)\n"
-      "  speedup F                  simulated motion runs F times faster than real time\n"
-      "  latency KEY MS[:JITTER]    processing time of one kind of command, MS plus\n"
-      "                             0..JITTER ms; KEY \"default\" for all others,\n"
-      "                             \"poll\" the empty command, \"line\" a program\n"
-      "                             line, else the command up to its ? or = without\n"
-      "                             blanks (P51?, P134=, R0=, V=) or its first word\n"
-      "                             (VER, QUIT, RUN)\n"
-      "  latency reset              the processing times of the start\n"
-      "  seed N                     new seed of the latency jitter\n";
+  return "Control commands (one a line; A is an address, \"1,3\" or \"all\";\n"
+         "N is a count of replies, omitted = until cleared):\n"
+         "  mute A | unmute A          stop answering at all (unplugged) / answer again\n"
+         "  drop A [N]                 send no reply\n"
+         "  delay A MS [N]             send replies MS ms later than usual\n"
+         "  garble A [N]               flip the lowest bit of every printable non-blank\n"
+         "                             character of the reply (line end kept)\n"
+         "  wrongaddr A B [N]          answer with the echo of address B\n"
+         "  split A MS [N]             send the reply in two halves MS ms apart\n"
+         "                             (\"delay A 1200\" without N: a controller that\n"
+         "                             answers every command after the 1 s wait)\n"
+         "  noise A [N]                line noise: one bit flipped (0x10) in the byte\n"
+         "                             in the middle of the reply\n"
+         "  cut A [N]                  the reply cut short after its first half, no\n"
+         "                             line end (the controller reset mid-answer)\n"
+         "  powercycle A [MS]          electronics off and on: silent for MS ms\n"
+         "                             (default 500), then back unreferenced, motors\n"
+         "                             off, registers and outputs clear\n"
+         "  clear A                    end every fault of A (mute included)\n"
+         "  estop A press|release      emergency stop: P1013 bit 2 clear, motion halts\n"
+         "  limit A open|close         hardware limit switch: open sets P11 bit 13, stops\n"
+         "  warn A BITS | error A BITS set bits in P12 / P11 (an error stops motion)\n"
+         "  set A N V                  as if \"P<N>=<V>\" had been sent (no reply);\n"
+         "                             N 1013 sets the inputs (bit 2 clear: stop pressed)\n"
+         "  accel A MM_S2              ramps of every stroke (0: full speed at once)\n"
+         "  pos A MM                   put the axis at MM (P51)\n"
+         "  softlimits A MIN MAX       travel range in mm (defaults 0..540, 0..205, 0..250)\n"
+         "  speedup F                  simulated motion runs F times faster than real time\n"
+         "  latency KEY MS[:JITTER]    processing time of one kind of command, MS plus\n"
+         "                             0..JITTER ms; KEY \"default\" for all others,\n"
+         "                             \"poll\" the empty command, \"line\" a program\n"
+         "                             line, else the command up to its ? or = without\n"
+         "                             blanks (P51?, P134=, R0=, V=) or its first word\n"
+         "                             (VER, QUIT, RUN)\n"
+         "  latency reset              the processing times of the start\n"
+         "  seed N                     new seed of the latency jitter\n";
 }
 
 namespace {
@@ -159,7 +158,8 @@ std::string TSimBus::Control(const std::string &line, double nowMs) {
       c->Position = d;
     } else if (cmd == "softlimits" && w.size() == 4) {
       double lo, hi;
-      if (!SimParseNumber(w[2], lo) || !SimParseNumber(w[3], hi) || lo > hi) return "error: softlimits MIN MAX";
+      if (!SimParseNumber(w[2], lo) || !SimParseNumber(w[3], hi) || lo > hi)
+        return "error: softlimits MIN MAX";
       c->SetSoftLimits(lo, hi);
     } else {
       return "error: unknown or malformed command: " + line;

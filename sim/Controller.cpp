@@ -67,7 +67,7 @@ bool SimParseNumber(const std::string &text, double &value) {
 }
 
 TSimController::TSimController(int address) : Address(address) {
-  Params[1013] = 4;   // emergency stop released
+  Params[1013] = 4;  // emergency stop released
   Params[1019] = 600;
 }
 
@@ -157,8 +157,14 @@ std::string TSimController::Execute(const std::string &command, double nowMs) {
       R[reg[1] - '0'] = v;
       return "";
     }
-    if (reg == "C1") { C1 = int(std::lround(v)); return ""; }
-    if (reg == "M1") { M1 = int(std::lround(v)); return ""; }
+    if (reg == "C1") {
+      C1 = int(std::lround(v));
+      return "";
+    }
+    if (reg == "M1") {
+      M1 = int(std::lround(v));
+      return "";
+    }
   }
   // "V=1800.0000 WA=125.0000 E"
   if (w.size() == 3 && w[0].compare(0, 2, "V=") == 0 && w[1].compare(0, 3, "WA=") == 0 && w[2] == "E") {
@@ -422,10 +428,7 @@ void TSimController::Arrived() {
       if (DipsToDo > 0) StartMotion(mDipDown, R[1], R[3]);
       else Motion = mNone;  // ends at the top (M1 = 1)
       break;
-    case mDipDown:
-      StartMotion(mDipUp, R[0], R[2]);
-      break;
-    case mNone:
-      break;
+    case mDipDown: StartMotion(mDipUp, R[0], R[2]); break;
+    case mNone: break;
   }
 }

@@ -35,23 +35,26 @@ public:
   // A parameter set from outside, as the line would write it; P1013 sets
   // the inputs.
   void SetParameter(int n, double v, double nowMs);
-  void SetSoftLimits(double minMm, double maxMm) { SoftMin = minMm; SoftMax = maxMm; }
+  void SetSoftLimits(double minMm, double maxMm) {
+    SoftMin = minMm;
+    SoftMax = maxMm;
+  }
 
   // What tests and notes look at.
   int Address;
   double Position = 10.0;  // mm
   bool MotorOn = false;
-  int RefState = 5;        // P403
-  int Warnings = 0;        // P12
-  int Errors = 0;          // P11
-  int DipsToDo = 0;        // P100
+  int RefState = 5;  // P403
+  int Warnings = 0;  // P12
+  int Errors = 0;    // P11
+  int DipsToDo = 0;  // P100
   bool EmergencyStop = false;
   bool LimitOpen = false;
   double SoftMin = 0, SoftMax = 1000;
   double RefSpeed = 1200;  // mm/min of the reference run
   // Ramps of every stroke, mm/s^2; 0 reaches full speed at once.
   double Acceleration = 0;
-  std::map<int, double> Params;   // every other parameter as written
+  std::map<int, double> Params;      // every other parameter as written
   std::vector<std::string> Program;  // lines stored between NEW and QUIT
   bool Moving() const { return Motion != mNone; }
   bool ProgramRunning() const { return Motion == mDipTop || Motion == mDipDown || Motion == mDipUp; }
@@ -83,7 +86,7 @@ private:
   double Shown = 10.0;  // Position as the profile last set it
   std::vector<TStroke> Strokes;
   void Plan(double speedMmPerMs, double entrySpeed);
-  bool Entering = false;   // between NEW and QUIT
+  bool Entering = false;  // between NEW and QUIT
   size_t ListCursor = 0;
   // Fast-dip registers and a halted program that RUN resumes.
   double R[4] = {0, 0, 0, 0};

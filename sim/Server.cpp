@@ -131,7 +131,7 @@ int RunSimServer(const TSimOptions &o) {
     return 1;
   }
   if (!o.LinkPath.empty()) {
-    struct stat st{};
+    struct stat st {};
     if (lstat(o.LinkPath.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) unlink(o.LinkPath.c_str());
     if (symlink(slavePath.c_str(), o.LinkPath.c_str()) != 0) {
       std::perror(("veri-sim: " + o.LinkPath).c_str());
@@ -143,7 +143,7 @@ int RunSimServer(const TSimOptions &o) {
   int listener = -1, fifo = -1;
   bool ownSocket = false;
   if (!o.ControlPath.empty()) {
-    struct stat st{};
+    struct stat st {};
     if (stat(o.ControlPath.c_str(), &st) == 0 && S_ISFIFO(st.st_mode)) {
       fifo = open(o.ControlPath.c_str(), O_RDWR | O_NONBLOCK);  // RDWR: never sees EOF
     } else {
@@ -167,7 +167,7 @@ int RunSimServer(const TSimOptions &o) {
   }
 
   if (pipe(SignalPipe) != 0) return 1;
-  struct sigaction sa{};
+  struct sigaction sa {};
   sa.sa_handler = OnSignal;
   sigaction(SIGTERM, &sa, nullptr);
   sigaction(SIGINT, &sa, nullptr);
@@ -257,7 +257,8 @@ int RunSimServer(const TSimOptions &o) {
       usleep(20000);  // no slave side open for the moment
     }
     for (const std::string &piece : bus.TakeDue(now())) {
-      if (write(master, piece.data(), piece.size()) < 0) bus.Note(now(), "write failed: " + std::string(std::strerror(errno)));
+      if (write(master, piece.data(), piece.size()) < 0)
+        bus.Note(now(), "write failed: " + std::string(std::strerror(errno)));
     }
   }
   if (ownSocket) unlink(o.ControlPath.c_str());

@@ -18,7 +18,8 @@ struct TSimOptions {
   int Baud = 19200;
   bool EchoLive = false;
   TSimLatency Latency{3, 4};
-  std::map<std::string, TSimLatency> CommandLatency = {{"line", {25, 10}}, {"NEW", {25, 10}}, {"QUIT", {80, 40}}};
+  std::map<std::string, TSimLatency> CommandLatency = {
+      {"line", {25, 10}}, {"NEW", {25, 10}}, {"QUIT", {80, 40}}};
   double Acceleration = 100;  // mm/s^2
   int64_t Seed = -1;          // -1: from the clock
 };

@@ -154,9 +154,10 @@ double MoveSeconds(double distance, double speed, double exchangeMs) {
 TTaskEstimate EstimateTask(const std::string &line, double exchangeMs) {
   TWalk walk(exchangeMs);
   if (!line.empty())
-    ParseTask(line, TaskModeCheck, [&walk](const std::string &name, uint8_t, uint8_t, uint16_t &error, int32_t) {
-      walk.Term(name, error);
-    });
+    ParseTask(line, TaskModeCheck,
+              [&walk](const std::string &name, uint8_t, uint8_t, uint16_t &error, int32_t) {
+                walk.Term(name, error);
+              });
   walk.Home();
   return walk.Result;
 }

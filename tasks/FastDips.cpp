@@ -59,9 +59,18 @@ TWatchEnd Watch(uint8_t a, int32_t &shown, TRecordRow &row) {
     switch (state) {
       case 0: z.Moving = true; break;
       case 1: z.Moving = false; break;
-      case 2: z.Moving = true; if (IsAxis(a)) VERIExamineWarning(a); break;
-      case 3: z.Moving = false; if (IsAxis(a)) VERIExamineWarning(a); break;
-      case 4: z.Moving = false; if (IsAxis(a)) VERIExamineError(a); break;
+      case 2:
+        z.Moving = true;
+        if (IsAxis(a)) VERIExamineWarning(a);
+        break;
+      case 3:
+        z.Moving = false;
+        if (IsAxis(a)) VERIExamineWarning(a);
+        break;
+      case 4:
+        z.Moving = false;
+        if (IsAxis(a)) VERIExamineError(a);
+        break;
       default: break;
     }
     int32_t toDo = 0;

@@ -11,13 +11,13 @@
 extern bool AbortRequest;
 
 // Task error word bits of process execution.
-constexpr int ProcErrNoPosition = 7;      // no position defined
-constexpr int ProcErrNoProcess = 8;       // no process defined
-constexpr int ProcErrUnknownName = 9;     // no process has the name
-constexpr int ProcErrBadPosNo = 10;       // PosNo above PosCount
-constexpr int ProcErrBadSpeed = 11;       // InSpeed or OutSpeed not above 0
-constexpr int ProcErrDipsStopped = 12;    // dips interrupted (failed move, STOP, emergency abort)
-constexpr int ProcErrPositioning = 13;    // positioning failed, operator chose Abort
+constexpr int ProcErrNoPosition = 7;    // no position defined
+constexpr int ProcErrNoProcess = 8;     // no process defined
+constexpr int ProcErrUnknownName = 9;   // no process has the name
+constexpr int ProcErrBadPosNo = 10;     // PosNo above PosCount
+constexpr int ProcErrBadSpeed = 11;     // InSpeed or OutSpeed not above 0
+constexpr int ProcErrDipsStopped = 12;  // dips interrupted (failed move, STOP, emergency abort)
+constexpr int ProcErrPositioning = 13;  // positioning failed, operator chose Abort
 
 // The task language's callback: mode 1 checks and lists, mode 2 runs.
 // `count` is the number of repetitions still to come, only shown.

@@ -14,11 +14,11 @@ constexpr uint8_t TaskModeRun = 2;
 
 // Task error word bits set by the walk itself. Bits 7 to 13 belong to the
 // callback (process execution).
-constexpr int TaskErrEmpty = 0;       // the line is empty
-constexpr int TaskErrFirstChar = 1;   // first character not blank, "(" or a letter
-constexpr int TaskErrNoClose = 2;     // "(" without its ")"
-constexpr int TaskErrCount = 3;       // "*" without a valid count
-constexpr int TaskErrJoin = 4;        // a term not followed by "+", or a "+" ending its range
+constexpr int TaskErrEmpty = 0;      // the line is empty
+constexpr int TaskErrFirstChar = 1;  // first character not blank, "(" or a letter
+constexpr int TaskErrNoClose = 2;    // "(" without its ")"
+constexpr int TaskErrCount = 3;      // "*" without a valid count
+constexpr int TaskErrJoin = 4;       // a term not followed by "+", or a "+" ending its range
 
 // Called for every name: (name, mode, nesting level, error word, remaining
 // count). The callback reports a failure by setting a bit in the error word;

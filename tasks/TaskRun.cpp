@@ -83,8 +83,8 @@ std::string TaskDateTimeText() {
   std::tm tm{};
   localtime_r(&t, &tm);
   char b[32];
-  std::snprintf(b, sizeof b, "%02d.%02d.%02d %02d:%02d", tm.tm_mday, tm.tm_mon + 1, tm.tm_year % 100, tm.tm_hour,
-                tm.tm_min);
+  std::snprintf(b, sizeof b, "%02d.%02d.%02d %02d:%02d", tm.tm_mday, tm.tm_mon + 1, tm.tm_year % 100,
+                tm.tm_hour, tm.tm_min);
   return b;
 }
 

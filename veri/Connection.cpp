@@ -157,8 +157,7 @@ void VERICheckConnection() {
     VERICheckConnection();
   } else {
     AskOperator(TMsgKind::Information,
-                "WARNING! You continue without confirmation of serial connection to hardware!", mbOK,
-                mbOK);
+                "WARNING! You continue without confirmation of serial connection to hardware!", mbOK, mbOK);
   }
 
   c.Step();
@@ -169,9 +168,8 @@ void VERICheckConnection() {
     VERIMotorOnOff(255, true);
 
   c.Step();
-  if (c.StopActive &&
-      AskOperator(TMsgKind::Warning, "STOP switch is activated. Releas knob and continue.", mbOK | mbIgnore,
-                  mbIgnore) == mbOK)
+  if (c.StopActive && AskOperator(TMsgKind::Warning, "STOP switch is activated. Releas knob and continue.",
+                                  mbOK | mbIgnore, mbIgnore) == mbOK)
     VERICheckConnection();
 
   c.Step();
@@ -218,8 +216,10 @@ void VERIExamineError(uint8_t axis) {
     const std::string name = axis >= 1 && axis <= 3 ? Axes[axis].AxisName : std::string();
     AskOperator(TMsgKind::Error,
                 "*** ERROR VERI [8192]: Hardware limit switch open!\r\n"
-                "Before pressing [OK] move " + name + "-axis manually towards the center of the machine.\r\n"
-                "If this error occurs again, contact service.",
+                "Before pressing [OK] move " +
+                    name +
+                    "-axis manually towards the center of the machine.\r\n"
+                    "If this error occurs again, contact service.",
                 mbOK, mbOK);
     VERIMotorOnOff(axis, true);
     error = VERIPutParamI(axis, 11, 0);

@@ -88,8 +88,7 @@ void VERIGetParamI(uint8_t address, int32_t number, int32_t &value, std::string 
 }
 
 std::string VERIPutParamI(uint8_t address, int32_t number, int32_t value) {
-  std::string answer =
-      VERIDialog(address, "P" + std::to_string(number) + "=" + std::to_string(value));
+  std::string answer = VERIDialog(address, "P" + std::to_string(number) + "=" + std::to_string(value));
   return !answer.empty() && answer[0] == '*' ? answer : std::string();
 }
 
@@ -156,7 +155,8 @@ TRefEnd ReferenceAxis(uint8_t axis) {
     a.Changed = true;
   }
   if (end == TRefEnd::Done) ReportDirect("   ... done.");
-  else if (end == TRefEnd::Lost) ReportLine("*** Axis [" + ax + "] reference run failed: no answer from the controller");
+  else if (end == TRefEnd::Lost)
+    ReportLine("*** Axis [" + ax + "] reference run failed: no answer from the controller");
   else ReportLine("*** Axis [" + ax + "] reference run stopped");
   return end;
 }

@@ -60,8 +60,8 @@ bool UploadProgram(uint8_t address, IUploadView &view) {
     ReplaceFileAtomically(ProfilePath(ProgramDownloadFile), listing);
   } catch (const std::system_error &e) {
     view.ShowBar(false);
-    const std::string text = std::string("Cannot write ") + ProgramDownloadFile + ": " +
-                             std::strerror(e.code().value());
+    const std::string text =
+        std::string("Cannot write ") + ProgramDownloadFile + ": " + std::strerror(e.code().value());
     ReportLine("*** " + text);
     AskOperator(TMsgKind::Error, text, mbOK, mbOK);
     return false;

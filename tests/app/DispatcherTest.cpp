@@ -47,19 +47,16 @@ TEST(Dispatcher, ConversionErrorIsShownAndTheProgramGoesOn) {
 }
 
 // The window's own question box: caption, icon and the button pressed.
-unsigned AskAndPress(TTFormMain &form, TMsgKind kind, unsigned buttons,
-                     QMessageBox::StandardButton press, QString *caption, QMessageBox::Icon *icon,
-                     unsigned closed = mbOK) {
+unsigned AskAndPress(TTFormMain &form, TMsgKind kind, unsigned buttons, QMessageBox::StandardButton press,
+                     QString *caption, QMessageBox::Icon *icon, unsigned closed = mbOK) {
   QTimer::singleShot(0, [&] {
     auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
     if (!box) return;
     *caption = box->windowTitle();
     *icon = box->icon();
     QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-    if (press == QMessageBox::NoButton)
-      QApplication::sendEvent(box, &esc);
-    else if (QAbstractButton *b = box->button(press))
-      b->click();
+    if (press == QMessageBox::NoButton) QApplication::sendEvent(box, &esc);
+    else if (QAbstractButton *b = box->button(press)) b->click();
   });
   return form.Ask(kind, "Text", buttons, closed, closed);
 }
@@ -73,8 +70,8 @@ TEST(Dispatcher, WindowAsksWithTitleIconAndButtons) {
   EXPECT_EQ(caption, ApplicationTitle);
   EXPECT_EQ(icon, QMessageBox::Warning);
   // Esc answers what the question says closing means, not Qt's Abort.
-  EXPECT_EQ(AskAndPress(form, TMsgKind::Warning, mbRetry | mbAbort, QMessageBox::NoButton,
-                        &caption, &icon, mbRetry),
+  EXPECT_EQ(AskAndPress(form, TMsgKind::Warning, mbRetry | mbAbort, QMessageBox::NoButton, &caption, &icon,
+                        mbRetry),
             unsigned(mbRetry));
 }
 

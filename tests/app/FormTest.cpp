@@ -45,8 +45,7 @@ TEST(FormMain, ControlsFollowStateAndConnection) {
   try {
     TBusyGuard ref(Referencing);
     throw std::runtime_error("'x' is not a valid floating point value");
-  } catch (const std::runtime_error &) {
-  }
+  } catch (const std::runtime_error &) {}
   EXPECT_EQ(OpState(), Idle);
   EXPECT_TRUE(form.TaskStart->isEnabled());
 }

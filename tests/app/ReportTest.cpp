@@ -33,7 +33,8 @@ TEST(Report, ShowsTheStartOfLinesAfterALongOne) {
   TReportWindow log;
   log.resize(273, 227);
   // As at start-up: written before the window shows.
-  log.AppendLine("Error setting CommState, 87 indicate that Parms are incorrect (place 802, code 22: Invalid argument)");
+  log.AppendLine(
+      "Error setting CommState, 87 indicate that Parms are incorrect (place 802, code 22: Invalid argument)");
   log.show();
   QCoreApplication::processEvents();
   log.AppendLine("Axis 1: ");

@@ -66,7 +66,8 @@ TEST_F(RunRecordWindow, DrawsARunAndNamesTheFailedDip) {
   EXPECT_EQ(w.Info->text(), info);
   auto *box = w.findChild<QMessageBox *>("RecordError");
   ASSERT_NE(box, nullptr);
-  EXPECT_TRUE(box->text().startsWith("The run record \"bad.csv\" cannot be read: ")) << box->text().toStdString();
+  EXPECT_TRUE(box->text().startsWith("The run record \"bad.csv\" cannot be read: "))
+      << box->text().toStdString();
   EXPECT_GT(box->text().size(), QString("The run record \"bad.csv\" cannot be read: ").size());
 }
 
@@ -80,7 +81,8 @@ TEST_F(RunRecordWindow, FollowsTheRecorderWhileShown) {
     RunRecorder().Add(Dip(1, 0, EndStopped));
     QCoreApplication::processEvents();
     EXPECT_TRUE(w.Info->text().contains("run in progress")) << w.Info->text().toStdString();
-    EXPECT_TRUE(w.Info->text().contains("first fault: Dip dip 1 of 3: stopped")) << w.Info->text().toStdString();
+    EXPECT_TRUE(w.Info->text().contains("first fault: Dip dip 1 of 3: stopped"))
+        << w.Info->text().toStdString();
   }
   RunRecorder().Finish(EndStopped, 0);
 }

@@ -12,7 +12,10 @@ TEST(Convert, TinyAndHugeExponentsWhateverTheLocale) {
   const std::string saved = old ? old : "C";
   bool comma = false;
   for (const char *loc : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8"})
-    if (std::setlocale(LC_ALL, loc)) { comma = true; break; }
+    if (std::setlocale(LC_ALL, loc)) {
+      comma = true;
+      break;
+    }
   double v = -1;
   const bool tiny = TryStrToFloat("1.5e-400", v);
   const double tinyValue = v;

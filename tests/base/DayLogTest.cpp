@@ -39,8 +39,9 @@ TEST_F(DayLogTest, UnwritableFileGivesOneErrorLineAndTheRunGoesOn) {
   DayLog().Open("logs");
   for (int i = 0; i < 3; ++i) ReportLine("line " + std::to_string(i));
   ASSERT_EQ(H.Report.Lines.size(), 4u);
-  EXPECT_EQ(H.Report.Lines[1],
-            "*** Report log file logs/2026-12-07.log cannot be written: Not a directory; the window's log goes on");
+  EXPECT_EQ(
+      H.Report.Lines[1],
+      "*** Report log file logs/2026-12-07.log cannot be written: Not a directory; the window's log goes on");
   EXPECT_EQ(H.Report.Lines[3], "line 2");
   // Writable again: the lines go on in the file, and a new fault is told once more.
   ASSERT_EQ(std::remove("logs"), 0);

@@ -107,8 +107,9 @@ TEST_F(LineFaultsE2E, PowerCycledControllerIsFoundUnreferencedAndOff) {
 
 TEST_F(LineFaultsE2E, LateControllerIsNeverTakenForTheNextAnswer) {
   Run("delay 3 1200");
-  EXPECT_TRUE(Host.Report.Has("*** Move [3] stopped, no valid answer from the controller: *** SerialTalk: TimeOut "
-                              "*** VERIDialog: no connection to VERI"))
+  EXPECT_TRUE(
+      Host.Report.Has("*** Move [3] stopped, no valid answer from the controller: *** SerialTalk: TimeOut "
+                      "*** VERIDialog: no connection to VERI"))
       << Host.Report.Joined();
   // The late replies are logged as stale, and the way home works.
   EXPECT_TRUE(Host.Report.HasPrefix("$ VERI Serial Talk buffer: #3 P51? P51="));

@@ -20,7 +20,7 @@ TEST_F(FreshFolderE2E, OnlyThePortSetConnectsWithoutError) {
   THostFixture host;
   TSimProcess sim({"--axes", "1,2,3"});
   Put("KVSettings.ini", "[COMPortSettings]\r\nPort=" + sim.SlavePath + "\r\n" +
-                             (FastRepliesUnderTest() ? "FastReplies=1\r\n" : ""));
+                            (FastRepliesUnderTest() ? "FastReplies=1\r\n" : ""));
   TTFormMain form;
   ::Host().Operator = &host.Operator;
   host.Operator.Answers = {mbNo, mbNo};

@@ -61,13 +61,33 @@ TEST_F(WholeRunE2E, StepAndFastDipsThenAnUpload) {
   V frames = line.Sim.Frames();
   frames.erase(frames.begin(), frames.begin() + before);
   const V orders = Orders(frames);
-  EXPECT_EQ(orders, (V{
-      "#1 V=1200.0000 WA=20.0000 E", "#2 V=1200.0000 WA=15.0000 E", "#3 V=1200.0000 WA=15.0000 E",
-      "#3 P1204=0", "#3 P1204=1", "#3 V=1200.0000 WA=20.0000 E", "#3 P1204=0", "#3 P1204=0", "#3 V=1200.0000 WA=15.0000 E", "#3 P1204=0", "#3 P1204=0", "#3 V=1200.0000 WA=10.0000 E",
-      "#1 V=1200.0000 WA=30.0000 E", "#2 V=1200.0000 WA=20.0000 E", "#3 V=1200.0000 WA=15.0000 E",
-      "#3 R0 = 15.0000", "#3 R1 = 20.0000", "#3 R2 = 1200.0000", "#3 R3 = 1200.0000", "#3 C1 = 1", "#3 M1 = 1", "#3 RUN",
-      "#3 V=1200.0000 WA=10.0000 E", "#2 V=1200.0000 WA=10.0000 E", "#1 V=1200.0000 WA=10.0000 E"}))
-      << "A: over Rinse, top, output on, down, off at the bottom, up; F: over Coat, the fast-dip program; home";
+  EXPECT_EQ(orders, (V{"#1 V=1200.0000 WA=20.0000 E",
+                       "#2 V=1200.0000 WA=15.0000 E",
+                       "#3 V=1200.0000 WA=15.0000 E",
+                       "#3 P1204=0",
+                       "#3 P1204=1",
+                       "#3 V=1200.0000 WA=20.0000 E",
+                       "#3 P1204=0",
+                       "#3 P1204=0",
+                       "#3 V=1200.0000 WA=15.0000 E",
+                       "#3 P1204=0",
+                       "#3 P1204=0",
+                       "#3 V=1200.0000 WA=10.0000 E",
+                       "#1 V=1200.0000 WA=30.0000 E",
+                       "#2 V=1200.0000 WA=20.0000 E",
+                       "#3 V=1200.0000 WA=15.0000 E",
+                       "#3 R0 = 15.0000",
+                       "#3 R1 = 20.0000",
+                       "#3 R2 = 1200.0000",
+                       "#3 R3 = 1200.0000",
+                       "#3 C1 = 1",
+                       "#3 M1 = 1",
+                       "#3 RUN",
+                       "#3 V=1200.0000 WA=10.0000 E",
+                       "#2 V=1200.0000 WA=10.0000 E",
+                       "#1 V=1200.0000 WA=10.0000 E"}))
+      << "A: over Rinse, top, output on, down, off at the bottom, up; F: over Coat, the fast-dip program; "
+         "home";
 
   Put("KV1pgm.ini", "L1 A=1\r\nL2 A=2\r\n");
   TNoBar bar;

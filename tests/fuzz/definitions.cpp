@@ -19,7 +19,8 @@ namespace {
 // What a load may change, as text.
 std::string State() {
   std::string s = FormatDefinitions();
-  const int counts[] = {PosCount, ProcCount, TaskCount, CurPos, CurProc, CurTask, PosNameNo, ProcNameNo, TaskNameNo};
+  const int counts[] = {PosCount, ProcCount, TaskCount,  CurPos,    CurProc,
+                        CurTask,  PosNameNo, ProcNameNo, TaskNameNo};
   for (int n : counts) s += "," + std::to_string(n);
   return s;
 }
@@ -38,7 +39,9 @@ std::string SavedAfterReading(const std::string &text) {
 }
 
 // At most `chars` characters (UTF-8 sequences count as one).
-bool Fits(const std::string &text, size_t chars) { return text.size() <= 4 * chars && CutText(text, chars) == text; }
+bool Fits(const std::string &text, size_t chars) {
+  return text.size() <= 4 * chars && CutText(text, chars) == text;
+}
 
 // Runs of blanks as one, none before a CR: empty fields of task lines read
 // back as blanks, and blanks only separate the terms.
@@ -84,7 +87,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   for (int i = 1; i <= ProcCount; ++i) {
     const TProcEntry &e = ProcTable[i];
     Check(Fits(e.Name, NameLength));
-    for (double v : {e.UpperPos, e.LowPos, e.InSpeed, e.OutSpeed, e.InTime, e.OutTime}) Check(std::isfinite(v));
+    for (double v : {e.UpperPos, e.LowPos, e.InSpeed, e.OutSpeed, e.InTime, e.OutTime})
+      Check(std::isfinite(v));
   }
   for (int i = 1; i <= TaskCount; ++i)
     Check(Fits(TaskTable[i].Name, NameLength) && Fits(TaskTable[i].Line, TaskLineLength));

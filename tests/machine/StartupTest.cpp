@@ -48,8 +48,8 @@ using StartupTest = TTempDirTest;
 TEST_F(StartupTest, NoFilesGiveDefaultsAndExactFilesAtExit) {
   TRecorder r;
   RunStartup(r.Hooks());
-  EXPECT_EQ(r.Calls, (std::vector<std::string>{"port COM1", "baud 19200", "data 8", "stop 1",
-                                               "parity 0", "control 0", "editors", "open"}));
+  EXPECT_EQ(r.Calls, (std::vector<std::string>{"port COM1", "baud 19200", "data 8", "stop 1", "parity 0",
+                                               "control 0", "editors", "open"}));
   EXPECT_FALSE(Exists("KVHardware.ini"));  // reading creates nothing
   RunShutdown(r.Hooks());
   EXPECT_EQ(r.Calls.back(), "close");

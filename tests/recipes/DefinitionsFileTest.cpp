@@ -61,10 +61,10 @@ TEST_F(TDefFile, OpenAddAndSave) {
 
 TEST_F(TDefFile, ReadingRulesSkipAndTolerate) {
   Put("r.dip",
-      "POS; 1; Upper; 1; 1\n"           // type is case-sensitive
-      "   # pos; 1; Comment; 1; 1\n"    // comment after blanks
-      "pos;7;NoBlanks;1.5;2.5\r\n"      // slot number not read
-      "prc;1;P;257;1;1;1;1;1;1;0;0\n"   // 12 fields: NoTunks 0; PosNo low 8 bits
+      "POS; 1; Upper; 1; 1\n"          // type is case-sensitive
+      "   # pos; 1; Comment; 1; 1\n"   // comment after blanks
+      "pos;7;NoBlanks;1.5;2.5\r\n"     // slot number not read
+      "prc;1;P;257;1;1;1;1;1;1;0;0\n"  // 12 fields: NoTunks 0; PosNo low 8 bits
       "tsk; 1; OnlyName");
   ASSERT_TRUE(Load("r.dip"));
   ASSERT_EQ(PosCount, 1);

@@ -24,8 +24,7 @@ TEST_F(TEditors, FieldsAreLimitedAndBadTextKeepsTheValue) {
   EXPECT_EQ(TakePosCoord(1, "-3"), 0);
   EXPECT_EQ(TakePosCoord(2, " 12.5 "), 12.5);
   EXPECT_EQ(PosTable[1].Y, 12.5);
-  for (const char *bad : {"abc", "", "1,5", "nan"})
-    EXPECT_THROW(TakePosCoord(2, bad), EConvertError) << bad;
+  for (const char *bad : {"abc", "", "1,5", "nan"}) EXPECT_THROW(TakePosCoord(2, bad), EConvertError) << bad;
   EXPECT_EQ(PosTable[1].Y, 12.5);
   AddProcess();
   EXPECT_EQ(TakeProcNumber(TProcNumber::LowPos, "30"), 25);  // Z travel

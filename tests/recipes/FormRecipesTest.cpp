@@ -68,7 +68,8 @@ TEST_F(TFormRecipes, EditorsAndFileMenu) {
   RunFileDialog = savedDialog;
 
   // Longer values from a file are shown whole, kept and used; typing stays limited.
-  Put("LastDefinitions.dip", "pos; 1; LongPositionName; -1234.6; 1\n"
+  Put("LastDefinitions.dip",
+      "pos; 1; LongPositionName; -1234.6; 1\n"
       "prc; 1; LongProcessName1; 1; 1; 1; 1; 2; 1; 1; 0; 0\ntsk; 1; T; LongProcessName1\n");
   form.Open1->trigger();
   EXPECT_EQ(S(form.PosNameEdit->text()), "LongPositionName");

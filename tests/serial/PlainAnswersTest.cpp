@@ -16,9 +16,12 @@ TEST(PlainAnswers, MissingDeviceNoPermissionAndHeldDevice) {
   TSerialPortNG port;
   port.SetCommPort("/dev/ttyUSB97");
   port.SetActive(true);
-  EXPECT_TRUE(host.Report.HasPrefix("*** Serial port /dev/ttyUSB97: Error reopening Port (place 112, code 2"));
-  EXPECT_TRUE(host.Report.HasPrefix("*** Error /dev/ttyUSB97 does not exist; serial devices here: /dev/tty") ||
-              host.Report.Has("*** Error /dev/ttyUSB97 does not exist; no serial device found (is the adapter plugged in?)"))
+  EXPECT_TRUE(
+      host.Report.HasPrefix("*** Serial port /dev/ttyUSB97: Error reopening Port (place 112, code 2"));
+  EXPECT_TRUE(
+      host.Report.HasPrefix("*** Error /dev/ttyUSB97 does not exist; serial devices here: /dev/tty") ||
+      host.Report.Has(
+          "*** Error /dev/ttyUSB97 does not exist; no serial device found (is the adapter plugged in?)"))
       << host.Report.Joined();
 
   // Opened as the user nobody (root's file access bypasses modes).
@@ -40,7 +43,8 @@ TEST(PlainAnswers, MissingDeviceNoPermissionAndHeldDevice) {
   ASSERT_TRUE(other.Active());
   port.SetActive(true);
   EXPECT_FALSE(port.Active());
-  EXPECT_TRUE(host.Report.HasPrefix("*** Error " + peer.SlavePath + " is in use by another program, test_serial (pid "))
+  EXPECT_TRUE(host.Report.HasPrefix("*** Error " + peer.SlavePath +
+                                    " is in use by another program, test_serial (pid "))
       << host.Report.Joined();
 }
 

@@ -37,7 +37,9 @@ protected:
     });
     return ChangeSerialSettings(Dlg, Port, "KVSettings.ini");
   }
-  std::string Key(const char *key) { return ProfileReadString("KVSettings.ini", "COMPortSettings", key, "-"); }
+  std::string Key(const char *key) {
+    return ProfileReadString("KVSettings.ini", "COMPortSettings", key, "-");
+  }
 };
 }  // namespace
 
@@ -50,7 +52,8 @@ TEST(SerialPort, DevicePathsAndAMissingDeviceInTheLog) {
   port.SetCommPort("/dev/kavetra-no-such-tty");
   port.SetActive(true);
   EXPECT_FALSE(port.Active());
-  EXPECT_TRUE(host.Report.HasPrefix("*** Serial port /dev/kavetra-no-such-tty: Error reopening Port (place 112"))
+  EXPECT_TRUE(
+      host.Report.HasPrefix("*** Serial port /dev/kavetra-no-such-tty: Error reopening Port (place 112"))
       << host.Report.Joined();
   EXPECT_FALSE(host.Report.HasPrefix("$"));  // progress traces hidden at level 1
 }
@@ -118,9 +121,11 @@ TEST(SerialPort, StuckWriteIsCutShortAndAHungUpLineNeitherSpinsNorRepeats) {
   port.ThreadQuietMode = false;
   reports.clear();
   peer.CloseMaster();
-  WaitUntil(port, [] { return false; }, 100);
+  WaitUntil(
+      port, [] { return false; }, 100);
   const double cpu0 = ProcessCpuMs();
-  WaitUntil(port, [] { return false; }, 600);
+  WaitUntil(
+      port, [] { return false; }, 600);
   EXPECT_LT(ProcessCpuMs() - cpu0, 150.0);  // a spinning worker would burn the whole 600 ms
   size_t hangups = 0;
   for (auto &r : reports) hangups += r.first == 9911 || r.first == 9804;
@@ -131,11 +136,13 @@ TEST(SerialPort, StuckWriteIsCutShortAndAHungUpLineNeitherSpinsNorRepeats) {
 TEST_F(SettingsDialog, OkSetsThePortOpensItAndWritesWhatItHolds) {
   Port.SetBaudRate(4000);  // unknown: shown and stored as 19200
   Put("KVSettings.ini", "[General]\r\nNMotors=2\r\n");
-  ASSERT_TRUE(Run([&] {
-    Dlg.CBParity->setCurrentText("Even");
-    Dlg.CBFlow->setCurrentText("RTS-CTS");
-    Dlg.CBFastReplies->setChecked(true);
-  }, true));
+  ASSERT_TRUE(Run(
+      [&] {
+        Dlg.CBParity->setCurrentText("Even");
+        Dlg.CBFlow->setCurrentText("RTS-CTS");
+        Dlg.CBFastReplies->setChecked(true);
+      },
+      true));
   EXPECT_TRUE(Port.Active());
   EXPECT_EQ(Port.BaudRate(), 19200u);
   EXPECT_EQ(Port.FlowControl(), 8196);
@@ -150,11 +157,13 @@ TEST_F(SettingsDialog, OkSetsThePortOpensItAndWritesWhatItHolds) {
 
 TEST_F(SettingsDialog, CancelChangesNeitherPortNorFile) {
   Port.SetBaudRate(9600);
-  EXPECT_FALSE(Run([&] {
-    Dlg.CBPort->setCurrentText("COM3");
-    Dlg.CBBaud->setCurrentText("256000");
-    Dlg.CBFastReplies->setChecked(true);
-  }, false));
+  EXPECT_FALSE(Run(
+      [&] {
+        Dlg.CBPort->setCurrentText("COM3");
+        Dlg.CBBaud->setCurrentText("256000");
+        Dlg.CBFastReplies->setChecked(true);
+      },
+      false));
   EXPECT_FALSE(Port.Active());
   EXPECT_EQ(Port.CommPort(), Peer.SlavePath);
   EXPECT_EQ(Port.BaudRate(), 9600u);

@@ -77,7 +77,8 @@ struct TRunRecord {
   // Move commands to the axis with the target (mm, four decimals), any speed.
   int MovesTo(int axis, const std::string &target) const {
     const std::regex move("#" + std::to_string(axis) + " V=.* WA=" + target + " E");
-    return int(std::count_if(Frames.begin(), Frames.end(), [&](auto &f) { return std::regex_match(f, move); }));
+    return int(
+        std::count_if(Frames.begin(), Frames.end(), [&](auto &f) { return std::regex_match(f, move); }));
   }
 };
 
@@ -131,7 +132,8 @@ protected:
     AppendProcess({"F", 2, 1, 2, 1.5, 3.0, 0, 0.1, 0, 0, 6});
     AppendProcess({"B", 3, 1, 2, 1.5, 3.5, 0.2, 0.1, 2, 1, 1});
     AppendProcess({"S", 4, 1, 2, 1.5, 2.2, 0.1, 0.1, 2, 1, 1});  // the short run afterwards
-    for (const char *line : {"(A + F + B)*20", "(F + B + A)*20", "(B + A + F)*20"}) AppendTask({"Soak", line});
+    for (const char *line : {"(A + F + B)*20", "(F + B + A)*20", "(B + A + F)*20"})
+      AppendTask({"Soak", line});
     AppendTask({"Short", "S"});
   }
   void TearDown() override {
@@ -164,7 +166,8 @@ protected:
     if (has("Hardware limit switch open")) Sim.Control("limit all close");
     else if (has("*** ERROR VERI")) Sim.Control("set all 11 0");  // started again: the register is clear
     else if (has("STOP switch is activated")) Sim.Control("estop all release");
-    else if (has("No connection to VERI hardware")) return Pick(buttons, ConnectRetries++ < 2 ? mbRetry : mbIgnore);
+    else if (has("No connection to VERI hardware"))
+      return Pick(buttons, ConnectRetries++ < 2 ? mbRetry : mbIgnore);
     else if (has("Switch ON now")) return Pick(buttons, mbYes);
     else if (has("reference position")) return Pick(buttons, mbNo);
     else if (!has("You continue without confirmation")) Unknown.push_back(text);
@@ -260,7 +263,8 @@ protected:
   void Heal() {
     Host.Events.OnPump = [] { alarm(90); };
     Pending.clear();
-    for (const char *c : {"clear all", "estop all release", "limit all close", "set all 11 0", "latency reset"})
+    for (const char *c :
+         {"clear all", "estop all release", "limit all close", "set all 11 0", "latency reset"})
       Sim.Control(c);
   }
 
@@ -326,14 +330,16 @@ protected:
     const int r1 = int(std::count(r.Frames.begin(), r.Frames.end(), "#3 R1 = 30.0000"));
     EXPECT_EQ(r1, r.Count("$ VERI Call: #3 R1 = 30.0000")) << log;
     EXPECT_TRUE(r1 == 0 || r.Containing(", Process: F)*(n= ") >= 1) << log;
-    EXPECT_EQ(std::count(r.Frames.begin(), r.Frames.end(), "#3 RUN"), r.Count("$ Response to RUN command: ")) << log;
+    EXPECT_EQ(std::count(r.Frames.begin(), r.Frames.end(), "#3 RUN"), r.Count("$ Response to RUN command: "))
+        << log;
   }
 };
 
 TEST_F(Soak, TaskRunsUnderFaults) {
   const char *form = std::getenv("KV_SOAK_FORM");
   const bool longForm = form && std::string(form) == "long";
-  const double seconds = longForm ? EnvNumber("KV_SOAK_LONG_SECONDS", 1800) : EnvNumber("KV_SOAK_SECONDS", 40);
+  const double seconds =
+      longForm ? EnvNumber("KV_SOAK_LONG_SECONDS", 1800) : EnvNumber("KV_SOAK_SECONDS", 40);
   const long rssStart = ResidentKb();
   const Clock::time_point start = Clock::now();
   Deadline = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));

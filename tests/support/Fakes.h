@@ -14,9 +14,12 @@ class TFakeReport : public IReportSink {
 public:
   std::vector<std::string> Lines;
   void AppendLine(const std::string &line) override { Lines.push_back(line); }
-  bool Has(const std::string &line) const { return std::find(Lines.begin(), Lines.end(), line) != Lines.end(); }
+  bool Has(const std::string &line) const {
+    return std::find(Lines.begin(), Lines.end(), line) != Lines.end();
+  }
   bool HasPrefix(const std::string &prefix) const {
-    return std::any_of(Lines.begin(), Lines.end(), [&](auto &l) { return l.compare(0, prefix.size(), prefix) == 0; });
+    return std::any_of(Lines.begin(), Lines.end(),
+                       [&](auto &l) { return l.compare(0, prefix.size(), prefix) == 0; });
   }
   std::string Joined() const {  // all lines, "\n" after each
     std::string s;
@@ -52,7 +55,7 @@ class TFakeClock : public IClock {
 public:
   uint32_t Now = 1000;
   uint64_t Slept = 0;
-  std::function<void()> OnSleep;  // runs after each sleep
+  std::function<void()> OnSleep;     // runs after each sleep
   int64_t WallBase = 1796650000000;  // a fixed day in December 2026, plus the ticks
   uint32_t GetTickCount() override { return Now; }
   int64_t WallMs() override { return WallBase + Now; }

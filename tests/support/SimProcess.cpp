@@ -20,8 +20,8 @@ TSimProcess::TSimProcess(const std::vector<std::string> &extraArgs) {
   Dir = tmpl;
   LogPath = Dir + "/sim.log";
   ControlPath = Dir + "/control";
-  std::vector<std::string> args = {std::string(KV_BUILD_DIR) + "/veri-sim", "--log", LogPath,
-                                   "--control", ControlPath};
+  std::vector<std::string> args = {std::string(KV_BUILD_DIR) + "/veri-sim", "--log", LogPath, "--control",
+                                   ControlPath};
   args.insert(args.end(), extraArgs.begin(), extraArgs.end());
   int out[2];
   if (pipe(out) != 0) return;

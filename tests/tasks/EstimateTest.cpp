@@ -39,7 +39,7 @@ TEST_F(EstimateTest, TwoProcessesAgainstAHandComputation) {
   ASSERT_EQ(e.Terms.size(), 2u);
   EXPECT_NEAR(e.Terms[0], 2.2 + 1.7 + 0.7 + 3 * move + 2 * dip, 1e-9);
   EXPECT_NEAR(e.Terms[1], 0.7 + 2.2 + 1.7 + 0.7 + 4 * move + fast, 1e-9);
-  EXPECT_NEAR(e.Home, 0.7 + 3.2 + 4.2 + 3 * move, 1e-9);  // from 8/6/1
+  EXPECT_NEAR(e.Home, 0.7 + 3.2 + 4.2 + 3 * move, 1e-9);        // from 8/6/1
   EXPECT_NEAR(MoveSeconds(0.01, 2, 100), 6 * x + 0.005, 1e-9);  // shorter than its first poll
   EXPECT_FALSE(EstimateTask("A*99999 + B", 100).Capped);
   EXPECT_TRUE(EstimateTask("A*99999 + B*2", 100).Capped);
@@ -63,19 +63,21 @@ TEST_F(EstimateTest, RemainingIsCorrectedByTheTermsDone) {
   EXPECT_NEAR(EstimateRemainingSeconds(), 2 * e.Home, 0.01);
   EXPECT_EQ(EstimateStatusText(), "Elapsed 0:01:55, remaining about 0:00:24");
   EstimateEnd();
-  EXPECT_EQ(H.Report.Lines.back(), "Estimate was 0:00:58, the run took 0:01:55 (ended after 1 of 2 processes)");
+  EXPECT_EQ(H.Report.Lines.back(),
+            "Estimate was 0:00:58, the run took 0:01:55 (ended after 1 of 2 processes)");
   EXPECT_EQ(EstimateStatusText(), "");
 }
 
 TEST_F(EstimateTest, RunEndsWithHowFarTheEstimateWasOff) {
-  for (int i = 0; i < 8; ++i) VERIDialog(1, "VER");  // the connection check's exchanges
-  EXPECT_EQ(VERIExchangeMs(), 10.0);  // one 10 ms wait for the reply on this line
+  for (int i = 0; i < 8; ++i) VERIDialog(1, "VER");             // the connection check's exchanges
+  EXPECT_EQ(VERIExchangeMs(), 10.0);                            // one 10 ms wait for the reply on this line
   for (int a = 1; a <= 3; ++a) Port.Ctl(a).Acceleration = 100;  // mm/s^2, the model's ramps
   TaskStart();
   ASSERT_GE(H.Report.Lines.size(), 2u);
   std::smatch m;
   const std::string line = H.Report.Lines.end()[-2];
-  ASSERT_TRUE(std::regex_match(line, m, std::regex(R"(Estimate was 0:00:\d\d, the run took 0:00:\d\d \(([-+]\d+\.\d) %\))")))
+  ASSERT_TRUE(std::regex_match(
+      line, m, std::regex(R"(Estimate was 0:00:\d\d, the run took 0:00:\d\d \(([-+]\d+\.\d) %\))")))
       << line;
   EXPECT_LT(std::fabs(std::stod(m[1])), 2.0);
   EXPECT_EQ(H.Report.Lines.back(), "-- End Task ---.");

@@ -64,14 +64,15 @@ TEST_F(RunRecordTest, RowsMatchWhatTheControllersSaw) {
   const std::vector<TRecordRow> rows = Record();
   std::vector<std::string> kinds;
   for (auto &r : rows) kinds.push_back(r.Mode + " " + r.Process + " " + std::to_string(r.Dip) + " " + r.End);
-  EXPECT_EQ(kinds, (std::vector<std::string>{"travel A 0 done", "step-by-step A 1 done", "step-by-step A 2 done",
-                                             "travel B 0 done", "step-by-step B 1 done", "travel  0 done",
-                                             "end  0 done"}));
+  EXPECT_EQ(kinds, (std::vector<std::string>{"travel A 0 done", "step-by-step A 1 done",
+                                             "step-by-step A 2 done", "travel B 0 done",
+                                             "step-by-step B 1 done", "travel  0 done", "end  0 done"}));
   const auto down = When("#3 V=1200.0000 WA=80.0000 E"), up = When("#3 V=1200.0000 WA=50.0000 E");
   const auto bottom = When("== #3 stands at 80"), top = When("== #3 stands at 50");
   std::vector<std::pair<int64_t, std::string>> Writes;  // "#3 P1204=s" frames
   for (auto &s : Seen)
-    if (s.second.rfind("#3 P1204=", 0) == 0) Writes.emplace_back(s.first - int64_t(RunRecorder().StartTick()), s.second);
+    if (s.second.rfind("#3 P1204=", 0) == 0)
+      Writes.emplace_back(s.first - int64_t(RunRecorder().StartTick()), s.second);
   ASSERT_EQ(down.size(), 2u);
   ASSERT_EQ(Writes.size(), 12u);
   for (int k = 0; k < 2; ++k) {
@@ -94,7 +95,8 @@ TEST_F(RunRecordTest, RowsMatchWhatTheControllersSaw) {
     EXPECT_NEAR(r.Withdrawal, 2.0, 0.3);
     std::string writes;
     for (int w = 6 * k; w < 6 * k + 6; ++w)
-      writes += (writes.empty() ? "2=" : " 2=") + Writes[w].second.substr(9) + "@" + std::to_string(Writes[w].first);
+      writes += (writes.empty() ? "2=" : " 2=") + Writes[w].second.substr(9) + "@" +
+                std::to_string(Writes[w].first);
     EXPECT_EQ(r.Outputs, writes);
     EXPECT_GE(r.ZReads.size(), 3u);
   }

@@ -39,9 +39,11 @@ TEST(TaskLanguage, WalksEveryLineOfTheTable) {
   for (const auto &row : rows) {
     SCOPED_TRACE("line [" + row.Line + "]");
     std::vector<TCall> calls;
-    const uint16_t error = ParseTask(row.Line, TaskModeCheck,
-                                     [&](const std::string &name, uint8_t, uint8_t level, uint16_t &,
-                                         int32_t count) { calls.push_back({name, level, count}); });
+    const uint16_t error =
+        ParseTask(row.Line, TaskModeCheck,
+                  [&](const std::string &name, uint8_t, uint8_t level, uint16_t &, int32_t count) {
+                    calls.push_back({name, level, count});
+                  });
     EXPECT_EQ(calls, row.Calls);
     EXPECT_EQ(error, row.Error);
   }

@@ -96,7 +96,8 @@ TEST_F(Veri, WarningAndErrorBitsAreReportedAndCleared) {
   EXPECT_EQ(Host.Report.Lines, (V{"*** ERROR VERI [  2]: Temperature of electronics exceeds limit!",
                                   "*** ERROR VERI [8192]: Hardware limit switch open!"}));
   ASSERT_EQ(Host.Operator.Asked.size(), 2u);
-  EXPECT_NE(Host.Operator.Asked[1].Text.find("[8192]: Hardware limit switch open!\r\nBefore pressing [OK] move Z-axis"),
+  EXPECT_NE(Host.Operator.Asked[1].Text.find(
+                "[8192]: Hardware limit switch open!\r\nBefore pressing [OK] move Z-axis"),
             std::string::npos);
   EXPECT_EQ(Line.Ctl(3).Errors, 0);
 }
