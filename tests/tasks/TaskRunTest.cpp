@@ -40,9 +40,9 @@ TEST_F(TaskRunTest, StopAnsweredDuringPositioning) {
     States.clear();
     H.Report.Lines.clear();
     H.Operator.Asked.clear();
-    StopPresses = 0;
-    H.Events.OnPump = [this] {
-      if (StopPresses == 0 && Axes[1].Moving) {
+    const uint32_t before = StopPresses();
+    H.Events.OnPump = [this, before] {
+      if (StopPresses() == before && Axes[1].Moving) {
         TaskStart();
         TaskStop();
       }
