@@ -26,15 +26,14 @@ constexpr TDipStep DipCycle[] = {
     {5, TStroke::None, TDipWait::Top, 2}, {6, TStroke::None, TDipWait::None, 0},
 };
 
-// What walks the cycle. Each call may report that the dip no longer goes as
-// asked (false), which skips the halves still to come and ends the dips.
+// What walks the cycle. A stroke or wait may report that the dip no longer
+// goes as asked (false: it failed, or a STOP came), which skips the halves
+// still to come and ends the dips.
 class IDipVisitor {
 public:
   virtual ~IDipVisitor() = default;
   virtual void DipBegins(int32_t k) = 0;
   virtual void Output(int32_t step) = 0;
-  // Before a half begins: false when the dip must not go on (a STOP).
-  virtual bool MayGoOn() = 0;
   virtual bool Stroke(TStroke stroke, double speed, double target) = 0;
   virtual bool Wait(TDipWait at, double seconds) = 0;
   virtual void DipEnds(int32_t k, bool ok) = 0;
@@ -53,10 +52,7 @@ inline bool WalkDips(const TProcEntry &e, bool ok, IDipVisitor &v) {
     for (const TDipStep &s : DipCycle) {
       if (s.Half != half) {
         half = s.Half;
-        if (half != 0) {
-          if (ok && !v.MayGoOn()) ok = false;
-          halfOn = ok;
-        }
+        if (half != 0) halfOn = ok;
       }
       if (half != 0 && !halfOn) continue;
       v.Output(s.OutputStep);

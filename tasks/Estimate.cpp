@@ -93,7 +93,6 @@ private:
       const bool wired = E.ChNo >= 1 && E.ChNo <= DigOutMax && DigOutTable[E.ChNo].Address != 0;
       if (wired) T += W.X;
     }
-    bool MayGoOn() override { return true; }
     bool Stroke(TStroke, double speed, double target) override {
       T += W.Move(3, speed, target);
       return true;

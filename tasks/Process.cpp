@@ -55,7 +55,6 @@ public:
       Row.Outputs += (Row.Outputs.empty() ? "" : " ") + std::to_string(E.ChNo) + "=" +
                      std::to_string(ChannelState(E.ChMode, step)) + "@" + std::to_string(at);
   }
-  bool MayGoOn() override { return !Run.Stopped(); }
   bool Stroke(TStroke stroke, double speed, double target) override {
     TRunRecorder &record = Run.Record();
     if (stroke == TStroke::Down) {
