@@ -302,7 +302,8 @@ TTravelResult Travel(const std::string &name, double x, double y, const TPositio
     ReportLine("$ Move to Position " + name);
     t.Last = MoveLegs(TravelLegs(x, y), stops, sink);
     t.Ok = t.Last.Ok();
-    if (t.Ok || TaskAbort()) return t;
+    // A program that is ending asks nothing and tries nothing again.
+    if (t.Ok || ProgramEnding() || TaskAbort()) return t;
     // Retry is the operator's answer to every STOP pressed until now.
     stops = t.RetryStops = StopPresses();
     t.Retried = true;
