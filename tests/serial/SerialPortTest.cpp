@@ -140,7 +140,7 @@ TEST_F(SettingsDialog, OkSetsThePortOpensItAndWritesWhatItHolds) {
       [&] {
         Dlg.CBParity->setCurrentText("Even");
         Dlg.CBFlow->setCurrentText("RTS-CTS");
-        Dlg.CBFastReplies->setChecked(true);
+        Dlg.CBFastReplies->setCurrentText("On");
       },
       true));
   EXPECT_TRUE(Port.Active());
@@ -151,7 +151,7 @@ TEST_F(SettingsDialog, OkSetsThePortOpensItAndWritesWhatItHolds) {
   EXPECT_EQ(Key("Parity"), "2");
   EXPECT_EQ(Key("Control"), "8196");
   EXPECT_EQ(Key("FastReplies"), "1");
-  EXPECT_TRUE(Port.FastReplies());
+  EXPECT_EQ(Port.FastReplies(), TFastReplies::On);
   EXPECT_EQ(ProfileReadInt("KVSettings.ini", "General", "NMotors", 0), 2);  // the rest untouched
 }
 
@@ -161,12 +161,12 @@ TEST_F(SettingsDialog, CancelChangesNeitherPortNorFile) {
       [&] {
         Dlg.CBPort->setCurrentText("COM3");
         Dlg.CBBaud->setCurrentText("256000");
-        Dlg.CBFastReplies->setChecked(true);
+        Dlg.CBFastReplies->setCurrentText("On");
       },
       false));
   EXPECT_FALSE(Port.Active());
   EXPECT_EQ(Port.CommPort(), Peer.SlavePath);
   EXPECT_EQ(Port.BaudRate(), 9600u);
-  EXPECT_FALSE(Port.FastReplies());
+  EXPECT_EQ(Port.FastReplies(), TFastReplies::Automatic);
   EXPECT_FALSE(Exists("KVSettings.ini"));
 }
