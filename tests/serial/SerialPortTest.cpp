@@ -3,6 +3,8 @@
 // clusters a reply is cut into, a worker that neither hangs nor spins, and
 // the line settings dialog.
 #include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
 #include <QTimer>
 #include <chrono>
 #include <ctime>
@@ -141,6 +143,10 @@ TEST_F(SettingsDialog, OkSetsThePortOpensItAndWritesWhatItHolds) {
         Dlg.CBParity->setCurrentText("Even");
         Dlg.CBFlow->setCurrentText("RTS-CTS");
         Dlg.CBFastReplies->setCurrentText("On");
+        // "Check line" shows what the check says, in the dialog.
+        Dlg.OnCheckLine = [] { return std::string("Line check, controller 1: passed"); };
+        Dlg.CheckLineButton->click();
+        EXPECT_EQ(Dlg.CheckLineResult->text().toStdString(), "Line check, controller 1: passed");
       },
       true));
   EXPECT_TRUE(Port.Active());
@@ -167,6 +173,6 @@ TEST_F(SettingsDialog, CancelChangesNeitherPortNorFile) {
   EXPECT_FALSE(Port.Active());
   EXPECT_EQ(Port.CommPort(), Peer.SlavePath);
   EXPECT_EQ(Port.BaudRate(), 9600u);
-  EXPECT_EQ(Port.FastReplies(), TFastReplies::Automatic);
+  EXPECT_EQ(Port.FastReplies(), TFastReplies::Automatic);  // the default
   EXPECT_FALSE(Exists("KVSettings.ini"));
 }
