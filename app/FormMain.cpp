@@ -103,7 +103,7 @@ TStartupHooks FormHooks(TTFormMain *form) {
   h.SetStopBits = [](int32_t v) { SerialPortNG1->SetStopBits(uint8_t(v)); };
   h.SetParity = [](int32_t v) { SerialPortNG1->SetParityType(uint8_t(v)); };
   h.SetControl = [](int32_t v) { SerialPortNG1->SetFlowControl(v); };
-  h.SetFastReplies = [](bool on) { SerialPortNG1->SetFastReplies(on); };
+  h.SetFastReplies = [](int32_t mode) { SerialPortNG1->SetFastReplies(TFastReplies(mode)); };
   h.OpenPort = [] {
     SerialPortNG1->ThreadQuietMode = true;
     SerialPortNG1->SetActive(true);
