@@ -20,9 +20,9 @@ namespace {
 class TLine : public TSimLinePort {
 public:
   bool MuteZReads = false;
-  void SendText(const std::string &text) override {
+  void SendFrame(const std::string &text, bool answerWords) override {
     if (MuteZReads && text == "#3 P51?\r") Sent.push_back(text);
-    else TSimLinePort::SendText(text);
+    else TSimLinePort::SendFrame(text, answerWords);
   }
 };
 
