@@ -7,6 +7,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QPushButton;
 class TSerialPortNG;
 
 class TSerialNGBasicDLG : public QDialog {
@@ -15,6 +16,8 @@ public:
   explicit TSerialNGBasicDLG(QWidget *parent = nullptr);
   QComboBox *CBPort, *CBBaud, *CBData, *CBStop, *CBParity, *CBFlow;
   QCheckBox *CBFastReplies;  // "Replies end at the line end"
+  // "Use the simulated robot": the program above gives it its work.
+  QPushButton *UseSimulator;
 
   void LoadPortSettings(const TSerialPortNG &port);
   // Sets the six properties in dialog order, then opens the port.
