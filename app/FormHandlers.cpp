@@ -1,6 +1,8 @@
 // The menu handlers of the main window; the panels' handlers live beside
 // their subsystem's (FormRecipes, FormTask, FormMotion, FormConnect).
 #include <QDialog>
+#include <QScreen>
+#include <algorithm>
 
 #include "app/Dialogs.h"
 #include "app/FormMain.h"
@@ -45,9 +47,20 @@ void TTFormMain::About1Click() {
   if (AboutBox) AboutBox->exec();
 }
 
-// Shown beside the main window, never modal: a run goes on while it is open.
+// A top-level window of its own, never modal and never kept above the main
+// window: a click on the main window brings its STOP buttons to the front.
+// It starts beside the main window where the screen has room.
 void TTFormMain::RunRecord1Click() {
-  if (!RunRecordView) RunRecordView = new TRunRecordWindow(this);
+  if (!RunRecordView) {
+    RunRecordView = new TRunRecordWindow(nullptr);
+    const QRect main = frameGeometry();
+    if (const QScreen *screen = this->screen()) {
+      const QRect free = screen->availableGeometry();
+      if (free.right() - main.right() >= 600)
+        RunRecordView->setGeometry(main.right() + 8, main.top() + 30,
+                                   std::min(980, free.right() - main.right() - 16), 640);
+    }
+  }
   RunRecordView->show();
   RunRecordView->raise();
   RunRecordView->activateWindow();

@@ -17,6 +17,7 @@
 #include "app/Desktop.h"
 #include "base/OpState.h"
 #include "app/ReportWindow.h"
+#include "app/RunRecordWindow.h"
 #include "app/SimulatedRobot.h"
 #include "machine/Manual.h"
 #include "machine/Motion.h"
@@ -81,6 +82,7 @@ TTFormMain::TTFormMain(bool withMachine, QWidget *parent) : QMainWindow(parent),
 
 TTFormMain::~TTFormMain() {
   ShowPos->stop();
+  delete RunRecordView;  // a window of its own, not a child
   FormDestroy();
   SetOpStateListener(nullptr);
   // Only our own entries: a test may have installed others meanwhile.
