@@ -15,7 +15,7 @@
 #include <map>
 
 namespace {
-const QColor RecipeColor(110, 150, 215);
+const QColor RecipeColor(120, 190, 255);
 const QColor SeenColor(0, 50, 150);
 const QColor LiveColor(230, 110, 0);
 const QColor TravelColor(222, 222, 222);
@@ -85,10 +85,10 @@ QString Fixed(double v, int decimals = 2) {
 QString Seconds(int64_t ms) { return ms < 0 ? QString("-") : ClockText(double(ms)); }
 
 // Adds a point; a run of equal Z (a hold, a pause) keeps its two ends only.
-void Append(QLineSeries *s, double x, double z) {
-  const int n = s->count();
-  if (n >= 2 && s->at(n - 1).y() == z && s->at(n - 2).y() == z) s->replace(n - 1, QPointF(x, z));
-  else s->append(x, z);
+void Append(QList<QPointF> &pts, double x, double z) {
+  const qsizetype n = pts.size();
+  if (n >= 2 && pts[n - 1].y() == z && pts[n - 2].y() == z) pts[n - 1] = QPointF(x, z);
+  else pts.append(QPointF(x, z));
 }
 
 QLineSeries *Line(QChart *chart, const QString &name, const QPen &pen) {
@@ -223,7 +223,9 @@ TRunChart::TRunChart(QChart *chart) : Chart(chart) {
   Fast->setPen(Qt::NoPen);
   chart->addSeries(Travel);
   chart->addSeries(Fast);
-  Recipe = Line(chart, "recipe", QPen(RecipeColor, 1.5, Qt::DashLine));
+  // Solid: Qt strokes a dashed line of a whole run ten times slower, and
+  // the window draws while the run waits.
+  Recipe = Line(chart, "recipe", QPen(RecipeColor, 1.5));
   Seen = Line(chart, "observed", QPen(SeenColor, 2));
   Live = Line(chart, "dip in progress", QPen(LiveColor, 2));
   Faults = new QScatterSeries;
@@ -253,8 +255,10 @@ TRunChart::TRunChart(QChart *chart) : Chart(chart) {
 }
 
 void TRunChart::Clear() {
-  for (QLineSeries *s : {Recipe, Seen, Live, TravelTop, FastTop, TravelBottom, FastBottom}) s->clear();
-  Faults->clear();
+  for (auto &[series, pts] : Lists()) {
+    pts->clear();
+    series->clear();
+  }
   RowsShown = LiveShown = 0;
   T1 = 1000, Z0 = 0, Z1 = 1;
 }
@@ -276,27 +280,27 @@ void TRunChart::Add(const TRecordRow &r) {
     if (span.first >= 0) {
       const bool fast = r.Mode == RecordFast;
       const double x0 = AxisTime(span.first), x1 = AxisTime(std::max(span.second, span.first + 1));
-      (fast ? FastTop : TravelTop)
-          ->append({QPointF(x0, -BandHeight), QPointF(x0, BandHeight), QPointF(x1, BandHeight),
-                    QPointF(x1, -BandHeight)});
-      (fast ? FastBottom : TravelBottom)
-          ->append({QPointF(x0, -BandHeight), QPointF(x0, -BandHeight), QPointF(x1, -BandHeight),
-                    QPointF(x1, -BandHeight)});
+      (fast ? FastTopPts : TravelTopPts)
+          .append({QPointF(x0, -BandHeight), QPointF(x0, BandHeight), QPointF(x1, BandHeight),
+                   QPointF(x1, -BandHeight)});
+      (fast ? FastBottomPts : TravelBottomPts)
+          .append({QPointF(x0, -BandHeight), QPointF(x0, -BandHeight), QPointF(x1, -BandHeight),
+                   QPointF(x1, -BandHeight)});
     }
   }
   SeeZ(r.Top);
   SeeZ(r.Bottom);
-  for (const TPoint &p : Nominal(r)) Recipe->append(AxisTime(p.Ms), p.Z);
+  for (const TPoint &p : Nominal(r)) RecipePts.append(QPointF(AxisTime(p.Ms), p.Z));
   for (const TPoint &p : Observed(r))
     if (std::isfinite(p.Z)) {
       SeeZ(p.Z);
-      Append(Seen, AxisTime(p.Ms), p.Z);
+      Append(SeenPts, AxisTime(p.Ms), p.Z);
     }
   if (Failed(r)) {
     const int64_t t = LastSeen(r);
     double z = r.Bottom;
     if (!r.ZReads.empty()) z = r.ZReads.back().second;
-    if (t >= 0 && std::isfinite(z)) Faults->append(AxisTime(double(t)), z);
+    if (t >= 0 && std::isfinite(z)) FaultPts.append(QPointF(AxisTime(double(t)), z));
   }
 }
 
@@ -308,7 +312,7 @@ void TRunChart::Update(const std::vector<TRecordRow> &rows, const std::vector<TR
   for (; RowsShown < rows.size(); ++RowsShown) Add(rows[RowsShown]);
   // The dip in progress: its reads so far; a finished dip moved to its row.
   if (!live || live->size() < LiveShown) {
-    Live->clear();
+    LivePts.clear();
     LiveShown = 0;
   }
   if (live)
@@ -316,8 +320,23 @@ void TRunChart::Update(const std::vector<TRecordRow> &rows, const std::vector<TR
       const TReading &z = (*live)[LiveShown];
       T1 = std::max(T1, double(z.first));
       SeeZ(z.second);
-      Append(Live, AxisTime(double(z.first)), z.second);
+      Append(LivePts, AxisTime(double(z.first)), z.second);
     }
+  // Each series takes its points at once: one redraw, not one a point.
+  for (auto &[series, pts] : Lists())
+    if (series->count() != pts->size() || (pts->size() && series->at(series->count() - 1) != pts->back()))
+      series->replace(*pts);
+}
+
+std::vector<std::pair<QXYSeries *, QList<QPointF> *>> TRunChart::Lists() {
+  return {{Recipe, &RecipePts},
+          {Seen, &SeenPts},
+          {Live, &LivePts},
+          {TravelTop, &TravelTopPts},
+          {TravelBottom, &TravelBottomPts},
+          {FastTop, &FastTopPts},
+          {FastBottom, &FastBottomPts},
+          {Faults, &FaultPts}};
 }
 
 void TRunChart::Fit() {

@@ -4,6 +4,8 @@
 // the holds and withdrawal speed per dip against the recipe. The same
 // filling serves the window and the exported pictures.
 #include <QChartView>
+#include <QList>
+#include <QPointF>
 #include <QString>
 #include <functional>
 #include <vector>
@@ -14,6 +16,7 @@ class QDateTimeAxis;
 class QValueAxis;
 class QLineSeries;
 class QScatterSeries;
+class QXYSeries;
 class QAreaSeries;
 
 // The run chart's time axis is a date-time axis (labels "h:mm:ss"); a run's
@@ -51,6 +54,10 @@ private:
   QLineSeries *Recipe, *Seen, *Live, *TravelTop, *TravelBottom, *FastTop, *FastBottom;
   QAreaSeries *Travel, *Fast;
   QScatterSeries *Faults;
+  // What the series show, kept here and handed over once an update.
+  QList<QPointF> RecipePts, SeenPts, LivePts, TravelTopPts, TravelBottomPts, FastTopPts, FastBottomPts,
+      FaultPts;
+  std::vector<std::pair<QXYSeries *, QList<QPointF> *>> Lists();
   size_t RowsShown = 0, LiveShown = 0;
   const void *Shown = nullptr;
   double T1 = 1000, Z0 = 0, Z1 = 1;
