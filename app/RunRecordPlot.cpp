@@ -343,6 +343,7 @@ void TRunChart::Fit() {
   Time->setRange(QDateTime::fromMSecsSinceEpoch(qint64(AxisTime(0))),
                  QDateTime::fromMSecsSinceEpoch(qint64(AxisTime(T1 * 1.02))));
   Z->setRange(Z0, Z1 + (Z1 - Z0) * 0.05);
+  Z->applyNiceNumbers();
 }
 
 int TRunChart::Points() const {
@@ -424,6 +425,8 @@ void FillOverlayChart(QChart *chart, const std::vector<TRecordRow> &rows, const 
   const double pad = std::max(0.1, (z1 - z0) * 0.05);
   t->setRange(0, t1 * 1.02);
   z->setRange(z0 - pad, z1 + pad);
+  t->applyNiceNumbers();
+  z->applyNiceNumbers();
 }
 
 // --- holds and withdrawal ----------------------------------------------------
