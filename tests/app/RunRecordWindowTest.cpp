@@ -10,6 +10,9 @@
 #include <QDateTimeAxis>
 #include <QFile>
 #include <QImage>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QWheelEvent>
 #include <QLabel>
 #include <QLineSeries>
 #include <QMessageBox>
@@ -96,8 +99,15 @@ TEST_F(RunRecordWindow, FollowsTheRecorderOnItsTimerWhileShown) {
     w.show();
     ASSERT_TRUE(RunRecorder().Begin("T", 0, 0));
     EXPECT_TRUE(w.LiveTimer->isActive() || (w.DrawNews(), w.LiveTimer->isActive()));
+    // A hold's many equal reads: its two ends are drawn.
+    for (int i = 0; i < 50; ++i) RunRecorder().NoteZ(1.7);
+    w.DrawNews();
+    QChart *run = w.RunView->chart();
+    EXPECT_EQ(SeriesPoints(run, "dip in progress"), 2);
+    RunRecorder().NoteZ(2.0);
+    w.DrawNews();
+    EXPECT_EQ(SeriesPoints(run, "dip in progress"), 3);
     const QString before = w.Info->text();
-    RunRecorder().NoteZ(1.7);
     RunRecorder().Add(Dip(1, 0, EndStopped));
     QCoreApplication::processEvents();
     EXPECT_EQ(w.Info->text(), before);
@@ -105,6 +115,8 @@ TEST_F(RunRecordWindow, FollowsTheRecorderOnItsTimerWhileShown) {
     EXPECT_TRUE(w.Info->text().contains("run in progress")) << w.Info->text().toStdString();
     EXPECT_TRUE(w.Info->text().contains("first fault: Dip dip 1 of 3: stopped"))
         << w.Info->text().toStdString();
+    EXPECT_EQ(SeriesPoints(run, "dip in progress"), 0);  // now the dip's row
+    EXPECT_EQ(SeriesPoints(run, "not done"), 1);
     const int points = w.Run->Points();
     RunRecorder().Add(Dip(2, 2500, EndDone));
     w.DrawNews();
@@ -114,6 +126,72 @@ TEST_F(RunRecordWindow, FollowsTheRecorderOnItsTimerWhileShown) {
   }
   RunRecorder().Add(Dip(3, 5000, EndDone));
   RunRecorder().Finish(EndStopped, 0);
+}
+
+// What the mouse and keys do on a chart, as the operator does it: read-out,
+// wheel, box, pan, double-click and Home back to the whole run; the
+// overlay's read-out names the dip; a picture that cannot be written says so.
+TEST_F(RunRecordWindow, MouseAndKeysZoomPanAndReadOut) {
+  TRunRecordWindow w;
+  w.resize(1000, 700);
+  w.ShowRows({Dip(1, 0, EndDone), Dip(2, 2500, EndDone), Dip(3, 5000, EndDone)}, "");
+  w.show();
+  QWidget *port = w.RunView->viewport();
+  auto span = [&] { return w.Run->Time->min().msecsTo(w.Run->Time->max()); };
+  auto mouse = [&](QEvent::Type type, QPoint at, Qt::MouseButton button, Qt::MouseButtons held,
+                   Qt::KeyboardModifiers mods = Qt::NoModifier) {
+    QMouseEvent e(type, at, port->mapToGlobal(at), button, held, mods);
+    QCoreApplication::sendEvent(port, &e);
+  };
+  const QRectF area = w.RunView->chart()->plotArea();
+  const QPoint mid = w.RunView->mapFromScene(w.RunView->chart()->mapToScene(area.center()));
+  const qint64 whole = span();
+
+  mouse(QEvent::MouseMove, mid, Qt::NoButton, Qt::NoButton);
+  EXPECT_TRUE(w.ReadOut->text().startsWith("0:00:0")) << w.ReadOut->text().toStdString();
+  EXPECT_TRUE(w.ReadOut->text().contains("Dip at Rinse: dip 2 of 3")) << w.ReadOut->text().toStdString();
+
+  QWheelEvent wheel(mid, port->mapToGlobal(mid), {}, QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
+                    Qt::NoScrollPhase, false);
+  QCoreApplication::sendEvent(port, &wheel);
+  EXPECT_TRUE(w.RunView->Zoomed());
+  EXPECT_LT(span(), whole);
+  mouse(QEvent::MouseButtonDblClick, mid, Qt::LeftButton, Qt::LeftButton);
+  EXPECT_FALSE(w.RunView->Zoomed());
+  EXPECT_EQ(span(), whole);
+
+  // A box over the middle fifth.
+  const QPoint from = mid - QPoint(int(area.width() / 10), 40), to = mid + QPoint(int(area.width() / 10), 40);
+  mouse(QEvent::MouseButtonPress, from, Qt::LeftButton, Qt::LeftButton);
+  mouse(QEvent::MouseMove, to, Qt::NoButton, Qt::LeftButton);
+  mouse(QEvent::MouseButtonRelease, to, Qt::LeftButton, Qt::NoButton);
+  EXPECT_TRUE(w.RunView->Zoomed());
+  EXPECT_NEAR(double(span()), whole / 5.0, whole / 20.0);
+  // Middle button dragged right: earlier times come into sight.
+  const QDateTime left = w.Run->Time->min();
+  mouse(QEvent::MouseButtonPress, mid, Qt::MiddleButton, Qt::MiddleButton);
+  mouse(QEvent::MouseMove, mid + QPoint(80, 0), Qt::NoButton, Qt::MiddleButton);
+  mouse(QEvent::MouseButtonRelease, mid + QPoint(80, 0), Qt::MiddleButton, Qt::NoButton);
+  EXPECT_LT(w.Run->Time->min(), left);
+  QKeyEvent home(QEvent::KeyPress, Qt::Key_Home, Qt::NoModifier);
+  QCoreApplication::sendEvent(w.RunView, &home);
+  EXPECT_EQ(span(), whole);
+  QKeyEvent plus(QEvent::KeyPress, Qt::Key_Plus, Qt::NoModifier);
+  QCoreApplication::sendEvent(w.RunView, &plus);
+  EXPECT_LT(span(), whole);
+  w.WholeButton->click();
+
+  w.Tabs->setCurrentWidget(w.OverlayView);
+  auto *second = static_cast<QLineSeries *>(w.OverlayView->chart()->series().at(1));
+  emit second->hovered(QPointF(1.25, 2.5), true);
+  EXPECT_EQ(w.ReadOut->text(),
+            "Dip dip 2 in this run (dip 2 of 3, done): 1.25 s after the down command, Z 2.50 cm");
+
+  EXPECT_TRUE(w.TitleLines()[1].startsWith("date not known  ·  (no file)"))
+      << w.TitleLines()[1].toStdString();
+  QString error;
+  EXPECT_FALSE(w.Export(QString::fromStdString(Dir) + "/no-such-folder/run.png", error));
+  EXPECT_EQ(error, "the file cannot be written");
 }
 
 // A 100-dip run read back from its file: the process chosen, every dip on

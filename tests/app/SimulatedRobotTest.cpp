@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <sys/stat.h>
 
+#include "app/FormMain.h"
+#include "app/ReportWindow.h"
 #include "app/SimulatedRobot.h"
 #include "base/Profile.h"
 #include "serial/SerialNGBasicDLG.h"
@@ -79,6 +81,23 @@ TEST_F(SimulatedRobot, OneClickConnectsAndTheSimulatorEndsWithItsOwner) {
   EXPECT_TRUE(QFileInfo(link).isSymLink());
   again.Stop();
   EXPECT_FALSE(again.Running());
+}
+
+// Kept as the port, it starts again with the program, before the port
+// opens, and ends with it.
+TEST_F(SimulatedRobot, AProgramWhosePortNamesItStartsItAndEndsIt) {
+  THostFixture host;
+  Host().Clock = nullptr;
+  const std::string link = Dir + "/run/kavetra-sim.pty";
+  Put("KVSettings.ini", "[COMPortSettings]\r\nPort=" + link + "\r\n");
+  {
+    TTFormMain form;
+    EXPECT_TRUE(SerialPortNG1->Active());
+    const std::string log = form.ReportWindow->toPlainText().toStdString();
+    EXPECT_NE(log.find("Simulated robot started on " + link), std::string::npos) << log;
+    EXPECT_TRUE(QFileInfo(QString::fromStdString(link)).exists());
+  }
+  EXPECT_FALSE(QFileInfo(QString::fromStdString(link)).exists());
 }
 
 TEST_F(SimulatedRobot, ThePortFieldTakesATypedDevicePath) {
