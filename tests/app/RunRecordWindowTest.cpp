@@ -194,6 +194,39 @@ TEST_F(RunRecordWindow, MouseAndKeysZoomPanAndReadOut) {
   EXPECT_EQ(error, "the file cannot be written");
 }
 
+// The process list offers the processes with dips, the one with the most
+// chosen; a dip not done is drawn apart on the overlay; the holds chart
+// and the title block follow the choice and the recipes.
+TEST_F(RunRecordWindow, ProcessChoiceOverlayAndRecipes) {
+  TRecordRow coat = Dip(1, 9000, EndDone, 1);
+  coat.Process = "Coat", coat.HeldBottom = 410;
+  TRecordRow fast;
+  fast.Process = "Rinse", fast.Position = "Beaker", fast.Mode = RecordFast, fast.Dips = 5;
+  fast.Top = 1, fast.Bottom = 4, fast.DownAt = 12000, fast.TopAt = 20000, fast.End = EndDone;
+  TRunRecordWindow w;
+  w.ShowRows({coat, Dip(1, 0, EndDone), Dip(2, 2500, EndDone), Dip(3, 5000, EndLost), fast}, "");
+  w.show();
+  ASSERT_EQ(w.ProcessList->count(), 2);
+  EXPECT_EQ(w.ProcessList->itemText(0), "Coat");
+  EXPECT_EQ(w.ProcessList->currentText(), "Dip");
+  w.Tabs->setCurrentWidget(w.OverlayView);
+  QChart *overlay = w.OverlayView->chart();
+  EXPECT_EQ(overlay->series().size(), 4);
+  EXPECT_EQ(overlay->series().at(2)->name(), "not done");
+  EXPECT_EQ(overlay->title(), "Dip: every dip from its down command");
+  w.Tabs->setCurrentWidget(w.HoldsView);
+  auto *held = static_cast<QLineSeries *>(w.HoldsView->chart()->series().at(0));
+  EXPECT_EQ(held->name(), "held at the bottom");
+  EXPECT_EQ(held->points(), (QList<QPointF>{{1, 0.3}, {2, 0.3}, {3, 0.3}}));
+  w.ProcessList->setCurrentText("Coat");
+  held = static_cast<QLineSeries *>(w.HoldsView->chart()->series().at(0));
+  EXPECT_EQ(held->points(), (QList<QPointF>{{1, 0.41}}));
+  const QStringList title = w.TitleLines();
+  EXPECT_TRUE(title.contains("recipe: Rinse at Beaker: Z 1.00 to 4.00 cm, 5 fast dips"))
+      << title.join('|').toStdString();
+  EXPECT_TRUE(w.ReadOutAt(15000, 2).contains("Rinse at Beaker: fast dips 5"));
+}
+
 // A 100-dip run read back from its file: the process chosen, every dip on
 // the overlay, a point per dip on the holds chart, zoom and its way back,
 // and the three pictures with their title block.
