@@ -17,6 +17,8 @@
 #include "app/Desktop.h"
 #include "base/OpState.h"
 #include "app/ReportWindow.h"
+#include "app/RunRecordWindow.h"
+#include "app/SimulatedRobot.h"
 #include "machine/Manual.h"
 #include "machine/Motion.h"
 #include "tasks/TaskRun.h"
@@ -34,6 +36,7 @@ void TClickLabel::mouseDoubleClickEvent(QMouseEvent *event) {
 
 TTFormMain::TTFormMain(bool withMachine, QWidget *parent) : QMainWindow(parent), WithMachine(withMachine) {
   Clock.start();
+  Simulator = new TSimulatedRobot(this);
   setObjectName("TFormMain");
   setWindowTitle("Kavetra");
   setWindowIcon(ProgramIcon());
@@ -80,6 +83,7 @@ TTFormMain::TTFormMain(bool withMachine, QWidget *parent) : QMainWindow(parent),
 
 TTFormMain::~TTFormMain() {
   ShowPos->stop();
+  delete RunRecordView;  // a window of its own, not a child
   FormDestroy();
   SetOpStateListener(nullptr);
   // Only our own entries: a test may have installed others meanwhile.
@@ -97,7 +101,10 @@ TStartupHooks FormHooks(TTFormMain *form) {
   h.AdaptToTwoMotors = [form] { form->AdaptToTwoMotors(); };
   h.RefreshEditors = [form] { form->RefreshEditors(); };
   // The port is still closed while its settings are set one by one.
-  h.SetPort = [](const std::string &port) { SerialPortNG1->SetCommPort(port); };
+  h.SetPort = [form](const std::string &port) {
+    form->StartSimulatorFor(port);
+    SerialPortNG1->SetCommPort(port);
+  };
   h.SetBaud = [](int32_t v) { SerialPortNG1->SetBaudRate(uint32_t(v)); };
   h.SetDataBits = [](int32_t v) { SerialPortNG1->SetDataBits(uint8_t(v)); };
   h.SetStopBits = [](int32_t v) { SerialPortNG1->SetStopBits(uint8_t(v)); };

@@ -18,6 +18,7 @@ class QSpinBox;
 class QTimer;
 class TReportWindow;
 class TRunRecordWindow;
+class TSimulatedRobot;
 
 // A label that reports double-clicks (the axis letters of the displays).
 class TClickLabel : public QLabel {
@@ -224,6 +225,13 @@ private:
   bool Connected = false;
   bool TaskStartAllowed = true;
   TRunRecordWindow *RunRecordView = nullptr;  // made when first asked for
+  // Started by "Use the simulated robot", or at start when the port is its
+  // link; a child, so it ends after the shut-down has closed the port.
+  TSimulatedRobot *Simulator;
+
+public:
+  // The simulator's link named as the port: start it (told in the log).
+  void StartSimulatorFor(const std::string &port);
   QElapsedTimer Clock;
 };
 
