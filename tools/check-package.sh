@@ -23,7 +23,7 @@ for f in bin/kavetra bin/veri-sim share/applications/kavetra.desktop share/doc/k
   [ -e "$T/root/usr/$f" ] || fail "/usr/$f is not in the package"
 done
 DEPENDS="$(dpkg-deb -f "$DEB" Depends)"
-for d in libqt6widgets6 libqt6gui6 libqt6core6 libstdc++6 qt6-qpa-plugins; do
+for d in libqt6widgets6 libqt6gui6 libqt6core6 libstdc++6 qt6-qpa-plugins libqt6httpserver6 libqt6websockets6; do
   [[ "$DEPENDS" == *"$d"* ]] || fail "Depends lacks $d: $DEPENDS"
 done
 

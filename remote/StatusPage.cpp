@@ -1,0 +1,3 @@
+#include "remote/RemoteServer.h"
+
+const char *StatusPageHtml() { return "<!doctype html><html><body>TODO</body></html>"; }
