@@ -144,6 +144,9 @@ void TRemoteServer::missingHandler(const QHttpServerRequest &request, QTcpSocket
 
 bool TRemoteServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *socket) {
   const QString path = request.url().path(QUrl::FullyDecoded);
+  // The upgrade to the event WebSocket (admitted by the gate) comes here
+  // too; the socket is the WebSocket's now.
+  if (path == "/api/events" && !request.value("Upgrade").isEmpty()) return true;
   const bool get = request.method() == QHttpServerRequest::Method::Get;
   const bool post = request.method() == QHttpServerRequest::Method::Post;
   const QByteArray json = "application/json";
