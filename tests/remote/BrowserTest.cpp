@@ -63,7 +63,7 @@ TEST_F(RemoteTest, ABrowserFollowsTheDipCounterLive) {
   const std::string url = "http://127.0.0.1:" + std::to_string(Server->Port()) + "/?token=" + Token;
   const std::string dom = Chromium(Dir + "/profile", {"--dump-dom"}, url);
   EXPECT_NE(dom.find("<td id=\"dip\">3 of 3</td>"), std::string::npos) << dom;
-  EXPECT_NE(dom.find("dip started Coat twice Coat 2 of 3"), std::string::npos)
+  EXPECT_NE(dom.find("dip started Coat twice Coat 2 of 3"), std::string::npos);
   EXPECT_NE(dom.find("dip started Coat twice Coat 3 of 3"), std::string::npos);
   EXPECT_NE(dom.find("<td id=\"task\">Coat twice</td>"), std::string::npos);
 
