@@ -87,12 +87,22 @@ int ScreenRequest(const QByteArray &data, THttpHead &head) {
   return data.size() == whole ? 0 : 400;  // a second request on the same line is not served
 }
 
+namespace {
+void WriteAnswer(QTcpSocket *s, int status, const QByteArray &type, const QByteArray &body) {
+  s->write("HTTP/1.1 " + QByteArray::number(status) + " " + HttpReason(status) + "\r\nContent-Type: " + type +
+           "\r\nContent-Length: " + QByteArray::number(body.size()) +
+           "\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n" + body);
+}
+}  // namespace
+
+void THttpGate::Answer(QTcpSocket *s, int status, const QByteArray &type, const QByteArray &body) {
+  WriteAnswer(s, status, type, body);
+  s->disconnectFromHost();
+}
+
 void THttpGate::Refuse(QTcpSocket *s, int status) {
-  const QByteArray reason = HttpReason(status);
-  const QByteArray body = QByteArray::number(status) + " " + reason + "\n";
-  s->write("HTTP/1.1 " + QByteArray::number(status) + " " + reason +
-           "\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Length: " +
-           QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+  WriteAnswer(s, status, "text/plain; charset=utf-8",
+              QByteArray::number(status) + " " + HttpReason(status) + "\n");
   // Closing with unread input would reset the line and could lose the
   // answer: send it, close our side, and drop the rest until the client goes.
   QObject::disconnect(s, &QTcpSocket::readyRead, nullptr, nullptr);

@@ -41,6 +41,8 @@ public:
   std::function<int(const THttpHead &, const QHostAddress &)> AdmitUpgrade;
   // Writes a whole answer, half-closes, and drops what the client still sends.
   static void Refuse(QTcpSocket *socket, int status);
+  // Writes a whole answer and closes once it is sent.
+  static void Answer(QTcpSocket *socket, int status, const QByteArray &type, const QByteArray &body);
 
 protected:
   void incomingConnection(qintptr handle) override;

@@ -43,18 +43,11 @@ bool AnyMatches(const std::string &token, std::initializer_list<std::string> giv
   return false;
 }
 
-void Respond(QHttpServerResponder &&r, int status, const QByteArray &type, const QByteArray &body) {
-  r.writeStatusLine(QHttpServerResponder::StatusCode(status));
-  r.writeHeader("Content-Type", type);
-  r.writeHeader("Content-Length", QByteArray::number(body.size()));
-  r.writeHeader("Cache-Control", "no-store");
-  r.writeHeader("Connection", "close");
-  r.writeBody(body);
-}
+const QByteArray JsonType = "application/json";
 
-void RespondPlain(QHttpServerResponder &&r, int status) {
-  Respond(std::move(r), status, "text/plain; charset=utf-8",
-          QByteArray::number(status) + " " + HttpReason(status) + "\n");
+void RespondPlain(QTcpSocket *socket, int status) {
+  THttpGate::Answer(socket, status, "text/plain; charset=utf-8",
+                    QByteArray::number(status) + " " + HttpReason(status) + "\n");
 }
 
 QByteArray Json(const QJsonObject &o) { return QJsonDocument(o).toJson(QJsonDocument::Compact); }
@@ -82,37 +75,25 @@ QString FirstRow(const QString &path) {
 }
 }  // namespace
 
-TRemoteServer::TRemoteServer(TRunWatch &watch, const TRemoteSettings &settings, std::string recordsFolder,
-                             QObject *parent)
-    : QAbstractHttpServer(parent),
-      Watch(watch),
-      Settings(settings),
-      Records(std::move(recordsFolder)),
-      Gate(new THttpGate(this)) {
+TRemoteHttp::TRemoteHttp(const TRemoteSettings &settings, std::string recordsFolder, TAsk ask)
+    : Settings(settings), Records(std::move(recordsFolder)), Ask(std::move(ask)), Gate(new THttpGate(this)) {
   Gate->AdmitUpgrade = [this](const THttpHead &head, const QHostAddress &) {
     if (QUrl(QString::fromStdString(head.Target)).path() != "/api/events") return 404;
     if (!ReadAllowed(head)) return 401;
     return int(Sockets.size()) < MaxWebSockets ? 0 : 503;
   };
   connect(this, &QAbstractHttpServer::newWebSocketConnection, this, [this] { TakeWebSocket(); });
-  TraceTimer.setInterval(TraceStepMs);
-  connect(&TraceTimer, &QTimer::timeout, this, [this] {
-    Watch.SampleZ();
-    if (!Watch.Running()) TraceTimer.stop();
-  });
-  ListenerId = AddRunListener([this](const TRunEvent &e) { Publish(e); });
 }
 
-TRemoteServer::~TRemoteServer() {
-  RemoveRunListener(ListenerId);
+TRemoteHttp::~TRemoteHttp() {
   for (QWebSocket *s : Sockets) {
     s->disconnect(this);
     s->abort();
-    s->deleteLater();
+    delete s;
   }
 }
 
-bool TRemoteServer::Start(std::string &error) {
+bool TRemoteHttp::Listen(std::string &error) {
   const QHostAddress where = Settings.Lab ? QHostAddress::Any : QHostAddress::LocalHost;
   if (!Gate->listen(where, quint16(Settings.Port))) {
     error = Gate->errorString().toStdString();
@@ -122,60 +103,50 @@ bool TRemoteServer::Start(std::string &error) {
   return true;
 }
 
-quint16 TRemoteServer::Port() const { return Gate->serverPort(); }
-
-bool TRemoteServer::ReadAllowed(const QHttpServerRequest &r) const {
+bool TRemoteHttp::ReadAllowed(const QHttpServerRequest &r) const {
   if (!Settings.Lab) return true;
   return AnyMatches(Settings.Token, {BearerToken(r.value("Authorization").toStdString()),
                                      CookieToken(r.value("Cookie").toStdString()),
                                      QueryToken(r.url().toString(QUrl::FullyEncoded).toStdString())});
 }
 
-bool TRemoteServer::ReadAllowed(const THttpHead &h) const {
+bool TRemoteHttp::ReadAllowed(const THttpHead &h) const {
   if (!Settings.Lab) return true;
   return AnyMatches(Settings.Token, {BearerToken(h.Header("authorization")), CookieToken(h.Header("cookie")),
                                      QueryToken(h.Target)});
 }
 
-void TRemoteServer::missingHandler(const QHttpServerRequest &request, QTcpSocket *socket) {
-  RespondPlain(makeResponder(request, socket), 404);
-  socket->disconnectFromHost();
+void TRemoteHttp::missingHandler(const QHttpServerRequest &request, QTcpSocket *socket) {
+  RespondPlain(socket, 404);
 }
 
-bool TRemoteServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *socket) {
+bool TRemoteHttp::handleRequest(const QHttpServerRequest &request, QTcpSocket *socket) {
   const QString path = request.url().path(QUrl::FullyDecoded);
   // The upgrade to the event WebSocket (admitted by the gate) comes here
   // too; the socket is the WebSocket's now.
   if (path == "/api/events" && !request.value("Upgrade").isEmpty()) return true;
   const bool get = request.method() == QHttpServerRequest::Method::Get;
   const bool post = request.method() == QHttpServerRequest::Method::Post;
-  const QByteArray json = "application/json";
   int status = 0;
   if (path == "/api/stop") {
     if (!post) status = 405;
     else if (!TokenMatches(Settings.Token, BearerToken(request.value("Authorization").toStdString())))
       status = 401;
     else {
-      // What the STOP on the screen does; we are on the window thread.
-      ReportLine("Remote STOP from " + request.remoteAddress().toString().toStdString());
-      StopAll();
-      Respond(makeResponder(request, socket), 200, json,
-              Json({{"stop", "sent"}, {"state", QString::fromStdString(RemoteStateName(false))}}));
+      // Runs on the window thread at its next event pump, as a press of STOP.
+      Ask.Stop(request.remoteAddress().toString().toStdString());
+      THttpGate::Answer(socket, 200, JsonType, Json({{"stop", "sent"}}));
     }
   } else if (!ReadAllowed(request)) {
     status = 401;
   } else if (path == "/" || path == "/api/status" || path == "/api/runs" || path.startsWith("/api/runs/")) {
     if (!get) status = 405;
-    else if (path == "/")
-      Respond(makeResponder(request, socket), 200, "text/html; charset=utf-8", StatusPageHtml());
+    else if (path == "/") THttpGate::Answer(socket, 200, "text/html; charset=utf-8", StatusPageHtml());
     else if (path == "/api/status") {
-      QJsonObject o = Watch.Status();
-      if (request.query().hasQueryItem("full")) {
-        o["trace"] = Watch.Trace();
-        o["lines"] = Watch.Lines();
-      }
-      Respond(makeResponder(request, socket), 200, json, Json(o));
-    } else if (path == "/api/runs") Respond(makeResponder(request, socket), 200, json, RunsJson());
+      // Answered when the window thread has built it, once for all waiting.
+      if (Waiting.empty()) Ask.Status();
+      Waiting.push_back({socket, request.query().hasQueryItem("full")});
+    } else if (path == "/api/runs") THttpGate::Answer(socket, 200, JsonType, RunsJson());
     else {
       const QString name = path.mid(QString("/api/runs/").size());
       const QDir dir(QString::fromStdString(Records));
@@ -185,18 +156,17 @@ bool TRemoteServer::handleRequest(const QHttpServerRequest &request, QTcpSocket 
       else {
         QFile f(file.filePath());
         if (!file.isFile() || !f.open(QIODevice::ReadOnly)) status = 404;
-        else Respond(makeResponder(request, socket), 200, "text/csv; charset=utf-8", f.readAll());
+        else THttpGate::Answer(socket, 200, "text/csv; charset=utf-8", f.readAll());
       }
     }
   } else {
     status = 404;
   }
-  if (status) RespondPlain(makeResponder(request, socket), status);
-  socket->disconnectFromHost();
+  if (status) RespondPlain(socket, status);
   return true;
 }
 
-QByteArray TRemoteServer::RunsJson() const {
+QByteArray TRemoteHttp::RunsJson() const {
   QDir dir(QString::fromStdString(Records));
   QStringList names = dir.entryList({"*.csv"}, QDir::Files, QDir::Name | QDir::Reversed);
   if (names.size() > RunsListed) names.erase(names.begin() + RunsListed, names.end());
@@ -221,27 +191,118 @@ QByteArray TRemoteServer::RunsJson() const {
   return QJsonDocument(runs).toJson(QJsonDocument::Compact);
 }
 
-void TRemoteServer::Publish(const TRunEvent &e) {
-  if (e.Kind == TRunEventKind::RunStarted) TraceTimer.start();
-  const QString text = QString::fromUtf8(Json(RunEventJson(e, WallMs())));
+void TRemoteHttp::Publish(const QString &message) {
   for (QWebSocket *s : Sockets) {
     // A client that does not read is let go rather than buffered without end.
     if (s->bytesToWrite() > 1 << 20) s->abort();
-    else s->sendTextMessage(text);
+    else s->sendTextMessage(message);
   }
 }
 
-void TRemoteServer::TakeWebSocket() {
+void TRemoteHttp::Deliver(const QByteArray &status, const QByteArray &full) {
+  LastStatus = status;
+  for (const TWaiting &w : Waiting)
+    if (w.Socket) THttpGate::Answer(w.Socket, 200, JsonType, w.Full ? full : status);
+  Waiting.clear();
+}
+
+void TRemoteHttp::TakeWebSocket() {
   while (hasPendingWebSocketConnections()) {
     QWebSocket *s = nextPendingWebSocketConnection().release();
     s->setParent(this);
     Sockets.push_back(s);
+    WebSockets = int(Sockets.size());
     connect(s, &QWebSocket::disconnected, this, [this, s] {
       Sockets.erase(std::remove(Sockets.begin(), Sockets.end(), s), Sockets.end());
+      WebSockets = int(Sockets.size());
       s->deleteLater();
     });
     // Clients only listen; what they send is dropped.
     s->setMaxAllowedIncomingMessageSize(1024);
-    s->sendTextMessage(QString::fromUtf8(Json({{"event", "hello"}, {"status", Watch.Status()}})));
+    s->sendTextMessage(QString::fromUtf8("{\"event\":\"hello\",\"status\":" + LastStatus + "}"));
   }
+}
+
+TRemoteServer::TRemoteServer(TRunWatch &watch, const TRemoteSettings &settings, std::string recordsFolder)
+    : Watch(watch), Settings(settings), Records(std::move(recordsFolder)) {
+  TraceTimer.setInterval(TraceStepMs);
+  connect(&TraceTimer, &QTimer::timeout, this, [this] {
+    Watch.SampleZ();
+    if (!Watch.Running()) TraceTimer.stop();
+  });
+  ListenerId = AddRunListener([this](const TRunEvent &e) {
+    if (e.Kind == TRunEventKind::RunStarted) TraceTimer.start();
+    if (!Http) return;
+    const QString message = QString::fromUtf8(Json(RunEventJson(e, WallMs())));
+    TRemoteHttp *http = Http;
+    QMetaObject::invokeMethod(
+        http, [http, message] { http->Publish(message); }, Qt::QueuedConnection);
+  });
+  Thread.setObjectName("remote");
+}
+
+TRemoteServer::~TRemoteServer() {
+  RemoveRunListener(ListenerId);
+  if (Http) {
+    TRemoteHttp *http = Http;
+    QMetaObject::invokeMethod(
+        http, [http] { delete http; }, Qt::BlockingQueuedConnection);
+    Http = nullptr;
+  }
+  Thread.quit();
+  Thread.wait();
+}
+
+bool TRemoteServer::Start(std::string &error) {
+  Thread.start();
+  auto *anchor = new QObject;  // a foothold in the server thread to make the server there
+  anchor->moveToThread(&Thread);
+  bool ok = false;
+  QPointer<TRemoteServer> self(this);
+  TRemoteHttp::TAsk ask;
+  ask.Status = [self] {
+    QMetaObject::invokeMethod(
+        self.data(),
+        [self] {
+          if (self) self->BuildStatus();
+        },
+        Qt::QueuedConnection);
+  };
+  ask.Stop = [self](std::string address) {
+    QMetaObject::invokeMethod(
+        self.data(),
+        [address] {
+          ReportLine("Remote STOP from " + address);
+          StopAll();
+        },
+        Qt::QueuedConnection);
+  };
+  QMetaObject::invokeMethod(
+      anchor,
+      [&] {
+        anchor->deleteLater();
+        auto *http = new TRemoteHttp(Settings, Records, ask);
+        ok = http->Listen(error);
+        if (ok) {
+          Http = http;
+          ListenPort = http->Port();
+        } else {
+          delete http;
+        }
+      },
+      Qt::BlockingQueuedConnection);
+  if (ok) BuildStatus();
+  return ok;
+}
+
+void TRemoteServer::BuildStatus() {
+  if (!Http) return;
+  const QJsonObject status = Watch.Status();
+  QJsonObject full = status;
+  full["trace"] = Watch.Trace();
+  full["lines"] = Watch.Lines();
+  const QByteArray a = Json(status), b = Json(full);
+  TRemoteHttp *http = Http;
+  QMetaObject::invokeMethod(
+      http, [http, a, b] { http->Deliver(a, b); }, Qt::QueuedConnection);
 }
