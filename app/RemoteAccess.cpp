@@ -18,7 +18,17 @@
 TRemoteAccess::TRemoteAccess(TTFormMain &form) : Next(Host().Report) {
   Watch.Connected = [&form] { return form.IsConnected(); };
   Host().Report = this;
-  Apply(LoadRemoteSettings(SettingsIniFile));
+  TRemoteSettings s = LoadRemoteSettings(SettingsIniFile);
+  // Turned on by hand in the file: the token is made here and kept.
+  if (s.On() && s.Token.empty()) {
+    s.Token = NewRemoteToken();
+    try {
+      SaveRemoteSettings(SettingsIniFile, s);
+    } catch (const std::runtime_error &e) {
+      ReportLine(std::string("*** ") + e.what());
+    }
+  }
+  Apply(s);
 }
 
 TRemoteAccess::~TRemoteAccess() {

@@ -144,8 +144,11 @@ bool TRemoteHttp::handleRequest(const QHttpServerRequest &request, QTcpSocket *s
     else if (path == "/") THttpGate::Answer(socket, 200, "text/html; charset=utf-8", StatusPageHtml());
     else if (path == "/api/status") {
       // Answered when the window thread has built it, once for all waiting.
-      if (Waiting.empty()) Ask.Status();
-      Waiting.push_back({socket, request.query().hasQueryItem("full")});
+      if (Waiting.size() >= MaxWaiting) status = 503;
+      else {
+        if (Waiting.empty()) Ask.Status();
+        Waiting.push_back({socket, request.query().hasQueryItem("full")});
+      }
     } else if (path == "/api/runs") THttpGate::Answer(socket, 200, JsonType, RunsJson());
     else {
       const QString name = path.mid(QString("/api/runs/").size());

@@ -32,6 +32,7 @@ class TRemoteHttp : public QAbstractHttpServer {
 public:
   static constexpr int MaxWebSockets = 32;
   static constexpr int RunsListed = 100;
+  static constexpr size_t MaxWaiting = 256;  // status requests waiting for the window thread
   struct TAsk {
     std::function<void()> Status;                   // answer with Deliver()
     std::function<void(std::string address)> Stop;  // STOP, from this client
