@@ -2,6 +2,7 @@
 
 #include "app/Desktop.h"
 #include "app/FormMain.h"
+#include "veri/LineCheck.h"
 
 #include <QApplication>
 #include <QFrame>
@@ -57,7 +58,8 @@ TAboutBox::TAboutBox(QWidget *parent) : QDialog(parent) {
 }
 
 void CreateDialogs() {
-  CreateSerialNGBasicDLG();
+  // "Check line" in Settings / Communication: the full check of the line as it is.
+  CreateSerialNGBasicDLG()->OnCheckLine = [] { return VERICheckLine(VERILineAxes(), true); };
   AboutBox = new TAboutBox();
   SERSIOPanel = new TSERSIOPanel();
   // A renamed channel shows at once in the process editor's list.

@@ -66,6 +66,7 @@ TTFormMain::TTFormMain(bool withMachine, QWidget *parent) : QMainWindow(parent),
   });
 
   FormMain = this;
+  SetProgramEnding(false);
   THost &h = Host();
   h.Report = ReportWindow;
   h.Operator = this;
@@ -103,7 +104,7 @@ TStartupHooks FormHooks(TTFormMain *form) {
   h.SetStopBits = [](int32_t v) { SerialPortNG1->SetStopBits(uint8_t(v)); };
   h.SetParity = [](int32_t v) { SerialPortNG1->SetParityType(uint8_t(v)); };
   h.SetControl = [](int32_t v) { SerialPortNG1->SetFlowControl(v); };
-  h.SetFastReplies = [](bool on) { SerialPortNG1->SetFastReplies(on); };
+  h.SetFastReplies = [](int32_t mode) { SerialPortNG1->SetFastReplies(TFastReplies(mode)); };
   h.OpenPort = [] {
     SerialPortNG1->ThreadQuietMode = true;
     SerialPortNG1->SetActive(true);
@@ -121,13 +122,14 @@ void TTFormMain::FormCreate() {
 
 void TTFormMain::closeEvent(QCloseEvent *event) {
   Ending = true;
+  SetProgramEnding();
   if (OpState() == Idle) {
     QMainWindow::closeEvent(event);
     return;
   }
   // A move or run is still waiting inside us: leaving now would strand the
   // machine mid-stroke. Stop it as STOP would, keep the window until the
-  // run has unwound (home move included), then close.
+  // run has unwound (no move starts any more, not even home), then close.
   event->ignore();
   if (!CloseWhenIdle) ReportLine("Closing when the machine has stopped ..");
   CloseWhenIdle = true;
@@ -199,6 +201,7 @@ unsigned TTFormMain::Ask(TMsgKind kind, const std::string &text, unsigned button
 
 void TTFormMain::EndProgram() {
   Ending = true;
+  SetProgramEnding();
   // Open boxes and dialogs first, so the window's close is not held up by one.
   for (QWidget *w : QApplication::topLevelWidgets())
     if (w != this && w->isVisible() && w->isModal()) w->close();
@@ -227,25 +230,17 @@ int64_t TTFormMain::WallMs() { return QDateTime::currentMSecsSinceEpoch(); }
 void TTFormMain::UpdateControls() {
   const TOpState s = OpState();
   if (CloseWhenIdle && s == Idle) QTimer::singleShot(0, this, [this] { close(); });
-  const bool idle = s == Idle;
-  const bool manual = s == Moving || s == Referencing;
-  const bool inTask = s == TaskRunning || s == Unwinding;
-
-  // Jog pad: usable once connected; nested jogs and STOP stay usable during
-  // a manual move, nothing manual during a task run.
-  GroupBoxManualMove->setEnabled(Connected && (idle || manual));
+  const TControls c = ControlsFor(s, Connected, TaskStartAllowed);
+  GroupBoxManualMove->setEnabled(c.JogPad);
   for (QGroupBox *b : {GroupBoxPosition, GroupBoxProcess, GroupBoxTask, GroupBoxSettings})
-    b->setEnabled(!inTask);
-  // A second run, a check or a connection check never starts inside another
-  // operation; the unwinding run gives Start back only when it is over.
-  TaskStart->setEnabled(idle && TaskStartAllowed);
-  TaskStop->setEnabled(s == TaskRunning);
-  CheckSyntax->setEnabled(!inTask);
-  ConnectButton->setEnabled(idle);
-  // Offered by the moves that hold it and by a reference run, until pressed.
+    b->setEnabled(c.Panels);
+  TaskStart->setEnabled(c.TaskStart);
+  TaskStop->setEnabled(c.TaskStop);
+  CheckSyntax->setEnabled(c.Check);
+  ConnectButton->setEnabled(c.Connect);
   ManualStop->setEnabled(ManualStopEnabled());
   for (QAction *a : {New1, Open1, OpenDialog1, AddFile1, Communication1, VERI1, DigitalOutput1})
-    a->setEnabled(idle);
+    a->setEnabled(c.Menus);
 }
 
 void TTFormMain::SetConnected(bool connected) {

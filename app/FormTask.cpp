@@ -34,21 +34,10 @@ private:
   TTFormMain *Form;
 };
 
-// Installs the window's view for the life of a run.
-class TWaitViewScope {
-public:
-  explicit TWaitViewScope(IWaitView *view) : Previous(SetWaitView(view)) {}
-  ~TWaitViewScope() { SetWaitView(Previous); }
-
-private:
-  IWaitView *Previous;
-};
-
 }  // namespace
 
 void TTFormMain::TaskStartClick() {
   TFormWaitView view(this);
-  TWaitViewScope scope(&view);
   // Elapsed and remaining time in the status bar, refreshed each second of
   // the run; the run's own event processing lets the timer fire.
   auto *panel = statusBar()->findChild<QLabel *>("StatusPanel0");
@@ -57,7 +46,7 @@ void TTFormMain::TaskStartClick() {
   connect(&progress, &QTimer::timeout, this,
           [panel] { panel->setText(QString::fromStdString(EstimateStatusText())); });
   if (panel) progress.start();
-  ::TaskStart();
+  ::TaskStart(&view);
   progress.stop();
   if (panel) panel->clear();
 }

@@ -9,6 +9,8 @@ TOpState Current = Idle;
 std::function<void()> Listener;
 int StopHolds = 0;
 bool StopPressed = false;
+uint32_t Presses = 0;
+bool Ending = false;
 
 bool InTask() { return Current == TaskRunning || Current == Unwinding; }
 
@@ -54,8 +56,38 @@ bool ManualStopEnabled() {
   return StopHolds > 0 || Current == Referencing;
 }
 
-void ManualStopPress() {
+void PressStop() {
   StopRequest = true;
+  ++Presses;
+}
+
+uint32_t StopPresses() { return Presses; }
+
+void SetProgramEnding(bool ending) { Ending = ending; }
+bool ProgramEnding() { return Ending; }
+
+TControls ControlsFor(TOpState s, bool connected, bool taskStartAllowed) {
+  TControls c;
+  const bool idle = s == Idle, manual = s == Moving || s == Referencing, inTask = InTask();
+  // Nested jogs and STOP stay usable during a manual move, nothing manual
+  // during a task run.
+  c.JogPad = connected && (idle || manual);
+  c.Panels = !inTask;
+  // A second run, a check or a connection check never starts inside
+  // another operation; the unwinding run gives Start back when it is over.
+  c.TaskStart = idle && taskStartAllowed;
+  // The unwinding run still moves (home, a retried positioning): its STOP
+  // stays pressable until the run is over.
+  c.TaskStop = inTask;
+  c.Check = !inTask;
+  c.Connect = idle;
+  c.ManualStop = c.JogPad && ManualStopEnabled();
+  c.Menus = idle;
+  return c;
+}
+
+void ManualStopPress() {
+  PressStop();
   StopPressed = true;
   ManualStopChanged();
 }

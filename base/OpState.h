@@ -3,6 +3,7 @@
 // enter a state through TBusyGuard, and the main window switches its
 // controls whenever the state changes (TTFormMain::UpdateControls). The
 // manual STOP button's availability is part of it.
+#include <cstdint>
 #include <functional>
 #include <initializer_list>
 
@@ -36,6 +37,18 @@ private:
 // move. Not cleared when a move ends, so one press ends every nested move.
 extern bool StopRequest;
 
+// Every STOP press (task, manual, remote) sets StopRequest and counts here.
+// A sequence of moves notes the count when it starts (or when the operator
+// answers Retry) and starts no further move once it has changed, so a STOP
+// between two moves is never swallowed by the next move clearing the flag.
+void PressStop();
+uint32_t StopPresses();
+
+// The program has been told to end (window closed, signal): no motion may
+// start any more, the move home included. A new main window clears it.
+void SetProgramEnding(bool ending = true);
+bool ProgramEnding();
+
 // Whether the manual STOP button is usable: while a manual move holds it
 // (TManualStopHold) and during a reference run, until it is pressed; never
 // during a task run. A hold's start, the end of the last hold and a press
@@ -43,6 +56,15 @@ extern bool StopRequest;
 bool ManualStopEnabled();
 // The manual STOP: ends every waiting move; the button goes grey.
 void ManualStopPress();
+
+// Which controls the operator may use, from the operation state alone, so
+// the window and the tests read one rule. ManualStop is the button as the
+// operator can press it (its jog pad enabled too).
+struct TControls {
+  bool JogPad = false, Panels = false, TaskStart = false, TaskStop = false, Check = false;
+  bool Connect = false, ManualStop = false, Menus = false;
+};
+TControls ControlsFor(TOpState state, bool connected, bool taskStartAllowed);
 
 // Offers the manual STOP for its lifetime. Nested holders (a jog started
 // inside another jog) keep it offered until the outermost one ends, so a

@@ -18,7 +18,7 @@ inline bool OpenBenchPort(TSerialPortNG &port, const TSimProcess &sim, bool fast
   port.SetRTOCharDelayTime(570);  // as the program's port
   port.SetWTOCharDelayTime(570);
   port.ThreadQuietMode = true;
-  port.SetFastReplies(fast);
+  port.SetFastReplies(fast ? TFastReplies::On : TFastReplies::Off);
   port.SetActive(true);
   if (!sim.Started() || !port.Active()) {
     std::printf("%s: failed (veri-sim not started or port not open)\n", tag.c_str());

@@ -12,11 +12,6 @@
 #include "veri/Params.h"
 #include "veri/Transport.h"
 
-int MotionState = -1;
-TMoveOutcome LastMoveOutcome = TMoveOutcome::Reached;
-uint32_t LastMoveEndTick = 0;
-void (*MovePositionListener)(uint8_t, double) = nullptr;
-
 namespace {
 
 const char *const EmergencyStopText =
@@ -40,10 +35,6 @@ std::string OneLine(const std::string &text) {
 
 enum class TMoveEnd { Finished, Stopped, Lost, Overrun };
 
-void NotePosition(uint8_t axis) {
-  if (MovePositionListener) MovePositionListener(axis, Axes[axis].Position);
-}
-
 // Ends a move that cannot go on: the motor is told to stop and the axis
 // record shows it idle, so the display and the next move start clean.
 void AbandonMove(uint8_t axis, const std::string &why) {
@@ -56,14 +47,15 @@ void AbandonMove(uint8_t axis, const std::string &why) {
 
 // Step 10: polls position and state until the controller reports the end.
 // `reply` is the answer of the move command.
-TMoveEnd WaitForMove(uint8_t axis, std::string reply, uint32_t limitMs) {
+TMoveEnd WaitForMove(uint8_t axis, std::string reply, uint32_t limitMs, const TPositionSink &sink,
+                     TMoveResult &result) {
   TAxisConfig &a = Axes[axis];
   const uint32_t started = GetTickCount();
   TMoveEnd end = TMoveEnd::Finished;
   while (a.Moving) {
     try {
-      VERIGetPosition(axis);
-      NotePosition(axis);
+      // A failed read is no reading: the sink hears only what was read.
+      if (VERIGetPosition(axis) && sink) sink(axis, a.Position);
     } catch (const EConvertError &e) {
       // A garbled position answer: the controller cannot be trusted now.
       AbandonMove(axis, "stopped, unreadable position: " + std::string(e.what()));
@@ -83,24 +75,11 @@ TMoveEnd WaitForMove(uint8_t axis, std::string reply, uint32_t limitMs) {
       AbandonMove(axis, "stopped, no valid answer from the controller: " + OneLine(reply));
       return TMoveEnd::Lost;
     }
-    MotionState = state;
-    if (state != 0 && state != 2) LastMoveEndTick = GetTickCount();
-    switch (state) {
-      case 0: a.Moving = true; break;
-      case 1: a.Moving = false; break;
-      case 2:
-        a.Moving = true;
-        VERIExamineWarning(axis);
-        break;
-      case 3:
-        a.Moving = false;
-        VERIExamineWarning(axis);
-        break;
-      case 4:
-        a.Moving = false;
-        VERIExamineError(axis);
-        break;
-      default: break;
+    result.State = state;
+    ApplyMotionState(state, a.Moving, axis);
+    if (!a.Moving && !result.SeenStanding) {
+      result.SeenStanding = true;
+      result.StandTick = GetTickCount();
     }
     if (a.Moving && static_cast<uint32_t>(GetTickCount() - started) > limitMs) {
       AbandonMove(axis, "stopped, not finished after " + std::to_string(limitMs / 1000) + " s");
@@ -109,6 +88,9 @@ TMoveEnd WaitForMove(uint8_t axis, std::string reply, uint32_t limitMs) {
     ProcessMessages();
     SleepMs(5);
   }
+  // A STOP handled in the last pump, after the poll saw the axis stand,
+  // still ends what follows this move.
+  if (StopRequest) end = TMoveEnd::Stopped;
   return end;
 }
 
@@ -164,48 +146,68 @@ uint32_t MoveTimeLimitMs(uint8_t axis, double speed, double target) {
 // How far a finished move may end from its target (cm).
 constexpr double TargetTolerance = 0.05;
 
-void MoveTo(uint8_t axis, bool &ok, double speed, double target) {
-  ok = true;
-  LastMoveOutcome = TMoveOutcome::Failed;
-  LastMoveEndTick = GetTickCount();
-  if (speed <= 0) {
-    LastMoveOutcome = TMoveOutcome::Reached;
-    return;
+void ApplyMotionState(int state, bool &moving, uint8_t examine) {
+  switch (state) {
+    case 0: moving = true; break;
+    case 1: moving = false; break;
+    case 2:
+      moving = true;
+      if (examine) VERIExamineWarning(examine);
+      break;
+    case 3:
+      moving = false;
+      if (examine) VERIExamineWarning(examine);
+      break;
+    case 4:
+      moving = false;
+      if (examine) VERIExamineError(examine);
+      break;
+    default: break;
   }
+}
+
+TMoveResult Move(uint8_t axis, double speed, double target, const TPositionSink &sink) {
+  TMoveResult r;
+  if (speed <= 0) return r;
+  const std::string ax = std::to_string(axis);
   if (axis < 1 || axis > 3) {
-    ok = false;
-    ReportLine("*** Move [" + std::to_string(axis) + "]: no such axis");
-    return;
+    r.Outcome = TMoveOutcome::Failed;
+    ReportLine("*** Move [" + ax + "]: no such axis");
+    return r;
   }
   if (std::isnan(speed) || !std::isfinite(target)) {
-    ok = false;
-    ReportLine("*** Move [" + std::to_string(axis) + "]: invalid speed or target");
-    return;
+    r.Outcome = TMoveOutcome::Failed;
+    ReportLine("*** Move [" + ax + "]: invalid speed or target");
+    return r;
   }
   TAxisConfig &a = Axes[axis];
   if (speed > a.MaxSpeed) speed = a.MaxSpeed;
   // A jog, Home or Goto from idle runs as a manual move; inside a task run
   // or another move the state stays as it is.
   TBusyGuard busy(Moving, {Idle});
-  const std::string ax = std::to_string(axis);
   for (;;) {  // the emergency-stop box's Abort repeats the move
-    ok = true;
+    r = TMoveResult();
     a.Speed = speed;
-    if (std::fabs(target - a.Position) <= 0.005) {
+    if (std::fabs(target - a.Position) <= MoveDeadBand) {
       ReportLine("$ Move [" + ax + "] from " + MotionNumber(a.Position) + " to: " + MotionNumber(target) +
                  " = delta:" + MotionNumber(target - a.Position) + ";  Speed: " + MotionNumber(speed));
-      LastMoveOutcome = TMoveOutcome::Reached;
-      return;
+      return r;
+    }
+    if (ProgramEnding()) {
+      ReportLine("$ Move [" + ax + "] not started: the program is ending");
+      r.Outcome = TMoveOutcome::Stopped;
+      return r;
     }
     ReportLine("$ Move [" + ax + "]  to: " + MotionNumber(target) + ";  Speed: " + MotionNumber(speed));
     const uint32_t limitMs = MoveTimeLimitMs(axis, speed, target);
     StopRequest = false;
     TMoveEnd end = TMoveEnd::Finished;
     try {
+      r.Commanded = true;
       const std::string reply = VERIDialog(axis, MoveCommand(speed, target));
       a.Moving = true;
       ProcessMessages();
-      end = WaitForMove(axis, reply, limitMs);
+      end = WaitForMove(axis, reply, limitMs, sink, r);
     } catch (...) {
       // Whatever ends the wait abnormally must not leave the motor running
       // or the axis marked as moving.
@@ -216,39 +218,74 @@ void MoveTo(uint8_t axis, bool &ok, double speed, double target) {
     if (end == TMoveEnd::Lost) {
       // Nothing more to ask a controller that does not answer: the input
       // and position reads would only add time-outs and a false alarm.
-      ok = false;
-      LastMoveOutcome = TMoveOutcome::Lost;
-      return;
+      r.Outcome = TMoveOutcome::Lost;
+      return r;
     }
-    if (end != TMoveEnd::Finished) ok = false;
-    LastMoveOutcome = end == TMoveEnd::Stopped   ? TMoveOutcome::Stopped
-                      : end == TMoveEnd::Overrun ? TMoveOutcome::Failed
-                                                 : TMoveOutcome::Reached;
+    r.Outcome = end == TMoveEnd::Stopped   ? TMoveOutcome::Stopped
+                : end == TMoveEnd::Overrun ? TMoveOutcome::Failed
+                                           : TMoveOutcome::Reached;
     const bool emergency = EmergencyStopActive(axis);
     unsigned answer = mbYes;
     if (emergency) {
-      ok = false;
-      LastMoveOutcome = TMoveOutcome::Stopped;
+      r.Outcome = TMoveOutcome::Stopped;
       a.StopActive = true;
       answer = AskOperator(TMsgKind::Error, EmergencyStopText, mbYes | mbAbort, mbYes);
     }
     a.Changed = true;
-    VERIGetPosition(axis);
-    // A controller that refused the move (motor current off after an error,
-    // a limit switch) still reports it finished: without this a task would
-    // "dip" at the wrong height, or not at all, and report success.
-    if (ok && std::fabs(a.Position - target) > TargetTolerance) {
-      ok = false;
-      LastMoveOutcome = TMoveOutcome::Failed;
-      // A manual move the controller ends early (at its software limit)
-      // has the controller's own warning in the log; only a task run,
-      // which would dip at the wrong height, makes it an error.
+    r.PositionRead = VERIGetPosition(axis);
+    r.Position = a.Position;
+    if (!r.PositionRead) {
+      // Where the axis stands is unknown: the last value read is no answer.
+      ReportLine("*** Move [" + ax + "]: the position could not be read after the move");
+      if (r.Ok()) r.Outcome = TMoveOutcome::Lost;
+    } else if (r.Ok() && std::fabs(a.Position - target) > TargetTolerance) {
+      // A controller that refused the move (motor current off after an
+      // error, a limit switch) still reports it finished: without this a
+      // task would "dip" at the wrong height, or not at all, and report
+      // success. A manual move the controller ends early (at its software
+      // limit) has the controller's own warning in the log; only a task
+      // run, which would dip at the wrong height, makes it an error.
+      r.Outcome = TMoveOutcome::Failed;
       ReportLine(std::string(OpState() == Moving ? "$" : "***") + " Move [" + ax +
                  "] did not reach its target " + MotionNumber(target) + ": the controller reports " +
                  MotionNumber(a.Position));
     }
-    if (!emergency || answer != mbAbort) return;
+    if (!emergency || answer != mbAbort) return r;
   }
+}
+
+void MoveTo(uint8_t axis, bool &ok, double speed, double target) {
+  ok = Move(axis, speed, target).Ok();
+}
+
+std::vector<TLeg> TravelLegs(double x, double y) {
+  std::vector<TLeg> legs{{3, MachineSettings.StandardZ}};
+  // A machine without a Y axis has no centre line to travel along.
+  if (MachineSettings.YCenterline && NMotors == 3) legs.push_back({2, YCenter});
+  legs.push_back({1, x});
+  if (NMotors == 3) legs.push_back({2, y});
+  return legs;
+}
+
+std::vector<TLeg> HomeLegs() {
+  std::vector<TLeg> legs{{3, MachineSettings.HomeZ}};
+  if (NMotors == 3) legs.push_back({2, MachineSettings.HomeY});
+  legs.push_back({1, MachineSettings.HomeX});
+  return legs;
+}
+
+TMoveResult MoveLegs(const std::vector<TLeg> &legs, uint32_t stops, const TPositionSink &sink) {
+  TMoveResult r;
+  for (const TLeg &leg : legs) {
+    if (StopPresses() != stops) {
+      r = TMoveResult();
+      r.Outcome = TMoveOutcome::Stopped;
+      return r;
+    }
+    r = Move(leg.Axis, CurrentSpeed, leg.Target, sink);
+    if (!r.Ok()) return r;
+  }
+  return r;
 }
 
 // Closing the box goes on (Retry), as the operator's question reads; only a
@@ -257,35 +294,39 @@ bool TaskAbort() {
   return AskOperator(TMsgKind::Error, StopDialogText, mbAbort | mbRetry, mbRetry, mbAbort) == mbAbort;
 }
 
-void MoveToTopfPosition(const std::string &name, double x, double y, bool &ok) {
+TTravelResult Travel(const std::string &name, double x, double y, const TPositionSink &sink) {
   TBusyGuard busy(Moving, {Idle});
+  TTravelResult t;
+  uint32_t stops = StopPresses();
   for (;;) {  // Retry in the STOP dialog runs the whole positioning again
     ReportLine("$ Move to Position " + name);
-    ok = true;
-    MoveTo(3, ok, CurrentSpeed, MachineSettings.StandardZ);
-    // A machine without a Y axis has no centre line to travel along.
-    if (ok && MachineSettings.YCenterline && NMotors == 3) MoveTo(2, ok, CurrentSpeed, YCenter);
-    if (ok) MoveTo(1, ok, CurrentSpeed, x);
-    if (ok && NMotors == 3) MoveTo(2, ok, CurrentSpeed, y);
-    if (ok) return;
-    if (TaskAbort()) {
-      ok = false;
-      return;
-    }
+    t.Last = MoveLegs(TravelLegs(x, y), stops, sink);
+    t.Ok = t.Last.Ok();
+    // A program that is ending asks nothing and tries nothing again.
+    if (t.Ok || ProgramEnding() || TaskAbort()) return t;
+    // Retry is the operator's answer to every STOP pressed until now.
+    stops = t.RetryStops = StopPresses();
+    t.Retried = true;
   }
 }
 
-void HomePos() {
+void MoveToTopfPosition(const std::string &name, double x, double y, bool &ok) { ok = Travel(name, x, y).Ok; }
+
+TMoveResult HomePos(const TPositionSink &sink) {
   TBusyGuard busy(Moving, {Idle});
+  TMoveResult r;
+  if (ProgramEnding()) {
+    ReportLine("Not moving home: the program is ending");
+    r.Outcome = TMoveOutcome::Stopped;
+    return r;
+  }
   {
     TManualStopHold stop;
     ReportLine("Moving to home position ..");
-    bool ok = true;
-    MoveTo(3, ok, CurrentSpeed, MachineSettings.HomeZ);
-    if (ok && NMotors == 3) MoveTo(2, ok, CurrentSpeed, MachineSettings.HomeY);
-    if (ok) MoveTo(1, ok, CurrentSpeed, MachineSettings.HomeX);
+    r = MoveLegs(HomeLegs(), StopPresses(), sink);
   }
   ReportLine("  ... done.");
+  return r;
 }
 
 void ReferencePos() {

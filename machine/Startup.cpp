@@ -101,8 +101,9 @@ void ReadComPortSettings(const TStartupHooks &h) {
   if (h.SetParity) h.SetParity(v);
   v = ProfileReadInt(st, s, "Control", 0);
   if (h.SetControl) h.SetControl(v);
-  v = ProfileReadInt(st, s, "FastReplies", 0);
-  if (h.SetFastReplies) h.SetFastReplies(v == 1);
+  // Absent or unknown: automatic; 1 and 0 keep their old meaning.
+  v = ProfileReadInt(st, s, "FastReplies", 2);
+  if (h.SetFastReplies) h.SetFastReplies(v == 0 || v == 1 ? v : 2);
 }
 
 void RunStartup(const TStartupHooks &h) {

@@ -19,8 +19,8 @@ struct TStartupHooks {
   std::function<void(int32_t stopBitsCode)> SetStopBits;
   std::function<void(int32_t parityCode)> SetParity;
   std::function<void(int32_t controlCode)> SetControl;
-  // "FastReplies": 1 on, 0 or absent off.
-  std::function<void(bool on)> SetFastReplies;
+  // "FastReplies": 1 on, 0 off, 2 or absent automatic.
+  std::function<void(int32_t mode)> SetFastReplies;
   // Shown slots back to 0 and every editor and list filled.
   std::function<void()> RefreshEditors;
   // Worker to quiet mode, port Active on.

@@ -5,10 +5,23 @@
 #include <cstdint>
 #include <string>
 
+enum class TFastReplies : int { Off = 0, On = 1, Automatic = 2 };  // stored as 0, 1, 2
+
+struct TReplyRule {
+  bool AtLineEnd = false;    // a complete reply closes at its CR LF, else the cut
+  bool EchoOnlyToo = false;  // so do echo-only replies (writes, moves)
+};
+
 class IClusterPort {
 public:
   virtual ~IClusterPort() = default;
   virtual void SendText(const std::string &text) = 0;
+  // A command frame: `answerWords` tells whether its reply carries words
+  // after the echo (a read) or is the echo alone (a write, a move).
+  virtual void SendFrame(const std::string &text, bool answerWords) {
+    (void)answerWords;
+    SendText(text);
+  }
   virtual int32_t NextClusterLength() = 0;        // -1 when the queue is empty
   virtual int32_t NextClusterCCError() = 0;       // -1 when the queue is empty
   virtual std::string ReadNextClusterText() = 0;  // "" when empty
@@ -17,6 +30,13 @@ public:
   // Waits up to `ms`, less when a cluster arrives; false when the port does
   // not wait (the caller sleeps itself).
   virtual bool WaitForCluster(uint32_t) { return false; }
+
+  // "Replies end at the line end": the operator's setting, and the rule the
+  // line closes replies by now (automatic: at the line end only while the
+  // connection's line check passed).
+  virtual TFastReplies FastRepliesSetting() const { return TFastReplies::Off; }
+  virtual TReplyRule ReplyRule() const { return {}; }
+  virtual void SetReplyRule(TReplyRule) {}
 };
 
 // The line the controllers are reached through (SerialPortNG1 in the

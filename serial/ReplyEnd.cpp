@@ -18,7 +18,17 @@ size_t ReplyWordCount(const std::string &text, std::string *first) {
   return words;
 }
 
-void TReplyEnd::Sent(const std::string &frame, int fd) {
+bool ReplyComplete(const std::string &bytes, const std::string &address, size_t echoWords, bool echoEnds) {
+  const size_t n = bytes.size();
+  if (n < 2 || bytes[n - 2] != '\r' || bytes[n - 1] != '\n') return false;
+  // One line only: a CR LF inside is a reply in two lines or two replies.
+  if (bytes.find("\r\n") != n - 2) return false;
+  std::string first;
+  const size_t words = ReplyWordCount(bytes, &first);
+  return first == address && (words > echoWords || (echoEnds && words == echoWords));
+}
+
+void TReplyEnd::Sent(const std::string &frame, int fd, bool answerWords) {
   std::string address;
   const size_t words = ReplyWordCount(frame, &address);
   uint32_t waiting = 0;
@@ -26,6 +36,7 @@ void TReplyEnd::Sent(const std::string &frame, int fd) {
   std::lock_guard<std::mutex> g(Lock);
   Address = address;
   EchoWords = words;
+  EchoEnds = EchoOnly && !answerWords;
   Armed = On && address.size() > 1 && address[0] == '#' && Bytes.empty() && waiting == 0;
 }
 
@@ -48,10 +59,7 @@ uint32_t TReplyEnd::Held() {
 
 bool TReplyEnd::Complete() {
   std::lock_guard<std::mutex> g(Lock);
-  const size_t n = Bytes.size();
-  if (!Armed || n < 2 || Bytes[n - 2] != '\r' || Bytes[n - 1] != '\n') return false;
-  std::string first;
-  return ReplyWordCount(Bytes, &first) > EchoWords && first == Address;
+  return Armed && ReplyComplete(Bytes, Address, EchoWords, EchoEnds);
 }
 
 std::string TReplyEnd::Release() {

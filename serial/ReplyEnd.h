@@ -15,9 +15,11 @@
 class TReplyEnd {
 public:
   std::atomic<bool> On{false};
+  // Echo-only replies close at their CR LF too (frames sent without answer words).
+  std::atomic<bool> EchoOnly{false};
 
   // Main thread, before the frame is written; fd is the open port.
-  void Sent(const std::string &frame, int fd);
+  void Sent(const std::string &frame, int fd, bool answerWords = true);
   // Worker: moves the `count` bytes the driver holds into the held ones.
   // Returns the bytes read (0 on failure or none).
   uint32_t Take(int fd, uint32_t count);
@@ -32,10 +34,14 @@ public:
 private:
   std::mutex Lock;
   std::string Bytes;
-  std::string Address;   // "#3" of the frame last sent
-  size_t EchoWords = 0;  // words of that frame
-  bool Armed = false;    // a frame went out on a quiet line, no cluster since
+  std::string Address;    // "#3" of the frame last sent
+  size_t EchoWords = 0;   // words of that frame
+  bool EchoEnds = false;  // its echo alone, with CR LF, is a complete reply
+  bool Armed = false;     // a frame went out on a quiet line, no cluster since
 };
 
 // Words are runs of characters above code 32.
 size_t ReplyWordCount(const std::string &text, std::string *first = nullptr);
+// `bytes` are a complete reply to a frame to `address` ("#3") of `echoWords`
+// words: that echo, more words (or none when `echoEnds`), CR LF at the end.
+bool ReplyComplete(const std::string &bytes, const std::string &address, size_t echoWords, bool echoEnds);

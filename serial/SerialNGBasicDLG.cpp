@@ -1,10 +1,10 @@
 #include "serial/SerialNGBasicDLG.h"
 
-#include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QPushButton>
 #include <QScreen>
 #include <QVBoxLayout>
@@ -45,8 +45,18 @@ TSerialNGBasicDLG::TSerialNGBasicDLG(QWidget *parent) : QDialog(parent) {
   CBStop = MakeList(form, "&Stop", {"1 Bit (*)", "1,5 Bits", "2 Bits"});
   CBParity = MakeList(form, "Pari&ty", {"None (*)", "Odd", "Even", "Mark", "Space"});
   CBFlow = MakeList(form, "&Flowcontrol", {"None (*)", "XOn-XOff", "RTS-CTS", "DSR-DTR"});
-  CBFastReplies = new QCheckBox("Replies end at the line end");
-  form->addRow(CBFastReplies);
+  CBFastReplies = MakeList(form, "Replies end at the line end", {"Off", "On", "Automatic"});
+  CheckLineButton = new QPushButton("Check line");
+  form->addRow(CheckLineButton);
+  CheckLineResult = new QLabel;
+  CheckLineResult->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  CheckLineResult->hide();
+  form->addRow(CheckLineResult);
+  connect(CheckLineButton, &QPushButton::clicked, this, [this] {
+    if (!OnCheckLine) return;
+    CheckLineResult->setText(QString::fromStdString(OnCheckLine()));
+    CheckLineResult->show();
+  });
   auto *buttons = new QDialogButtonBox;
   QPushButton *ok = buttons->addButton("OK", QDialogButtonBox::AcceptRole);
   buttons->addButton("Cancel", QDialogButtonBox::RejectRole);
@@ -85,7 +95,8 @@ void TSerialNGBasicDLG::LoadPortSettings(const TSerialPortNG &port) {
   for (int i = 0; i < 4; ++i)
     if (port.FlowControl() == FlowCodes[i]) flow = i;
   CBFlow->setCurrentIndex(flow);
-  CBFastReplies->setChecked(port.FastReplies());
+  CBFastReplies->setCurrentIndex(int(port.FastReplies()));
+  CheckLineResult->hide();
 }
 
 void TSerialNGBasicDLG::ApplyPortSettings(TSerialPortNG &port) {
@@ -100,7 +111,7 @@ void TSerialNGBasicDLG::ApplyPortSettings(TSerialPortNG &port) {
   port.SetParityType(uint8_t(std::max(0, CBParity->currentIndex())));
   int flow = CBFlow->currentIndex();
   port.SetFlowControl(flow >= 0 && flow < 4 ? FlowCodes[flow] : fcNone);
-  port.SetFastReplies(CBFastReplies->isChecked());
+  port.SetFastReplies(TFastReplies(std::max(0, CBFastReplies->currentIndex())));
   port.SetActive(true);
 }
 
@@ -120,6 +131,6 @@ bool ChangeSerialSettings(TSerialNGBasicDLG &dlg, TSerialPortNG &port, const std
   ProfileWriteInt(iniFile, Section, "StopBits", port.StopBits());
   ProfileWriteInt(iniFile, Section, "Parity", port.ParityType());
   ProfileWriteInt(iniFile, Section, "Control", port.FlowControl());
-  ProfileWriteInt(iniFile, Section, "FastReplies", port.FastReplies() ? 1 : 0);
+  ProfileWriteInt(iniFile, Section, "FastReplies", int32_t(port.FastReplies()));
   return true;
 }

@@ -1,12 +1,14 @@
 #pragma once
 // "Serial Basic Settings": the six line parameters of the port, shown from
 // the port on opening and set on it (and stored in "COMPortSettings") on OK.
+#include <functional>
 #include <string>
 
 #include <QDialog>
 
-class QCheckBox;
 class QComboBox;
+class QLabel;
+class QPushButton;
 class TSerialPortNG;
 
 class TSerialNGBasicDLG : public QDialog {
@@ -14,7 +16,12 @@ class TSerialNGBasicDLG : public QDialog {
 public:
   explicit TSerialNGBasicDLG(QWidget *parent = nullptr);
   QComboBox *CBPort, *CBBaud, *CBData, *CBStop, *CBParity, *CBFlow;
-  QCheckBox *CBFastReplies;  // "Replies end at the line end"
+  // "Replies end at the line end": "Off", "On", "Automatic" (stored 0, 1, 2).
+  QComboBox *CBFastReplies;
+  // "Check line": runs OnCheckLine on the line as it is now, shows its text.
+  QPushButton *CheckLineButton;
+  QLabel *CheckLineResult;
+  std::function<std::string()> OnCheckLine;
 
   void LoadPortSettings(const TSerialPortNG &port);
   // Sets the six properties in dialog order, then opens the port.

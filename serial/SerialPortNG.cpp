@@ -305,10 +305,23 @@ void TSerialPortNG::SendBytes(const char *buffer, int32_t count) {
   Worker->Wake();
 }
 
-void TSerialPortNG::SendText(const std::string &text) {
+void TSerialPortNG::SendText(const std::string &text) { SendFrame(text, true); }
+
+void TSerialPortNG::SendFrame(const std::string &text, bool answerWords) {
   if (text.empty()) return;
-  if (!FSendInProgress) ReplyEnd.Sent(text, FFd);
+  if (!FSendInProgress) ReplyEnd.Sent(text, FFd, answerWords);
   SendBytes(text.data(), int32_t(text.size()));
+}
+
+void TSerialPortNG::SetFastReplies(TFastReplies v) {
+  FFastReplies = v;
+  // Automatic starts on the cut rule: only a line check earns the line end.
+  SetReplyRule({v == TFastReplies::On, false});
+}
+
+void TSerialPortNG::SetReplyRule(TReplyRule rule) {
+  ReplyEnd.EchoOnly = rule.AtLineEnd && rule.EchoOnlyToo;
+  ReplyEnd.On = rule.AtLineEnd;
 }
 
 int32_t TSerialPortNG::NextClusterLength() {
@@ -331,7 +344,7 @@ std::string TSerialPortNG::ReadNextClusterText() {
 
 // Only with fast replies: otherwise the caller keeps its own sleep (and clock).
 bool TSerialPortNG::WaitForCluster(uint32_t ms) {
-  if (!FastReplies()) return false;
+  if (!ReplyEnd.On) return false;
   std::unique_lock<std::mutex> g(ClusterLock);
   ClusterCv.wait_for(g, std::chrono::milliseconds(ms), [&] { return !ClusterList.empty(); });
   return true;

@@ -136,9 +136,13 @@ public:
   bool ReadRequest() const { return FReadRequest; }
   void SetReadRequest(bool v);
   bool SendInProgress() const { return FSendInProgress; }
-  // "Replies end at the line end" (see TReplyEnd); off by default.
-  bool FastReplies() const { return ReplyEnd.On; }
-  void SetFastReplies(bool v) { ReplyEnd.On = v; }
+  // "Replies end at the line end" (see TReplyEnd): Off, On, or Automatic
+  // (the default: at the line end once a line check passed, see ReplyRule).
+  TFastReplies FastReplies() const { return FFastReplies; }
+  void SetFastReplies(TFastReplies v);
+  TFastReplies FastRepliesSetting() const override { return FFastReplies; }
+  TReplyRule ReplyRule() const override { return {ReplyEnd.On, ReplyEnd.EchoOnly}; }
+  void SetReplyRule(TReplyRule rule) override;
   uint32_t CommError() const { return FCommError; }
   uint8_t CommStateFlags() const { return FCommStateFlags; }
   uint32_t CommStateInQueue() const { return FCommStateInQueue; }
@@ -168,6 +172,7 @@ public:
   // One write of count bytes; the bytes are copied, so the caller may free them.
   void SendBytes(const char *buffer, int32_t count);
   void SendText(const std::string &text) override;
+  void SendFrame(const std::string &text, bool answerWords) override;
   int32_t NextClusterLength() override;
   int32_t NextClusterCCError() override;
   std::string ReadNextClusterText() override;
@@ -243,6 +248,7 @@ private:
   std::deque<std::unique_ptr<TSerialCluster>> ClusterList;
   std::condition_variable ClusterCv;  // a cluster was appended
   TReplyEnd ReplyEnd;
+  TFastReplies FFastReplies = TFastReplies::Automatic;
 
   struct TPendingCall {
     uint64_t Id;

@@ -99,6 +99,17 @@ double TSimBus::ProcessingMs(const std::string &key) {
   return l.Ms + std::uniform_real_distribution<double>(0, l.Jitter)(Random);
 }
 
+// The words of a text, one blank apart.
+static std::string Flat(const std::string &text) {
+  std::string flat, word;
+  for (unsigned char ch : text + " ") {
+    if (ch <= 32) {
+      if (!word.empty()) flat += (flat.empty() ? "" : " ") + word, word.clear();
+    } else word += char(ch);
+  }
+  return flat;
+}
+
 // The address of a frame begun in Partial, once its blank has come; else -1.
 static int BegunAddress(const std::string &partial) {
   size_t i = 1;
@@ -151,6 +162,17 @@ void TSimBus::Frame(const std::string &text, double nowMs) {
   int address = std::stoi(text.substr(1, i - 1));
   std::string command = i < text.size() ? text.substr(i + 1) : "";
   TSimController *c = Controller(address);
+  // A controller that takes frames to others for its own: it answers with
+  // its own address, after the addressed one.
+  for (auto &[other, oc] : Controllers) {
+    TSimFaults &of = Faults(other);
+    if (other == address || !of.Foreign.Active() || Silent(other, nowMs)) continue;
+    of.Foreign.Use();
+    Note(nowMs, std::to_string(other) + " answers a frame to " + std::to_string(address));
+    const std::string words = Flat(command);
+    Queue(nowMs + ProcessingMs("default") + 1,
+          "#" + std::to_string(other) + (words.empty() ? "" : " ") + words + "\r\n");
+  }
   if (!c) return;
   TSimFaults &f = Faults(address);
   if (f.OffUntil > nowMs) return;  // switched off: hears nothing
@@ -172,14 +194,7 @@ void TSimBus::Frame(const std::string &text, double nowMs) {
     body = answer.empty() ? "" : " " + answer;
   } else {
     // Echo: the frame's words, one blank apart.
-    std::string echo;
-    std::string word;
-    std::string all = text + " ";
-    for (unsigned char ch : all) {
-      if (ch <= 32) {
-        if (!word.empty()) echo += (echo.empty() ? "" : " ") + word, word.clear();
-      } else word += char(ch);
-    }
+    std::string echo = Flat(text);
     if (f.WrongAddress.Active()) {
       f.WrongAddress.Use();
       echo = "#" + std::to_string(f.WrongAddress.Value) + echo.substr(i);
@@ -198,6 +213,22 @@ void TSimBus::Frame(const std::string &text, double nowMs) {
     Note(nowMs, std::to_string(address) + " noise in the reply");
   }
   std::string reply = body + "\r\n";
+  if (f.TwoLines.Active() && !answer.empty() && !EchoLive) {
+    f.TwoLines.Use();
+    const size_t cut = body.size() - answer.size() - 1;
+    reply = body.substr(0, cut) + "\r\n" + body.substr(cut + 1) + "\r\n";
+    Note(nowMs, std::to_string(address) + " reply in two lines");
+  }
+  if (f.NoLineEnd.Active() && answer.empty()) {
+    f.NoLineEnd.Use();
+    reply = body;
+    Note(nowMs, std::to_string(address) + " echo without its line end");
+  }
+  if (f.LineAfter.Active()) {
+    f.LineAfter.Use();
+    reply += "READY\r\n";
+    Note(nowMs, std::to_string(address) + " a line after the reply");
+  }
   if (f.Cut.Active()) {
     // The controller resets while answering: the rest never comes.
     f.Cut.Use();

@@ -28,6 +28,10 @@ struct TSimFaults {
   bool Muted = false;
   double OffUntil = -1;  // power-cycled: silent until then
   TSimFault Drop, Delay, Garble, WrongAddress, Split, Noise, Cut;
+  // What a controller may do that closing a reply at its line end does not
+  // allow for: the answer on a line of its own, a line after the reply,
+  // answering frames addressed to others, an echo-only reply without CR LF.
+  TSimFault TwoLines, LineAfter, Foreign, NoLineEnd;
 };
 
 // Processing time of a command: Ms plus a uniform draw of 0..Jitter ms.

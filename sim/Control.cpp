@@ -20,6 +20,12 @@ const char *ControlHelp() {
          "                             in the middle of the reply\n"
          "  cut A [N]                  the reply cut short after its first half, no\n"
          "                             line end (the controller reset mid-answer)\n"
+         "  twolines A [N]             the answer words on a line of their own: echo\n"
+         "                             CR LF, answer CR LF (replies with answer words)\n"
+         "  lineafter A [N]            a line \"READY\" CR LF right after the reply\n"
+         "  foreign A [N]              also answer frames addressed to other\n"
+         "                             controllers (with A's own address, echo only)\n"
+         "  noeol A [N]                echo-only replies (writes, moves) without CR LF\n"
          "  powercycle A [MS]          electronics off and on: silent for MS ms\n"
          "                             (default 500), then back unreferenced, motors\n"
          "                             off, registers and outputs clear\n"
@@ -122,6 +128,10 @@ std::string TSimBus::Control(const std::string &line, double nowMs) {
     else if (cmd == "garble" && count(2, n)) f.Garble = {n, 0};
     else if (cmd == "noise" && count(2, n)) f.Noise = {n, 0};
     else if (cmd == "cut" && count(2, n)) f.Cut = {n, 0};
+    else if (cmd == "twolines" && count(2, n)) f.TwoLines = {n, 0};
+    else if (cmd == "lineafter" && count(2, n)) f.LineAfter = {n, 0};
+    else if (cmd == "foreign" && count(2, n)) f.Foreign = {n, 0};
+    else if (cmd == "noeol" && count(2, n)) f.NoLineEnd = {n, 0};
     else if ((cmd == "delay" || cmd == "wrongaddr" || cmd == "split") && w.size() >= 3 && Int(w[2], v) &&
              v >= 0 && count(3, n)) {
       TSimFault ft{v == 0 && cmd == "delay" ? 0 : n, v};

@@ -89,6 +89,14 @@ bool ParseSimOptions(const std::vector<std::string> &args, TSimOptions &o, bool 
       if (a == "--baud") o.Baud = int(d);
       else if (a == "--accel") o.Acceleration = d;
       else o.Seed = int64_t(d);
+    } else if (a == "--fault") {
+      TSimBus probe(o.Axes);
+      const std::string r = probe.Control(v, 0);
+      if (r != "ok") {
+        error = "bad fault: " + v + " (" + r + ")";
+        return false;
+      }
+      o.Faults.push_back(v);
     } else if (a == "--latency") {
       const size_t eq = v.find('=');
       TSimLatency l;
@@ -194,6 +202,7 @@ int RunSimServer(const TSimOptions &o) {
   std::printf("veri-sim: %s\nveri-sim: seed %u\n", slavePath.c_str(), bus.SeedUsed);
   std::fflush(stdout);
   bus.Note(0, "seed " + std::to_string(bus.SeedUsed));
+  for (const std::string &f : o.Faults) bus.Control(f, 0);
 
   std::map<int, std::string> clients;  // control connections and their partial line
   auto controlLines = [&](int fd, std::string &partial, bool answer) {

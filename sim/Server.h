@@ -20,8 +20,9 @@ struct TSimOptions {
   TSimLatency Latency{3, 4};
   std::map<std::string, TSimLatency> CommandLatency = {
       {"line", {25, 10}}, {"NEW", {25, 10}}, {"QUIT", {80, 40}}};
-  double Acceleration = 100;  // mm/s^2
-  int64_t Seed = -1;          // -1: from the clock
+  double Acceleration = 100;        // mm/s^2
+  int64_t Seed = -1;                // -1: from the clock
+  std::vector<std::string> Faults;  // control commands applied at the start
 };
 
 // Parses the command line; false with a message in error on bad input.

@@ -7,7 +7,7 @@
 static const char *Usage =
     "usage: veri-sim [--axes 1,2,3] [--link PATH] [--log FILE] [--control PATH] [--speedup F]\n"
     "                [--baud N] [--echo-live] [--latency [KEY=]MS[:JITTER]] [--accel MM_S2]\n"
-    "                [--seed N]\n"
+    "                [--seed N] [--fault CONTROL]...\n"
     "Simulated VERI stepper controllers on one pseudo-terminal. The first line of\n"
     "output is \"veri-sim: <slave path>\", the second \"veri-sim: seed <n>\"; serves\n"
     "until SIGTERM or SIGINT.\n"
@@ -38,6 +38,9 @@ static const char *Usage =
     "  --accel MM_S2   acceleration and deceleration of every axis (default 100;\n"
     "                  0: full speed at once)\n"
     "  --seed N        seed of the jitter (default from the clock, printed)\n"
+    "  --fault CONTROL a control command applied at the start, as \"twolines 1\",\n"
+    "                  \"lineafter 2\", \"foreign 3\" or \"noeol 1\" (see the control\n"
+    "                  commands below); may be given again\n"
     "  --help          this text\n"
     "Replies: echo of the frame's words, a blank and the answer words, CR LF.\n"
     "Answers: VER -> VERISIM_1.0; P<n>? -> P<n>=<value>, but\n"

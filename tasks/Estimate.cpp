@@ -8,6 +8,8 @@
 #include "base/Machine.h"
 #include "recipes/Definitions.h"
 #include "tasks/Process.h"
+#include "machine/Motion.h"
+#include "tasks/DipCycle.h"
 #include "tasks/ProcessSteps.h"
 #include "tasks/TaskLanguage.h"
 #include "veri/Transport.h"
@@ -39,7 +41,7 @@ public:
     if (!(speed > 0)) return 0;
     if (speed > Axes[axis].MaxSpeed) speed = Axes[axis].MaxSpeed;
     const double d = std::fabs(target - At[axis]);
-    if (d <= 0.005) return 0;
+    if (d <= MoveDeadBand) return 0;
     At[axis] = target;
     return MoveSeconds(d, speed, X * 1000.0);
   }
@@ -57,10 +59,7 @@ public:
     const TProcEntry &e = ProcTable[p];
     const TPosEntry &pos = PosTable[e.PosNo];
     const double v = MachineSettings.StandardV;
-    double t = Move(3, v, MachineSettings.StandardZ);
-    if (MachineSettings.YCenterline && NMotors == 3) t += Move(2, v, YCenter);
-    t += Move(1, v, pos.X);
-    if (NMotors == 3) t += Move(2, v, pos.Y);
+    double t = Legs(TravelLegs(pos.X, pos.Y), v);
     t += Move(3, v, e.UpperPos);
     t += e.InTime > 0.0 ? StepByStep(e) : FastDips(e);
     Result.Terms.push_back(t);
@@ -68,9 +67,7 @@ public:
 
   void Home() {
     const double v = Result.Terms.empty() ? CurrentSpeed : MachineSettings.StandardV;
-    Result.Home = Move(3, v, MachineSettings.HomeZ);
-    if (NMotors == 3) Result.Home += Move(2, v, MachineSettings.HomeY);
-    Result.Home += Move(1, v, MachineSettings.HomeX);
+    Result.Home = Legs(HomeLegs(), v);
   }
 
 private:
@@ -79,20 +76,42 @@ private:
 
   static double Wait(double seconds) { return (std::max(WaitTenths(seconds), 0) + 1) * 0.1; }
 
-  // Six output writes per dip, one exchange each, when the channel is wired.
-  double Outputs(const TProcEntry &e) const {
-    const bool wired = e.ChNo >= 1 && e.ChNo <= DigOutMax && DigOutTable[e.ChNo].Address != 0;
-    return wired ? 6 * X : 0;
+  double Legs(const std::vector<TLeg> &legs, double speed) {
+    double t = 0;
+    for (const TLeg &l : legs) t += Move(l.Axis, speed, l.Target);
+    return t;
   }
 
-  double StepByStep(const TProcEntry &e) {
-    double t = 0;
-    for (int32_t k = 0; k < std::max(e.NoTunks, 1); ++k) {
-      t += Move(3, e.InSpeed, e.LowPos) + Wait(e.InTime);
-      t += Move(3, e.OutSpeed, e.UpperPos) + Wait(e.OutTime);
-      t += Outputs(e);
+  // The dip cycle timed step by step: a write per output step when the
+  // channel is wired, the strokes, the waits.
+  class TTimer : public IDipVisitor {
+  public:
+    TTimer(TWalk &walk, const TProcEntry &e) : W(walk), E(e) {}
+    double T = 0;
+    void DipBegins(int32_t) override {}
+    void Output(int32_t) override {
+      const bool wired = E.ChNo >= 1 && E.ChNo <= DigOutMax && DigOutTable[E.ChNo].Address != 0;
+      if (wired) T += W.X;
     }
-    return t;
+    bool Stroke(TStroke, double speed, double target) override {
+      T += W.Move(3, speed, target);
+      return true;
+    }
+    bool Wait(TDipWait, double seconds) override {
+      T += TWalk::Wait(seconds);
+      return true;
+    }
+    void DipEnds(int32_t, bool) override {}
+
+  private:
+    TWalk &W;
+    const TProcEntry &E;
+  };
+
+  double StepByStep(const TProcEntry &e) {
+    TTimer timer(*this, e);
+    WalkDips(e, true, timer);
+    return timer.T;
   }
 
   // Registers sent unanswered, "RUN", the watch (position, "P0?", dips to
@@ -114,17 +133,6 @@ std::string Hms(double seconds, const char *format) {
   std::snprintf(b, sizeof b, format, s / 3600, s / 60 % 60, s % 60);
   return b;
 }
-
-// The present run: each term's estimate, how many are done, and when.
-struct TProgress {
-  bool Running = false;
-  TTaskEstimate Estimate;
-  uint32_t Started = 0;
-  uint32_t LastDone = 0;  // when the last term ended
-  size_t Done = 0;
-  double DoneEstimate = 0;  // estimate of the terms done
-};
-TProgress Run;
 
 double Elapsed(uint32_t since) { return static_cast<uint32_t>(GetTickCount() - since) / 1000.0; }
 
@@ -170,47 +178,48 @@ std::string EstimateCheckLine(const std::string &line) {
 std::string DurationText(double seconds) { return Hms(seconds, "%ld h %ld min %ld s"); }
 std::string ClockText(double seconds) { return Hms(seconds, "%ld:%02ld:%02ld"); }
 
-void EstimateBegin(const std::string &line) {
-  Run = TProgress();
-  Run.Estimate = EstimateTask(line, VERIExchangeMs());
-  Run.Running = true;
-  Run.Started = Run.LastDone = GetTickCount();
+void TRunProgress::Begin(const std::string &line) {
+  *this = TRunProgress();
+  Estimate = EstimateTask(line, VERIExchangeMs());
+  Going = true;
+  Started = LastDone = GetTickCount();
 }
 
-void EstimateTermDone() {
-  if (!Run.Running || Run.Done >= Run.Estimate.Terms.size()) return;
-  Run.DoneEstimate += Run.Estimate.Terms[Run.Done++];
-  Run.LastDone = GetTickCount();
+void TRunProgress::TermDone() {
+  if (!Going || Done >= Estimate.Terms.size()) return;
+  DoneEstimate += Estimate.Terms[Done++];
+  LastDone = GetTickCount();
 }
 
-double EstimateRemainingSeconds() {
-  if (!Run.Running) return 0;
+double TRunProgress::ElapsedSeconds() const { return Going ? Elapsed(Started) : 0; }
+
+double TRunProgress::RemainingSeconds() const {
+  if (!Going) return 0;
   // The terms done tell how this line and machine compare with the model.
-  const double doneTook = static_cast<uint32_t>(Run.LastDone - Run.Started) / 1000.0;
-  const double factor = Run.DoneEstimate > 0 ? doneTook / Run.DoneEstimate : 1.0;
-  const std::vector<double> &terms = Run.Estimate.Terms;
-  double after = Run.Estimate.Home, current = 0;
-  for (size_t i = Run.Done; i < terms.size(); ++i) (i == Run.Done ? current : after) += terms[i];
+  const double doneTook = static_cast<uint32_t>(LastDone - Started) / 1000.0;
+  const double factor = DoneEstimate > 0 ? doneTook / DoneEstimate : 1.0;
+  const std::vector<double> &terms = Estimate.Terms;
+  double after = Estimate.Home, current = 0;
+  for (size_t i = Done; i < terms.size(); ++i) (i == Done ? current : after) += terms[i];
   // The term under way counts down, but never below nothing left of it.
-  return factor * after + std::fmax(0.0, factor * current - Elapsed(Run.LastDone));
+  return factor * after + std::fmax(0.0, factor * current - Elapsed(LastDone));
 }
 
-std::string EstimateStatusText() {
-  if (!Run.Running) return "";
-  return "Elapsed " + ClockText(Elapsed(Run.Started)) + ", remaining about " +
-         ClockText(EstimateRemainingSeconds());
+std::string TRunProgress::StatusText() const {
+  if (!Going) return "";
+  return "Elapsed " + ClockText(Elapsed(Started)) + ", remaining about " + ClockText(RemainingSeconds());
 }
 
-std::string EstimateEnd() {
-  if (!Run.Running) return "";
-  Run.Running = false;
-  const double estimate = Run.Estimate.Total(), took = Elapsed(Run.Started);
+std::string TRunProgress::End() {
+  if (!Going) return "";
+  Going = false;
+  const double estimate = Estimate.Total(), took = Elapsed(Started);
   std::string line = "Estimate was " + ClockText(estimate) + ", the run took " + ClockText(took);
-  if (Run.Done < Run.Estimate.Terms.size()) {
-    line += " (ended after " + std::to_string(Run.Done) + " of " + std::to_string(Run.Estimate.Terms.size()) +
+  if (Done < Estimate.Terms.size()) {
+    line += " (ended after " + std::to_string(Done) + " of " + std::to_string(Estimate.Terms.size()) +
             " processes)";
-  } else if (Run.Estimate.Capped) {
-    line += " (the estimate covers the first " + std::to_string(Run.Done) + " processes only)";
+  } else if (Estimate.Capped) {
+    line += " (the estimate covers the first " + std::to_string(Done) + " processes only)";
   } else if (estimate > 0) {
     char b[32];
     std::snprintf(b, sizeof b, " (%+.1f %%)", (took - estimate) / estimate * 100.0);

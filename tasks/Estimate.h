@@ -37,12 +37,29 @@ std::string EstimateCheckLine(const std::string &line);
 std::string DurationText(double seconds);
 std::string ClockText(double seconds);
 
-// Progress of the present run, on the host's clock.
-void EstimateBegin(const std::string &line);  // the run starts
-void EstimateTermDone();                      // a process term of it ended
-// Writes the line telling how far the estimate was off and returns it
-// ("" when no run was going); the run is over.
-std::string EstimateEnd();
-// "Elapsed 0:01:23, remaining about 0:10:45"; empty while no run goes.
+// Progress of a run against its estimate, on the host's clock.
+class TRunProgress {
+public:
+  void Begin(const std::string &line);  // the run starts
+  void TermDone();                      // a process term of it ended
+  // Writes the line telling how far the estimate was off and returns it
+  // ("" when no run was going); the run is over.
+  std::string End();
+  bool Running() const { return Going; }
+  double ElapsedSeconds() const;
+  double RemainingSeconds() const;
+  // "Elapsed 0:01:23, remaining about 0:10:45"; empty while no run goes.
+  std::string StatusText() const;
+
+private:
+  bool Going = false;
+  TTaskEstimate Estimate;
+  uint32_t Started = 0;
+  uint32_t LastDone = 0;  // when the last term ended
+  size_t Done = 0;
+  double DoneEstimate = 0;  // estimate of the terms done
+};
+
+// The progress of the run under way (none: "" and 0).
 std::string EstimateStatusText();
 double EstimateRemainingSeconds();

@@ -1,5 +1,6 @@
 // Fast dips: the Z controller's own program dips, given its registers,
 // started with "RUN" and watched until it stands.
+#include <algorithm>
 #include <string>
 
 #include "base/Convert.h"
@@ -9,6 +10,8 @@
 #include "machine/Motion.h"
 #include "tasks/Process.h"
 #include "tasks/ProcessSteps.h"
+#include "tasks/RunEvents.h"
+#include "tasks/TaskRun.h"
 #include "veri/Connection.h"
 #include "veri/Params.h"
 #include "veri/Transport.h"
@@ -29,13 +32,12 @@ enum class TWatchEnd { Stands, Lost };
 
 // Polls the running program until the controller reports that it stands.
 // `shown` is the number of dips still to do last written to the log.
-TWatchEnd Watch(uint8_t a, int32_t &shown, TRecordRow &row) {
+TWatchEnd Watch(TTaskRun &run, uint8_t a, int32_t &shown, TRecordRow &row) {
   TAxisConfig &z = Axes[3];
+  const TPositionSink sink = run.PositionSink();
   while (z.Moving) {
-    if (IsAxis(a)) {
-      VERIGetPosition(a);
-      RunRecorder().NoteZ(Axes[a].Position);
-    }
+    // A failed read is no reading: the record hears only what was read.
+    if (IsAxis(a) && VERIGetPosition(a)) sink(a, Axes[a].Position);
     std::string answer;
     if (StopRequest) {
       ReportLine("$ Motor Stop " + VERIDialog(a, "S"));
@@ -56,31 +58,19 @@ TWatchEnd Watch(uint8_t a, int32_t &shown, TRecordRow &row) {
         return TWatchEnd::Lost;
       }
     }
-    switch (state) {
-      case 0: z.Moving = true; break;
-      case 1: z.Moving = false; break;
-      case 2:
-        z.Moving = true;
-        if (IsAxis(a)) VERIExamineWarning(a);
-        break;
-      case 3:
-        z.Moving = false;
-        if (IsAxis(a)) VERIExamineWarning(a);
-        break;
-      case 4:
-        z.Moving = false;
-        if (IsAxis(a)) VERIExamineError(a);
-        break;
-      default: break;
-    }
+    ApplyMotionState(state, z.Moving, IsAxis(a) ? a : 0);
     int32_t toDo = 0;
     std::string error;
     VERIGetParamI(a, 100, toDo, error);
     if (error.empty() && toDo != shown) {
       shown = toDo;
       ReportLine("FastDips to do: " + std::to_string(toDo));
+      TRunEvent ev(TRunEventKind::DipStarted);
+      ev.Task = row.Task, ev.Process = row.Process, ev.Dips = row.Dips;
+      ev.Dip = std::max(0, std::min(row.Dips, row.Dips - toDo + 1));
+      SendRunEvent(ev);
       row.Seen += (row.Seen.empty() ? "todo " : " todo ") + std::to_string(toDo) + "@" +
-                  std::to_string(RunRecorder().Now());
+                  std::to_string(run.Record().Now());
     }
     ProcessMessages();
     SleepMs(5);
@@ -90,7 +80,8 @@ TWatchEnd Watch(uint8_t a, int32_t &shown, TRecordRow &row) {
 
 }  // namespace
 
-bool RunFastDips(const TProcEntry &e, TRecordRow row) {
+bool RunFastDips(TTaskRun &run, const TProcEntry &e, TRecordRow row) {
+  TRunRecorder &record = run.Record();
   const uint8_t a = Axes[3].HWAddress;
   ReportLine("Setting parameters at axis " + std::to_string(a));
   VERICall(a, "R0 = " + FloatToStrF(e.UpperPos * 10, 4));
@@ -102,35 +93,35 @@ bool RunFastDips(const TProcEntry &e, TRecordRow row) {
   ReportLine("... done.");
   ReportLine("Fast Dips, " + std::to_string(e.NoTunks) + " times, endposition is " + std::to_string(1));
   // A STOP that came before the start leaves the program unstarted.
-  if (AbortRequest) {
+  if (run.Stopped()) {
     row.End = EndStopped;
     row.ErrorBits = uint16_t(1u << ProcErrDipsStopped);
-    RunRecorder().Add(row);
+    record.Add(row);
     return false;
   }
 
   bool completed = true;
   int32_t shown = e.NoTunks;
   StopRequest = false;
-  row.DownAt = RunRecorder().Now();
+  row.DownAt = record.Now();
   ReportLine("$ Response to RUN command: " + VERIDialog(a, "RUN"));
   Axes[3].Moving = true;
   ProcessMessages();
   // The row tells what the controller let the program see: start, end,
   // the count of dips still to do, the positions read.
-  auto record = [&](const char *end) {
+  auto addRow = [&](const char *end) {
     row.Dip = e.NoTunks - shown;
-    row.ZReads = RunRecorder().LiveZ();
+    row.ZReads = record.LiveZ();
     row.End = end;
     if (std::string(end) != EndDone) row.ErrorBits = uint16_t(1u << ProcErrDipsStopped);
-    RunRecorder().Add(row);
+    record.Add(row);
   };
   for (;;) {
-    if (Watch(a, shown, row) == TWatchEnd::Lost) {
-      record(EndLost);
+    if (Watch(run, a, shown, row) == TWatchEnd::Lost) {
+      addRow(EndLost);
       return false;
     }
-    row.TopAt = RunRecorder().Now();
+    row.TopAt = record.Now();
     int32_t inputs = 0;
     std::string error;
     VERIGetParamI(a, 1013, inputs, error);
@@ -151,9 +142,10 @@ bool RunFastDips(const TProcEntry &e, TRecordRow row) {
   Axes[3].Changed = true;
   if (IsAxis(a)) VERIGetPosition(a);
   ReportLine("... done with FastDips");
-  if (e.OutTime > 0.0) WaitWithBar(e.OutTime);
+  if (e.OutTime > 0.0) WaitWithBar(e.OutTime, run.View());
   ProcessMessages();
-  if (row.TopAt >= 0) row.HeldTop = RunRecorder().Now() - row.TopAt;
-  record(completed && !AbortRequest ? EndDone : EndStopped);
-  return completed && !AbortRequest;
+  if (row.TopAt >= 0) row.HeldTop = record.Now() - row.TopAt;
+  const bool done = completed && !run.Stopped();
+  addRow(done ? EndDone : EndStopped);
+  return done;
 }

@@ -13,16 +13,15 @@
 #include "record/RunRecord.h"
 #include "tasks/Estimate.h"
 #include "tasks/ProcessSteps.h"
+#include "tasks/DipCycle.h"
+#include "tasks/RunEvents.h"
 #include "tasks/TaskLanguage.h"
+#include "tasks/TaskRun.h"
 #include "veri/Outputs.h"
 
 bool AbortRequest = false;
-uint32_t StopPresses = 0;
-std::string *RecordedOutputs = nullptr;
 
 namespace {
-
-IWaitView *WaitView = nullptr;
 
 std::string Two(int v) {
   char b[8];
@@ -30,82 +29,72 @@ std::string Two(int v) {
   return b;
 }
 
-// Forwards questions to the operator and notes whether a STOP was answered
-// with Retry: the positioning's STOP dialog then means "go on".
-class TRetryWatch : public IOperator {
+int64_t SeenEnd(const TRunRecorder &record, const TMoveResult &m) {
+  return m.Ok() && m.SeenStanding ? record.Since(m.StandTick) : -1;
+}
+
+// The run's side of the dip cycle: makes each step, notes it in the dip's
+// record row, and adds the row when the dip ends.
+class TDipRun : public IDipVisitor {
 public:
-  TRetryWatch() : Inner(Host().Operator) { Host().Operator = this; }
-  ~TRetryWatch() override { Host().Operator = Inner; }
-  unsigned Ask(TMsgKind kind, const std::string &text, unsigned buttons, unsigned closed,
-               unsigned ending) override {
-    const uint32_t stops = StopPresses;
-    const unsigned answer = Inner ? Inner->Ask(kind, text, buttons, closed, ending) : ending;
-    if (answer == mbRetry) RetriedStops = stops;
-    return answer;
+  TDipRun(TTaskRun &run, const TProcEntry &e, const TRecordRow &ofProcess)
+      : Run(run), E(e), OfProcess(ofProcess) {}
+
+  void DipBegins(int32_t k) override {
+    Row = OfProcess;
+    Row.Dip = k;
+    Last = TMoveResult();
+    ReportLine("  Fast Dip " + std::to_string(k) + " of " + std::to_string(E.NoTunks));
+    TRunEvent ev(TRunEventKind::DipStarted);
+    ev.Task = Row.Task, ev.Process = Row.Process, ev.Dip = k, ev.Dips = E.NoTunks;
+    SendRunEvent(ev);
   }
-  uint32_t RetriedStops = 0;
+  void Output(int32_t step) override {
+    const int64_t at = Run.Record().Now();  // when the write went out
+    if (ChannelAction(E.ChNo, E.ChMode, step))
+      Row.Outputs += (Row.Outputs.empty() ? "" : " ") + std::to_string(E.ChNo) + "=" +
+                     std::to_string(ChannelState(E.ChMode, step)) + "@" + std::to_string(at);
+  }
+  bool Stroke(TStroke stroke, double speed, double target) override {
+    TRunRecorder &record = Run.Record();
+    if (stroke == TStroke::Down) {
+      Row.DownAt = record.Now();
+    } else {
+      Row.UpAt = record.Now();
+      if (Row.BottomAt >= 0) Row.HeldBottom = Row.UpAt - Row.BottomAt;
+    }
+    Last = Move(3, speed, target, Run.PositionSink());
+    (stroke == TStroke::Down ? Row.BottomAt : Row.TopAt) = SeenEnd(record, Last);
+    ProcessMessages();
+    return Last.Ok();
+  }
+  bool Wait(TDipWait, double seconds) override {
+    WaitWithBar(seconds, Run.View());
+    return !Run.Stopped();
+  }
+  void DipEnds(int32_t, bool ok) override {
+    TRunRecorder &record = Run.Record();
+    if (Row.TopAt >= 0) Row.HeldTop = record.Now() - Row.TopAt;
+    Row.ZReads = record.LiveZ();
+    std::vector<TReading> up;
+    for (const TReading &z : Row.ZReads)
+      if (Row.UpAt >= 0 && z.first >= Row.UpAt && (Row.TopAt < 0 || z.first <= Row.TopAt)) up.push_back(z);
+    Row.Withdrawal = WithdrawalSpeed(up);
+    Row.End = ok ? EndDone : RecordEndOf(Run, Last);
+    if (!ok) Row.ErrorBits = uint16_t(1u << ProcErrDipsStopped);
+    record.Add(Row);
+    TRunEvent ev(TRunEventKind::DipEnded);
+    ev.Task = Row.Task, ev.Process = Row.Process, ev.End = Row.End, ev.Dip = Row.Dip, ev.Dips = E.NoTunks;
+    SendRunEvent(ev);
+  }
 
 private:
-  IOperator *Inner;
+  TTaskRun &Run;
+  const TProcEntry &E;
+  const TRecordRow &OfProcess;
+  TRecordRow Row;
+  TMoveResult Last;
 };
-
-// A STOP pressed during the run and not answered with Retry ends it.
-bool Stopped() { return AbortRequest; }
-
-int64_t SeenEnd(bool ok) { return ok ? RunRecorder().Since(LastMoveEndTick) : -1; }
-
-// Step-by-step dips; false when a move failed or STOP came. Each dip adds
-// its row to the run record.
-bool RunDipsStepByStep(const TProcEntry &e, bool ok, const TRecordRow &rowOfProcess) {
-  TRunRecorder &record = RunRecorder();
-  int32_t k = 0;
-  do {
-    ++k;
-    TRecordRow row = rowOfProcess;
-    row.Dip = k;
-    RecordedOutputs = &row.Outputs;
-    ReportLine("  Fast Dip " + std::to_string(k) + " of " + std::to_string(e.NoTunks));
-    ChannelAction(e.ChNo, e.ChMode, 1);
-    if (ok && Stopped()) ok = false;
-    if (ok) {
-      ChannelAction(e.ChNo, e.ChMode, 2);
-      row.DownAt = record.Now();
-      MoveTo(3, ok, e.InSpeed, e.LowPos);
-      row.BottomAt = SeenEnd(ok);
-      ProcessMessages();
-      ChannelAction(e.ChNo, e.ChMode, 3);
-      // The bottom wait follows the down stroke even when it failed, so a
-      // stopped stroke's output step is still written in order.
-      WaitWithBar(e.InTime);
-      if (Stopped()) ok = false;
-    }
-    if (ok) {
-      ChannelAction(e.ChNo, e.ChMode, 4);
-      row.UpAt = record.Now();
-      if (row.BottomAt >= 0) row.HeldBottom = row.UpAt - row.BottomAt;
-      MoveTo(3, ok, e.OutSpeed, e.UpperPos);
-      row.TopAt = SeenEnd(ok);
-      ProcessMessages();
-      ChannelAction(e.ChNo, e.ChMode, 5);
-      WaitWithBar(e.OutTime);
-      if (Stopped()) ok = false;
-    }
-    ChannelAction(e.ChNo, e.ChMode, 6);
-    RecordedOutputs = nullptr;
-    if (row.TopAt >= 0) row.HeldTop = record.Now() - row.TopAt;
-    row.ZReads = record.LiveZ();
-    std::vector<TReading> up;
-    for (const TReading &z : row.ZReads)
-      if (row.UpAt >= 0 && z.first >= row.UpAt && (row.TopAt < 0 || z.first <= row.TopAt)) up.push_back(z);
-    row.Withdrawal = WithdrawalSpeed(up);
-    row.End = ok ? EndDone : RecordEndOfLastMove();
-    if (!ok) row.ErrorBits = uint16_t(1u << ProcErrDipsStopped);
-    record.Add(row);
-  } while (k < e.NoTunks && ok);
-  ReportLine("  Fast Dips done. ");
-  if (!ok) ProcessMessages();
-  return ok;
-}
 
 }  // namespace
 
@@ -124,13 +113,15 @@ TRecordRow RecordRowOf(const TProcEntry &e, const std::string &name, uint8_t lev
   return r;
 }
 
-const char *RecordEndOfLastMove() {
-  if (Stopped()) return EndStopped;
-  switch (LastMoveOutcome) {
+const char *RecordEndOf(const TTaskRun &run, const TMoveResult &move) {
+  if (run.Stopped()) return EndStopped;
+  switch (move.Outcome) {
     case TMoveOutcome::Lost: return EndLost;
     case TMoveOutcome::Stopped: return EndStopped;
-    default: return EndMoveFailed;
+    case TMoveOutcome::Failed: return EndMoveFailed;
+    case TMoveOutcome::Reached: return EndDone;
   }
+  return EndMoveFailed;
 }
 
 // The process's recipe tests; each clears its bit when it passes. Returns
@@ -153,12 +144,6 @@ uint8_t TestProcess(const std::string &name, uint16_t &error) {
   return p;
 }
 
-IWaitView *SetWaitView(IWaitView *view) {
-  IWaitView *previous = WaitView;
-  WaitView = view;
-  return previous;
-}
-
 std::string TimeOfDayText() {
   const std::time_t t = std::time(nullptr);
   std::tm tm{};
@@ -179,17 +164,14 @@ uint8_t ChannelState(int32_t mode, int32_t step) {
   return step >= on && step < off ? 1 : 0;
 }
 
-void ChannelAction(int32_t channel, int32_t mode, int32_t step) {
-  if (channel == 0) return;
+bool ChannelAction(int32_t channel, int32_t mode, int32_t step) {
+  if (channel == 0) return false;
   const uint8_t state = ChannelState(mode, step);
   ReportLine("$ ChMode, ProcAction, ChNumber, Action:" + std::to_string(mode) + "; " + std::to_string(step) +
              "; " + std::to_string(channel) + "; " + std::to_string(state));
   // A channel number outside the output table names no output.
-  if (channel < 1 || channel > DigOutMax) return;
-  if (RecordedOutputs)
-    *RecordedOutputs += (RecordedOutputs->empty() ? "" : " ") + std::to_string(channel) + "=" +
-                        std::to_string(state) + "@" + std::to_string(RunRecorder().Now());
-  VERIOut(channel, state);
+  if (channel < 1 || channel > DigOutMax) return false;
+  return VERIOut(channel, state);
 }
 
 int32_t WaitTenths(double seconds) {
@@ -200,7 +182,9 @@ int32_t WaitTenths(double seconds) {
   return static_cast<int32_t>(std::nearbyint(seconds * 10.0));
 }
 
-void WaitWithBar(double seconds) {
+void WaitWithBar(double seconds) { WaitWithBar(seconds, ActiveRun() ? ActiveRun()->View() : nullptr); }
+
+void WaitWithBar(double seconds, IWaitView *WaitView) {
   int32_t n = WaitTenths(seconds);
   const bool shown = seconds > 5.0;
   if (shown && WaitView) {
@@ -221,25 +205,37 @@ void WaitWithBar(double seconds) {
 }
 
 void RunProcess(const std::string &name, uint8_t mode, uint8_t level, uint16_t &error, int32_t count) {
+  if (mode == TaskModeRun) {
+    if (TTaskRun *run = ActiveRun()) {
+      run->Process(name, level, error, count);
+    } else {
+      // A process run on its own (no Start): a run of its own, unrecorded.
+      TTaskRun alone("", "", nullptr);
+      alone.Process(name, level, error, count);
+    }
+    return;
+  }
+  CurrentSpeed = MachineSettings.StandardV;
+  const uint8_t p = TestProcess(name, error);
+  const std::string head = "Level : " + std::to_string(level) + "  " + name;
+  if (p == 0) {
+    if (mode == TaskModeCheck) ReportLine(head + " *** error: " + std::to_string(error));
+    return;
+  }
+  if (mode != TaskModeCheck) return;
+  SleepMs(100);
+  ReportLine(head + " OK");
+  // A count in the millions would keep the window frozen for days: the
+  // check lets the window live and STOP end it.
+  ProcessMessages();
+  if (AbortRequest) SetFlag(error, ProcErrDipsStopped, true);
+}
+
+void TTaskRun::Process(const std::string &name, uint8_t level, uint16_t &error, int32_t count) {
   for (;;) {  // a positioning retried from the STOP dialog runs the whole call again
     CurrentSpeed = MachineSettings.StandardV;
     const uint8_t p = TestProcess(name, error);
-    const std::string head = "Level : " + std::to_string(level) + "  " + name;
-    if (p == 0) {
-      if (mode == TaskModeCheck) ReportLine(head + " *** error: " + std::to_string(error));
-      return;
-    }
-    if (mode == TaskModeCheck) {
-      SleepMs(100);
-      ReportLine(head + " OK");
-      // A count in the millions would keep the window frozen for days:
-      // the check lets the window live and STOP end it.
-      ProcessMessages();
-      if (Stopped()) SetFlag(error, ProcErrDipsStopped, true);
-      return;
-    }
-    if (mode != TaskModeRun) return;
-
+    if (p == 0) return;
     // The run works on a copy: a handler run inside a wait cannot change it.
     const TProcEntry e = ProcTable[p];
     if (Stopped()) {
@@ -248,30 +244,20 @@ void RunProcess(const std::string &name, uint8_t mode, uint8_t level, uint16_t &
     }
     ReportLine("  [" + TimeOfDayText() + "](Level: " + std::to_string(level) + ", Process: " + name +
                ")*(n= " + std::to_string(count) + ")");
-    bool ok = true;
-    uint32_t retried = 0;
     TRecordRow travel = RecordRowOf(e, name, level, RecordTravel);
     travel.Top = MachineSettings.StandardZ;
     travel.Dips = 0;
-    travel.DownAt = RunRecorder().Now();
-    {
-      TRetryWatch watch;
-      const TPosEntry pos = PosTable[e.PosNo];
-      MoveToTopfPosition(pos.Name, pos.X, pos.Y, ok);
-      retried = watch.RetriedStops;
-    }
+    travel.DownAt = Record().Now();
+    const TPosEntry pos = PosTable[e.PosNo];
+    const TTravelResult t = Travel(pos.Name, pos.X, pos.Y, PositionSink());
     ReportLine("   Position: " + PosTable[e.PosNo].Name);
-    travel.TopAt = ok ? RunRecorder().Now() : -1;
-    travel.End = ok ? EndDone : RecordEndOfLastMove();
-    if (!ok) travel.ErrorBits = uint16_t(1u << ProcErrPositioning);
-    RunRecorder().Add(travel);
-    // A STOP during the positioning that the operator answered with Retry
-    // in the STOP dialog, and no STOP after it, lets the run go on.
-    if (ok && AbortRequest && StopPresses > 0 && retried == StopPresses) {
-      AbortRequest = false;
-      if (OpState() == Unwinding) SetOpState(TaskRunning);
-    }
-    if (!ok) {
+    // Retry in the STOP dialog answers the STOPs pressed until then.
+    if (t.Ok && t.Retried) AcceptRetry(t.RetryStops);
+    travel.TopAt = t.Ok ? Record().Now() : -1;
+    travel.End = t.Ok ? EndDone : RecordEndOf(*this, t.Last);
+    if (!t.Ok) travel.ErrorBits = uint16_t(1u << ProcErrPositioning);
+    Record().Add(travel);
+    if (!t.Ok) {
       SetFlag(error, ProcErrPositioning, true);
       // After STOP the operator has already answered Abort: no second box.
       if (!Stopped() && !TaskAbort()) {
@@ -286,16 +272,27 @@ void RunProcess(const std::string &name, uint8_t mode, uint8_t level, uint16_t &
       ProcessMessages();
       return;
     }
-    MoveTo(3, ok, CurrentSpeed, e.UpperPos);
+    const bool ok = Move(3, CurrentSpeed, e.UpperPos, PositionSink()).Ok();
     bool done;
     if (e.InTime > 0.0) {
-      done = RunDipsStepByStep(e, ok, RecordRowOf(e, name, level, RecordStepByStep));
+      done = RunDips(e, ok, RecordRowOf(e, name, level, RecordStepByStep));
     } else {
-      done = RunFastDips(e, RecordRowOf(e, name, level, RecordFast));
+      done = RunFastDips(*this, e, RecordRowOf(e, name, level, RecordFast));
     }
     if (!done || Stopped()) SetFlag(error, ProcErrDipsStopped, true);
-    EstimateTermDone();
+    Progress.TermDone();
+    TRunEvent ev(TRunEventKind::ProcessDone);
+    ev.Task = Task, ev.Process = name, ev.End = done ? EndDone : EndStopped;
+    SendRunEvent(ev);
     ProcessMessages();
     return;
   }
+}
+
+bool TTaskRun::RunDips(const TProcEntry &e, bool ok, const TRecordRow &row) {
+  TDipRun dips(*this, e, row);
+  ok = WalkDips(e, ok, dips);
+  ReportLine("  Fast Dips done. ");
+  if (!ok) ProcessMessages();
+  return ok;
 }

@@ -23,14 +23,16 @@ constexpr int ProcErrPositioning = 13;  // positioning failed, operator chose Ab
 // `count` is the number of repetitions still to come, only shown.
 void RunProcess(const std::string &name, uint8_t mode, uint8_t level, uint16_t &error, int32_t count);
 
-// Writes the process's output for one step (1..6) of the dip cycle.
-void ChannelAction(int32_t channel, int32_t mode, int32_t step);
+// Writes the process's output for one step (1..6) of the dip cycle; true
+// when a write went out and was answered.
+bool ChannelAction(int32_t channel, int32_t mode, int32_t step);
 // State of the output at `step` for channel `mode` (0..5; others as 0).
 uint8_t ChannelState(int32_t mode, int32_t step);
 
 // Waits `seconds` in 100 ms steps (N + 1 steps, N = seconds x 10 rounded),
 // processing events each step; ends at once when AbortRequest is set.
-// Waits above 5 s show the wait label and bar.
+// Waits above 5 s show the wait label and bar of `view` (the run's own when
+// none is given).
 void WaitWithBar(double seconds);
 // The N of a wait, limited to what a wait can sensibly mean (NaN counts as 0).
 int32_t WaitTenths(double seconds);
@@ -45,12 +47,7 @@ public:
   virtual void SetWaitPosition(int position) = 0;
   virtual void HideWait() = 0;
 };
-// Installs the view (null: none); returns the previous one.
-IWaitView *SetWaitView(IWaitView *view);
-
-// Times of STOP pressed during the present run; the positioning retry path
-// uses it to tell a STOP answered with Retry from one still pending.
-extern uint32_t StopPresses;
+void WaitWithBar(double seconds, IWaitView *view);
 
 // Texts of the log lines with wall-clock time, open for tests.
 std::string TimeOfDayText();  // "hh:mm:ss"

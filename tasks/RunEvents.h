@@ -18,7 +18,8 @@ enum class TRunEventKind {
 };
 
 struct TRunEvent {
-  TRunEventKind Kind = TRunEventKind::RunStarted;
+  explicit TRunEvent(TRunEventKind kind = TRunEventKind::RunStarted) : Kind(kind) {}
+  TRunEventKind Kind;
   std::string Task, Line, Process, End, Text, Answer;
   int Dip = 0, Dips = 0;
   double Seconds = 0;

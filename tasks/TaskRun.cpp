@@ -5,44 +5,23 @@
 #include <exception>
 
 #include "base/Host.h"
+#include "base/Machine.h"
 #include "base/OpState.h"
 #include "machine/Motion.h"
-#include "base/Machine.h"
 #include "recipes/Definitions.h"
 #include "record/RunRecord.h"
 #include "tasks/Estimate.h"
 #include "tasks/Process.h"
+#include "tasks/RunEvents.h"
 #include "tasks/TaskLanguage.h"
 
 namespace {
 
+TTaskRun *Active = nullptr;
+
 const TTaskEntry &ShownTask() {
   static const TTaskEntry none;
   return CurTask < TaskSlots ? TaskTable[CurTask] : none;
-}
-
-std::string EstimateSaid;  // the run's last estimate line, kept in its record
-
-// The end of every run: home, the end line. A failing home move is reported
-// but never keeps the end line from being written.
-void EndRun() {
-  TRecordRow home;
-  home.Task = RunRecorder().Task();
-  home.Mode = RecordTravel;
-  home.Position = "home";
-  home.X = MachineSettings.HomeX, home.Y = MachineSettings.HomeY, home.Top = MachineSettings.HomeZ;
-  home.DownAt = RunRecorder().Now();
-  try {
-    HomePos();
-    home.End = EndDone;
-  } catch (const std::exception &e) {
-    ReportLine(std::string("*** Move home failed: ") + e.what());
-    home.End = EndError;
-  }
-  home.TopAt = RunRecorder().Now();
-  RunRecorder().Add(home);
-  EstimateSaid = EstimateEnd();
-  ReportLine("-- End Task ---.");
 }
 
 // How the run ended, for its record's last row: the first dip or travel
@@ -53,77 +32,127 @@ std::string RunEnd(uint16_t error) {
   return error ? EndError : EndDone;
 }
 
-void NoteZRead(uint8_t axis, double position) {
-  if (axis == 3) RunRecorder().NoteZ(position);
+const char *HomeEnd(const TMoveResult &home) {
+  switch (home.Outcome) {
+    case TMoveOutcome::Reached: return EndDone;
+    case TMoveOutcome::Stopped: return EndStopped;
+    case TMoveOutcome::Lost: return EndLost;
+    case TMoveOutcome::Failed: return EndMoveFailed;
+  }
+  return EndMoveFailed;
 }
 
-// The run's record is open from the start line to the end line, and the
-// position reads of Z go into it.
-class TRecordedRun {
-public:
-  explicit TRecordedRun(const std::string &task) {
-    RunRecorder().Begin(task, std::time(nullptr), GetTickCount());
-    MovePositionListener = NoteZRead;
-  }
-  ~TRecordedRun() {
-    MovePositionListener = nullptr;
-    if (RunRecorder().Active()) RunRecorder().Finish(EndError, Error);
-  }
-  void Finish() {
-    MovePositionListener = nullptr;
-    RunRecorder().Finish(RunEnd(Error), Error, EstimateSaid);
-  }
-  uint16_t Error = 0;
-};
-
 }  // namespace
+
+TTaskRun *ActiveRun() { return Active; }
+
+TTaskRun::TTaskRun(const std::string &task, const std::string &line, IWaitView *view)
+    : Task(task), Line(line), WaitView(view), Accepted(StopPresses()) {}
+
+TTaskRun::~TTaskRun() {
+  if (Active == this) Active = nullptr;
+}
+
+bool TTaskRun::Stopped() const { return StopPresses() != Accepted; }
+
+void TTaskRun::AcceptRetry(uint32_t stops) {
+  if (stops != StopPresses()) return;  // a STOP came after the answer
+  Accepted = stops;
+  AbortRequest = false;
+  if (OpState() == Unwinding) SetOpState(TaskRunning);
+}
+
+TPositionSink TTaskRun::PositionSink() {
+  return [](uint8_t axis, double position) {
+    if (axis == 3) RunRecorder().NoteZ(position);
+  };
+}
+
+void TTaskRun::Run() {
+  Active = this;
+  RunRecorder().Begin(Task, std::time(nullptr), GetTickCount());
+  Progress.Begin(Line);
+  TRunEvent started(TRunEventKind::RunStarted);
+  started.Task = Task, started.Line = Line;
+  SendRunEvent(started);
+  std::exception_ptr failed;
+  try {
+    if (!Line.empty()) {
+      Error = ParseTask(Line, TaskModeRun,
+                        [this](const std::string &name, uint8_t, uint8_t level, uint16_t &error, int32_t count) {
+                          Process(name, level, error, count);
+                        });
+    }
+  } catch (...) {
+    // An error that ends the run still takes the machine home and closes
+    // the run (its record says "error"); the dispatcher then shows it.
+    failed = std::current_exception();
+  }
+  TRecordRow home;
+  home.Task = Task;
+  home.Mode = RecordTravel;
+  home.Position = "home";
+  home.X = MachineSettings.HomeX, home.Y = MachineSettings.HomeY, home.Top = MachineSettings.HomeZ;
+  home.DownAt = RunRecorder().Now();
+  try {
+    Home = HomePos(PositionSink());
+    home.End = HomeEnd(Home);
+  } catch (const std::exception &e) {
+    ReportLine(std::string("*** Move home failed: ") + e.what());
+    home.End = EndError;
+  }
+  home.TopAt = RunRecorder().Now();
+  RunRecorder().Add(home);
+  const std::string estimate = Progress.End();
+  ReportLine("-- End Task ---.");
+  const std::string end = failed ? EndError : RunEnd(Error);
+  if (RunRecorder().Active()) RunRecorder().Finish(end, Error, estimate);
+  TRunEvent ended(TRunEventKind::RunEnded);
+  ended.Task = Task, ended.Line = Line, ended.End = end;
+  ended.Text = estimate;
+  SendRunEvent(ended);
+  Active = nullptr;
+  if (failed) std::rethrow_exception(failed);
+}
+
+std::string EstimateStatusText() { return Active ? Active->Progress.StatusText() : ""; }
+double EstimateRemainingSeconds() { return Active ? Active->Progress.RemainingSeconds() : 0; }
 
 std::string TaskDateTimeText() {
   const std::time_t t = std::time(nullptr);
   std::tm tm{};
   localtime_r(&t, &tm);
   char b[32];
-  std::snprintf(b, sizeof b, "%02d.%02d.%02d %02d:%02d", tm.tm_mday, tm.tm_mon + 1, tm.tm_year % 100,
-                tm.tm_hour, tm.tm_min);
+  std::snprintf(b, sizeof b, "%02d.%02d.%02d %02d:%02d", tm.tm_mday, tm.tm_mon + 1, tm.tm_year % 100, tm.tm_hour,
+                tm.tm_min);
   return b;
 }
 
-void TaskStart() {
+void TaskStart(IWaitView *view) {
   // The state brings STOP up and locks everything else; it is given back
   // however the run ends.
-  TBusyGuard run(TaskRunning, {Idle});
-  if (!run.Entered()) return;
+  TBusyGuard busy(TaskRunning, {Idle});
+  if (!busy.Entered()) return;
   AbortRequest = false;
-  StopPresses = 0;
   ReportLine("--- Start Task  ---" + TaskDateTimeText());
   ReportLine("Task: " + ShownTask().Name);
-  const std::string line = ShownTask().Line;
-  TRecordedRun record(ShownTask().Name);
-  EstimateBegin(line);
-  try {
-    if (!line.empty()) record.Error = ParseTask(line, TaskModeRun, RunProcess);
-  } catch (...) {
-    // An error that ends the run still takes the machine home and closes
-    // the run (its record says "error"); the dispatcher then shows it.
-    EndRun();
-    AbortRequest = false;
-    throw;
-  }
-  EndRun();
-  record.Finish();
-  AbortRequest = false;
+  TTaskRun run(ShownTask().Name, ShownTask().Line, view);
+  struct TClear {
+    ~TClear() { AbortRequest = false; }
+  } clear;
+  run.Run();
 }
 
 void TaskStop() {
-  StopRequest = true;
+  PressStop();
   AbortRequest = true;
-  ++StopPresses;
   if (OpState() == TaskRunning) SetOpState(Unwinding);
   ReportLine("Stop Execution");
 }
 
 void StopAll() {
-  if (OpState() == TaskRunning) TaskStop();
+  const TOpState s = OpState();
+  if (s == TaskRunning || s == Unwinding) TaskStop();
   else ManualStopPress();
 }
 

@@ -1,13 +1,61 @@
 #pragma once
+// The task buttons: Start runs the shown task, STOP ends a run, Check lists
+// the task's terms without moving anything. A run has one owner, TTaskRun,
+// made by Start: what STOP has done to it, its record, its progress against
+// the estimate and its wait view live there.
+#include <cstdint>
 #include <string>
 
-// The task buttons: Start runs the shown task, STOP ends a run, Check lists
-// the task's terms without moving anything.
+#include "machine/Motion.h"
+#include "record/RunRecord.h"
+#include "tasks/Estimate.h"
+
+class IWaitView;
+struct TProcEntry;
+
+class TTaskRun {
+public:
+  TTaskRun(const std::string &task, const std::string &line, IWaitView *view);
+  ~TTaskRun();
+  TTaskRun(const TTaskRun &) = delete;
+  TTaskRun &operator=(const TTaskRun &) = delete;
+
+  // Walks the line, then home and the end line, whatever ended the walk.
+  // An error that ends the walk is thrown on after the end line.
+  void Run();
+
+  // A STOP was pressed during the run and not answered with Retry: nothing
+  // moves any more but the move home.
+  bool Stopped() const;
+  // The operator answered Retry in the STOP dialog with `stops` presses
+  // counted: those STOPs are answered, the run goes on.
+  void AcceptRetry(uint32_t stops);
+
+  // One process term in run mode.
+  void Process(const std::string &name, uint8_t level, uint16_t &error, int32_t count);
+
+  // Position reads of the run's moves go to its record.
+  TPositionSink PositionSink();
+  IWaitView *View() const { return WaitView; }
+  TRunRecorder &Record() const { return RunRecorder(); }
+  TRunProgress Progress;
+
+private:
+  bool RunDips(const TProcEntry &e, bool ok, const TRecordRow &row);
+  std::string Task, Line;
+  IWaitView *WaitView;
+  uint32_t Accepted;  // StopPresses() answered so far
+  uint16_t Error = 0;
+  TMoveResult Home;
+};
+
+// The run under way, or null.
+TTaskRun *ActiveRun();
 
 // Start: runs the task shown in the task panel (CurTask) and brings the
 // machine home afterwards, whatever ended the run. Refused unless idle.
-void TaskStart();
-// STOP: asks a run to end; its controls stay locked until it has unwound.
+void TaskStart(IWaitView *view = nullptr);
+// STOP: asks a run to end; its STOP stays usable until it has unwound.
 void TaskStop();
 // Whatever runs stops: a task run as by its STOP, anything else as by the
 // manual STOP (closing the window while the machine is busy).

@@ -5,6 +5,7 @@
 
 #include "base/Host.h"
 #include "base/Machine.h"
+#include "veri/LineCheck.h"
 #include "veri/Params.h"
 #include "veri/Transport.h"
 
@@ -146,6 +147,12 @@ void VERICheckConnection() {
   ProcessMessages();
   for (uint8_t axis = 1; axis <= 3; ++axis)
     if (axis != 2 || NMotors != 2) CheckAxis(axis, c);
+  // The short line check on the controllers that answered: it decides how
+  // this connection's replies end.
+  std::vector<uint8_t> found;
+  for (uint8_t axis : VERILineAxes())
+    if (Axes[axis].Connected) found.push_back(axis);
+  if (!found.empty()) VERICheckLine(found, false);
 
   if (c.AllConnected) {
     for (uint8_t axis = 1; axis <= 3; ++axis) Axes[axis].Connected = true;

@@ -11,11 +11,11 @@ TDigOutEntry *Wired(int channel) {
 }
 }  // namespace
 
-void VERIOut(int channel, uint8_t state) {
+bool VERIOut(int channel, uint8_t state) {
   TDigOutEntry *e = Wired(channel);
-  if (!e) return;
+  if (!e) return false;
   e->State = state;
-  VERIPutParamI(e->Address, 1200 + e->Pin, state);
+  return VERIPutParamI(e->Address, 1200 + e->Pin, state).empty();
 }
 
 void VERIToggleOut(int channel) {

@@ -4,6 +4,8 @@
 #include <cstdint>
 
 // Sets the channel's State and writes it, also when it is already so.
-void VERIOut(int channel, uint8_t state);
+// True when the write went out and was answered; false for an unwired
+// channel (nothing sent) or a failed write.
+bool VERIOut(int channel, uint8_t state);
 // Inverts the channel's State and writes it.
 void VERIToggleOut(int channel);

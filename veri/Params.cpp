@@ -103,18 +103,20 @@ void VERIMotorOnOff(uint8_t axis, bool on) {
   Axes[axis].Changed = true;
 }
 
-void VERIGetPosition(uint8_t axis) {
+bool VERIGetPosition(uint8_t axis) {
   if (axis == 255) {
-    ForAxes({1, 2, 3}, [](uint8_t a) { VERIGetPosition(a); });
-    return;
+    bool all = true;
+    ForAxes({1, 2, 3}, [&all](uint8_t a) { all = VERIGetPosition(a) && all; });
+    return all;
   }
-  if (axis < 1 || axis > 3) return;
+  if (axis < 1 || axis > 3) return false;
   double v = 0;
   std::string error;
   VERIGetParam(axis, 51, v, error);
-  if (!error.empty()) return;
+  if (!error.empty()) return false;
   Axes[axis].Position = v / 10.0;
   Axes[axis].Changed = true;
+  return true;
 }
 
 namespace {

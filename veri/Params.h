@@ -16,7 +16,8 @@ void VERIMotorOnOff(uint8_t axis, bool on);
 // processing window events. STOP or a controller that stops answering ends it.
 void VERIGotoReference(uint8_t axis);
 // Reads P51 into Axes[axis].Position (cm); a failed read leaves it as it was.
-void VERIGetPosition(uint8_t axis);
+// False when the read failed: the axis keeps its last position.
+bool VERIGetPosition(uint8_t axis);
 
 // The number after the first "=" (from the second character on) of a
 // parameter answer; false when there is none. Open for tests.

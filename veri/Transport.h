@@ -21,6 +21,9 @@ std::string VERIDialog(uint8_t address, const std::string &command);
 std::string VERIFrame(uint8_t address, const std::string &command);
 // Words are runs of characters above code 32.
 std::vector<std::string> VERIWords(const std::string &text);
+// The reply to `command` carries words after its echo (a read, VER, a poll);
+// else it is the echo alone.
+bool VERIAnswerWords(const std::string &command);
 // The answer of `address` to `command` cut out of a raw reply (see VERIDialog).
 std::string VERICutAnswer(uint8_t address, const std::string &command, const std::string &raw);
 

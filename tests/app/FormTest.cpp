@@ -27,9 +27,10 @@ TEST(FormMain, ControlsFollowStateAndConnection) {
     EXPECT_FALSE(form.ConnectButton->isEnabled());
     EXPECT_FALSE(form.Open1->isEnabled());
     EXPECT_TRUE(form.Exit1->isEnabled());
-    // STOP pressed: no second start while the run unwinds.
+    // STOP pressed: no second start while the run unwinds, and its STOP
+    // stays pressable for the move home.
     SetOpState(Unwinding);
-    EXPECT_FALSE(form.TaskStop->isEnabled());
+    EXPECT_TRUE(form.TaskStop->isEnabled());
     EXPECT_FALSE(form.TaskStart->isEnabled());
   }
   EXPECT_TRUE(form.TaskStart->isEnabled());

@@ -58,6 +58,8 @@ TEST_F(WholeRunE2E, StepAndFastDipsThenAnUpload) {
   TaskStart();
   EXPECT_EQ(host.Report.Lines.back(), "-- End Task ---.");
   EXPECT_FALSE(host.Report.HasPrefix("***")) << host.Report.Joined();
+  // The register writes' echoes share a cluster with RUN's reply: no time-out.
+  EXPECT_EQ(host.Report.Joined().find("TimeOut"), std::string::npos) << host.Report.Joined();
   V frames = line.Sim.Frames();
   frames.erase(frames.begin(), frames.begin() + before);
   const V orders = Orders(frames);
@@ -93,6 +95,23 @@ TEST_F(WholeRunE2E, StepAndFastDipsThenAnUpload) {
   TNoBar bar;
   ASSERT_TRUE(UploadProgram(3, bar));
   EXPECT_EQ(Get("KV1pgmdwn.txt"), "L1 A=1 \r\nL2 A=2 \r\n");
+}
+
+// A stopped move and a burst of writes sent without waiting, on the paced
+// line: every read after them gets its own answer at once.
+TEST_F(WholeRunE2E, StoppedMoveAndUnansweredWritesNeverTimeOut) {
+  THostFixture host;
+  TSimLine line;
+  ASSERT_TRUE(line.Open());
+  line.PrepareDipMachine();
+  EXPECT_EQ(VERIDialog(1, "V=600 WA=100 E"), "");
+  SleepMs(100);
+  VERICall(1, "S");
+  EXPECT_EQ(VERIDialog(1, "P1013?"), "P1013=4 ");
+  for (int i = 0; i < 9; ++i) VERICall(uint8_t(1 + i % 3), "P1204=" + std::to_string(i % 2));
+  EXPECT_EQ(VERIDialog(2, "P51?"), "P51=10 ");
+  EXPECT_EQ(VERIDialog(3, "VER"), "VERISIM_1.0 ");
+  EXPECT_EQ(host.Report.Joined().find("TimeOut"), std::string::npos) << host.Report.Joined();
 }
 
 }  // namespace

@@ -16,10 +16,20 @@
 
 namespace {
 
+// The simulated line, where Z's position reads can be left unanswered.
+class TLine : public TSimLinePort {
+public:
+  bool MuteZReads = false;
+  void SendText(const std::string &text) override {
+    if (MuteZReads && text == "#3 P51?\r") Sent.push_back(text);
+    else TSimLinePort::SendText(text);
+  }
+};
+
 class MotionTest : public ::testing::Test {
 protected:
   THostFixture Host;
-  TSimLinePort Line;
+  TLine Line;
 
   void SetUp() override {
     ResetMachineDefaults();
@@ -120,6 +130,25 @@ TEST_F(MotionTest, MoveThatDidNotHappenFails) {
   MoveTo(3, ok, 1, 6);
   EXPECT_TRUE(Host.Report.Has("WARNING VERI [  1]: Software limit switch reached")) << Host.Report.Joined();
   EXPECT_FALSE(Host.Report.HasPrefix("***")) << Host.Report.Joined();
+}
+
+// A position read that fails is no reading: the polls' listener never hears
+// it, and after the move it is said to have failed, not taken for where the
+// axis stands.
+TEST_F(MotionTest, FailedPositionReadsAreNotReadings) {
+  SetOpState(TaskRunning);
+  std::vector<double> heard;
+  int readsBefore = 0;
+  AtPump(3, [this, &readsBefore] {
+    readsBefore = Count(3, "P51?");
+    Line.MuteZReads = true;
+  });
+  const TMoveResult r = Move(3, 1, 4, [&heard](uint8_t, double cm) { heard.push_back(cm); });
+  EXPECT_EQ(int(heard.size()), readsBefore);
+  EXPECT_FALSE(r.PositionRead);
+  EXPECT_EQ(r.Outcome, TMoveOutcome::Lost);
+  EXPECT_TRUE(Host.Report.Has("*** Move [3]: the position could not be read after the move")) << Host.Report.Joined();
+  EXPECT_FALSE(Host.Report.HasPrefix("*** Move [3] did not reach")) << Host.Report.Joined();
 }
 
 // Z lifts first, then X and Y.

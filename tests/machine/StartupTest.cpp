@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <vector>
 
 #include "support/TempDir.h"
@@ -32,6 +33,7 @@ struct TRecorder {
     h.SetStopBits = [this](int32_t v) { Calls.push_back("stop " + std::to_string(v)); };
     h.SetParity = [this](int32_t v) { Calls.push_back("parity " + std::to_string(v)); };
     h.SetControl = [this](int32_t v) { Calls.push_back("control " + std::to_string(v)); };
+    h.SetFastReplies = [this](int32_t v) { Calls.push_back("fast " + std::to_string(v)); };
     h.RefreshEditors = [this] { Calls.push_back("editors"); };
     h.OpenPort = [this] { Calls.push_back("open"); };
     h.ClosePort = [this] { Calls.push_back("close"); };
@@ -43,13 +45,26 @@ struct TRecorder {
 
 using StartupTest = TTempDirTest;
 
+// "FastReplies": 0 off and 1 on as ever; absent or anything else automatic.
+TEST_F(StartupTest, StoredFastRepliesKeepTheirMeaning) {
+  for (auto [stored, mode] : {std::pair<const char *, const char *>{"0", "fast 0"},
+                              {"1", "fast 1"},
+                              {"2", "fast 2"},
+                              {"7", "fast 2"}}) {
+    Put("KVSettings.ini", std::string("[COMPortSettings]\r\nFastReplies=") + stored + "\r\n");
+    TRecorder r;
+    RunStartup(r.Hooks());
+    EXPECT_NE(std::find(r.Calls.begin(), r.Calls.end(), mode), r.Calls.end()) << stored;
+  }
+}
+
 // Without files: defaults, and the files written at exit. Once written
 // (FileStatus=1) the hardware file is the operator's: never rewritten.
 TEST_F(StartupTest, NoFilesGiveDefaultsAndExactFilesAtExit) {
   TRecorder r;
   RunStartup(r.Hooks());
   EXPECT_EQ(r.Calls, (std::vector<std::string>{"port COM1", "baud 19200", "data 8", "stop 1", "parity 0",
-                                               "control 0", "editors", "open"}));
+                                               "control 0", "fast 2", "editors", "open"}));
   EXPECT_FALSE(Exists("KVHardware.ini"));  // reading creates nothing
   RunShutdown(r.Hooks());
   EXPECT_EQ(r.Calls.back(), "close");

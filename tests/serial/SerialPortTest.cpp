@@ -3,6 +3,8 @@
 // clusters a reply is cut into, a worker that neither hangs nor spins, and
 // the line settings dialog.
 #include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
 #include <QTimer>
 #include <chrono>
 #include <ctime>
@@ -140,7 +142,11 @@ TEST_F(SettingsDialog, OkSetsThePortOpensItAndWritesWhatItHolds) {
       [&] {
         Dlg.CBParity->setCurrentText("Even");
         Dlg.CBFlow->setCurrentText("RTS-CTS");
-        Dlg.CBFastReplies->setChecked(true);
+        Dlg.CBFastReplies->setCurrentText("On");
+        // "Check line" shows what the check says, in the dialog.
+        Dlg.OnCheckLine = [] { return std::string("Line check, controller 1: passed"); };
+        Dlg.CheckLineButton->click();
+        EXPECT_EQ(Dlg.CheckLineResult->text().toStdString(), "Line check, controller 1: passed");
       },
       true));
   EXPECT_TRUE(Port.Active());
@@ -151,7 +157,7 @@ TEST_F(SettingsDialog, OkSetsThePortOpensItAndWritesWhatItHolds) {
   EXPECT_EQ(Key("Parity"), "2");
   EXPECT_EQ(Key("Control"), "8196");
   EXPECT_EQ(Key("FastReplies"), "1");
-  EXPECT_TRUE(Port.FastReplies());
+  EXPECT_EQ(Port.FastReplies(), TFastReplies::On);
   EXPECT_EQ(ProfileReadInt("KVSettings.ini", "General", "NMotors", 0), 2);  // the rest untouched
 }
 
@@ -161,12 +167,12 @@ TEST_F(SettingsDialog, CancelChangesNeitherPortNorFile) {
       [&] {
         Dlg.CBPort->setCurrentText("COM3");
         Dlg.CBBaud->setCurrentText("256000");
-        Dlg.CBFastReplies->setChecked(true);
+        Dlg.CBFastReplies->setCurrentText("On");
       },
       false));
   EXPECT_FALSE(Port.Active());
   EXPECT_EQ(Port.CommPort(), Peer.SlavePath);
   EXPECT_EQ(Port.BaudRate(), 9600u);
-  EXPECT_FALSE(Port.FastReplies());
+  EXPECT_EQ(Port.FastReplies(), TFastReplies::Automatic);  // the default
   EXPECT_FALSE(Exists("KVSettings.ini"));
 }

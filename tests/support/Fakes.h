@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/Host.h"
+#include "base/OpState.h"
 
 class TFakeReport : public IReportSink {
 public:
@@ -90,6 +91,7 @@ public:
     Host().Clock = &Clock;
     Host().Events = &Events;
     ReportLevel = level;
+    SetProgramEnding(false);  // a window closed by an earlier test
   }
   ~THostFixture() {
     Host() = Saved;

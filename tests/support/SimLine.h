@@ -29,7 +29,7 @@ public:
     Port->SetCommPort(Sim.SlavePath);
     Port->SetBaudRate(19200);
     Port->ThreadQuietMode = true;
-    Port->SetFastReplies(FastRepliesUnderTest());
+    Port->SetFastReplies(FastRepliesUnderTest() ? TFastReplies::On : TFastReplies::Off);
     Port->SetActive(true);
     VeriPort() = Port.get();
   }

@@ -11,6 +11,7 @@
 
 #include "base/Host.h"
 #include "serial/ClusterPort.h"
+#include "serial/ReplyEnd.h"
 #include "sim/Bus.h"
 
 class TSimLinePort : public IClusterPort {
@@ -22,14 +23,32 @@ public:
   TSimLinePort(const TSimLinePort &) = delete;
   TSimLinePort &operator=(const TSimLinePort &) = delete;
 
-  void SendText(const std::string &text) override {
+  void SendText(const std::string &text) override { SendFrame(text, true); }
+  void SendFrame(const std::string &text, bool answerWords) override {
+    Take();
+    Armed = Held.empty();
+    Address.clear();
+    EchoWords = ReplyWordCount(text, &Address);
+    EchoEnds = Rule.EchoOnlyToo && !answerWords;
     Sent.push_back(text);
     Bus.Receive(text, Now());
   }
   int32_t NextClusterLength() override {
-    for (auto &piece : Bus.TakeDue(Now())) Queue.push_back(piece);
+    Take();
     return Queue.empty() ? -1 : static_cast<int32_t>(Queue.front().size());
   }
+  // The line as the port cuts it, on the fake clock: 19200 baud, bytes held
+  // until the line was quiet for the cut time (10 bytes: 256 ms), or, by
+  // the reply rule, until they are a complete reply to the frame last sent.
+  void Paced(TFastReplies setting) {
+    Bus.Baud = 19200;
+    Cut = true;
+    Setting = setting;
+    Rule = {setting == TFastReplies::On, false};
+  }
+  TFastReplies FastRepliesSetting() const override { return Setting; }
+  TReplyRule ReplyRule() const override { return Rule; }
+  void SetReplyRule(TReplyRule rule) override { Rule = rule; }
   int32_t NextClusterCCError() override { return NextClusterLength() < 0 ? -1 : 0; }
   std::string ReadNextClusterText() override {
     if (NextClusterLength() < 0) return "";
@@ -60,6 +79,29 @@ public:
   int64_t Now() const { return static_cast<int64_t>(GetTickCount()); }
 
 private:
+  void Take() {
+    for (auto &piece : Bus.TakeDue(Now())) {
+      if (!Cut) {
+        Queue.push_back(piece);
+        continue;
+      }
+      Held += piece;
+      LastRx = Now();
+    }
+    if (Held.empty()) return;
+    const bool quiet = Now() - LastRx > int64_t(Held.size() * 0.57 + 250);
+    if (quiet || (Rule.AtLineEnd && Armed && ReplyComplete(Held, Address, EchoWords, EchoEnds))) {
+      Queue.push_back(Held);
+      Held.clear();
+      Armed = false;
+    }
+  }
+  bool Cut = false, Armed = false, EchoEnds = false;
+  TFastReplies Setting = TFastReplies::Off;
+  TReplyRule Rule;
+  std::string Held, Address;
+  size_t EchoWords = 0;
+  int64_t LastRx = 0;
   std::deque<std::string> Queue;
   IClusterPort *Saved;
 };

@@ -53,19 +53,20 @@ TEST_F(EstimateTest, CheckEndsWithTheEstimate) {
 
 TEST_F(EstimateTest, RemainingIsCorrectedByTheTermsDone) {
   const TTaskEstimate e = EstimateTask("A + B", VERIDefaultExchangeMs);
-  EstimateBegin("A + B");
+  TRunProgress p;
+  p.Begin("A + B");
   H.Clock.Now += static_cast<uint32_t>(2000 * e.Terms[0]);  // A took twice its estimate
-  EstimateTermDone();
-  EXPECT_NEAR(EstimateRemainingSeconds(), 2 * (e.Terms[1] + e.Home), 0.01);
+  p.TermDone();
+  EXPECT_NEAR(p.RemainingSeconds(), 2 * (e.Terms[1] + e.Home), 0.01);
   H.Clock.Now += 5000;
-  EXPECT_NEAR(EstimateRemainingSeconds(), 2 * (e.Terms[1] + e.Home) - 5, 0.01);
+  EXPECT_NEAR(p.RemainingSeconds(), 2 * (e.Terms[1] + e.Home) - 5, 0.01);
   H.Clock.Now += 60000;  // B overruns: only the home move is left
-  EXPECT_NEAR(EstimateRemainingSeconds(), 2 * e.Home, 0.01);
-  EXPECT_EQ(EstimateStatusText(), "Elapsed 0:01:55, remaining about 0:00:24");
-  EstimateEnd();
+  EXPECT_NEAR(p.RemainingSeconds(), 2 * e.Home, 0.01);
+  EXPECT_EQ(p.StatusText(), "Elapsed 0:01:55, remaining about 0:00:24");
+  p.End();
   EXPECT_EQ(H.Report.Lines.back(),
             "Estimate was 0:00:58, the run took 0:01:55 (ended after 1 of 2 processes)");
-  EXPECT_EQ(EstimateStatusText(), "");
+  EXPECT_EQ(p.StatusText(), "");
 }
 
 TEST_F(EstimateTest, RunEndsWithHowFarTheEstimateWasOff) {

@@ -25,7 +25,6 @@ protected:
     ResetDefinitions();
     AbortRequest = false;
     StopRequest = false;
-    StopPresses = 0;
     for (int a = 1; a <= 3; ++a) {
       Port.Ctl(a).MotorOn = true;
       Axes[a].Position = Port.Ctl(a).Position / 10.0;

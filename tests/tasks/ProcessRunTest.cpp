@@ -16,10 +16,9 @@ struct TFakeWaitView : IWaitView {
 
 TEST_F(ProcessTest, WaitsTakeNPlusOneStepsAndStopEndsThem) {
   TFakeWaitView view;
-  IWaitView *saved = SetWaitView(&view);
   for (auto r : {std::pair<double, uint64_t>{1.0, 1100}, {0, 100}, {0.25, 300}, {7.3, 7400}}) {
     H.Clock.Slept = 0;
-    WaitWithBar(r.first);
+    WaitWithBar(r.first, &view);
     EXPECT_EQ(H.Clock.Slept, r.second) << r.first;
   }
   // Only waits above 5 s show the bar.
@@ -28,9 +27,8 @@ TEST_F(ProcessTest, WaitsTakeNPlusOneStepsAndStopEndsThem) {
 
   H.Events.OnPump = [] { AbortRequest = true; };
   H.Clock.Slept = 0;
-  WaitWithBar(60);
+  WaitWithBar(60, &view);
   EXPECT_EQ(H.Clock.Slept, 100u);
-  SetWaitView(saved);
 }
 
 TEST_F(ProcessTest, ChannelModesWriteTheirSequence) {
