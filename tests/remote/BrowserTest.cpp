@@ -1,24 +1,19 @@
-// A real browser (Debian's chromium, headless) on the status page while run
-// events advance the dip counter; the page is kept as a screenshot in
+// A real browser (Debian's chromium, headless) on the status page during a
+// task on the simulated robot; the page is kept as a screenshot in
 // build/remote/.
+#include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QStandardPaths>
 
 #include "RemoteFixture.h"
-#include "base/OpState.h"
+#include "tasks/TaskRun.h"
 
 namespace {
 
-// Runs headless chromium on `url` with `mode` (--dump-dom, --screenshot=...)
-// and returns what it printed; the event loop runs meanwhile, so the server
-// in this thread answers it.
-std::string Chromium(const std::string &profile, const QStringList &mode, const std::string &url) {
-  QProcess p;
-  QEventLoop loop;
-  QObject::connect(&p, &QProcess::finished, &loop, &QEventLoop::quit);
-  QObject::connect(&p, &QProcess::errorOccurred, &loop, &QEventLoop::quit);
-  QTimer::singleShot(120000, &loop, &QEventLoop::quit);  // guard against a hang
+// Starts headless chromium on `url` with `mode` (--dump-dom, --screenshot=...).
+void StartChromium(QProcess &p, const std::string &profile, const QStringList &mode, const std::string &url) {
   p.start("chromium",
           QStringList{"--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
                       "--disable-background-networking", "--disable-component-update", "--disable-sync",
@@ -27,7 +22,16 @@ std::string Chromium(const std::string &profile, const QStringList &mode, const 
                       // each poll is answered before the next.
                       "--virtual-time-budget=30000", "--window-size=412,1100"} +
               mode + QStringList{QString::fromStdString(url)});
-  loop.exec();
+}
+
+// Runs the event loop (the server's status is built on this thread) until
+// chromium ends; what it printed.
+std::string Finish(QProcess &p) {
+  QEventLoop loop;
+  QObject::connect(&p, &QProcess::finished, &loop, &QEventLoop::quit);
+  QObject::connect(&p, &QProcess::errorOccurred, &loop, &QEventLoop::quit);
+  QTimer::singleShot(120000, &loop, &QEventLoop::quit);  // guard against a hang
+  if (p.state() != QProcess::NotRunning) loop.exec();
   if (p.state() != QProcess::NotRunning) {
     p.kill();
     p.waitForFinished();
@@ -35,44 +39,53 @@ std::string Chromium(const std::string &profile, const QStringList &mode, const 
   return p.readAllStandardOutput().toStdString();
 }
 
-TEST_F(RemoteTest, ABrowserFollowsTheDipCounterLive) {
+// Chromium runs on its own; the task on the simulated robot (fake clock)
+// goes on to its next dip only after the page has asked for the status
+// twice since the dip began, so the counter advances with the page's own
+// requests, not with time.
+TEST_F(RemoteRunTest, ABrowserFollowsTheDipCounterDuringATask) {
   ASSERT_FALSE(QStandardPaths::findExecutable("chromium").isEmpty())
       << "chromium: tools/setup.sh installs it";
-  Start(true);
-  SetOpState(TaskRunning);
-  Watch.NoteLine("--- Start Task  ---");
-  Watch.NoteLine("Task: Coat twice");
-  TRunEvent e;
-  e.Task = "Coat twice";
-  SendRunEvent(e);
-  e.Kind = TRunEventKind::DipStarted;
-  e.Process = "Coat";
-  e.Dip = 1;
-  e.Dips = 3;
-  SendRunEvent(e);
-  // Each status the page asks for, once it listens, brings the next dip:
-  // the counter advances with the page's own requests, not with time.
-  Watch.Connected = [&] {
-    if (e.Dip < e.Dips && Server->WebSocketCount() > 0)
-      QTimer::singleShot(0, [&] {
-        ++e.Dip;
-        SendRunEvent(e);
-      });
-    return true;
-  };
-  const std::string url = "http://127.0.0.1:" + std::to_string(Server->Port()) + "/?token=" + Token;
-  const std::string dom = Chromium(Dir + "/profile", {"--dump-dom"}, url);
+  TRunWatch watch;
+  TRemoteSettings settings;
+  settings.Lab = true;
+  settings.Token = std::string(64, 'd');
+  TRemoteServer server(watch, settings);
+  std::string error;
+  ASSERT_TRUE(server.Start(error)) << error;
+  AppendProcess(Proc("Coat", 0.5, 0.5, 3));
+  AppendTask({"Coat thrice", "Coat"});
+  CurTask = TaskCount;
+  int built = 0;
+  watch.Connected = [&] { return ++built > 0; };
+  H.Events.OnPump = [] { QCoreApplication::processEvents(); };
+  const int id = AddRunListener([&](const TRunEvent &e) {
+    if (e.Kind != TRunEventKind::DipStarted) return;
+    const int until = built + 2;
+    QElapsedTimer guard;  // against a browser that died, not a timing
+    guard.start();
+    while ((built < until || server.WebSocketCount() == 0) && guard.elapsed() < 60000)
+      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+  });
+  const std::string url = "http://127.0.0.1:" + std::to_string(server.Port()) + "/?token=" + settings.Token;
+  QProcess dump;
+  StartChromium(dump, Dir + "/profile", {"--dump-dom"}, url);
+  TaskStart();
+  RemoveRunListener(id);
+  const std::string dom = Finish(dump);
   EXPECT_NE(dom.find("<td id=\"dip\">3 of 3</td>"), std::string::npos) << dom;
-  EXPECT_NE(dom.find("dip started Coat twice Coat 2 of 3"), std::string::npos);
-  EXPECT_NE(dom.find("dip started Coat twice Coat 3 of 3"), std::string::npos);
-  EXPECT_NE(dom.find("<td id=\"task\">Coat twice</td>"), std::string::npos);
+  for (const char *seen : {"dip started Coat thrice Coat 2 of 3", "dip started Coat thrice Coat 3 of 3",
+                           "run ended Coat thrice done"})
+    EXPECT_NE(dom.find(seen), std::string::npos) << seen;
+  EXPECT_NE(dom.find("<td id=\"task\">Coat thrice</td>"), std::string::npos);
 
   const QString shot = QString(KV_BUILD_DIR) + "/remote/page.png";
   QDir().mkpath(QString(KV_BUILD_DIR) + "/remote");
   QFile::remove(shot);
-  Chromium(Dir + "/profile2", {"--screenshot=" + shot, "--hide-scrollbars"}, url);
+  QProcess picture;
+  StartChromium(picture, Dir + "/profile2", {"--screenshot=" + shot, "--hide-scrollbars"}, url);
+  Finish(picture);
   EXPECT_TRUE(QFileInfo(shot).size() > 0) << shot.toStdString();
-  SetOpState(Idle);
 }
 
 }  // namespace

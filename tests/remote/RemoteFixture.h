@@ -4,12 +4,14 @@
 #include <QEventLoop>
 #include <QTcpSocket>
 #include <QTimer>
+#include <filesystem>
 #include <memory>
 #include <string>
 
 #include "remote/RemoteServer.h"
 #include "support/Fakes.h"
 #include "support/TempDir.h"
+#include "tasks/ProcessFixture.h"
 
 // Sends `request` as it stands and returns all the server answers until it
 // closes ("" when nothing came within the guard time).
@@ -48,7 +50,8 @@ protected:
   const std::string Token = std::string(64, 'a');
 
   void Start(bool lab) {
-    Settings.Port = 0;  // any free port; the test reads it back
+    StopRequest = false;  // a run of an earlier test may have left it set
+    Settings.Port = 0;    // any free port; the test reads it back
     Settings.Lab = lab;
     Settings.Token = Token;
     Server = std::make_unique<TRemoteServer>(Watch, Settings);
@@ -66,5 +69,25 @@ protected:
   std::string Post(const std::string &target, const std::string &headers = "") {
     return Exchange(Server->Port(), QByteArray::fromStdString("POST " + target + " HTTP/1.1\r\nHost: x\r\n" +
                                                               headers + "Content-Length: 0\r\n\r\n"));
+  }
+};
+
+// Task runs on the simulated controllers and the fake clock, in a fresh
+// working folder (the run writes its record there).
+class RemoteRunTest : public ProcessTest {
+protected:
+  std::string Saved, Dir;
+  void SetUp() override {
+    ProcessTest::SetUp();
+    Saved = std::filesystem::current_path();
+    char tmpl[] = "/tmp/kvremote-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    Dir = tmpl;
+    std::filesystem::current_path(Dir);
+  }
+  void TearDown() override {
+    ProcessTest::TearDown();
+    std::filesystem::current_path(Saved);
+    std::filesystem::remove_all(Dir);
   }
 };
