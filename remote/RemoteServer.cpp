@@ -5,12 +5,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHttpServerRequest>
-#include <QHttpServerResponder>
 #include <QJsonDocument>
 #include <QTcpSocket>
 #include <QUrlQuery>
 #include <QWebSocket>
-#include <cmath>
+#include <algorithm>
 
 #include "base/Host.h"
 #include "record/RunRecord.h"
