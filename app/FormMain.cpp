@@ -21,6 +21,7 @@
 #include "app/SimulatedRobot.h"
 #include "machine/Manual.h"
 #include "machine/Motion.h"
+#include "tasks/RunEvents.h"
 #include "tasks/TaskRun.h"
 
 #include "base/Machine.h"
@@ -188,7 +189,17 @@ unsigned TTFormMain::Ask(TMsgKind kind, const std::string &text, unsigned button
   // the box's "reject" button, which may be the one that moves (Abort).
   for (const auto &m : ButtonMap)
     if (m.Ours == closed) box.setEscapeButton(box.button(m.Qt));
+  // Those who follow the run (the remote page) see the box wait and go.
+  TRunEvent asked;
+  asked.Kind = TRunEventKind::QuestionAsked;
+  asked.Text = text;
+  SendRunEvent(asked);
+  const qint64 opened = Clock.elapsed();
   const int pressed = box.exec();
+  asked.Kind = TRunEventKind::QuestionAnswered;
+  asked.Answer = box.clickedButton() ? box.clickedButton()->text().remove('&').toStdString() : "closed";
+  asked.Seconds = (Clock.elapsed() - opened) / 1000.0;
+  SendRunEvent(asked);
   if (Ending) return ending;
   for (const auto &m : ButtonMap)
     if (pressed == m.Qt && (buttons & m.Ours)) return m.Ours;

@@ -113,7 +113,7 @@ public:
   QProgressBar *ProgressBar1;
   // Menu items
   QAction *New1, *Save1, *SaveAs1, *Open1, *OpenDialog1, *AddFile1, *Exit1;
-  QAction *Communication1, *VERI1, *DigitalOutput1, *RunRecord1, *About1;
+  QAction *Communication1, *VERI1, *DigitalOutput1, *RunRecord1, *RemoteAccess1, *About1;
   QTimer *ShowPos;
 
 public slots:

@@ -61,8 +61,10 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${_gen}/conffiles)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # The libraries the binaries link (Qt 6 with Charts and Svg, libstdc++,
 # libc) come from dpkg-shlibdeps; Qt's platform plugins are loaded at run
-# time, so they are named here, as the font the window is drawn in.
+# time, so they are named here, as the font the window is drawn in. The
+# remote page's server (Qt's HTTP server and WebSockets) is named too, so the
+# package says it even where dpkg-shlibdeps is not run.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6httpserver6, libqt6websockets6")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation")
 include(CPack)
