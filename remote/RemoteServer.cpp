@@ -115,7 +115,7 @@ bool TRemoteHttp::ReadAllowed(const THttpHead &h) const {
                                      QueryToken(h.Target)});
 }
 
-void TRemoteHttp::missingHandler(const QHttpServerRequest &request, QTcpSocket *socket) {
+void TRemoteHttp::missingHandler(const QHttpServerRequest &, QTcpSocket *socket) {
   RespondPlain(socket, 404);
 }
 
