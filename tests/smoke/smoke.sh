@@ -100,7 +100,8 @@ answer_box() {
   sleep 0.3  # painted
   shot "box-$name"
   xdotool key --clearmodifiers "$keys"
-  wait_for '! box_shown' 10
+  # This box gone; the next question may follow at once.
+  wait_for '! xdotool search --onlyvisible --name "^$BOX_TITLE\$" | grep -qx "$BOX"' 10
 }
 
 # Opens the File menu and picks an item by its underlined letter.
