@@ -353,16 +353,20 @@ int TRunChart::Points() const {
 
 // --- dips overlaid ----------------------------------------------------------
 
-void FillOverlayChart(QChart *chart, const std::vector<TRecordRow> &rows, const QString &process,
-                      const std::function<void(const QString &)> &hover) {
+// A per-process chart emptied for a new fill, titled for `process`.
+static void ClearChart(QChart *chart, const QString &process, const char *title) {
   chart->removeAllSeries();
   for (QAbstractAxis *a : chart->axes()) {
     chart->removeAxis(a);
     delete a;
   }
   PlainLook(chart);
-  chart->setTitle(process.isEmpty() ? QString("No dips recorded")
-                                    : QString("%1: every dip from its down command").arg(process));
+  chart->setTitle(process.isEmpty() ? QString("No dips recorded") : QString(title).arg(process));
+}
+
+void FillOverlayChart(QChart *chart, const std::vector<TRecordRow> &rows, const QString &process,
+                      const std::function<void(const QString &)> &hover) {
+  ClearChart(chart, process, "%1: every dip from its down command");
   auto *t = ValueAxis("time since the down command [s]", "%.1f");
   auto *z = ValueAxis("Z [cm], down", "%.1f");
   z->setReverse(true);
@@ -433,14 +437,7 @@ void FillOverlayChart(QChart *chart, const std::vector<TRecordRow> &rows, const 
 
 void FillHoldsChart(QChart *chart, const std::vector<TRecordRow> &rows, const QString &process,
                     const std::function<void(const QString &)> &hover) {
-  chart->removeAllSeries();
-  for (QAbstractAxis *a : chart->axes()) {
-    chart->removeAxis(a);
-    delete a;
-  }
-  PlainLook(chart);
-  chart->setTitle(process.isEmpty() ? QString("No dips recorded")
-                                    : QString("%1: holds and withdrawal speed per dip").arg(process));
+  ClearChart(chart, process, "%1: holds and withdrawal speed per dip");
   auto *n = ValueAxis("dip of the process in this run", "%d");
   auto *held = ValueAxis("held [s]", "%.2f");
   auto *speed = ValueAxis("withdrawal [cm/s]", "%.3f");
