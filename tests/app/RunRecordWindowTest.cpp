@@ -15,6 +15,7 @@
 #include <QWheelEvent>
 #include <QLabel>
 #include <QLineSeries>
+#include <QXYSeries>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -46,7 +47,8 @@ TRecordRow Dip(int k, int64_t down, const char *end, int dips = 3) {
 
 int SeriesPoints(QChart *chart, const QString &name) {
   for (QAbstractSeries *s : chart->series())
-    if (s->name() == name) return static_cast<QLineSeries *>(s)->count();
+    if (s->name() == name)
+      if (auto *xy = qobject_cast<QXYSeries *>(s)) return xy->count();
   return -1;
 }
 
@@ -182,7 +184,7 @@ TEST_F(RunRecordWindow, MouseAndKeysZoomPanAndReadOut) {
   w.WholeButton->click();
 
   w.Tabs->setCurrentWidget(w.OverlayView);
-  auto *second = static_cast<QLineSeries *>(w.OverlayView->chart()->series().at(1));
+  auto *second = qobject_cast<QXYSeries *>(w.OverlayView->chart()->series().at(1));
   emit second->hovered(QPointF(1.25, 2.5), true);
   EXPECT_EQ(w.ReadOut->text(),
             "Dip dip 2 in this run (dip 2 of 3, done): 1.25 s after the down command, Z 2.50 cm");
@@ -215,11 +217,11 @@ TEST_F(RunRecordWindow, ProcessChoiceOverlayAndRecipes) {
   EXPECT_EQ(overlay->series().at(2)->name(), "not done");
   EXPECT_EQ(overlay->title(), "Dip: every dip from its down command");
   w.Tabs->setCurrentWidget(w.HoldsView);
-  auto *held = static_cast<QLineSeries *>(w.HoldsView->chart()->series().at(0));
+  auto *held = qobject_cast<QXYSeries *>(w.HoldsView->chart()->series().at(0));
   EXPECT_EQ(held->name(), "held at the bottom");
   EXPECT_EQ(held->points(), (QList<QPointF>{{1, 0.3}, {2, 0.3}, {3, 0.3}}));
   w.ProcessList->setCurrentText("Coat");
-  held = static_cast<QLineSeries *>(w.HoldsView->chart()->series().at(0));
+  held = qobject_cast<QXYSeries *>(w.HoldsView->chart()->series().at(0));
   EXPECT_EQ(held->points(), (QList<QPointF>{{1, 0.41}}));
   const QStringList title = w.TitleLines();
   EXPECT_TRUE(title.contains("recipe: Rinse at Beaker: Z 1.00 to 4.00 cm, 5 fast dips"))
