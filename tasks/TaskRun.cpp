@@ -26,9 +26,11 @@ const TTaskEntry &ShownTask() {
 
 // How the run ended, for its record's last row: the first dip or travel
 // that did not go as asked, else the walk's own error.
-std::string RunEnd(uint16_t error) {
+// A STOP that ended the run after its last row still makes it "stopped".
+std::string RunEnd(uint16_t error, bool stopped) {
   for (const TRecordRow &r : RunRecorder().Rows())
     if (r.End != EndDone) return r.End;
+  if (stopped) return EndStopped;
   return error ? EndError : EndDone;
 }
 
@@ -63,14 +65,11 @@ void TTaskRun::AcceptRetry(uint32_t stops) {
 }
 
 TPositionSink TTaskRun::PositionSink() {
-  return [](uint8_t axis, double position) {
-    if (axis == 3) RunRecorder().NoteZ(position);
-  };
+  return [](uint8_t axis, double position) { RunRecorder().NoteRead(axis, position); };
 }
 
 void TTaskRun::Run() {
   Active = this;
-  RunRecorder().Begin(Task, std::time(nullptr), GetTickCount());
   Progress.Begin(Line);
   TRunEvent started(TRunEventKind::RunStarted);
   started.Task = Task, started.Line = Line;
@@ -79,9 +78,8 @@ void TTaskRun::Run() {
   try {
     if (!Line.empty()) {
       Error = ParseTask(Line, TaskModeRun,
-                        [this](const std::string &name, uint8_t, uint8_t level, uint16_t &error, int32_t count) {
-                          Process(name, level, error, count);
-                        });
+                        [this](const std::string &name, uint8_t, uint8_t level, uint16_t &error,
+                               int32_t count) { Process(name, level, error, count); });
     }
   } catch (...) {
     // An error that ends the run still takes the machine home and closes
@@ -94,6 +92,7 @@ void TTaskRun::Run() {
   home.Position = "home";
   home.X = MachineSettings.HomeX, home.Y = MachineSettings.HomeY, home.Top = MachineSettings.HomeZ;
   home.DownAt = RunRecorder().Now();
+  RunRecorder().Event("home begins");
   try {
     Home = HomePos(PositionSink());
     home.End = HomeEnd(Home);
@@ -105,7 +104,7 @@ void TTaskRun::Run() {
   RunRecorder().Add(home);
   const std::string estimate = Progress.End();
   ReportLine("-- End Task ---.");
-  const std::string end = failed ? EndError : RunEnd(Error);
+  const std::string end = failed ? EndError : RunEnd(Error, Stopped());
   if (RunRecorder().Active()) RunRecorder().Finish(end, Error, estimate);
   TRunEvent ended(TRunEventKind::RunEnded);
   ended.Task = Task, ended.Line = Line, ended.End = end;
@@ -123,8 +122,8 @@ std::string TaskDateTimeText() {
   std::tm tm{};
   localtime_r(&t, &tm);
   char b[32];
-  std::snprintf(b, sizeof b, "%02d.%02d.%02d %02d:%02d", tm.tm_mday, tm.tm_mon + 1, tm.tm_year % 100, tm.tm_hour,
-                tm.tm_min);
+  std::snprintf(b, sizeof b, "%02d.%02d.%02d %02d:%02d", tm.tm_mday, tm.tm_mon + 1, tm.tm_year % 100,
+                tm.tm_hour, tm.tm_min);
   return b;
 }
 
@@ -136,6 +135,17 @@ void TaskStart(IWaitView *view) {
   AbortRequest = false;
   ReportLine("--- Start Task  ---" + TaskDateTimeText());
   ReportLine("Task: " + ShownTask().Name);
+  // Nothing moves before the record is open, or the operator chose to run
+  // without one.
+  if (!RunRecorder().Begin(ShownTask().Name, std::time(nullptr), GetTickCount()) &&
+      AskOperator(TMsgKind::Warning,
+                  "The run record " + RunRecorder().Path() + " cannot be written: " +
+                      RunRecorder().CannotOpen() + ".\r\nRun the task without a record?",
+                  mbYes | mbCancel, mbCancel) != mbYes) {
+    ReportLine("*** Task not started: no run record");
+    return;
+  }
+  if (RunRecorder().CannotOpen().size()) ReportLine("*** The task runs without a run record");
   TTaskRun run(ShownTask().Name, ShownTask().Line, view);
   struct TClear {
     ~TClear() { AbortRequest = false; }
