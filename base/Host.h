@@ -3,6 +3,7 @@
 // window implements them; tests install fakes (see tests/support/Fakes.h),
 // so a 60 s wait runs in microseconds and a question gets a scripted answer.
 #include <cstdint>
+#include <functional>
 #include <string>
 
 // Kinds of modal question; the icon shown follows from the kind.
@@ -53,11 +54,17 @@ public:
   virtual int64_t WallMs();
 };
 
+// Hears every question the operator answered: its text, the answer's
+// name ("Yes", "Retry", ...) and how long the box stayed open (s).
+using TAnswerListener =
+    std::function<void(const std::string &text, const std::string &answer, double seconds)>;
+
 struct THost {
   IReportSink *Report = nullptr;
   IOperator *Operator = nullptr;
   IEventPump *Events = nullptr;
   IClock *Clock = nullptr;
+  TAnswerListener Answered;  // the run under way notes them in its record
 };
 
 // The program-wide host. Null members fall back to harmless defaults

@@ -70,6 +70,20 @@ TPositionSink TTaskRun::PositionSink() {
 
 void TTaskRun::Run() {
   Active = this;
+  // Every question of the run, its answer and how long it stayed open.
+  struct TAnswers {
+    TAnswerListener Saved = Host().Answered;
+    TAnswers() {
+      Host().Answered = [](const std::string &text, const std::string &answer, double seconds) {
+        char took[32];
+        std::snprintf(took, sizeof took, "%.1f", seconds);
+        const std::string line = "Question \"" + text + "\" answered " + answer + " after " + took + " s";
+        ReportLine(line);  // a long pause with the sample immersed shows in the log
+        RunRecorder().Event(line);
+      };
+    }
+    ~TAnswers() { Host().Answered = Saved; }
+  } answers;
   Progress.Begin(Line);
   TRunEvent started(TRunEventKind::RunStarted);
   started.Task = Task, started.Line = Line;

@@ -210,7 +210,17 @@ TEST_F(RunRecordTest, VerdictsFollowTheMoves) {
     TaskStart();
     H.Events.OnPump = nullptr;
     ASSERT_TRUE(sent);
-    EXPECT_EQ(Ends(Record()), c.Ends);
+    std::vector<TRecordRow> events;
+    EXPECT_EQ(Ends(Record(&events)), c.Ends);
+    if (c.Name != "Retry") continue;
+    // The STOP dialog's answer and how long it stayed open, in the record and the log.
+    const std::string asked = "Question \"";
+    EXPECT_TRUE(H.Report.HasPrefix(asked));
+    int noted = 0;
+    for (auto &e : events)
+      noted +=
+          e.Event.rfind(asked, 0) == 0 && e.Event.find("\" answered Retry after 0.0 s") != std::string::npos;
+    EXPECT_EQ(noted, 1);
   }
 }
 
