@@ -66,6 +66,10 @@ unsigned AskOperator(TMsgKind kind, const std::string &text, unsigned buttons, u
   return answer;
 }
 
+bool AskOperatorTexts(const std::string &title, std::vector<std::pair<std::string, std::string>> &fields) {
+  return Host().Operator && Host().Operator->AskTexts(title, fields);
+}
+
 void ProcessMessages() {
   if (Host().Events) Host().Events->ProcessMessages();
 }

@@ -17,7 +17,7 @@ install(FILES ${_pkg}/LastDefinitions.dip DESTINATION ${CMAKE_INSTALL_DOCDIR}/ex
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME kavetra)
-set(CPACK_PACKAGE_VERSION 1.3)
+set(CPACK_PACKAGE_VERSION ${KV_PROGRAM_VERSION})
 set(CPACK_PACKAGE_CONTACT "Kavetra developers <kavetra@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Operator program of a three-axis dip-coating robot")
 set(CPACK_PACKAGE_DESCRIPTION "Drives a dip-coating robot with VERI stepper controllers on one RS-232 line: \

@@ -8,6 +8,7 @@
 #include <sstream>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 
 #include "base/Convert.h"
@@ -482,6 +483,17 @@ void TRunRecorder::Flush() {
   } else if (ok && Failed) {
     Failed = false;
     ReportLine("Run record " + FilePath + " written again: no row lost");
+  }
+}
+
+bool TRunRecorder::Keep(const std::string &suffix, const std::string &text) {
+  if (!Disk) return false;
+  try {
+    ReplaceFileAtomically(FilePath.substr(0, FilePath.size() - 4) + suffix, text);
+    return true;
+  } catch (const std::system_error &e) {
+    if (!Failed) ReportLine("*** Run record file " + suffix + " cannot be written: " + e.code().message());
+    return false;
   }
 }
 

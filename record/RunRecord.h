@@ -103,6 +103,9 @@ public:
   // A position read of any axis for the reads file; Z reads also go to the
   // live reads of the dip in progress.
   void NoteRead(uint8_t axis, double cm);
+  // Writes "<record without .csv><suffix>" whole (a crash leaves it whole
+  // or absent); false, told once like the rows, when it cannot be.
+  bool Keep(const std::string &suffix, const std::string &text);
   // Lines not yet on disk (a failed write).
   bool Behind() const { return !Pending.empty() || !PendingReads.empty(); }
   bool Active() const { return Open; }

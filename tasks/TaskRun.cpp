@@ -5,19 +5,23 @@
 #include <exception>
 
 #include "base/Host.h"
+#include "base/TextFile.h"
 #include "base/Machine.h"
 #include "base/OpState.h"
 #include "machine/Motion.h"
 #include "recipes/Definitions.h"
+#include "recipes/DefinitionsFile.h"
 #include "record/RunRecord.h"
 #include "tasks/Estimate.h"
 #include "tasks/Process.h"
 #include "tasks/RunEvents.h"
 #include "tasks/TaskLanguage.h"
+#include "serial/ClusterPort.h"
 
 namespace {
 
 TTaskRun *Active = nullptr;
+TRunLabels Labels;  // remembered for the next Start
 
 const TTaskEntry &ShownTask() {
   static const TTaskEntry none;
@@ -141,6 +145,38 @@ std::string TaskDateTimeText() {
   return b;
 }
 
+const TRunLabels &LastRunLabels() { return Labels; }
+
+std::string RunAboutText(const std::string &task, const std::string &line, const TRunLabels &labels,
+                         std::time_t start) {
+  std::tm tm{};
+  localtime_r(&start, &tm);
+  char when[48];
+  std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%S%z", &tm);
+  const TDefinitionsSource &src = DefinitionsSource();
+  const std::string tables = FormatDefinitions();
+  const char *fast = "off";
+  if (VeriPort()) {
+    const TFastReplies f = VeriPort()->FastRepliesSetting();
+    fast = f == TFastReplies::On ? "on" : f == TFastReplies::Automatic ? "automatic" : "off";
+  }
+  std::string t =
+      "[Run]\nProgram version=" KV_PROGRAM_VERSION "\nStarted=" + std::string(when) + "\nTask=" + task +
+      "\nTask line=" + line + "\nSample=" + labels.Sample + "\nOperator=" + labels.Operator +
+      "\n[Recipe]\nFile=" + src.Path + "\nFile SHA-256=" + src.Sha256 +
+      "\nAppended to other definitions=" + (src.Appended ? "yes" : "no") + "\nChanged since=" +
+      (src.Path.empty()           ? ""
+       : tables == src.TablesText ? "no"
+                                  : "yes") +
+      "\nAs run=.dip beside this file\nAs run SHA-256=" + Sha256Hex(tables) +
+      "\n[Motion]\nStandard speed cm/s=" + RecordNumber(MachineSettings.StandardV) +
+      "\nSafe height cm=" + RecordNumber(MachineSettings.StandardZ) +
+      "\nAcceleration cm/s2=" + RecordNumber(EstimateAcceleration) + "\nFast replies=" + fast + "\n";
+  for (int a = 1; a <= 3; ++a)
+    t += std::string("MaxSpeed ") + "XYZ"[a - 1] + " cm/s=" + RecordNumber(Axes[a].MaxSpeed) + "\n";
+  return t;
+}
+
 void TaskStart(IWaitView *view) {
   // The state brings STOP up and locks everything else; it is given back
   // however the run ends.
@@ -151,7 +187,14 @@ void TaskStart(IWaitView *view) {
   ReportLine("Task: " + ShownTask().Name);
   // Nothing moves before the record is open, or the operator chose to run
   // without one.
-  if (!RunRecorder().Begin(ShownTask().Name, std::time(nullptr), GetTickCount()) &&
+  std::vector<std::pair<std::string, std::string>> asked = {{"Sample", Labels.Sample},
+                                                            {"Operator", Labels.Operator}};
+  TRunLabels labels;
+  if (AskOperatorTexts("Start " + ShownTask().Name, asked))
+    labels.Sample = asked[0].second, labels.Operator = asked[1].second, Labels = labels;
+  if (ProgramEnding()) return;
+  const std::time_t start = std::time(nullptr);
+  if (!RunRecorder().Begin(ShownTask().Name, start, GetTickCount()) &&
       AskOperator(TMsgKind::Warning,
                   "The run record " + RunRecorder().Path() + " cannot be written: " +
                       RunRecorder().CannotOpen() + ".\r\nRun the task without a record?",
@@ -160,6 +203,9 @@ void TaskStart(IWaitView *view) {
     return;
   }
   if (RunRecorder().CannotOpen().size()) ReportLine("*** The task runs without a run record");
+  ReportLine("Sample: " + labels.Sample + "  Operator: " + labels.Operator);
+  RunRecorder().Keep(".about.ini", RunAboutText(ShownTask().Name, ShownTask().Line, labels, start));
+  RunRecorder().Keep(".dip", FormatDefinitions());
   TTaskRun run(ShownTask().Name, ShownTask().Line, view);
   struct TClear {
     ~TClear() { AbortRequest = false; }

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 
 #include "ProcessFixture.h"
+#include "base/TextFile.h"
 #include "record/RunRecord.h"
 #include "tasks/TaskRun.h"
 
@@ -74,7 +75,8 @@ protected:
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
     std::vector<TRecordRow> events;
     for (auto &f : std::filesystem::directory_iterator("runs"))
-      if (f.path().string().find(".reads.") == std::string::npos) Record(&events, f.path().string());
+      if (f.path().extension() == ".csv" && f.path().string().find(".reads.") == std::string::npos)
+        Record(&events, f.path().string());
     return events;
   }
   // Times (ms since the run began) of the controllers' log lines that are `what`.
@@ -87,6 +89,7 @@ protected:
 };
 
 TEST_F(RunRecordTest, RowsMatchWhatTheControllersSaw) {
+  H.Operator.TextAnswers = {{"Wafer 7", "Ana"}};
   TaskStart();
   ASSERT_EQ(RunRecorder().Path().rfind("runs/", 0), 0u);
   EXPECT_NE(RunRecorder().Path().find("_T_1.csv"), std::string::npos);  // no "/" in the file name
@@ -132,6 +135,26 @@ TEST_F(RunRecordTest, RowsMatchWhatTheControllersSaw) {
   EXPECT_TRUE(std::isnan(rows[4].Withdrawal) || rows[4].Withdrawal > 0);
   EXPECT_EQ(rows.back().ErrorBits, 0);
   EXPECT_EQ(rows.back().Seen.rfind("Estimate was ", 0), 0u) << rows.back().Seen;
+  // The run described beside its rows: labels, start with its offset, the
+  // recipe as run and what shapes the motion; the labels offered next time.
+  const std::string base = RunRecorder().Path().substr(0, RunRecorder().Path().size() - 4);
+  std::ifstream aboutFile(base + ".about.ini"), dipFile(base + ".dip");
+  const std::string about((std::istreambuf_iterator<char>(aboutFile)), {}),
+      dip((std::istreambuf_iterator<char>(dipFile)), {});
+  for (const char *key : {"Sample=Wafer 7\n", "Operator=Ana\n", "Task line=A + B\n", "Program version=",
+                          "MaxSpeed Z cm/s=2\n", "Acceleration cm/s2=10\n", "Fast replies="})
+    EXPECT_NE(about.find(key), std::string::npos) << key;
+  EXPECT_NE(about.find("As run SHA-256=" + Sha256Hex(dip)), std::string::npos);
+  EXPECT_NE(dip.find("A + B"), std::string::npos);
+  const size_t started = about.find("Started=");
+  ASSERT_NE(started, std::string::npos);
+  EXPECT_TRUE(about[started + 27] == '+' || about[started + 27] == '-') << about.substr(started, 40);
+  H.Operator.TextAnswers.clear();
+  H.Operator.TextsShown.clear();
+  TaskStart();
+  ASSERT_EQ(H.Operator.TextsShown.size(), 1u);
+  EXPECT_EQ(H.Operator.TextsShown[0][0].second, "Wafer 7");
+  EXPECT_EQ(H.Operator.TextsShown[0][1].second, "Ana");
 }
 
 // STOP in the first down stroke, a stroke the controller ends short, a
