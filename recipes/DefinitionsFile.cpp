@@ -218,6 +218,14 @@ void ApplyDefinitions(const std::vector<TDefRecord> &records) {
   CurTask = TaskCount;
 }
 
+std::string DefinitionsText() {
+  std::vector<std::string> lines;
+  for (int i = 0; i < TaskSlots; ++i) lines.push_back(TaskTable[i].Line);
+  const std::string text = FormatDefinitions();
+  for (int i = 0; i < TaskSlots; ++i) TaskTable[i].Line = lines[size_t(i)];
+  return text;
+}
+
 namespace {
 TDefinitionsSource &Source() {
   static TDefinitionsSource s;
@@ -226,7 +234,7 @@ TDefinitionsSource &Source() {
 void NoteSource(const std::string &path, const std::string &text, bool appended) {
   TDefinitionsSource &s = Source();
   s.Path = path, s.Text = text, s.Sha256 = Sha256Hex(text), s.Appended = appended;
-  s.TablesText = FormatDefinitions();
+  s.TablesText = DefinitionsText();
 }
 }  // namespace
 

@@ -19,6 +19,9 @@ std::vector<std::string> SplitFields(const std::string &line);
 // table too, as it is written. Names are written without blanks or ";".
 std::string FormatDefinitions();
 
+// The same text, leaving the tables exactly as they are.
+std::string DefinitionsText();
+
 struct TDefRecord {
   enum TKind { Pos, Proc, Task } Kind = Pos;
   TPosEntry PosEntry;

@@ -3,12 +3,15 @@
 #include <cstdio>
 #include <ctime>
 #include <exception>
+#include <sys/statvfs.h>
 
 #include "base/Host.h"
 #include "base/TextFile.h"
 #include "base/Machine.h"
 #include "base/OpState.h"
+#include "base/Profile.h"
 #include "machine/Motion.h"
+#include "machine/Startup.h"
 #include "recipes/Definitions.h"
 #include "recipes/DefinitionsFile.h"
 #include "record/RunRecord.h"
@@ -154,7 +157,7 @@ std::string RunAboutText(const std::string &task, const std::string &line, const
   char when[48];
   std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%S%z", &tm);
   const TDefinitionsSource &src = DefinitionsSource();
-  const std::string tables = FormatDefinitions();
+  const std::string tables = DefinitionsText();
   const char *fast = "off";
   if (VeriPort()) {
     const TFastReplies f = VeriPort()->FastRepliesSetting();
@@ -193,6 +196,12 @@ void TaskStart(IWaitView *view) {
   if (AskOperatorTexts("Start " + ShownTask().Name, asked))
     labels.Sample = asked[0].second, labels.Operator = asked[1].second, Labels = labels;
   if (ProgramEnding()) return;
+  // The record and the day log need room for the whole run.
+  struct statvfs fs {};
+  const int64_t margin = int64_t(ProfileReadInt(SettingsIniFile, "Logs", "FreeMarginMB", 500)) * 1024 * 1024;
+  if (::statvfs(".", &fs) == 0 && int64_t(fs.f_bavail) * int64_t(fs.f_frsize) < margin)
+    ReportLine("*** Only " + std::to_string(int64_t(fs.f_bavail) * int64_t(fs.f_frsize) / (1024 * 1024)) +
+               " MB free in the working folder: the run record and the report log may not be kept");
   const std::time_t start = std::time(nullptr);
   if (!RunRecorder().Begin(ShownTask().Name, start, GetTickCount()) &&
       AskOperator(TMsgKind::Warning,
@@ -205,7 +214,7 @@ void TaskStart(IWaitView *view) {
   if (RunRecorder().CannotOpen().size()) ReportLine("*** The task runs without a run record");
   ReportLine("Sample: " + labels.Sample + "  Operator: " + labels.Operator);
   RunRecorder().Keep(".about.ini", RunAboutText(ShownTask().Name, ShownTask().Line, labels, start));
-  RunRecorder().Keep(".dip", FormatDefinitions());
+  RunRecorder().Keep(".dip", DefinitionsText());
   TTaskRun run(ShownTask().Name, ShownTask().Line, view);
   struct TClear {
     ~TClear() { AbortRequest = false; }

@@ -8,7 +8,7 @@ KV_BUILD="${KV_BUILD:-$KV_ROOT/build}"
 kv_need=()
 for p in build-essential cmake ninja-build qt6-base-dev libgtest-dev \
          fonts-liberation locales xvfb xauth clang libclang-rt-14-dev \
-         xdotool imagemagick dpkg-dev file; do
+         xdotool imagemagick dpkg-dev file zlib1g-dev; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || kv_need+=("$p")
 done
 if [ ${#kv_need[@]} -gt 0 ]; then

@@ -1,6 +1,7 @@
 #include <csignal>
 #include <ctime>
 #include <sys/wait.h>
+#include <zlib.h>
 
 #include "support/Fakes.h"
 #include "support/TempDir.h"
@@ -67,4 +68,28 @@ TEST_F(DayLogTest, LineReportedJustBeforeAKillIsInTheFile) {
   ASSERT_EQ(waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
   EXPECT_EQ(Get("logs/2026-12-07.log"), "2026-12-07 12:00:00.005 last words\n");
+}
+
+// Earlier days compressed whole, the oldest compressed days removed beyond
+// the size kept; today's file and other files stay.
+TEST_F(DayLogTest, EarlierDaysCompressedAndTheOldestPruned) {
+  ASSERT_EQ(mkdir("logs", 0755), 0);
+  const std::string day(200000, 'x');
+  Put("logs/2026-12-01.log.gz", std::string(300000, 'z'));
+  Put("logs/2026-12-02.log.gz", std::string(1000, 'z'));
+  Put("logs/2026-12-05.log", day);
+  Put("logs/2026-12-07.log", "today\n");
+  Put("logs/notes.txt", "kept");
+  TidyDayLogs("logs", "2026-12-07", 100000);
+  EXPECT_FALSE(Exists("logs/2026-12-01.log.gz"));
+  EXPECT_TRUE(Exists("logs/2026-12-02.log.gz"));
+  EXPECT_FALSE(Exists("logs/2026-12-05.log"));
+  EXPECT_EQ(Get("logs/2026-12-07.log"), "today\n");
+  EXPECT_EQ(Get("logs/notes.txt"), "kept");
+  gzFile in = gzopen("logs/2026-12-05.log.gz", "rb");
+  ASSERT_NE(in, nullptr);
+  std::string back(day.size() + 10, '\0');
+  back.resize(size_t(std::max(0, gzread(in, back.data(), unsigned(back.size())))));
+  gzclose(in);
+  EXPECT_EQ(back, day);
 }
