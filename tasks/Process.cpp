@@ -5,6 +5,7 @@
 #include <ctime>
 #include <limits>
 
+#include "base/Convert.h"
 #include "base/Host.h"
 #include "base/OpState.h"
 #include "base/Machine.h"
@@ -73,7 +74,7 @@ public:
   }
   bool Wait(TDipWait at, double seconds) override {
     Run.Record().Event(Dip() + (at == TDipWait::Bottom ? "bottom wait " : "top wait ") +
-                       RecordNumber(seconds) + " s begins");
+                       FloatToStrG(seconds) + " s begins");
     WaitWithBar(seconds, Run.View());
     return !Run.Stopped();
   }
@@ -116,10 +117,12 @@ TRecordRow RecordRowOf(const TProcEntry &e, const std::string &name, uint8_t lev
   r.Top = e.UpperPos, r.Bottom = e.LowPos;
   r.InSpeed = e.InSpeed, r.OutSpeed = e.OutSpeed;
   // Move limits a stroke's speed to Z's MaxSpeed; the fast dips' program
-  // takes the recipe's as it is.
-  const bool limited = std::string(mode) == RecordStepByStep;
-  r.InDriven = limited ? std::fmin(e.InSpeed, Axes[3].MaxSpeed) : e.InSpeed;
-  r.OutDriven = limited ? std::fmin(e.OutSpeed, Axes[3].MaxSpeed) : e.OutSpeed;
+  // takes the recipe's as it is; a travel drives neither.
+  const std::string m = mode;
+  if (m == RecordStepByStep)
+    r.InDriven = std::fmin(e.InSpeed, Axes[3].MaxSpeed),
+    r.OutDriven = std::fmin(e.OutSpeed, Axes[3].MaxSpeed);
+  else if (m == RecordFast) r.InDriven = e.InSpeed, r.OutDriven = e.OutSpeed;
   r.InTime = e.InTime, r.OutTime = e.OutTime;
   return r;
 }

@@ -1,10 +1,12 @@
 #include <csignal>
+#include <filesystem>
 #include <ctime>
 #include <sys/wait.h>
 #include <zlib.h>
 
 #include "support/Fakes.h"
 #include "support/TempDir.h"
+#include "support/WritePoints.h"
 #include "base/DayLog.h"
 
 class DayLogTest : public TTempDirTest {
@@ -92,4 +94,32 @@ TEST_F(DayLogTest, EarlierDaysCompressedAndTheOldestPruned) {
   back.resize(size_t(std::max(0, gzread(in, back.data(), unsigned(back.size())))));
   gzclose(in);
   EXPECT_EQ(back, day);
+}
+
+// A kill or a full disk at every byte of the day log: the file holds the
+// lines reported before, whole and in order; only a kill may cut the last.
+TEST_F(DayLogTest, EveryWritePointKeepsTheLinesBefore) {
+  TMemoryFolder memory;
+  At(9, 0, 0, 0);
+  AtEveryWritePoint([] { std::filesystem::remove_all("logs"); },
+                    [] {
+                      DayLog().Open("logs");
+                      for (int i = 0; i < 4; ++i) ReportLine("line " + std::to_string(i));
+                      DayLog().Close();
+                    },
+                    [&](bool) {
+                      const std::string text =
+                          Exists("logs/2026-12-07.log") ? Get("logs/2026-12-07.log") : "";
+                      size_t p = 0;
+                      for (int i = 0; p < text.size(); ++i) {
+                        const std::string line = "2026-12-07 09:00:00.000 line " + std::to_string(i) + "\n";
+                        const std::string got = text.substr(p, line.size());
+                        // Only the last line may be cut, and only by a kill or a full disk.
+                        EXPECT_EQ(got, line.substr(0, got.size()));
+                        if (got != line) {
+                          EXPECT_EQ(p + got.size(), text.size());
+                        }
+                        p += line.size();
+                      }
+                    });
 }

@@ -3,8 +3,12 @@
 // added columns, a record of the first format, and a file that is no record.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "record/RunRecord.h"
+#include "support/Fakes.h"
 #include "support/TempDir.h"
+#include "support/WritePoints.h"
 
 using RecordFile = TTempDirTest;
 
@@ -74,4 +78,45 @@ TEST_F(RecordFile, AddedColumnsAndRecordsOfTheFirstFormatAreRead) {
   EXPECT_EQ(rows[0].ZReads.size(), 3u);
   EXPECT_TRUE(std::isnan(rows[0].InDriven));
   EXPECT_EQ(rows[1].Seen, "Estimate was 3 s");
+}
+
+// A kill or a full disk at every byte the recorder writes: what is on disk
+// reads back as the rows and events written before, in order, the last one
+// possibly left out; never a row that was not written.
+TEST_F(RecordFile, EveryWritePointKeepsTheRowsBefore) {
+  THostFixture host;
+  TMemoryFolder memory;
+  auto write = [] {
+    TRunRecorder &r = RunRecorder();
+    r.Begin("T", 0, 0);
+    for (int i = 0; i < 2; ++i) {
+      r.Event("dip " + std::to_string(i) + ": down stroke begins");
+      r.NoteRead(3, 5.0 + i * 0.125);
+      TRecordRow row;
+      row.Mode = RecordStepByStep, row.Dip = i + 1, row.InSpeed = 0.0125, row.End = EndDone;
+      r.Add(row);
+    }
+    r.Finish(EndDone, 0);
+  };
+  AtEveryWritePoint([] { std::filesystem::remove_all("runs"); }, write,
+                    [&](bool) {
+                      std::vector<std::string> files;
+                      if (std::filesystem::exists("runs"))
+                        for (auto &f : std::filesystem::directory_iterator("runs"))
+                          if (f.path().string().find(".reads.") == std::string::npos)
+                            files.push_back(f.path().string());
+                      if (files.empty()) return;
+                      const std::string text = Get(files[0]);
+                      if (text.size() <= RecordHeader().size()) return;  // nothing recorded yet
+                      std::vector<TRecordRow> rows, events;
+                      std::string error;
+                      ASSERT_TRUE(ReadRunRecord(files[0], rows, events, error)) << error << "\n" << text;
+                      for (size_t i = 0; i < events.size(); ++i)
+                        EXPECT_EQ(events[i].Event, "dip " + std::to_string(i) + ": down stroke begins");
+                      for (size_t i = 0; i < rows.size(); ++i) {
+                        EXPECT_EQ(rows[i].Mode, i < 2 ? RecordStepByStep : RecordEnd);
+                        EXPECT_EQ(rows[i].Dip, i < 2 ? int(i) + 1 : 0);
+                      }
+                    },
+                    100000, RecordHeader().size() - 2);
 }
