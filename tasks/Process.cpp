@@ -206,10 +206,14 @@ void WaitWithBar(double seconds, IWaitView *WaitView) {
     WaitView->ShowWait("Wait " + std::to_string(static_cast<long long>(whole)) + "sec", n);
   }
   int position = 0;
+  // Each step ends at its deadline from the start: the time the events of a
+  // step take is not added to the wait.
+  const uint32_t started = GetTickCount();
   do {
     --n;
-    SleepMs(100);
     ++position;
+    const int32_t left = int32_t(started + uint32_t(position) * 100u - GetTickCount());
+    if (left > 0) SleepMs(uint32_t(left));
     if (WaitView) WaitView->SetWaitPosition(position);
     ProcessMessages();
     if (AbortRequest) break;

@@ -173,10 +173,10 @@ std::string RunAboutText(const std::string &task, const std::string &line, const
                                   : "yes") +
       "\nAs run=.dip beside this file\nAs run SHA-256=" + Sha256Hex(tables) +
       "\n[Motion]\nStandard speed cm/s=" + RecordNumber(MachineSettings.StandardV) +
-      "\nSafe height cm=" + RecordNumber(MachineSettings.StandardZ) +
-      "\nAcceleration cm/s2=" + RecordNumber(EstimateAcceleration) + "\nFast replies=" + fast + "\n";
+      "\nSafe height cm=" + RecordNumber(MachineSettings.StandardZ) + "\nFast replies=" + fast + "\n";
   for (int a = 1; a <= 3; ++a)
-    t += std::string("MaxSpeed ") + "XYZ"[a - 1] + " cm/s=" + RecordNumber(Axes[a].MaxSpeed) + "\n";
+    t += std::string("MaxSpeed ") + "XYZ"[a - 1] + " cm/s=" + RecordNumber(Axes[a].MaxSpeed) +
+         "\nAcceleration " + "XYZ"[a - 1] + " cm/s2=" + RecordNumber(Axes[a].Acceleration) + "\n";
   return t;
 }
 

@@ -142,7 +142,7 @@ TEST_F(RunRecordTest, RowsMatchWhatTheControllersSaw) {
   const std::string about((std::istreambuf_iterator<char>(aboutFile)), {}),
       dip((std::istreambuf_iterator<char>(dipFile)), {});
   for (const char *key : {"Sample=Wafer 7\n", "Operator=Ana\n", "Task line=A + B\n", "Program version=",
-                          "MaxSpeed Z cm/s=2\n", "Acceleration cm/s2=10\n", "Fast replies="})
+                          "MaxSpeed Z cm/s=2\n", "Acceleration Z cm/s2=10\n", "Fast replies="})
     EXPECT_NE(about.find(key), std::string::npos) << key;
   EXPECT_NE(about.find("As run SHA-256=" + Sha256Hex(dip)), std::string::npos);
   EXPECT_NE(dip.find("A + B"), std::string::npos);
