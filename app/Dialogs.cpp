@@ -45,7 +45,7 @@ TAboutBox::TAboutBox(QWidget *parent) : QDialog(parent) {
   Text(panel, "Kavetra", product, QRect(80, 16, 190, 36))->setObjectName("ProductName");
   Text(panel, "Tunk Robot Control Program", QFont("Arial", 8), QRect(8, 88, 260, 16))
       ->setObjectName("Comments");
-  Text(panel, "Version  1.3", QFont("Arial", 8), QRect(8, 112, 260, 16))->setObjectName("Version");
+  Text(panel, "Version  " KV_VERSION, QFont("Arial", 8), QRect(8, 112, 260, 16))->setObjectName("Version");
 
   auto *ok = new QPushButton("OK", this);
   ok->setObjectName("OKButton");

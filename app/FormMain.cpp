@@ -19,8 +19,11 @@
 #include "app/Desktop.h"
 #include "base/OpState.h"
 #include "app/ReportWindow.h"
+#include "app/RunRecordWindow.h"
+#include "app/SimulatedRobot.h"
 #include "machine/Manual.h"
 #include "machine/Motion.h"
+#include "tasks/RunEvents.h"
 #include "tasks/TaskRun.h"
 
 #include "base/Machine.h"
@@ -36,6 +39,7 @@ void TClickLabel::mouseDoubleClickEvent(QMouseEvent *event) {
 
 TTFormMain::TTFormMain(bool withMachine, QWidget *parent) : QMainWindow(parent), WithMachine(withMachine) {
   Clock.start();
+  Simulator = new TSimulatedRobot(this);
   setObjectName("TFormMain");
   setWindowTitle("Kavetra");
   setWindowIcon(ProgramIcon());
@@ -82,6 +86,7 @@ TTFormMain::TTFormMain(bool withMachine, QWidget *parent) : QMainWindow(parent),
 
 TTFormMain::~TTFormMain() {
   ShowPos->stop();
+  delete RunRecordView;  // a window of its own, not a child
   FormDestroy();
   SetOpStateListener(nullptr);
   // Only our own entries: a test may have installed others meanwhile.
@@ -99,7 +104,10 @@ TStartupHooks FormHooks(TTFormMain *form) {
   h.AdaptToTwoMotors = [form] { form->AdaptToTwoMotors(); };
   h.RefreshEditors = [form] { form->RefreshEditors(); };
   // The port is still closed while its settings are set one by one.
-  h.SetPort = [](const std::string &port) { SerialPortNG1->SetCommPort(port); };
+  h.SetPort = [form](const std::string &port) {
+    form->StartSimulatorFor(port);
+    SerialPortNG1->SetCommPort(port);
+  };
   h.SetBaud = [](int32_t v) { SerialPortNG1->SetBaudRate(uint32_t(v)); };
   h.SetDataBits = [](int32_t v) { SerialPortNG1->SetDataBits(uint8_t(v)); };
   h.SetStopBits = [](int32_t v) { SerialPortNG1->SetStopBits(uint8_t(v)); };
@@ -183,7 +191,17 @@ unsigned TTFormMain::Ask(TMsgKind kind, const std::string &text, unsigned button
   // the box's "reject" button, which may be the one that moves (Abort).
   for (const auto &m : ButtonMap)
     if (m.Ours == closed) box.setEscapeButton(box.button(m.Qt));
+  // Those who follow the run (the remote page) see the box wait and go.
+  TRunEvent asked;
+  asked.Kind = TRunEventKind::QuestionAsked;
+  asked.Text = text;
+  SendRunEvent(asked);
+  const qint64 opened = Clock.elapsed();
   const int pressed = box.exec();
+  asked.Kind = TRunEventKind::QuestionAnswered;
+  asked.Answer = box.clickedButton() ? box.clickedButton()->text().remove('&').toStdString() : "closed";
+  asked.Seconds = (Clock.elapsed() - opened) / 1000.0;
+  SendRunEvent(asked);
   if (Ending) return ending;
   for (const auto &m : ButtonMap)
     if (pressed == m.Qt && (buttons & m.Ours)) return m.Ours;

@@ -18,6 +18,7 @@ class QSpinBox;
 class QTimer;
 class TReportWindow;
 class TRunRecordWindow;
+class TSimulatedRobot;
 
 // A label that reports double-clicks (the axis letters of the displays).
 class TClickLabel : public QLabel {
@@ -113,7 +114,7 @@ public:
   QProgressBar *ProgressBar1;
   // Menu items
   QAction *New1, *Save1, *SaveAs1, *Open1, *OpenDialog1, *AddFile1, *Exit1;
-  QAction *Communication1, *VERI1, *DigitalOutput1, *RunRecord1, *About1;
+  QAction *Communication1, *VERI1, *DigitalOutput1, *RunRecord1, *RemoteAccess1, *About1;
   QTimer *ShowPos;
 
 public slots:
@@ -225,6 +226,13 @@ private:
   bool Connected = false;
   bool TaskStartAllowed = true;
   TRunRecordWindow *RunRecordView = nullptr;  // made when first asked for
+  // Started by "Use the simulated robot", or at start when the port is its
+  // link; a child, so it ends after the shut-down has closed the port.
+  TSimulatedRobot *Simulator;
+
+public:
+  // The simulator's link named as the port: start it (told in the log).
+  void StartSimulatorFor(const std::string &port);
   QElapsedTimer Clock;
 };
 

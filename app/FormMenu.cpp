@@ -42,6 +42,7 @@ void TTFormMain::BuildMenu() {
   DigitalOutput1 = Item(settings, "DigitalOutput1", "Digital &Output");
   // Not modal and left enabled: it is meant to be watched during a run.
   RunRecord1 = Item(settings, "RunRecord1", "&Run record");
+  RemoteAccess1 = Item(settings, "RemoteAccess1", "Remote &access");  // wired by the program entry
 
   QMenu *help = bar->addMenu("&Help");
   help->setObjectName("Help1");

@@ -1,5 +1,6 @@
 #include "app/Program.h"
 
+#include <QAction>
 #include <QLocale>
 #include <clocale>
 #include <memory>
@@ -8,6 +9,7 @@
 #include "app/Desktop.h"
 #include "app/Dialogs.h"
 #include "app/FormMain.h"
+#include "app/RemoteAccess.h"
 #include "base/DayLog.h"
 #include "base/Host.h"
 #include "app/SignalClose.h"
@@ -39,6 +41,9 @@ int RunProgram(int argc, char **argv) {
     for (const std::string &line : folder) ReportLine(line);
     // 4. The dialogs, after the channel tables are loaded.
     CreateDialogs();
+    // Remote access: started here from its settings, stopped before the window goes.
+    TRemoteAccess remote(form);
+    QObject::connect(form.RemoteAccess1, &QAction::triggered, &form, [&] { remote.ShowDialog(&form); });
     // 5. Until the main window is closed.
     form.show();
     result = app.exec();

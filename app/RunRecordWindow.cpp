@@ -1,14 +1,31 @@
 #include "app/RunRecordWindow.h"
 
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDateTimeAxis>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGraphicsLayout>
+#include <QGraphicsScene>
 #include <QHBoxLayout>
+#include <QImage>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPainter>
+#include <QPdfWriter>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QShortcut>
+#include <QSvgGenerator>
+#include <QTabWidget>
 #include <QTimer>
+#include <QToolTip>
+#include <QValueAxis>
 #include <QVBoxLayout>
+#include <memory>
+
+#include "app/RunRecordPlot.h"
 
 QString RecordSummary(const std::vector<TRecordRow> &rows, const std::string &path, bool running) {
   QStringList parts;
@@ -40,52 +57,136 @@ QString RecordSummary(const std::vector<TRecordRow> &rows, const std::string &pa
   return parts.join("  ·  ");
 }
 
-TRunRecordWindow::TRunRecordWindow(QWidget *parent) : QDialog(parent) {
+namespace {
+// Live news is drawn at most this often: a picture costs the run's thread
+// a few ms, which must not land on many of a dip's waits.
+constexpr int LiveIntervalMs = 1000;
+
+QPushButton *Button(const char *name, const QString &text, QWidget *parent) {
+  auto *b = new QPushButton(text, parent);
+  b->setObjectName(name);
+  b->setAutoDefault(false);
+  return b;
+}
+
+// A view of its own over a chart (the chart is the view's).
+TZoomView *View(const char *name, QWidget *parent) {
+  auto *v = new TZoomView(new QChart, parent);
+  v->setObjectName(name);
+  return v;
+}
+
+// Where the run began, from the record's file name; empty when it has none.
+QString RunDate(const std::string &path) {
+  static const QRegularExpression stamp("^(\\d{4}-\\d\\d-\\d\\d)_(\\d\\d)-(\\d\\d)-(\\d\\d)_");
+  const auto m = stamp.match(QFileInfo(QString::fromStdString(path)).fileName());
+  return m.hasMatch() ? QString("%1 %2:%3:%4").arg(m.captured(1), m.captured(2), m.captured(3), m.captured(4))
+                      : QString();
+}
+
+}  // namespace
+
+TRunRecordWindow::TRunRecordWindow(QWidget *parent) : QWidget(parent, Qt::Window) {
   setObjectName("RunRecordWindow");
   setWindowTitle("Run record");
-  setModal(false);
+  // Closing the main window ends the program even while this one is open.
+  setAttribute(Qt::WA_QuitOnClose, false);
   setFont(QFont("Arial", 9));
-  resize(900, 520);
+  resize(980, 640);
 
-  OpenButton = new QPushButton("Open...", this);
-  OpenButton->setObjectName("OpenRecord");
-  OpenButton->setAutoDefault(false);
-  CurrentButton = new QPushButton("Current run", this);
-  CurrentButton->setObjectName("CurrentRun");
-  CurrentButton->setAutoDefault(false);
-  Plot = new TRunRecordPlot(this);
+  OpenButton = Button("OpenRecord", "Open...", this);
+  CurrentButton = Button("CurrentRun", "Current run", this);
+  WholeButton = Button("WholeRun", "Whole run", this);
+  WholeButton->setToolTip(
+      "Back to the whole run (also: double-click, Home). Zoom: wheel (Ctrl: both axes) "
+      "or drag a box; pan: middle button, Shift+drag or the arrow keys.");
+  ExportButton = Button("ExportRecord", "Export...", this);
+  ExportButton->setToolTip("PNG, SVG or PDF with a title block (Ctrl+E)");
+  ProcessList = new QComboBox(this);
+  ProcessList->setObjectName("ProcessList");
+  ProcessList->setMinimumContentsLength(12);
+
+  RunView = View("RunChart", this);
+  Run = new TRunChart(RunView->chart());
+  OverlayView = View("OverlayChart", this);
+  HoldsView = View("HoldsChart", this);
+  Tabs = new QTabWidget(this);
+  Tabs->addTab(RunView, "Run");
+  Tabs->addTab(OverlayView, "Dips overlaid");
+  Tabs->addTab(HoldsView, "Holds and speed");
+  ReadOut = new QLabel(this);
+  ReadOut->setObjectName("ReadOut");
+  ReadOut->setTextInteractionFlags(Qt::TextSelectableByMouse);
   Info = new QLabel(this);
   Info->setObjectName("RecordInfo");
   Info->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
   auto *buttons = new QHBoxLayout;
-  buttons->addWidget(OpenButton);
-  buttons->addWidget(CurrentButton);
+  for (QWidget *w : {static_cast<QWidget *>(OpenButton), static_cast<QWidget *>(CurrentButton),
+                     static_cast<QWidget *>(WholeButton), static_cast<QWidget *>(ExportButton)})
+    buttons->addWidget(w);
   buttons->addStretch();
+  buttons->addWidget(new QLabel("Process:", this));
+  buttons->addWidget(ProcessList);
   auto *layout = new QVBoxLayout(this);
   layout->addLayout(buttons);
-  layout->addWidget(Plot, 1);
+  layout->addWidget(Tabs, 1);
+  layout->addWidget(ReadOut);
   layout->addWidget(Info);
 
-  // Live reads come faster than anyone can look; a few pictures a second do.
   LiveTimer = new QTimer(this);
-  LiveTimer->setInterval(200);
-  connect(LiveTimer, &QTimer::timeout, this, [this] {
-    Plot->update();
-    if (!RunRecorder().Active()) Refresh();
-  });
+  LiveTimer->setInterval(LiveIntervalMs);
+  connect(LiveTimer, &QTimer::timeout, this, &TRunRecordWindow::DrawNews);
   connect(OpenButton, &QPushButton::clicked, this, &TRunRecordWindow::OpenClick);
   connect(CurrentButton, &QPushButton::clicked, this, &TRunRecordWindow::FollowRecorder);
+  connect(ExportButton, &QPushButton::clicked, this, &TRunRecordWindow::ExportClick);
+  connect(WholeButton, &QPushButton::clicked, this,
+          [this] { static_cast<TZoomView *>(Tabs->currentWidget())->Whole(); });
+  connect(RunView, &TZoomView::WholeAsked, this, &TRunRecordWindow::FitRun);
+  connect(OverlayView, &TZoomView::WholeAsked, this, [this] {
+    DetailStale = true;
+    RefreshDetail();
+  });
+  connect(HoldsView, &TZoomView::WholeAsked, this, [this] {
+    DetailStale = true;
+    RefreshDetail();
+  });
+  connect(RunView, &TZoomView::Hover, this, &TRunRecordWindow::ShowRunHover);
+  for (TZoomView *v : {RunView, OverlayView, HoldsView})
+    connect(v, &TZoomView::Left, this, [this] {
+      ReadOut->clear();
+      QToolTip::hideText();
+    });
+  connect(Tabs, &QTabWidget::currentChanged, this, [this] { RefreshDetail(); });
+  connect(ProcessList, &QComboBox::currentTextChanged, this, [this] {
+    DetailStale = true;
+    RefreshDetail();
+  });
+  new QShortcut(QKeySequence(Qt::Key_Escape), this, this, &QWidget::close);
+  new QShortcut(QKeySequence("Ctrl+E"), this, this, &TRunRecordWindow::ExportClick);
+  new QShortcut(QKeySequence("Ctrl+O"), this, this, &TRunRecordWindow::OpenClick);
   FollowRecorder();
 }
 
-TRunRecordWindow::~TRunRecordWindow() { Listen(false); }
+TRunRecordWindow::~TRunRecordWindow() {
+  Listen(false);
+  delete Run;
+}
+
+const std::vector<TRecordRow> &TRunRecordWindow::Rows() const {
+  return Follow ? RunRecorder().Rows() : Opened;
+}
+
+std::string TRunRecordWindow::Path() const { return Follow ? RunRecorder().Path() : OpenedPath; }
 
 void TRunRecordWindow::FollowRecorder() {
   Follow = true;
   Opened.clear();
   OpenedPath.clear();
+  Run->Clear();
+  RunView->Whole();
   Listen(isVisible());
+  DetailStale = true;
   Refresh();
 }
 
@@ -94,6 +195,9 @@ void TRunRecordWindow::ShowRows(std::vector<TRecordRow> rows, const std::string 
   Listen(false);
   Opened = std::move(rows);
   OpenedPath = path;
+  Run->Clear();
+  RunView->Whole();
+  DetailStale = true;
   Refresh();
 }
 
@@ -127,44 +231,115 @@ void TRunRecordWindow::OpenClick() {
   dialog->open();
 }
 
-void TRunRecordWindow::Listen(bool on) {
-  // The recorder has one listener; it is ours only while we follow and show.
-  if (on == Listening) return;
-  Listening = on;
-  RunRecorder().SetListener(on ? TRunRecorder::TListener([this] { Changed(); }) : nullptr);
+void TRunRecordWindow::ExportClick() {
+  QString name = QFileInfo(QString::fromStdString(Path())).completeBaseName();
+  if (name.isEmpty()) name = "run-record";
+  auto *dialog = new QFileDialog(this, "Export the run record", QDir::current().filePath(name + ".png"),
+                                 "PNG picture (*.png);;SVG drawing (*.svg);;PDF page (*.pdf)");
+  dialog->setAcceptMode(QFileDialog::AcceptSave);
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  connect(dialog, &QFileDialog::fileSelected, this, [this](const QString &file) {
+    QString error;
+    if (Export(file, error)) {
+      ReadOut->setText("Exported to " + file);
+      return;
+    }
+    auto *box = new QMessageBox(QMessageBox::Warning, "Run record",
+                                QString("The picture \"%1\" cannot be written: %2").arg(file, error),
+                                QMessageBox::Ok, this);
+    box->setObjectName("ExportError");
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+  });
+  dialog->open();
 }
 
-void TRunRecordWindow::Changed() {
-  // Called from inside the run (every row, every read): draw later, once.
-  Plot->update();
-  if (RefreshDue) return;
-  RefreshDue = true;
-  QTimer::singleShot(0, this, [this] {
-    RefreshDue = false;
-    Refresh();
-  });
+void TRunRecordWindow::Listen(bool on) {
+  // The recorder has one listener; it is ours only while we follow and show.
+  // It runs inside the run (every row, every read), so it only marks.
+  if (on == Listening) return;
+  Listening = on;
+  RunRecorder().SetListener(on ? TRunRecorder::TListener([this] { Stale = true; }) : nullptr);
 }
 
 void TRunRecordWindow::Refresh() {
+  Stale = false;
   const TRunRecorder &rec = RunRecorder();
-  if (Follow) {
-    Plot->SetRows(&rec.Rows(), rec.Active() ? &rec.LiveZ() : nullptr);
-    Info->setText(RecordSummary(rec.Rows(), rec.Path(), rec.Active()));
-  } else {
-    Plot->SetRows(&Opened, nullptr);
-    Info->setText(RecordSummary(Opened, OpenedPath, false));
+  const bool live = Follow && rec.Active();
+  const std::vector<TRecordRow> &rows = Rows();
+  Run->Update(rows, live ? &rec.LiveZ() : nullptr);
+  if (!RunView->Zoomed()) Run->Fit();
+  Info->setText(RecordSummary(rows, Path(), live));
+  // The process list: the one with the most dips first chosen.
+  const QStringList names = DipProcesses(rows);
+  QStringList shown;
+  for (int i = 0; i < ProcessList->count(); ++i) shown << ProcessList->itemText(i);
+  if (names != shown) {
+    const QString keep = ProcessList->currentText();
+    QSignalBlocker quiet(ProcessList);
+    ProcessList->clear();
+    ProcessList->addItems(names);
+    int pick = names.indexOf(keep);
+    if (pick < 0 && !names.isEmpty()) {
+      size_t most = 0;
+      for (int i = 0; i < names.size(); ++i) {
+        size_t n = 0;
+        for (const TRecordRow &r : rows)
+          n += r.Mode == RecordStepByStep && r.Process == names[i].toStdString();
+        if (n > most) most = n, pick = i;
+      }
+    }
+    ProcessList->setCurrentIndex(pick);
+    DetailStale = true;
   }
+  if (int(rows.size()) != property("detailRows").toInt()) DetailStale = true;
+  RefreshDetail();
   UpdateLive();
 }
+
+void TRunRecordWindow::RefreshDetail() {
+  // Only the chart in sight is filled; the other on its turn.
+  if (!DetailStale || Tabs->currentWidget() == RunView) return;
+  DetailStale = false;
+  const std::vector<TRecordRow> &rows = Rows();
+  setProperty("detailRows", int(rows.size()));
+  auto hover = [this](const QString &text) { ReadOut->setText(text); };
+  const QString process = ProcessList->currentText();
+  if (!OverlayView->Zoomed()) FillOverlayChart(OverlayView->chart(), rows, process, hover);
+  if (!HoldsView->Zoomed()) FillHoldsChart(HoldsView->chart(), rows, process, hover);
+}
+
+void TRunRecordWindow::DrawNews() {
+  if (Stale || !RunRecorder().Active()) Refresh();
+}
+
+void TRunRecordWindow::FitRun() { Run->Fit(); }
 
 void TRunRecordWindow::UpdateLive() {
   const bool live = isVisible() && Follow && RunRecorder().Active();
   if (live && !LiveTimer->isActive()) LiveTimer->start();
-  if (!live) LiveTimer->stop();
+  // One more picture after the run's end, then rest.
+  if (!live && LiveTimer->isActive() && !Stale) LiveTimer->stop();
+}
+
+QString TRunRecordWindow::ReadOutAt(double ms, double z) const {
+  const double ms1 = RecordMs(double(Run->Time->max().toMSecsSinceEpoch()));
+  const double ms0 = RecordMs(double(Run->Time->min().toMSecsSinceEpoch()));
+  const double slack = (ms1 - ms0) / 300;  // a few pixels either side
+  QString text = QString("%1, Z %2 cm").arg(ClockText(ms)).arg(z, 0, 'f', 2);
+  if (const TRecordRow *r = RowAt(Rows(), ms, slack)) text += "\n" + RowText(*r);
+  return text;
+}
+
+void TRunRecordWindow::ShowRunHover(QPointF value, QPoint global) {
+  const QString text = ReadOutAt(RecordMs(value.x()), value.y());
+  ReadOut->setText(text.section('\n', 0, 1));
+  if (text.contains('\n')) QToolTip::showText(global, text.section('\n', 1), RunView);
+  else QToolTip::hideText();
 }
 
 void TRunRecordWindow::showEvent(QShowEvent *event) {
-  QDialog::showEvent(event);
+  QWidget::showEvent(event);
   Listen(Follow);
   Refresh();
 }
@@ -172,5 +347,134 @@ void TRunRecordWindow::showEvent(QShowEvent *event) {
 void TRunRecordWindow::hideEvent(QHideEvent *event) {
   Listen(false);
   LiveTimer->stop();
-  QDialog::hideEvent(event);
+  QWidget::hideEvent(event);
+}
+
+QStringList TRunRecordWindow::TitleLines() const {
+  const std::vector<TRecordRow> &rows = Rows();
+  std::string task = Follow ? RunRecorder().Task() : std::string();
+  for (const TRecordRow &r : rows)
+    if (task.empty() && !r.Task.empty()) task = r.Task;
+  QString head = "Run record of task " + (task.empty() ? QString("(none)") : QString::fromStdString(task));
+  if (!SampleLabel.isEmpty()) head += ", sample " + SampleLabel;
+  QStringList lines{head};
+  const QString date = RunDate(Path());
+  lines << (date.isEmpty() ? QString("date not known") : "run began " + date) + "  ·  " +
+               RecordSummary(rows, Path(), Follow && RunRecorder().Active());
+  for (const QString &r : RecipeLines(rows)) lines << "recipe: " + r;
+  lines << QString("Kavetra %1").arg(KV_VERSION);
+  return lines;
+}
+
+bool TRunRecordWindow::Export(const QString &path, QString &error) {
+  const QString kind = QFileInfo(path).suffix().toLower();
+  if (kind != "png" && kind != "svg" && kind != "pdf") {
+    error = "the name must end in .png, .svg or .pdf";
+    return false;
+  }
+  // Charts of their own at the picture's size; the run chart keeps the
+  // window's zoom.
+  const std::vector<TRecordRow> &rows = Rows();
+  const QString process = ProcessList->currentText();
+  const double width = 1200;
+  const QSizeF runSize(width, 520), detailSize(width, 440);
+  // Hidden views of their own, drawn as the window draws its charts.
+  auto view = [](QChart *chart, const QSizeF &size) {
+    auto v = std::make_unique<QChartView>(chart);
+    v->setAttribute(Qt::WA_DontShowOnScreen);
+    v->setRenderHint(QPainter::Antialiasing);
+    v->setFrameStyle(QFrame::NoFrame);
+    v->resize(size.toSize());
+    v->show();  // not on the screen: only its resize and layout
+    return v;
+  };
+  auto runChart = new QChart;
+  TRunChart run(runChart);
+  run.Update(rows, nullptr);
+  run.Fit();
+  if (RunView->Zoomed()) {
+    run.Time->setRange(Run->Time->min(), Run->Time->max());
+    run.Z->setRange(Run->Z->min(), Run->Z->max());
+  }
+  auto *overlay = new QChart, *holds = new QChart;
+  FillOverlayChart(overlay, rows, process, nullptr);
+  FillHoldsChart(holds, rows, process, nullptr);
+  const std::unique_ptr<QChartView> views[] = {view(runChart, runSize), view(overlay, detailSize),
+                                               view(holds, detailSize)};
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+
+  const QStringList title = TitleLines();
+  // Sizes in the picture's own units, whatever the device's resolution.
+  QFont big("Arial"), small("Arial");
+  big.setPixelSize(20);
+  big.setBold(true);
+  small.setPixelSize(13);
+  const double line = QFontMetricsF(small).height() * 1.25;
+  const double titleHeight = QFontMetricsF(big).height() * 1.4 + line * (title.size() - 1) + 8;
+  const double height = titleHeight + runSize.height() + 2 * detailSize.height();
+
+  auto paint = [&](QPainter &p) {
+    p.setRenderHint(QPainter::Antialiasing);
+    p.fillRect(QRectF(0, 0, width, height), Qt::white);
+    p.setPen(Qt::black);
+    p.setFont(big);
+    double y = QFontMetricsF(big).ascent() + 4;
+    p.drawText(QPointF(12, y), title.front());
+    p.setFont(small);
+    y += QFontMetricsF(big).descent() + line * 0.4;
+    for (int i = 1; i < title.size(); ++i) {
+      const bool last = i == title.size() - 1;
+      if (last) p.drawText(QRectF(12, 4, width - 24, line), Qt::AlignRight | Qt::AlignTop, title[i]);
+      else p.drawText(QPointF(12, y += line), title[i]);
+    }
+    double top = titleHeight;
+    for (const auto &v : views) {
+      v->render(&p, QRectF(0, top, v->width(), v->height()), v->rect());
+      top += v->height();
+    }
+  };
+
+  if (kind == "png") {
+    const double scale = 1.5;  // sharp enough for a printed page
+    QImage image(QSize(int(width * scale), int(height * scale)), QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter p(&image);
+    p.scale(scale, scale);
+    paint(p);
+    p.end();
+    if (!image.save(path, "PNG")) {
+      error = "the file cannot be written";
+      return false;
+    }
+  } else if (kind == "svg") {
+    QSvgGenerator svg;
+    svg.setFileName(path);
+    svg.setSize(QSize(int(width), int(height)));
+    svg.setViewBox(QRectF(0, 0, width, height));
+    svg.setTitle(title.front());
+    svg.setDescription(title.mid(1).join('\n'));
+    QPainter p;
+    if (!p.begin(&svg)) {
+      error = "the file cannot be written";
+      return false;
+    }
+    paint(p);
+  } else {
+    QPdfWriter pdf(path);
+    pdf.setTitle(title.front());
+    pdf.setCreator(QString("Kavetra %1").arg(KV_VERSION));
+    pdf.setPageSize(QPageSize(QPageSize::A4));
+    pdf.setPageMargins(QMarginsF(10, 10, 10, 10), QPageLayout::Millimeter);
+    pdf.setResolution(300);
+    QPainter p;
+    if (!p.begin(&pdf)) {
+      error = "the file cannot be written";
+      return false;
+    }
+    const QRect page = pdf.pageLayout().paintRectPixels(pdf.resolution());
+    const double scale = std::min(page.width() / width, page.height() / height);
+    p.scale(scale, scale);
+    paint(p);
+  }
+  return true;
 }

@@ -1,47 +1,27 @@
 #pragma once
-// The "Run record" window: the Z position over time of the current or last
-// run, what the recipe asked beside what the machine did, and the travels
-// between processes. It follows a running task and can show a past run's
-// file. It never blocks: a run goes on while it is open.
-#include <QDialog>
+// The "Run record" window: a top-level window of its own (the main window
+// and its STOP buttons can always be brought in front of it), with three
+// charts of the current or last run, or of a past run's file: Z over time,
+// all dips of a process on top of each other, and the holds and withdrawal
+// speed per dip against the recipe. Zoom, pan, a read-out under the mouse,
+// and export as PNG, SVG or PDF with a title block. It never blocks a run:
+// the recorder only marks it stale, and a slow timer draws what is new.
+#include <QWidget>
 #include <string>
 #include <vector>
 
 #include "record/RunRecord.h"
 
+class QChart;
+class QComboBox;
 class QLabel;
 class QPushButton;
+class QTabWidget;
 class QTimer;
+class TRunChart;
+class TZoomView;
 
-// The drawing: seconds since the run began across, Z in cm downwards (the
-// way the holder dips).
-class TRunRecordPlot : public QWidget {
-  Q_OBJECT
-public:
-  explicit TRunRecordPlot(QWidget *parent = nullptr);
-  // What to draw; `live` (the dip in progress) may be null. Both must stay
-  // alive while shown.
-  void SetRows(const std::vector<TRecordRow> *rows, const std::vector<TReading> *live);
-  // Where a point (ms since the run began, cm) lies, as last drawn.
-  QPointF At(double ms, double z) const;
-  // What hovering there shows: the row under that time; empty over nothing.
-  QString TextAt(const QPoint &p) const;
-
-protected:
-  void paintEvent(QPaintEvent *event) override;
-  void mouseMoveEvent(QMouseEvent *event) override;
-
-private:
-  void Measure();
-  void DrawAxes(class QPainter &p) const;
-  void DrawLegend(QPainter &p) const;
-  const std::vector<TRecordRow> *Rows = nullptr;
-  const std::vector<TReading> *Live = nullptr;
-  double T1 = 1000, Z0 = 0, Z1 = 1;  // shown range: 0..T1 ms, Z0..Z1 cm
-  QRectF Area;
-};
-
-class TRunRecordWindow : public QDialog {
+class TRunRecordWindow : public QWidget {
   Q_OBJECT
 public:
   explicit TRunRecordWindow(QWidget *parent = nullptr);
@@ -56,29 +36,52 @@ public:
   void ShowRows(std::vector<TRecordRow> rows, const std::string &path);
   bool Following() const { return Follow; }
 
-  TRunRecordPlot *Plot;
-  QLabel *Info;  // the record's file and how the run ended
-  QPushButton *OpenButton, *CurrentButton;
+  // The picture for a notebook: title block and the three charts, as the
+  // file's suffix says (.png, .svg or .pdf). False with the reason.
+  bool Export(const QString &path, QString &error);
+  // The title block's lines: task and sample, date and file, how the run
+  // ended, the recipe of each process, the program and its version.
+  QStringList TitleLines() const;
+  // The read-out for a point of the run chart (ms since the run began, cm).
+  QString ReadOutAt(double ms, double z) const;
+  // What the live timer does: draws the news the recorder marked, if any.
+  void DrawNews();
+  // The sample's label, when the record names one.
+  QString SampleLabel;
+
+  TRunChart *Run;
+  TZoomView *RunView, *OverlayView, *HoldsView;
+  QTabWidget *Tabs;
+  QComboBox *ProcessList;
+  QLabel *Info;     // the record's file and how the run ended
+  QLabel *ReadOut;  // what lies under the mouse
+  QPushButton *OpenButton, *CurrentButton, *WholeButton, *ExportButton;
+  QTimer *LiveTimer;  // draws what came in since the last picture
 
 protected:
   void showEvent(QShowEvent *event) override;
   void hideEvent(QHideEvent *event) override;
 
 private:
+  const std::vector<TRecordRow> &Rows() const;
+  std::string Path() const;
   void OpenClick();
+  void ExportClick();
   void Listen(bool on);
-  void Changed();  // the recorder's rows changed
-  void Refresh();
+  void Refresh();        // new rows and reads onto the charts; the summary line
+  void RefreshDetail();  // the overlay and holds charts of the chosen process
   void UpdateLive();
+  void FitRun();
+  void ShowRunHover(QPointF value, QPoint global);
 
   bool Follow = true;
   bool Listening = false;
-  bool RefreshDue = false;
+  bool Stale = false;  // the recorder has news the charts do not show
+  bool DetailStale = true;
   std::vector<TRecordRow> Opened;
   std::string OpenedPath;
-  QTimer *LiveTimer;
 };
 
-// The line under the drawing: file name, how the run ended and its first
+// The line under the charts: file name, how the run ended and its first
 // fault.
 QString RecordSummary(const std::vector<TRecordRow> &rows, const std::string &path, bool running);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <unistd.h>
 
 #include "base/Convert.h"
 #include "base/Machine.h"
@@ -9,6 +10,13 @@
 
 const char *const HardwareIniFile = ".\\KVHardware.ini";
 const char *const SettingsIniFile = ".\\KVSettings.ini";
+const char *const SharedHardwareIniFile = "/etc/kavetra/KVHardware.ini";
+
+std::string HardwareIniToRead(const std::string &shared) {
+  if (::access(ProfilePath(HardwareIniFile).c_str(), F_OK) != 0 && ::access(shared.c_str(), R_OK) == 0)
+    return shared;
+  return HardwareIniFile;
+}
 
 namespace {
 
@@ -41,8 +49,8 @@ std::string Motor(int n) { return "Motor" + std::to_string(n); }
 
 }  // namespace
 
-void ReadMachineConfig() {
-  const std::string hw = HardwareIniFile;
+void ReadMachineConfig(const std::string &sharedHardware) {
+  const std::string hw = HardwareIniToRead(sharedHardware);
   NMotors = ProfileReadInt(hw, "General", "NMotors", NMotors);
   LowestSpeed = 0;
   HighestSpeed = 1.0;
@@ -116,9 +124,9 @@ void RunStartup(const TStartupHooks &h) {
   if (h.OpenPort) h.OpenPort();
 }
 
-void WriteMachineConfig() {
+void WriteMachineConfig(const std::string &sharedHardware) {
   const std::string hw = HardwareIniFile;
-  if (ProfileReadInt(hw, "General", "FileStatus", 0) == 0) {
+  if (HardwareIniToRead(sharedHardware) == hw && ProfileReadInt(hw, "General", "FileStatus", 0) == 0) {
     ProfileWriteInt(hw, "General", "FileStatus", 1);
     ProfileWriteString(hw, "General", "HW_Supplier", "DIVIVOD");
     ProfileWriteString(hw, "General", "Mechanics", "LX3");

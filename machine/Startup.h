@@ -8,6 +8,12 @@
 
 extern const char *const HardwareIniFile;  // ".\KVHardware.ini"
 extern const char *const SettingsIniFile;  // ".\KVSettings.ini"
+// The machine description for every user of the PC, read when the working
+// folder has no KVHardware.ini of its own ("/etc/kavetra/KVHardware.ini").
+extern const char *const SharedHardwareIniFile;
+// The hardware file to read: the working folder's when it exists, else
+// `shared` when that exists, else the working folder's (defaults).
+std::string HardwareIniToRead(const std::string &shared = SharedHardwareIniFile);
 
 struct TStartupHooks {
   // NMotors is 2: hide the Y controls, captions "Get X" and "Get XZ".
@@ -31,7 +37,7 @@ struct TStartupHooks {
 
 // Loads both INI files into the tables (start-up steps 2-9). Missing files,
 // sections, keys and values that do not convert leave the defaults.
-void ReadMachineConfig();
+void ReadMachineConfig(const std::string &sharedHardware = SharedHardwareIniFile);
 // Reads the serial section, calling the Set* hooks in file order.
 void ReadComPortSettings(const TStartupHooks &hooks);
 // The whole start-up: ReadMachineConfig, then the window, port settings,
@@ -39,9 +45,10 @@ void ReadComPortSettings(const TStartupHooks &hooks);
 void RunStartup(const TStartupHooks &hooks);
 
 // Writes the hardware file when its "FileStatus" is 0 and the settings file
-// always. A failed write throws std::runtime_error naming the file; keys
+// always; no hardware file while the machine-wide one stands in for it,
+// so its changes reach every user. A failed write throws std::runtime_error naming the file; keys
 // written before it stay written and the rest is skipped.
-void WriteMachineConfig();
+void WriteMachineConfig(const std::string &sharedHardware = SharedHardwareIniFile);
 // The whole shut-down. The port is closed even when a write fails (the
 // program ends anyway and the serial worker must stop first); the write's
 // error is rethrown afterwards for the caller's message box.

@@ -38,6 +38,8 @@ TSerialNGBasicDLG::TSerialNGBasicDLG(QWidget *parent) : QDialog(parent) {
   setWindowTitle("Serial Basic Settings");
   auto *form = new QFormLayout;
   CBPort = MakeList(form, "&Port", {"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8"});
+  CBPort->setEditable(true);  // a device path may be typed in
+  CBPort->setInsertPolicy(QComboBox::NoInsert);
   CBBaud = MakeList(form, "&Baudrate",
                     {"110", "300", "600", "1200", "2400", "4800", "9600", "14400", "19200", "38400", "56000",
                      "57600", "115000", "128000", "256000"});
@@ -57,6 +59,9 @@ TSerialNGBasicDLG::TSerialNGBasicDLG(QWidget *parent) : QDialog(parent) {
     CheckLineResult->setText(QString::fromStdString(OnCheckLine()));
     CheckLineResult->show();
   });
+  UseSimulator = new QPushButton("Use the simulated robot");
+  UseSimulator->setAutoDefault(false);
+  form->addRow(UseSimulator);
   auto *buttons = new QDialogButtonBox;
   QPushButton *ok = buttons->addButton("OK", QDialogButtonBox::AcceptRole);
   buttons->addButton("Cancel", QDialogButtonBox::RejectRole);

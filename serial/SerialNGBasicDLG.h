@@ -22,6 +22,8 @@ public:
   QPushButton *CheckLineButton;
   QLabel *CheckLineResult;
   std::function<std::string()> OnCheckLine;
+  // "Use the simulated robot": the program above gives it its work.
+  QPushButton *UseSimulator;
 
   void LoadPortSettings(const TSerialPortNG &port);
   // Sets the six properties in dialog order, then opens the port.

@@ -286,7 +286,7 @@ void TSimController::PowerUp(double nowMs) {
   for (auto it = Params.lower_bound(1200); it != Params.end() && it->first < 1300;) it = Params.erase(it);
 }
 
-std::string TSimController::Run(double nowMs) {
+std::string TSimController::Run(double /*nowMs*/) {
   if (!CanMove("program")) return "";
   if (Halted != mNone) {
     // Goes on where the emergency stop halted it.

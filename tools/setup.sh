@@ -1,14 +1,17 @@
 #!/bin/bash
 # Installs what the build and the tests need (Debian 12, as root), then
 # configures and builds into ./build. Sourced by run.sh and test.sh.
+# (libqt6opengl6-dev: Qt Charts' CMake files need it, and Debian 12's
+# qt6-charts-dev does not pull it in.)
 set -e
 KV_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 KV_BUILD="${KV_BUILD:-$KV_ROOT/build}"
 
 kv_need=()
-for p in build-essential cmake ninja-build qt6-base-dev libgtest-dev \
+for p in build-essential cmake ninja-build qt6-base-dev qt6-charts-dev libqt6opengl6-dev qt6-svg-dev libgtest-dev \
          fonts-liberation locales xvfb xauth clang libclang-rt-14-dev \
-         xdotool imagemagick dpkg-dev file zlib1g-dev; do
+         xdotool imagemagick dpkg-dev file lintian poppler-utils \
+         qt6-httpserver-dev qt6-websockets-dev chromium zlib1g-dev; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || kv_need+=("$p")
 done
 if [ ${#kv_need[@]} -gt 0 ]; then

@@ -1,41 +1,56 @@
-// The "Run record" window (offscreen): the picture of a run, its summary
-// line, the hover text, a file that cannot be read, following the recorder.
+// The "Run record" window (offscreen): the charts of a run, the summary line,
+// the read-out, a file that cannot be read, following the recorder, zoom,
+// and the exported pictures of a long run (kept in the build folder).
 #include <gtest/gtest.h>
 
+#include <QChart>
+#include <QComboBox>
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QDateTimeAxis>
+#include <QFile>
 #include <QImage>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QWheelEvent>
 #include <QLabel>
+#include <QLineSeries>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <QValueAxis>
+#include <fstream>
 
-#include "support/TempDir.h"
+#include "app/RunRecordPlot.h"
 #include "app/RunRecordWindow.h"
+#include "support/TempDir.h"
 
 namespace {
 
 class RunRecordWindow : public TTempDirTest {};
 
-TRecordRow Dip(int k, int64_t down, const char *end) {
+TRecordRow Dip(int k, int64_t down, const char *end, int dips = 3) {
   TRecordRow r;
   r.Task = "T";
   r.Process = "Dip";
   r.Position = "Rinse";
   r.Dip = k;
-  r.Dips = 3;
+  r.Dips = dips;
   r.Mode = RecordStepByStep;
   r.Top = 1.5, r.Bottom = 2.5, r.InSpeed = 1, r.OutSpeed = 2, r.InTime = 0.2, r.OutTime = 0.2;
   r.DownAt = down, r.BottomAt = down + 1100, r.UpAt = down + 1400, r.TopAt = down + 2000;
+  r.HeldBottom = 300, r.HeldTop = 250, r.Withdrawal = 1.98;
   r.End = end;
   return r;
 }
 
-int Pixels(const QImage &img, QRgb color) {
-  int n = 0;
-  for (int y = 0; y < img.height(); ++y)
-    for (int x = 0; x < img.width(); ++x) n += img.pixel(x, y) == color;
-  return n;
+int SeriesPoints(QChart *chart, const QString &name) {
+  for (QAbstractSeries *s : chart->series())
+    if (s->name() == name) return static_cast<QLineSeries *>(s)->count();
+  return -1;
 }
 
-TEST_F(RunRecordWindow, DrawsARunAndNamesTheFailedDip) {
+TEST_F(RunRecordWindow, ShowsARunNamesTheFailedDipAndKeepsItOnABadFile) {
   TRecordRow travel;
   travel.Mode = RecordTravel, travel.Position = "Rinse", travel.DownAt = 0, travel.TopAt = 900;
   travel.End = EndDone;
@@ -46,19 +61,22 @@ TEST_F(RunRecordWindow, DrawsARunAndNamesTheFailedDip) {
   end.Mode = RecordEnd, end.TopAt = 5000, end.End = EndMoveFailed;
 
   TRunRecordWindow w;
+  EXPECT_TRUE(w.isWindow());
+  EXPECT_EQ(w.parentWidget(), nullptr);
+  EXPECT_FALSE(w.testAttribute(Qt::WA_QuitOnClose));
   w.ShowRows({travel, Dip(1, 1000, EndDone), failed, end}, "runs/2024-05-01_10-00-00_T.csv");
   w.show();
-  QImage img(w.size(), QImage::Format_RGB32);
-  w.render(&img);
-  EXPECT_GT(Pixels(img, qRgb(0, 50, 150)), 50);  // observed strokes
-  EXPECT_GT(Pixels(img, qRgb(200, 0, 0)), 50);   // the failed dip and the end
+  EXPECT_GT(w.Run->Points(), 10);
+  // The failed dip as the recipe would have ended it (5100 ms), and 2 % more.
+  EXPECT_EQ(w.Run->Time->min().msecsTo(w.Run->Time->max()), 5202);
   const QString info = w.Info->text();
   EXPECT_TRUE(info.startsWith("2024-05-01_10-00-00_T.csv")) << info.toStdString();
   EXPECT_TRUE(info.contains("run ended: move failed after 5.00 s")) << info.toStdString();
   EXPECT_TRUE(info.contains("first fault: Dip dip 2 of 3: move failed")) << info.toStdString();
-  const QString hover = w.Plot->TextAt(w.Plot->At(4300, 2.5).toPoint());
-  EXPECT_TRUE(hover.contains("dip 2 of 3")) << hover.toStdString();
+  const QString hover = w.ReadOutAt(4300, 2.5);
+  EXPECT_TRUE(hover.startsWith("0:00:04.3, Z 2.50 cm\nDip at Rinse: dip 2 of 3")) << hover.toStdString();
   EXPECT_TRUE(hover.contains("end: move failed (error bits 0x0080)")) << hover.toStdString();
+  EXPECT_EQ(w.ReadOutAt(600, 1.5).section('\n', 1, 1), "travel to Rinse (X -, Y - cm)");
 
   // A file that is no record: the rows stay, a box says why.
   Put("bad.csv", "this is not a run record\n");
@@ -71,20 +89,238 @@ TEST_F(RunRecordWindow, DrawsARunAndNamesTheFailedDip) {
   EXPECT_GT(box->text().size(), QString("The run record \"bad.csv\" cannot be read: ").size());
 }
 
-// The recorder's one listener is the window's only while it shows: a row
-// added after it closed must not reach a window that is gone.
-TEST_F(RunRecordWindow, FollowsTheRecorderWhileShown) {
+// The recorder's one listener is the window's only while it shows, and it
+// only marks: the rows reach the charts on the live timer's tick, never
+// inside the run's own call. A row added after the window closed must not
+// reach a window that is gone.
+TEST_F(RunRecordWindow, FollowsTheRecorderOnItsTimerWhileShown) {
   {
     TRunRecordWindow w;
     w.show();
     ASSERT_TRUE(RunRecorder().Begin("T", 0, 0));
+    EXPECT_TRUE(w.LiveTimer->isActive() || (w.DrawNews(), w.LiveTimer->isActive()));
+    // A hold's many equal reads: its two ends are drawn.
+    for (int i = 0; i < 50; ++i) RunRecorder().NoteZ(1.7);
+    w.DrawNews();
+    QChart *run = w.RunView->chart();
+    EXPECT_EQ(SeriesPoints(run, "dip in progress"), 2);
+    RunRecorder().NoteZ(2.0);
+    w.DrawNews();
+    EXPECT_EQ(SeriesPoints(run, "dip in progress"), 3);
+    const QString before = w.Info->text();
     RunRecorder().Add(Dip(1, 0, EndStopped));
     QCoreApplication::processEvents();
+    EXPECT_EQ(w.Info->text(), before);
+    w.DrawNews();
     EXPECT_TRUE(w.Info->text().contains("run in progress")) << w.Info->text().toStdString();
     EXPECT_TRUE(w.Info->text().contains("first fault: Dip dip 1 of 3: stopped"))
         << w.Info->text().toStdString();
+    EXPECT_EQ(SeriesPoints(run, "dip in progress"), 0);  // now the dip's row
+    EXPECT_EQ(SeriesPoints(run, "not done"), 1);
+    const int points = w.Run->Points();
+    RunRecorder().Add(Dip(2, 2500, EndDone));
+    w.DrawNews();
+    EXPECT_GT(w.Run->Points(), points);
+    w.close();
+    EXPECT_FALSE(w.LiveTimer->isActive());
   }
+  RunRecorder().Add(Dip(3, 5000, EndDone));
   RunRecorder().Finish(EndStopped, 0);
+}
+
+// What the mouse and keys do on a chart, as the operator does it: read-out,
+// wheel, box, pan, double-click and Home back to the whole run; the
+// overlay's read-out names the dip; a picture that cannot be written says so.
+TEST_F(RunRecordWindow, MouseAndKeysZoomPanAndReadOut) {
+  TRunRecordWindow w;
+  w.resize(1000, 700);
+  w.ShowRows({Dip(1, 0, EndDone), Dip(2, 2500, EndDone), Dip(3, 5000, EndDone)}, "");
+  w.show();
+  QWidget *port = w.RunView->viewport();
+  auto span = [&] { return w.Run->Time->min().msecsTo(w.Run->Time->max()); };
+  auto mouse = [&](QEvent::Type type, QPoint at, Qt::MouseButton button, Qt::MouseButtons held,
+                   Qt::KeyboardModifiers mods = Qt::NoModifier) {
+    QMouseEvent e(type, at, port->mapToGlobal(at), button, held, mods);
+    QCoreApplication::sendEvent(port, &e);
+  };
+  const QRectF area = w.RunView->chart()->plotArea();
+  const QPoint mid = w.RunView->mapFromScene(w.RunView->chart()->mapToScene(area.center()));
+  const qint64 whole = span();
+
+  mouse(QEvent::MouseMove, mid, Qt::NoButton, Qt::NoButton);
+  EXPECT_TRUE(w.ReadOut->text().startsWith("0:00:0")) << w.ReadOut->text().toStdString();
+  EXPECT_TRUE(w.ReadOut->text().contains("Dip at Rinse: dip 2 of 3")) << w.ReadOut->text().toStdString();
+
+  QWheelEvent wheel(mid, port->mapToGlobal(mid), {}, QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
+                    Qt::NoScrollPhase, false);
+  QCoreApplication::sendEvent(port, &wheel);
+  EXPECT_TRUE(w.RunView->Zoomed());
+  EXPECT_LT(span(), whole);
+  mouse(QEvent::MouseButtonDblClick, mid, Qt::LeftButton, Qt::LeftButton);
+  EXPECT_FALSE(w.RunView->Zoomed());
+  EXPECT_EQ(span(), whole);
+
+  // A box over the middle fifth.
+  const QPoint from = mid - QPoint(int(area.width() / 10), 40), to = mid + QPoint(int(area.width() / 10), 40);
+  mouse(QEvent::MouseButtonPress, from, Qt::LeftButton, Qt::LeftButton);
+  mouse(QEvent::MouseMove, to, Qt::NoButton, Qt::LeftButton);
+  mouse(QEvent::MouseButtonRelease, to, Qt::LeftButton, Qt::NoButton);
+  EXPECT_TRUE(w.RunView->Zoomed());
+  EXPECT_NEAR(double(span()), whole / 5.0, whole / 20.0);
+  // Middle button dragged right: earlier times come into sight.
+  const QDateTime left = w.Run->Time->min();
+  mouse(QEvent::MouseButtonPress, mid, Qt::MiddleButton, Qt::MiddleButton);
+  mouse(QEvent::MouseMove, mid + QPoint(80, 0), Qt::NoButton, Qt::MiddleButton);
+  mouse(QEvent::MouseButtonRelease, mid + QPoint(80, 0), Qt::MiddleButton, Qt::NoButton);
+  EXPECT_LT(w.Run->Time->min(), left);
+  QKeyEvent home(QEvent::KeyPress, Qt::Key_Home, Qt::NoModifier);
+  QCoreApplication::sendEvent(w.RunView, &home);
+  EXPECT_EQ(span(), whole);
+  QKeyEvent plus(QEvent::KeyPress, Qt::Key_Plus, Qt::NoModifier);
+  QCoreApplication::sendEvent(w.RunView, &plus);
+  EXPECT_LT(span(), whole);
+  w.WholeButton->click();
+
+  w.Tabs->setCurrentWidget(w.OverlayView);
+  auto *second = static_cast<QLineSeries *>(w.OverlayView->chart()->series().at(1));
+  emit second->hovered(QPointF(1.25, 2.5), true);
+  EXPECT_EQ(w.ReadOut->text(),
+            "Dip dip 2 in this run (dip 2 of 3, done): 1.25 s after the down command, Z 2.50 cm");
+
+  EXPECT_TRUE(w.TitleLines()[1].startsWith("date not known  ·  (no file)"))
+      << w.TitleLines()[1].toStdString();
+  QString error;
+  EXPECT_FALSE(w.Export(QString::fromStdString(Dir) + "/no-such-folder/run.png", error));
+  EXPECT_EQ(error, "the file cannot be written");
+}
+
+// The process list offers the processes with dips, the one with the most
+// chosen; a dip not done is drawn apart on the overlay; the holds chart
+// and the title block follow the choice and the recipes.
+TEST_F(RunRecordWindow, ProcessChoiceOverlayAndRecipes) {
+  TRecordRow coat = Dip(1, 9000, EndDone, 1);
+  coat.Process = "Coat", coat.HeldBottom = 410;
+  TRecordRow fast;
+  fast.Process = "Rinse", fast.Position = "Beaker", fast.Mode = RecordFast, fast.Dips = 5;
+  fast.Top = 1, fast.Bottom = 4, fast.DownAt = 12000, fast.TopAt = 20000, fast.End = EndDone;
+  TRunRecordWindow w;
+  w.ShowRows({coat, Dip(1, 0, EndDone), Dip(2, 2500, EndDone), Dip(3, 5000, EndLost), fast}, "");
+  w.show();
+  ASSERT_EQ(w.ProcessList->count(), 2);
+  EXPECT_EQ(w.ProcessList->itemText(0), "Coat");
+  EXPECT_EQ(w.ProcessList->currentText(), "Dip");
+  w.Tabs->setCurrentWidget(w.OverlayView);
+  QChart *overlay = w.OverlayView->chart();
+  EXPECT_EQ(overlay->series().size(), 4);
+  EXPECT_EQ(overlay->series().at(2)->name(), "not done");
+  EXPECT_EQ(overlay->title(), "Dip: every dip from its down command");
+  w.Tabs->setCurrentWidget(w.HoldsView);
+  auto *held = static_cast<QLineSeries *>(w.HoldsView->chart()->series().at(0));
+  EXPECT_EQ(held->name(), "held at the bottom");
+  EXPECT_EQ(held->points(), (QList<QPointF>{{1, 0.3}, {2, 0.3}, {3, 0.3}}));
+  w.ProcessList->setCurrentText("Coat");
+  held = static_cast<QLineSeries *>(w.HoldsView->chart()->series().at(0));
+  EXPECT_EQ(held->points(), (QList<QPointF>{{1, 0.41}}));
+  const QStringList title = w.TitleLines();
+  EXPECT_TRUE(title.contains("recipe: Rinse at Beaker: Z 1.00 to 4.00 cm, 5 fast dips"))
+      << title.join('|').toStdString();
+  EXPECT_TRUE(w.ReadOutAt(15000, 2).contains("Rinse at Beaker: fast dips 5"));
+}
+
+// A 100-dip run read back from its file: the process chosen, every dip on
+// the overlay, a point per dip on the holds chart, zoom and its way back,
+// and the three pictures with their title block.
+TEST_F(RunRecordWindow, A100DipRunZoomsAndExportsWithItsTitleBlock) {
+  std::ofstream out("2026-12-07_10-00-00_Coating.csv");
+  out << RecordHeader() << "\n";
+  TRecordRow travel;
+  travel.Task = "Coating", travel.Process = "Coat", travel.Position = "Beaker", travel.Mode = RecordTravel;
+  travel.X = 8, travel.Y = 6, travel.Top = 5, travel.DownAt = 0, travel.TopAt = 8000, travel.End = EndDone;
+  out << FormatRecordRow(travel) << "\n";
+  int64_t t = 8200;
+  for (int k = 1; k <= 100; ++k) {
+    TRecordRow r = Dip(k, t, EndDone, 100);
+    r.Task = "Coating", r.Process = "Coat", r.Position = "Beaker";
+    r.Top = 5, r.Bottom = 8, r.InSpeed = 2, r.OutSpeed = 0.5, r.InTime = 5, r.OutTime = 2;
+    // The one outlier: dip 37 held 1.2 s longer at the bottom.
+    const int64_t held = k == 37 ? 6700 : 5500 + (k % 7) * 10;
+    r.BottomAt = t + 1550, r.UpAt = r.BottomAt + held, r.TopAt = r.UpAt + 6050;
+    r.HeldBottom = held, r.HeldTop = 2300 + (k % 5) * 10, r.Withdrawal = 0.5 - (k % 3) * 0.002;
+    for (int64_t s = r.UpAt; s <= r.TopAt; s += 400)
+      r.ZReads.push_back({s, 8 - 3.0 * double(s - r.UpAt) / double(r.TopAt - r.UpAt)});
+    out << FormatRecordRow(r) << "\n";
+    t = r.TopAt + r.HeldTop;
+  }
+  TRecordRow end;
+  end.Task = "Coating", end.Mode = RecordEnd, end.TopAt = t + 9000, end.End = EndDone;
+  out << FormatRecordRow(end) << "\n";
+  out.close();
+
+  TRunRecordWindow w;
+  w.resize(1000, 700);
+  w.show();
+  ASSERT_TRUE(w.OpenRecord("2026-12-07_10-00-00_Coating.csv"));
+  EXPECT_EQ(w.ProcessList->currentText(), "Coat");
+  w.Tabs->setCurrentWidget(w.OverlayView);
+  QChart *overlay = w.OverlayView->chart();
+  EXPECT_EQ(overlay->series().size(), 101);  // every dip and the recipe
+  EXPECT_EQ(SeriesPoints(overlay, "recipe"), 5);
+  QChart *holds = w.HoldsView->chart();
+  EXPECT_EQ(SeriesPoints(holds, "held at the bottom"), 100);
+  EXPECT_EQ(SeriesPoints(holds, "withdrawal"), 100);
+  EXPECT_EQ(SeriesPoints(holds, "up speed (recipe)"), 100);
+  const auto *heldAxis = static_cast<QValueAxis *>(holds->axes(Qt::Vertical).front());
+  EXPECT_GE(heldAxis->max(), 6.7);  // the outlier is inside the chart
+
+  // Zoom in on the run chart; news keep the zoom, "Whole run" leaves it.
+  w.Tabs->setCurrentWidget(w.RunView);
+  const qint64 whole = w.Run->Time->min().msecsTo(w.Run->Time->max());
+  w.RunView->ZoomBy(0.25, QPointF(w.RunView->width() / 2.0, w.RunView->height() / 2.0));
+  const qint64 zoomed = w.Run->Time->min().msecsTo(w.Run->Time->max());
+  EXPECT_LT(zoomed, whole / 3);
+  EXPECT_TRUE(w.RunView->Zoomed());
+  const QDateTime left = w.Run->Time->min();
+  w.RunView->Pan(100, 0);
+  EXPECT_GT(w.Run->Time->min(), left);
+  w.DrawNews();
+  EXPECT_EQ(w.Run->Time->min().msecsTo(w.Run->Time->max()), zoomed);
+  w.WholeButton->click();
+  EXPECT_FALSE(w.RunView->Zoomed());
+  EXPECT_EQ(w.Run->Time->min().msecsTo(w.Run->Time->max()), whole);
+  EXPECT_EQ(w.Run->Time->format(), "h:mm:ss");
+
+  const QStringList title = w.TitleLines();
+  ASSERT_GE(title.size(), 4);
+  EXPECT_EQ(title[0], "Run record of task Coating");
+  EXPECT_TRUE(title[1].startsWith("run began 2026-12-07 10:00:00  ·  2026-12-07_10-00-00_Coating.csv"))
+      << title[1].toStdString();
+  EXPECT_EQ(title[2],
+            "recipe: Coat at Beaker: Z 5.00 to 8.00 cm, down 2.0000 cm/s, 5.00 s at the bottom, "
+            "up 0.5000 cm/s, 2.00 s at the top, 100 dips");
+  EXPECT_EQ(title.back(), QString("Kavetra ") + KV_VERSION_UNDER_TEST);
+  w.SampleLabel = "S-17";
+  EXPECT_EQ(w.TitleLines()[0], "Run record of task Coating, sample S-17");
+
+  // The pictures are kept in the build folder for a look.
+  const QString keep = QString(KV_BUILD_DIR) + "/run-record-100-dips.";
+  QString error;
+  for (const char *kind : {"png", "pdf", "svg"}) {
+    QFile::remove(keep + kind);
+    ASSERT_TRUE(w.Export(keep + kind, error)) << kind << ": " << error.toStdString();
+  }
+  const QImage png(keep + "png");
+  EXPECT_EQ(png.width(), 1800);
+  EXPECT_GT(png.height(), 2000);
+  QFile pdf(keep + "pdf");
+  ASSERT_TRUE(pdf.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(pdf.read(5) == "%PDF-");
+  QFile svg(keep + "svg");
+  ASSERT_TRUE(svg.open(QIODevice::ReadOnly));
+  const QByteArray drawing = svg.readAll();
+  EXPECT_TRUE(drawing.contains("<svg"));
+  EXPECT_TRUE(drawing.contains("Run record of task Coating, sample S-17"));
+  EXPECT_FALSE(w.Export("picture.bmp", error));
+  EXPECT_EQ(error, "the name must end in .png, .svg or .pdf");
 }
 
 }  // namespace

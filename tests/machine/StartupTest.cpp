@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstdio>
 #include <vector>
 
 #include "support/TempDir.h"
@@ -112,4 +113,30 @@ TEST_F(StartupTest, FailedWriteIsReportedAndStillClosesThePort) {
   }
   EXPECT_EQ(r.Calls, std::vector<std::string>{"close"});
   EXPECT_EQ(Get("KVSettings.ini"), "[Settings]\nHome_X=1\n");
+}
+
+// The machine-wide file stands in for a missing own one, is never copied,
+// and gives way to an own file; the packaged one, all comments, reads as
+// the defaults.
+TEST_F(StartupTest, MachineWideHardwareFileStandsInForAMissingOwnOne) {
+  const std::string shared = Dir + "/etc-KVHardware.ini";
+  Put(shared, "; for every user\r\n[Motor3]\r\nMax_Position=31\r\n[General]\r\nNMotors=2\r\n");
+  ReadMachineConfig(shared);
+  EXPECT_DOUBLE_EQ(Axes[3].MaxPosition, 31);
+  EXPECT_EQ(NMotors, 2);
+  WriteMachineConfig(shared);
+  EXPECT_FALSE(Exists("KVHardware.ini"));
+  EXPECT_TRUE(Exists("KVSettings.ini"));
+
+  Put("KVHardware.ini", "[Motor3]\r\nMax_Position=22\r\n");
+  ResetMachineDefaults();
+  ReadMachineConfig(shared);
+  EXPECT_DOUBLE_EQ(Axes[3].MaxPosition, 22);
+  EXPECT_EQ(NMotors, 3);
+
+  std::remove("KVHardware.ini");
+  ResetMachineDefaults();
+  ReadMachineConfig(std::string(KV_SOURCE_DIR) + "/packaging/KVHardware.ini");
+  WriteMachineConfig(Dir + "/none.ini");
+  EXPECT_EQ(Get("KVHardware.ini"), FreshHardware);
 }

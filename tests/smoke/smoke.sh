@@ -3,7 +3,8 @@
 # driven with mouse clicks and keys against the simulated robot. Connects and
 # answers the connection check's boxes, jogs and stops, opens the recipe
 # (File/Open), runs its task and watches it in the "Run record" window
-# (Settings/Run record), saves the recipe (File/Save) and ends with
+# (Settings/Run record), exports the run as PNG and PDF from there, saves
+# the recipe (File/Save) and ends with
 # SIGTERM; then checks what the controllers received and the files the
 # program wrote. Screenshots and logs are kept in BUILD/smoke/.
 #
@@ -99,7 +100,8 @@ answer_box() {
   sleep 0.3  # painted
   shot "box-$name"
   xdotool key --clearmodifiers "$keys"
-  wait_for '! box_shown' 10
+  # This box gone; the next question may follow at once.
+  wait_for '! xdotool search --onlyvisible --name "^$BOX_TITLE\$" | grep -qx "$BOX"' 10
 }
 
 # Opens the File menu and picks an item by its underlined letter.
@@ -125,22 +127,44 @@ file_menu() {
 }
 
 # Opens Settings/Run record, keeps a picture of the window as $1.png (beside
-# the numbered shots) once its drawing is up, and closes it with Esc.
+# the numbered shots) once its charts are up; with $2, also exports the run
+# through the window's Export dialog (Ctrl+E) as $2.png and $2.pdf; then
+# closes it with Esc.
 record_shown() { xdotool search --onlyvisible --name "^Run record\$" >/dev/null 2>&1; }
 white() {
   [ "$(convert "$1" -format "%[fx:int(255*p{$2,$3}.r)] %[fx:int(255*p{$2,$3}.g)] %[fx:int(255*p{$2,$3}.b)]" info:)" = "255 255 255" ]
+}
+export_shown() { xdotool search --onlyvisible --name "^Export the run record\$" >/dev/null 2>&1; }
+export_as() {
+  local w="$1" file="$2"
+  xdotool windowfocus --sync "$w" key --clearmodifiers ctrl+e
+  wait_for export_shown 10
+  local d
+  d=$(xdotool search --onlyvisible --name "^Export the run record\$" | head -1)
+  xdotool windowfocus --sync "$d" key --clearmodifiers ctrl+a
+  xdotool type --delay 5 "$file"
+  xdotool key --clearmodifiers Return
+  wait_for '! export_shown' 10
+  wait_for '[ -s "$file" ]' 10
 }
 run_record() {
   xdotool mousemove 60 $((DY / 2)) click 1
   sleep 0.5
   xdotool key r
   wait_for record_shown 10
-  local w png="$OUT/$1.png"
+  local w png="$OUT/$1.png" width
   w=$(xdotool search --onlyvisible --name "^Run record\$" | head -1)
-  # The drawing's white ground at the window's middle: it has been painted.
-  wait_for 'import -window "$w" "png24:$png" && white "$png" 450 260' 10
-  sleep 0.5  # a few live pictures more
+  # The chart's white ground right of its legend: the window has been painted.
+  wait_for 'import -window "$w" "png24:$png" && width=$(identify -format %w "$png") && white "$png" $((width - 40)) 120' 10
+  sleep 1.5  # a live picture more
   import -window "$w" "$png"
+  if [ -n "${2:-}" ]; then
+    export_as "$w" "$OUT/$2.png"
+    export_as "$w" "$OUT/$2.pdf"
+    # The picture has its title block and the run's curves.
+    [ "$(identify -format %w "$OUT/$2.png")" = 1800 ] || fail "$2.png is not 1800 px wide"
+    [ "$(head -c 5 "$OUT/$2.pdf")" = "%PDF-" ] || fail "$2.pdf is no PDF"
+  fi
   xdotool windowfocus --sync "$w" key --clearmodifiers Escape
   wait_for '! record_shown' 10
 }
@@ -233,7 +257,7 @@ wait_for 'has_frame "#3 V=600.0000 WA=25.0000 E" 2' 20
 wait_for '[ "$(sed -n "/WA=25.0000 E/,\$p" "$SIM_LOG" | grep -c " #1 V=1200.0000 WA=10.0000 E\$")" -ge 1 ]' 30
 wait_for quiet 20
 shot "task-done"
-run_record "run-record-done"
+run_record "run-record-done" "run-record-export"
 
 # --- File/Save: the program writes the recipe back ----------------------------
 file_menu s

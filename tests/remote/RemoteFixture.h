@@ -1,0 +1,93 @@
+#pragma once
+// A remote server on a free port of 127.0.0.1 in a fresh working folder, and
+// raw exchanges with it from this thread (the event loop runs while waiting).
+#include <QEventLoop>
+#include <QTcpSocket>
+#include <QTimer>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "remote/RemoteServer.h"
+#include "support/Fakes.h"
+#include "support/TempDir.h"
+#include "tasks/ProcessFixture.h"
+
+// Sends `request` as it stands and returns all the server answers until it
+// closes ("" when nothing came within the guard time).
+inline std::string Exchange(quint16 port, const QByteArray &request) {
+  QTcpSocket s;
+  QByteArray got;
+  QEventLoop loop;
+  QObject::connect(&s, &QTcpSocket::readyRead, [&] { got += s.readAll(); });
+  QObject::connect(&s, &QTcpSocket::disconnected, &loop, &QEventLoop::quit);
+  QObject::connect(&s, &QTcpSocket::errorOccurred, &loop, &QEventLoop::quit);
+  QObject::connect(&s, &QTcpSocket::connected, [&] { s.write(request); });
+  QTimer::singleShot(10000, &loop, &QEventLoop::quit);  // a guard against a hang, not a timing
+  s.connectToHost(QHostAddress::LocalHost, port);
+  loop.exec();
+  got += s.readAll();
+  return got.toStdString();
+}
+
+// The status code of an answer, 0 when there is none.
+inline int StatusOf(const std::string &answer) {
+  if (answer.compare(0, 9, "HTTP/1.1 ") != 0) return 0;
+  return std::atoi(answer.c_str() + 9);
+}
+
+inline std::string BodyOf(const std::string &answer) {
+  const size_t at = answer.find("\r\n\r\n");
+  return at == std::string::npos ? "" : answer.substr(at + 4);
+}
+
+class RemoteTest : public TTempDirTest {
+protected:
+  THostFixture H;
+  TRunWatch Watch;
+  std::unique_ptr<TRemoteServer> Server;
+  TRemoteSettings Settings;
+  const std::string Token = std::string(64, 'a');
+
+  void Start(bool lab) {
+    StopRequest = false;  // a run of an earlier test may have left it set
+    Settings.Port = 0;    // any free port; the test reads it back
+    Settings.Lab = lab;
+    Settings.Token = Token;
+    Server = std::make_unique<TRemoteServer>(Watch, Settings);
+    std::string error;
+    ASSERT_TRUE(Server->Start(error)) << error;
+  }
+  void TearDown() override {
+    Server.reset();
+    TTempDirTest::TearDown();
+  }
+  std::string Get(const std::string &target, const std::string &headers = "") {
+    return Exchange(Server->Port(), QByteArray::fromStdString("GET " + target + " HTTP/1.1\r\nHost: x\r\n" +
+                                                              headers + "\r\n"));
+  }
+  std::string Post(const std::string &target, const std::string &headers = "") {
+    return Exchange(Server->Port(), QByteArray::fromStdString("POST " + target + " HTTP/1.1\r\nHost: x\r\n" +
+                                                              headers + "Content-Length: 0\r\n\r\n"));
+  }
+};
+
+// Task runs on the simulated controllers and the fake clock, in a fresh
+// working folder (the run writes its record there).
+class RemoteRunTest : public ProcessTest {
+protected:
+  std::string Saved, Dir;
+  void SetUp() override {
+    ProcessTest::SetUp();
+    Saved = std::filesystem::current_path();
+    char tmpl[] = "/tmp/kvremote-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    Dir = tmpl;
+    std::filesystem::current_path(Dir);
+  }
+  void TearDown() override {
+    ProcessTest::TearDown();
+    std::filesystem::current_path(Saved);
+    std::filesystem::remove_all(Dir);
+  }
+};

@@ -1,0 +1,156 @@
+// The remote server's answers as a client sees them on the socket: bad
+// input, the token, the status picture from run events, the run records.
+#include <filesystem>
+
+#include "RemoteFixture.h"
+#include <QJsonDocument>
+
+#include "base/OpState.h"
+#include "record/RunRecord.h"
+
+namespace {
+
+// Every kind of bad request gets its one answer, and the server goes on.
+TEST_F(RemoteTest, BadInputGetsAClearAnswerAndTheServerGoesOn) {
+  Start(false);
+  std::filesystem::create_directory("runs");
+  Put("runs/2026-12-07_10-00-00_T.csv", RecordHeader() + "\n");
+  Put("KVSettings.ini", "[Remote]\r\nToken=secret\r\n");
+  const std::string big(HttpMaxBody + 1, 'x');
+  const std::string head = "Host: x\r\n";
+  const std::vector<std::pair<std::string, int>> cases = {
+      {"garbage\r\n\r\n", 400},
+      {"GET / HTTP/1.1\n\n", 400},
+      {"GET / HTTP/2\r\n\r\n", 400},
+      {"GET noslash HTTP/1.1\r\n\r\n", 400},
+      {"GET / HTTP/1.1\r\nno colon here\r\n\r\n", 400},
+      {"GET / HTTP/1.1\r\n: empty name\r\n\r\n", 400},
+      {"POST /api/stop HTTP/1.1\r\nContent-Length: 12x\r\n\r\n", 400},
+      {"POST /api/stop HTTP/1.1\r\nContent-Length: 1\r\nContent-Length: 2\r\n\r\nab", 400},
+      {"POST /api/stop HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n", 400},
+      {"GET / HTTP/1.1\r\nX: " + std::string(HttpMaxHead, 'h') + "\r\n\r\n", 400},
+      {"GET /api/status HTTP/1.1\r\n\r\nGET /api/status HTTP/1.1\r\n\r\n", 400},
+      {"POST /api/stop HTTP/1.1\r\nContent-Length: " + std::to_string(big.size()) + "\r\n\r\n" + big, 413},
+      {"DELETE / HTTP/1.1\r\n\r\n", 405},
+      {"POST /api/status HTTP/1.1\r\nContent-Length: 0\r\n\r\n", 405},
+      {"GET /api/stop HTTP/1.1\r\n\r\n", 405},
+      {"GET /nothing HTTP/1.1\r\n" + head + "\r\n", 404},
+      {"GET /api/runs/none.csv HTTP/1.1\r\n" + head + "\r\n", 404},
+      {"GET /api/runs/../KVSettings.ini HTTP/1.1\r\n" + head + "\r\n", 400},
+      {"GET /api/runs/..%2FKVSettings.ini HTTP/1.1\r\n" + head + "\r\n", 400},
+      {"GET /api/runs/%2e%2e%2fKVSettings.ini HTTP/1.1\r\n" + head + "\r\n", 400},
+      {"GET /api/runs/..%5CKVSettings.ini HTTP/1.1\r\n" + head + "\r\n", 400},
+      {"GET /api/runs/.hidden.csv HTTP/1.1\r\n" + head + "\r\n", 400},
+      {"GET /api/runs/ HTTP/1.1\r\n" + head + "\r\n", 400},
+      {"GET /other HTTP/1.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n\r\n", 404},
+      {"POST /api/stop HTTP/1.1\r\n" + head + "Content-Length: 0\r\n\r\n", 401},
+  };
+  for (const auto &[request, status] : cases) {
+    SCOPED_TRACE(request.substr(0, 80));
+    const std::string answer = Exchange(Server->Port(), QByteArray::fromStdString(request));
+    EXPECT_EQ(StatusOf(answer), status) << answer.substr(0, 200);
+    EXPECT_EQ(BodyOf(answer).find("secret"), std::string::npos);
+  }
+  EXPECT_EQ(StatusOf(Get("/api/runs/2026-12-07_10-00-00_T.csv")), 200);
+  EXPECT_EQ(StatusOf(Get("/api/status")), 200);
+  EXPECT_TRUE(H.Report.Lines.empty());  // nothing was stopped, nothing logged
+}
+
+// Local: reading needs no token. Lab: every request needs it, from the
+// link, the page's cookie or the header. STOP always needs the header.
+TEST_F(RemoteTest, TheTokenGuardsReadingOnTheLabNetworkAndStopEverywhere) {
+  for (bool lab : {false, true}) {
+    SCOPED_TRACE(lab);
+    Start(lab);
+    const int bare = lab ? 401 : 200;
+    EXPECT_EQ(StatusOf(Get("/api/status")), bare);
+    EXPECT_EQ(StatusOf(Get("/")), bare);
+    EXPECT_EQ(StatusOf(Get("/api/runs")), bare);
+    EXPECT_EQ(StatusOf(Get("/nothing")), lab ? 401 : 404);
+    EXPECT_EQ(StatusOf(Get("/api/status?token=" + std::string(64, 'b'))), bare);
+    EXPECT_EQ(StatusOf(Get("/api/status", "Authorization: Bearer " + Token.substr(1) + "\r\n")), bare);
+    EXPECT_EQ(StatusOf(Get("/?token=" + Token)), 200);
+    EXPECT_EQ(StatusOf(Get("/api/status", "Cookie: a=b; kv_token=" + Token + "\r\n")), 200);
+    EXPECT_EQ(StatusOf(Get("/api/status", "Authorization: Bearer " + Token + "\r\n")), 200);
+    for (const std::string &h :
+         {std::string(), "Cookie: kv_token=" + Token + "\r\n", "Authorization: Bearer " + Token + "x\r\n",
+          "Authorization: " + Token + "\r\n"})
+      EXPECT_EQ(StatusOf(Post("/api/stop?token=" + Token, h)), 401) << h;
+    EXPECT_FALSE(StopRequest);
+    EXPECT_TRUE(H.Report.Lines.empty());
+  }
+}
+
+// The status follows the run events; a question shows as the state.
+TEST_F(RemoteTest, StatusFollowsTheRunEvents) {
+  Start(false);
+  Axes[3].Position = 4.25;
+  auto status = [this] {
+    return QJsonDocument::fromJson(QByteArray::fromStdString(BodyOf(Get("/api/status")))).object();
+  };
+  EXPECT_EQ(status()["state"].toString(), "idle");
+  EXPECT_TRUE(status()["question"].isNull());
+  SetOpState(TaskRunning);
+  TRunEvent e;
+  e.Task = "T";
+  SendRunEvent(e);
+  e.Kind = TRunEventKind::DipStarted;
+  e.Process = "Coat";
+  e.Dip = 2;
+  e.Dips = 3;
+  H.Clock.Now += 1500;
+  SendRunEvent(e);
+  QJsonObject o = status();
+  EXPECT_EQ(o["state"].toString(), "running");
+  EXPECT_EQ(o["task"].toString(), "T");
+  EXPECT_EQ(o["process"].toString(), "Coat");
+  EXPECT_EQ(o["dip"].toInt(), 2);
+  EXPECT_EQ(o["dips"].toInt(), 3);
+  EXPECT_EQ(o["z"].toDouble(), 4.25);
+  EXPECT_EQ(o["elapsed_s"].toDouble(), 1.5);
+  e.Kind = TRunEventKind::QuestionAsked;
+  e.Text = "Emergency stop?";
+  SendRunEvent(e);
+  EXPECT_EQ(status()["state"].toString(), "question");
+  EXPECT_EQ(status()["question"].toString(), "Emergency stop?");
+  e.Kind = TRunEventKind::QuestionAnswered;
+  SendRunEvent(e);
+  EXPECT_EQ(status()["state"].toString(), "running");
+  SetOpState(Unwinding);
+  EXPECT_EQ(status()["state"].toString(), "stopping");
+  e.Kind = TRunEventKind::RunEnded;
+  e.End = "stopped";
+  SendRunEvent(e);
+  SetOpState(Idle);
+  o = status();
+  EXPECT_EQ(o["state"].toString(), "idle");
+  EXPECT_EQ(o["last_end"].toString(), "stopped");
+  EXPECT_EQ(o["elapsed_s"].toDouble(), 1.5);
+}
+
+// The records, newest first, with their task and how and when they ended.
+TEST_F(RemoteTest, RunsListTheRecordsNewestFirst) {
+  Start(false);
+  std::filesystem::create_directory("runs");
+  TRecordRow row;
+  row.Task = "T/1";
+  row.Mode = RecordTravel;
+  const std::string first = FormatRecordRow(row);
+  row.Mode = RecordEnd;
+  row.End = EndDone;
+  row.TopAt = 65000;
+  Put("runs/2026-12-07_10-00-00_T_1.csv", RecordHeader() + "\n" + first + "\n" + FormatRecordRow(row) + "\n");
+  Put("runs/2026-12-07_11-00-00_T_1.csv", RecordHeader() + "\n" + first + "\n");
+  Put("runs/notes.txt", "");
+  const QJsonArray runs =
+      QJsonDocument::fromJson(QByteArray::fromStdString(BodyOf(Get("/api/runs")))).array();
+  ASSERT_EQ(runs.size(), 2);
+  EXPECT_EQ(runs[0]["name"].toString(), "2026-12-07_11-00-00_T_1.csv");
+  EXPECT_TRUE(runs[0]["end"].isNull());
+  EXPECT_EQ(runs[1]["task"].toString(), "T/1");
+  EXPECT_EQ(runs[1]["start"].toString(), "2026-12-07 10:00:00");
+  EXPECT_EQ(runs[1]["end"].toString(), "2026-12-07 10:01:05");
+  EXPECT_EQ(runs[1]["how"].toString(), "done");
+}
+
+}  // namespace

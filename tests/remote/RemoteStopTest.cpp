@@ -1,0 +1,65 @@
+// STOP from the network during a task run on the simulated controllers: no
+// token changes nothing on the line; with it the Z controller gets "S".
+#include "RemoteFixture.h"
+#include "tasks/TaskRun.h"
+
+namespace {
+
+TEST_F(RemoteRunTest, OnlyTheTokenStopsTheRunAndZGetsS) {
+  TRunWatch watch;
+  TRemoteSettings settings;
+  settings.Token = std::string(64, 'c');
+  TRemoteServer server(watch, settings);
+  std::string error;
+  ASSERT_TRUE(server.Start(error)) << error;
+  AppendProcess(Proc("A", 5, 5, 3));
+  AppendTask({"T", "A"});
+  CurTask = TaskCount;
+  H.Operator.Answers = {mbAbort};
+  std::string refused, stopped;
+  size_t framesBefore = 0, framesAfterRefused = 0;
+  bool stopBeforeToken = true;
+  H.Events.OnPump = [&] {
+    if (!refused.empty() || OpState() != TaskRunning || !Axes[3].Moving) return;
+    framesBefore = Port.Sent.size();
+    const std::string post = "POST /api/stop HTTP/1.1\r\nContent-Length: 0\r\n";
+    refused = Exchange(server.Port(), QByteArray::fromStdString(post + "\r\n"));
+    // Frames the poll sends meanwhile are only reads; no "S" and no flag.
+    framesAfterRefused = Port.Sent.size();
+    stopBeforeToken = StopRequest || CountOf(3, "S") > 0;
+    stopped = Exchange(server.Port(), QByteArray::fromStdString(post + "Authorization: Bearer " +
+                                                                settings.Token + "\r\n\r\n"));
+  };
+  TaskStart();
+  EXPECT_EQ(StatusOf(refused), 401);
+  EXPECT_EQ(framesAfterRefused, framesBefore);
+  EXPECT_FALSE(stopBeforeToken);
+  EXPECT_EQ(StatusOf(stopped), 200);
+  EXPECT_GE(CountOf(3, "S"), 1);
+  EXPECT_TRUE(H.Report.Has("Remote STOP from 127.0.0.1"));
+  EXPECT_TRUE(H.Report.Has("Stop Execution"));
+  EXPECT_EQ(LoggedCount("Remote STOP from 127.0.0.1"), 1);
+  EXPECT_EQ(OpState(), Idle);
+}
+
+// Idle, or a manual move: the remote STOP is the manual STOP.
+TEST_F(RemoteRunTest, WithoutARunItIsTheManualStop) {
+  TRunWatch watch;
+  TRemoteSettings settings;
+  settings.Token = std::string(64, 'c');
+  TRemoteServer server(watch, settings);
+  std::string error;
+  ASSERT_TRUE(server.Start(error)) << error;
+  TManualStopHold hold;
+  ASSERT_TRUE(ManualStopEnabled());
+  const uint32_t presses = StopPresses();
+  const std::string answer =
+      Exchange(server.Port(), QByteArray::fromStdString("POST /api/stop HTTP/1.1\r\nAuthorization: Bearer " +
+                                                        settings.Token + "\r\nContent-Length: 0\r\n\r\n"));
+  EXPECT_EQ(StatusOf(answer), 200);
+  EXPECT_TRUE(StopRequest);
+  EXPECT_FALSE(ManualStopEnabled());
+  EXPECT_EQ(StopPresses(), presses + 1);  // one press, the manual one
+}
+
+}  // namespace
