@@ -296,7 +296,12 @@ std::string FormatRecordRow(const TRecordRow &r) {
 
 bool ParseRecordRow(const std::string &line, TRecordRow &row) {
   static const std::vector<std::string> names(std::begin(Columns), std::end(Columns));
-  return ParseWith(names, ',', line, row);
+  static const std::vector<std::string> first = [] {
+    std::vector<std::string> f;
+    SplitFields(FirstHeader, ';', f);
+    return f;
+  }();
+  return ParseWith(names, ',', line, row) || ParseWith(first, ';', line, row);
 }
 
 bool ReadRunRecord(const std::string &path, std::vector<TRecordRow> &rows, std::vector<TRecordRow> &events,

@@ -65,8 +65,8 @@ constexpr int RecordVersion = 2;
 // The header line and one row as stored.
 std::string RecordHeader();
 std::string FormatRecordRow(const TRecordRow &row);
-// False when the line is not a row of a record in the present format (wrong
-// field count, bad number).
+// False when the line is not a row of a record in the present format or
+// the first one (wrong field count, bad number).
 bool ParseRecordRow(const std::string &line, TRecordRow &row);
 // A number as the record stores it: six significant digits, no decimal
 // separator ("125E-4", "80"); "" for NaN.
