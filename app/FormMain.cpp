@@ -1,5 +1,7 @@
 #include "app/FormMain.h"
 
+#include <QFormLayout>
+#include <QDialogButtonBox>
 #include <QAbstractEventDispatcher>
 #include <QAction>
 #include <QApplication>
@@ -204,6 +206,26 @@ unsigned TTFormMain::Ask(TMsgKind kind, const std::string &text, unsigned button
   for (const auto &m : ButtonMap)
     if (pressed == m.Qt && (buttons & m.Ours)) return m.Ours;
   return closed;
+}
+
+bool TTFormMain::AskTexts(const std::string &title,
+                          std::vector<std::pair<std::string, std::string>> &fields) {
+  if (Ending) return false;
+  QDialog box(this);
+  box.setWindowTitle(QString::fromStdString(title));
+  auto *form = new QFormLayout(&box);
+  std::vector<QLineEdit *> edits;
+  for (const auto &f : fields) {
+    edits.push_back(new QLineEdit(QString::fromStdString(f.second), &box));
+    form->addRow(QString::fromStdString(f.first), edits.back());
+  }
+  auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &box);
+  connect(buttons, &QDialogButtonBox::accepted, &box, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, &box, &QDialog::reject);
+  form->addRow(buttons);
+  if (box.exec() != QDialog::Accepted || Ending) return false;
+  for (size_t i = 0; i < fields.size(); ++i) fields[i].second = edits[i]->text().trimmed().toStdString();
+  return true;
 }
 
 void TTFormMain::EndProgram() {

@@ -42,6 +42,7 @@ public:
   // IOperator / IEventPump / IClock
   unsigned Ask(TMsgKind kind, const std::string &text, unsigned buttons, unsigned closed,
                unsigned ending) override;
+  bool AskTexts(const std::string &title, std::vector<std::pair<std::string, std::string>> &fields) override;
   void ProcessMessages() override;
   uint32_t GetTickCount() override;
   void Sleep(uint32_t ms) override;

@@ -15,6 +15,8 @@
 #include "app/SignalClose.h"
 
 #include "base/Machine.h"
+#include "base/Profile.h"
+#include "machine/Startup.h"
 
 int RunProgram(int argc, char **argv) {
   // 1. Program-wide defaults (the recipe tables start as placeholders).
@@ -29,7 +31,8 @@ int RunProgram(int argc, char **argv) {
   InstallSignalClose(&app);
   const std::vector<std::string> folder = ChooseWorkFolder();
   // Every report line from here on is kept on disk, in the working folder.
-  DayLog().Open("logs");
+  // Earlier days compressed, the oldest removed beyond the size kept.
+  DayLog().Open("logs", int64_t(ProfileReadInt(SettingsIniFile, "Logs", "KeepMB", 2000)) * 1024 * 1024);
 
   int result = 0;
   {

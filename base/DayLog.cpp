@@ -1,19 +1,63 @@
 #include "base/DayLog.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <filesystem>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
+
+#include "base/TextFile.h"
 
 TDayLog &DayLog() {
   static TDayLog log;
   return log;
 }
 
-void TDayLog::Open(const std::string &folder) {
+void TidyDayLogs(const std::string &folder, const std::string &today, int64_t keepBytes) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  std::vector<std::pair<std::string, int64_t>> kept;  // name, size
+  std::vector<fs::path> plain;
+  for (const auto &e : fs::directory_iterator(folder, ec)) {
+    const std::string name = e.path().filename().string();
+    if (name.size() == 14 && name.compare(10, 4, ".log") == 0 && name.substr(0, 10) < today)
+      plain.push_back(e.path());
+  }
+  for (const fs::path &p : plain) {
+    const std::string gz = p.string() + ".gz", tmp = gz + ".part";
+    std::string text, error;
+    if (!ReadWholeFile(p.string(), text, error)) continue;
+    gzFile out = gzopen(tmp.c_str(), "wb9");
+    if (!out) continue;
+    bool ok = text.empty() || gzwrite(out, text.data(), unsigned(text.size())) == int(text.size());
+    ok = gzclose(out) == Z_OK && ok;
+    // Synced before it takes the place of the plain file.
+    const int fd = ok ? ::open(tmp.c_str(), O_RDONLY | O_CLOEXEC) : -1;
+    ok = fd >= 0 && fsync(fd) == 0;
+    if (fd >= 0) close(fd);
+    if (ok && std::rename(tmp.c_str(), gz.c_str()) == 0) fs::remove(p, ec);
+    else fs::remove(tmp, ec);
+  }
+  int64_t total = 0;
+  for (const auto &e : fs::directory_iterator(folder, ec)) {
+    const std::string name = e.path().filename().string();
+    if (name.size() < 14 || name.compare(10, 4, ".log") != 0) continue;
+    const int64_t size = int64_t(e.file_size(ec));
+    total += size;
+    if (name.size() == 17 && name.compare(14, 3, ".gz") == 0) kept.emplace_back(name, size);
+  }
+  std::sort(kept.begin(), kept.end());
+  for (size_t i = 0; i < kept.size() && total > keepBytes; ++i)
+    if (fs::remove(fs::path(folder) / kept[i].first, ec)) total -= kept[i].second;
+}
+
+void TDayLog::Open(const std::string &folder, int64_t keepBytes) {
   Close();
   std::lock_guard<std::mutex> l(M);
   Shown = folder;
@@ -23,6 +67,7 @@ void TDayLog::Open(const std::string &folder) {
     if (getcwd(cwd, sizeof cwd)) Folder = std::string(cwd) + "/" + folder;
   }
   On = true;
+  Keep = keepBytes;
   Stop = Dirty = Reported = false;
   Syncer = std::thread([this] { SyncLoop(); });
 }
@@ -115,6 +160,18 @@ std::string TDayLog::Write(const std::string &line, int64_t wallMs) {
 
 void TDayLog::SyncLoop() {
   std::unique_lock<std::mutex> l(M);
+  if (Keep > 0) {
+    const std::string folder = Folder;
+    const int64_t keep = Keep;
+    const time_t now = time(nullptr);
+    struct tm tm {};
+    localtime_r(&now, &tm);
+    char today[32];
+    std::strftime(today, sizeof today, "%Y-%m-%d", &tm);
+    l.unlock();
+    TidyDayLogs(folder, today, keep);
+    l.lock();
+  }
   for (;;) {
     Wake.wait(l, [this] { return Dirty || Stop || !Retired.empty(); });
     // Lines written while this one syncs are synced together on the next turn.
@@ -134,5 +191,8 @@ void TDayLog::SyncLoop() {
     }
     l.lock();
     if (stop) return;  // Close syncs what is left
+    // About one sync a second, however many lines come: fast replies make
+    // tens of lines a second for hours.
+    Wake.wait_for(l, std::chrono::seconds(1), [this] { return Stop; });
   }
 }

@@ -2,8 +2,10 @@
 // The report log on disk: every report line, time-stamped, appended to
 // <folder>/YYYY-MM-DD.log (local date). Each line is one write(2) on an
 // O_APPEND descriptor, so a crash loses nothing already reported; a small
-// thread syncs written lines to the disk soon after, without making the
-// caller wait. Off until opened: only the program switches it on.
+// thread syncs written lines to the disk about once a second, without making
+// the caller wait. Earlier days' files are compressed (.log.gz) and the
+// oldest removed to keep the folder within a size. Off until opened: only
+// the program switches it on.
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -15,8 +17,9 @@ class TDayLog {
 public:
   ~TDayLog() { Close(); }
   // `folder` is taken relative to the current folder now and created when
-  // missing, at the first line.
-  void Open(const std::string &folder);
+  // missing, at the first line. `keepBytes` above 0: the sync thread first
+  // compresses earlier days and prunes the oldest to keep within it.
+  void Open(const std::string &folder, int64_t keepBytes = 0);
   // Syncs and closes the file and ends the sync thread.
   void Close();
   bool IsOpen();
@@ -33,6 +36,7 @@ private:
   std::thread Syncer;
   bool On = false, Stop = false, Dirty = false, Reported = false;
   std::string Folder, Shown;  // absolute, and as given (for the message)
+  int64_t Keep = 0;
   int Fd = -1;
   int FdDay = 0;             // YYYYMMDD of Fd
   std::vector<int> Retired;  // earlier days' files, to sync and close
@@ -40,6 +44,12 @@ private:
   int StampDay = 0;
   char Stamp[64] = {};  // "YYYY-MM-DD hh:mm:ss" of StampSec
 };
+
+// Compresses each "YYYY-MM-DD.log" of `folder` older than `today`
+// ("YYYY-MM-DD") to ".log.gz" (the file is replaced only once the copy is
+// complete and synced), then removes the oldest compressed days until the
+// folder's day logs sum to at most `keepBytes`. Today's file stays.
+void TidyDayLogs(const std::string &folder, const std::string &today, int64_t keepBytes);
 
 // The program's day log, written by ReportLine and ReportDirect.
 TDayLog &DayLog();

@@ -48,8 +48,26 @@ void ReportLine(const std::string &line) {
 unsigned AskOperator(TMsgKind kind, const std::string &text, unsigned buttons, unsigned closed,
                      unsigned ending) {
   if (!ending) ending = closed;
-  if (Host().Operator) return Host().Operator->Ask(kind, text, buttons, closed, ending);
-  return ending;
+  if (!Host().Operator) return ending;
+  const uint32_t asked = GetTickCount();
+  const unsigned answer = Host().Operator->Ask(kind, text, buttons, closed, ending);
+  const double seconds = static_cast<uint32_t>(GetTickCount() - asked) / 1000.0;
+  if (!Host().Answered) return answer;
+  std::string shown;  // on one line
+  for (char c : text) shown += (c == '\r' || c == '\n') ? ' ' : c;
+  while (shown.find("  ") != std::string::npos) shown.erase(shown.find("  "), 1);
+  const size_t b = shown.find_first_not_of(' ');
+  shown = b == std::string::npos ? "" : shown.substr(b);
+  static const char *const Names[] = {"Yes", "No", "OK", "Cancel", "Abort", "Retry", "Ignore"};
+  std::string name = "?";
+  for (int i = 0; i < 7; ++i)
+    if (answer == (1u << i)) name = Names[i];
+  Host().Answered(shown, name, seconds);
+  return answer;
+}
+
+bool AskOperatorTexts(const std::string &title, std::vector<std::pair<std::string, std::string>> &fields) {
+  return Host().Operator && Host().Operator->AskTexts(title, fields);
 }
 
 void ProcessMessages() {

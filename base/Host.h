@@ -3,7 +3,10 @@
 // window implements them; tests install fakes (see tests/support/Fakes.h),
 // so a 60 s wait runs in microseconds and a question gets a scripted answer.
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
+#include <utility>
 
 // Kinds of modal question; the icon shown follows from the kind.
 enum class TMsgKind { Warning, Error, Information, Confirmation };
@@ -34,6 +37,12 @@ public:
   // asked, when the program is told to end answers `ending`.
   virtual unsigned Ask(TMsgKind kind, const std::string &text, unsigned buttons, unsigned closed,
                        unsigned ending) = 0;
+  // A few short texts (caption, value), shown filled in; false when the box
+  // was closed without OK (the values are then left as they were).
+  virtual bool AskTexts(const std::string &title, std::vector<std::pair<std::string, std::string>> &fields) {
+    (void)title, (void)fields;
+    return false;
+  }
 };
 
 class IEventPump {
@@ -53,11 +62,17 @@ public:
   virtual int64_t WallMs();
 };
 
+// Hears every question the operator answered: its text, the answer's
+// name ("Yes", "Retry", ...) and how long the box stayed open (s).
+using TAnswerListener =
+    std::function<void(const std::string &text, const std::string &answer, double seconds)>;
+
 struct THost {
   IReportSink *Report = nullptr;
   IOperator *Operator = nullptr;
   IEventPump *Events = nullptr;
   IClock *Clock = nullptr;
+  TAnswerListener Answered;  // the run under way notes them in its record
 };
 
 // The program-wide host. Null members fall back to harmless defaults
@@ -79,6 +94,7 @@ void ReportDirect(const std::string &line);
 // answer that moves nothing, when it differs from `closed` (0: the same).
 unsigned AskOperator(TMsgKind kind, const std::string &text, unsigned buttons, unsigned closed,
                      unsigned ending = 0);
+bool AskOperatorTexts(const std::string &title, std::vector<std::pair<std::string, std::string>> &fields);
 void ProcessMessages();
 uint32_t GetTickCount();
 int64_t WallMs();

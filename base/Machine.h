@@ -21,6 +21,7 @@ struct TAxisConfig {
   double Speed = 0;
   double MinSpeed = 0;
   double MaxSpeed = 2;
+  double Acceleration = 10;  // cm/s^2, for the time estimate
 };
 
 struct TDigOutEntry {

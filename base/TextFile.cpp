@@ -1,5 +1,9 @@
 #include "base/TextFile.h"
 
+#include <QCryptographicHash>
+#include <fstream>
+#include <sstream>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -88,5 +92,25 @@ bool ReadTextLines(const std::string &path, std::vector<std::string> &lines, std
     if (nl == std::string::npos) break;
     start = nl + 1;
   }
+  return true;
+}
+
+std::string Sha256Hex(const std::string &text) {
+  // Qt's hash: a kept library rather than a hand-made one.
+  return QCryptographicHash::hash(QByteArray::fromRawData(text.data(), qsizetype(text.size())),
+                                  QCryptographicHash::Sha256)
+      .toHex()
+      .toStdString();
+}
+
+bool ReadWholeFile(const std::string &path, std::string &text, std::string &error) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    error = std::strerror(errno);
+    return false;
+  }
+  std::ostringstream all;
+  all << in.rdbuf();
+  text = all.str();
   return true;
 }

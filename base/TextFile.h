@@ -11,6 +11,11 @@
 // the old file as it was.
 void ReplaceFileAtomically(const std::string &path, const std::string &text, mode_t mode = 0644);
 
+// SHA-256 of `text`, 64 lower-case hex digits.
+std::string Sha256Hex(const std::string &text);
+// The whole file as bytes; false with `error` set when it cannot be read.
+bool ReadWholeFile(const std::string &path, std::string &text, std::string &error);
+
 // Reads the file as lines; CR LF and LF both end a line, a last line without
 // an end counts. False with `error` set (the system's reason) when the file
 // cannot be opened or read.

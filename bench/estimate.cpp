@@ -1,6 +1,7 @@
-// The time estimate against a real run: a two-process task (two step-by-step
-// dips, then two fast dips) on the paced simulator (veri-sim next to this
-// program) with "Replies end at the line end" off and on. The estimate is
+// The time estimate against a real run on the paced simulator (veri-sim
+// next to this program): step-by-step dips with an output channel switched
+// at every step, and fast dips, each with "Replies end at the line end" off
+// and on. The estimate is
 // made as Check makes it, after the exchanges of a connection check have
 // set the measured exchange time.
 #include <chrono>
@@ -28,28 +29,34 @@ public:
   }
 };
 
-void Measure(bool fast) {
-  const std::string tag = std::string("estimate_off_by_fast_replies_") + (fast ? "on" : "off");
+void Measure(bool fast, const std::string &task) {
+  const std::string tag = std::string("estimate_off_by_") + task + "_fast_replies_" + (fast ? "on" : "off");
   TSimProcess sim;
   TSerialPortNG port;
   if (!OpenBenchPort(port, sim, fast, tag)) return;
   VERIResetExchangeMs();
+  // Every kind of exchange once measured, as a connection check and the
+  // runs before leave them: writes, reads, calls.
   for (uint8_t a = 1; a <= 3; ++a) {
     VERIDialog(a, "P134=7");
     Axes[a].Position = 1;  // the simulator starts at 10 mm
     Axes[a].Connected = Axes[a].MotorOn = Axes[a].Referenced = true;
   }
+  for (int i = 0; i < 8; ++i) VERIDialog(uint8_t(1 + i % 3), "P134=7");
   for (int i = 0; i < 24; ++i) VERIDialog(uint8_t(1 + i % 3), "VER");
-  const double exchange = VERIExchangeMs();
-  const double estimate = EstimateTask(TaskTable[CurTask].Line, exchange).Total();
+  for (int i = 0; i < 8; ++i) VERICall(3, "R9 = 0");
+  for (CurTask = 1; CurTask <= TaskCount && TaskTable[CurTask].Name != task; ++CurTask) {}
+  const TExchangeTimes times = MeasuredExchangeTimes();
+  const double estimate = EstimateTask(TaskTable[CurTask].Line, times).Total();
   TEndLine end;
   Host().Report = &end;
   const auto t0 = std::chrono::steady_clock::now();
   TaskStart();
   const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   Host().Report = nullptr;
-  std::printf("%s: %+.1f %% (estimate %.1f s, run %.1f s, exchange %.0f ms; \"%s\")\n", tag.c_str(),
-              (took - estimate) / estimate * 100.0, estimate, took, exchange, end.Line.c_str());
+  std::printf("%s: %+.1f %% (estimate %.1f s, run %.1f s; read %.0f ms, write %.0f ms, call %.0f ms)\n",
+              tag.c_str(), (took - estimate) / estimate * 100.0, estimate, took, times.ReadMs, times.WriteMs,
+              times.CallMs);
   VeriPort() = nullptr;
   port.SetActive(false);
 }
@@ -79,9 +86,16 @@ int main() {
   e.InTime = 0;  // fast dips
   e.OutTime = 1.0;
   AppendProcess(e);
-  AppendTask({"Both", "Rinse + Coat"});
-  CurTask = TaskCount;
-  Measure(false);
-  Measure(true);
+  // Output channel 2 (controller 3, pin 4) switched at every step of the
+  // step-by-step dips.
+  DigOutCount = 4;
+  DigOutTable[2].Address = 3;
+  DigOutTable[2].Pin = 4;
+  ProcTable[1].ChNo = 2;
+  ProcTable[1].ChMode = 1;
+  AppendTask({"steps", "Rinse*2"});
+  AppendTask({"fast", "Coat*2"});
+  for (const char *task : {"steps", "fast"})
+    for (bool fast : {false, true}) Measure(fast, task);
   return 0;
 }

@@ -63,6 +63,7 @@ void ReadMachineConfig(const std::string &sharedHardware) {
     a.MaxPosition = ProfileReadFloat(hw, s, "Max_Position", a.MaxPosition);
     a.MinSpeed = ProfileReadFloat(hw, s, "Min_Speed", a.MinSpeed);
     a.MaxSpeed = ProfileReadFloat(hw, s, "Max_Speed", a.MaxSpeed);
+    a.Acceleration = ProfileReadFloat(hw, s, "Acceleration", a.Acceleration);
     if (a.MinSpeed < LowestSpeed) LowestSpeed = a.MinSpeed;
     if (a.MaxSpeed > HighestSpeed) HighestSpeed = a.MaxSpeed;
   }
@@ -140,6 +141,7 @@ void WriteMachineConfig(const std::string &sharedHardware) {
       ProfileWriteFloat(hw, s, "Max_Position", a.MaxPosition);
       ProfileWriteFloat(hw, s, "Min_Speed", a.MinSpeed);
       ProfileWriteFloat(hw, s, "Max_Speed", a.MaxSpeed);
+      ProfileWriteFloat(hw, s, "Acceleration", a.Acceleration);
     }
     ProfileWriteInt(hw, "Channels", "DigOut_Channels", DigOutCount);
     ProfileWriteInt(hw, "Channels", "DigIn_Channels", DigInCount);

@@ -218,13 +218,37 @@ void ApplyDefinitions(const std::vector<TDefRecord> &records) {
   CurTask = TaskCount;
 }
 
+std::string DefinitionsText() {
+  std::vector<std::string> lines;
+  for (int i = 0; i < TaskSlots; ++i) lines.push_back(TaskTable[i].Line);
+  const std::string text = FormatDefinitions();
+  for (int i = 0; i < TaskSlots; ++i) TaskTable[i].Line = lines[size_t(i)];
+  return text;
+}
+
+namespace {
+TDefinitionsSource &Source() {
+  static TDefinitionsSource s;
+  return s;
+}
+void NoteSource(const std::string &path, const std::string &text, bool appended) {
+  TDefinitionsSource &s = Source();
+  s.Path = path, s.Text = text, s.Sha256 = Sha256Hex(text), s.Appended = appended;
+  s.TablesText = DefinitionsText();
+}
+}  // namespace
+
+const TDefinitionsSource &DefinitionsSource() { return Source(); }
+
 bool SaveDefinitions(const std::string &path) {
   ReportLine("Save Tunker Definitions -> " + path);
   std::string error;
-  if (!WriteDefinitionsFile(path, FormatDefinitions(), error)) {
+  const std::string text = FormatDefinitions();
+  if (!WriteDefinitionsFile(path, text, error)) {
     AskOperator(TMsgKind::Error, "Cannot save the definitions to " + path + ": " + error, mbOK, mbOK);
     return false;
   }
+  NoteSource(path, text, false);
   ReportLine("Tunker Definitions saved to " + path);
   return true;
 }
@@ -232,8 +256,8 @@ bool SaveDefinitions(const std::string &path) {
 bool LoadDefinitions(const std::string &path, bool append, const std::function<void()> &refresh) {
   ReportLine("Load definitions from file: " + path);
   std::vector<std::string> lines;
-  std::string error;
-  if (!ReadTextLines(path, lines, error)) {
+  std::string error, text;
+  if (!ReadWholeFile(path, text, error) || !ReadTextLines(path, lines, error)) {
     AskOperator(TMsgKind::Error, "Cannot read the definitions file " + path + ": " + error, mbOK, mbOK);
     return false;
   }
@@ -243,8 +267,10 @@ bool LoadDefinitions(const std::string &path, bool append, const std::function<v
                 "Definitions file " + path + " not loaded, " + error + ". Nothing was changed.", mbOK, mbOK);
     return false;
   }
+  const bool appended = append && (PosCount || ProcCount || TaskCount);
   if (!append) ResetDefinitions();
   ApplyDefinitions(records);
+  NoteSource(path, text, appended);
   if (refresh) refresh();
   PosNameNo = PosCount + 1;
   ProcNameNo = ProcCount;

@@ -19,6 +19,9 @@ std::vector<std::string> SplitFields(const std::string &line);
 // table too, as it is written. Names are written without blanks or ";".
 std::string FormatDefinitions();
 
+// The same text, leaving the tables exactly as they are.
+std::string DefinitionsText();
+
 struct TDefRecord {
   enum TKind { Pos, Proc, Task } Kind = Pos;
   TPosEntry PosEntry;
@@ -45,3 +48,12 @@ bool SaveDefinitions(const std::string &path);
 // has been read and checked; a file that fails leaves everything unchanged.
 // `refresh` runs after the tables are filled (the editor panels).
 bool LoadDefinitions(const std::string &path, bool append, const std::function<void()> &refresh);
+
+// The .dip file last loaded or saved, for the run record: its path, its
+// text as read or written, and the tables' text right after (to tell edits
+// made since). Empty until a file is loaded or saved.
+struct TDefinitionsSource {
+  std::string Path, Text, Sha256, TablesText;
+  bool Appended = false;  // loaded onto tables that held more
+};
+const TDefinitionsSource &DefinitionsSource();

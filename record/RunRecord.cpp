@@ -1,9 +1,14 @@
 #include "record/RunRecord.h"
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 
 #include "base/Convert.h"
@@ -14,6 +19,7 @@ const char *const RecordStepByStep = "step-by-step";
 const char *const RecordFast = "fast";
 const char *const RecordTravel = "travel";
 const char *const RecordEnd = "end";
+const char *const RecordEvent = "event";
 const char *const EndDone = "done";
 const char *const EndStopped = "stopped";
 const char *const EndMoveFailed = "move failed";
@@ -22,7 +28,9 @@ const char *const EndError = "error";
 
 namespace {
 
-const char *const Columns[] = {"Task",
+// The columns of the present format; the first names the version.
+const char *const Columns[] = {"Written ms (record 2)",
+                               "Task",
                                "Level",
                                "Process",
                                "Position",
@@ -35,6 +43,8 @@ const char *const Columns[] = {"Task",
                                "Z bottom cm",
                                "Down speed cm/s",
                                "Up speed cm/s",
+                               "Down speed driven cm/s",
+                               "Up speed driven cm/s",
                                "Bottom wait s",
                                "Top wait s",
                                "Down commanded ms",
@@ -45,24 +55,24 @@ const char *const Columns[] = {"Task",
                                "Held top ms",
                                "Withdrawal cm/s",
                                "Outputs",
-                               "Z reads ms:cm",
                                "Seen",
+                               "Event",
                                "Error bits",
                                "End"};
 constexpr size_t ColumnCount = sizeof Columns / sizeof Columns[0];
+const char *const VersionPrefix = "Written ms (record ";
+// The first format: ";" separated, Z reads in a cell, no version.
+const char *const FirstHeader =
+    "Task;Level;Process;Position;Dip;Dips;Mode;X cm;Y cm;Z top cm;Z bottom cm;Down speed cm/s;Up speed cm/s;"
+    "Bottom wait s;Top wait s;Down commanded ms;Bottom reached ms;Up commanded ms;Top reached ms;Held bottom "
+    "ms;"
+    "Held top ms;Withdrawal cm/s;Outputs;Z reads ms:cm;Seen;Error bits;End";
 
-std::string Num(double v) {
-  if (!std::isfinite(v)) return "";
-  std::string s = FloatToStrF(v, 3);
-  while (s.size() > 1 && s.back() == '0') s.pop_back();
-  if (s.back() == '.') s.pop_back();
-  return s == "-0" ? "0" : s;
-}
 std::string Ms(int64_t v) { return v < 0 ? "" : std::to_string(v); }
 
-// Text fields are quoted when they hold the separator, a quote or a line end.
+// Text fields are quoted when they hold a separator, a quote or a line end.
 std::string Text(const std::string &s) {
-  if (s.find_first_of(";\"\r\n") == std::string::npos) return s;
+  if (s.find_first_of(",;\"\r\n") == std::string::npos) return s;
   std::string q = "\"";
   for (char c : s) {
     if (c == '"') q += '"';
@@ -71,7 +81,7 @@ std::string Text(const std::string &s) {
   return q + "\"";
 }
 
-bool SplitFields(const std::string &line, std::vector<std::string> &fields) {
+bool SplitFields(const std::string &line, char sep, std::vector<std::string> &fields) {
   fields.assign(1, "");
   bool quoted = false;
   for (size_t i = 0; i < line.size(); ++i) {
@@ -82,7 +92,7 @@ bool SplitFields(const std::string &line, std::vector<std::string> &fields) {
       else quoted = false;
     } else if (c == '"') {
       quoted = true;
-    } else if (c == ';') {
+    } else if (c == sep) {
       fields.emplace_back();
     } else {
       fields.back() += c;
@@ -104,110 +114,244 @@ bool ReadMs(const std::string &f, int64_t &v) {
 }
 bool ReadInt(const std::string &f, int &v) { return f.empty() ? (v = 0, true) : TryStrToInt(f, v); }
 
+bool ReadReads(const std::string &f, std::vector<TReading> &reads) {
+  for (size_t p = 0; p < f.size();) {
+    size_t e = f.find(' ', p);
+    if (e == std::string::npos) e = f.size();
+    const std::string w = f.substr(p, e - p);
+    const size_t colon = w.find(':');
+    int64_t t = 0;
+    double z = 0;
+    if (colon == std::string::npos || !ReadMs(w.substr(0, colon), t) ||
+        !TryStrToFloat(w.substr(colon + 1), z))
+      return false;
+    reads.emplace_back(t, z);
+    p = e + 1;
+  }
+  return true;
+}
+
+// Sets the field of `row` that column `name` holds; unknown columns are left.
+bool SetField(TRecordRow &r, const std::string &name, const std::string &f) {
+  int bits = 0;
+  if (name.rfind(VersionPrefix, 0) == 0) return ReadMs(f, r.WrittenAt);
+  if (name == "Task") return r.Task = f, true;
+  if (name == "Level") return ReadInt(f, r.Level);
+  if (name == "Process") return r.Process = f, true;
+  if (name == "Position") return r.Position = f, true;
+  if (name == "Dip") return ReadInt(f, r.Dip);
+  if (name == "Dips") return ReadInt(f, r.Dips);
+  if (name == "Mode") return r.Mode = f, true;
+  if (name == "X cm") return ReadNum(f, r.X);
+  if (name == "Y cm") return ReadNum(f, r.Y);
+  if (name == "Z top cm") return ReadNum(f, r.Top);
+  if (name == "Z bottom cm") return ReadNum(f, r.Bottom);
+  if (name == "Down speed cm/s") return ReadNum(f, r.InSpeed);
+  if (name == "Up speed cm/s") return ReadNum(f, r.OutSpeed);
+  if (name == "Down speed driven cm/s") return ReadNum(f, r.InDriven);
+  if (name == "Up speed driven cm/s") return ReadNum(f, r.OutDriven);
+  if (name == "Bottom wait s") return ReadNum(f, r.InTime);
+  if (name == "Top wait s") return ReadNum(f, r.OutTime);
+  if (name == "Down commanded ms") return ReadMs(f, r.DownAt);
+  if (name == "Bottom reached ms") return ReadMs(f, r.BottomAt);
+  if (name == "Up commanded ms") return ReadMs(f, r.UpAt);
+  if (name == "Top reached ms") return ReadMs(f, r.TopAt);
+  if (name == "Held bottom ms") return ReadMs(f, r.HeldBottom);
+  if (name == "Held top ms") return ReadMs(f, r.HeldTop);
+  if (name == "Withdrawal cm/s") return ReadNum(f, r.Withdrawal);
+  if (name == "Outputs") return r.Outputs = f, true;
+  if (name == "Z reads ms:cm") return ReadReads(f, r.ZReads);
+  if (name == "Seen") return r.Seen = f, true;
+  if (name == "Event") return r.Event = f, true;
+  if (name == "Error bits") {
+    if (!ReadInt(f, bits) || bits < 0 || bits > 0xFFFF) return false;
+    r.ErrorBits = static_cast<uint16_t>(bits);
+    return true;
+  }
+  if (name == "End") return r.End = f, true;
+  return true;
+}
+
+bool ParseWith(const std::vector<std::string> &names, char sep, const std::string &line, TRecordRow &row) {
+  std::vector<std::string> f;
+  if (!SplitFields(line, sep, f) || f.size() != names.size()) return false;
+  TRecordRow r;
+  for (size_t i = 0; i < f.size(); ++i)
+    if (!SetField(r, names[i], f[i])) return false;
+  row = std::move(r);
+  return true;
+}
+
 std::string FileNameText(const std::string &s) {
   std::string out;
   for (unsigned char c : s)
     out += (c < 32 || c == '/' || c == '\\' || c == ':' || c == '*' || c == '?' || c == '"' || c == '<' ||
-            c == '>' || c == '|' || c == ';')
+            c == '>' || c == '|' || c == ';' || c == ',')
                ? '_'
                : char(c);
   return out.empty() ? "_" : out;
 }
 
+// The whole file; `cut` tells that its last line has no end (a crash).
+bool ReadWhole(const std::string &path, std::vector<std::string> &lines, bool &cut, std::string &error) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    error = std::strerror(errno);
+    return false;
+  }
+  std::ostringstream all;
+  all << in.rdbuf();
+  const std::string text = all.str();
+  cut = !text.empty() && text.back() != '\n';
+  lines.clear();
+  for (size_t p = 0; p < text.size();) {
+    size_t e = text.find('\n', p);
+    if (e == std::string::npos) e = text.size();
+    std::string l = text.substr(p, e - p);
+    if (!l.empty() && l.back() == '\r') l.pop_back();
+    lines.push_back(std::move(l));
+    p = e + 1;
+  }
+  return true;
+}
+
+// The reads file's reads of Z, in file order; none when it is missing.
+std::vector<TReading> ReadZReads(const std::string &path) {
+  std::vector<std::string> lines;
+  bool cut = false;
+  std::string error;
+  std::vector<TReading> z;
+  if (!ReadWhole(path, lines, cut, error)) return z;
+  for (size_t i = 1; i < lines.size(); ++i) {
+    std::vector<std::string> f;
+    int64_t t = 0;
+    int axis = 0;
+    double cm = 0;
+    if (cut && i + 1 == lines.size()) break;
+    if (SplitFields(lines[i], ',', f) && f.size() >= 3 && ReadMs(f[0], t) && ReadInt(f[1], axis) &&
+        TryStrToFloat(f[2], cm) && axis == 3)
+      z.emplace_back(t, cm);
+  }
+  return z;
+}
+
 }  // namespace
+
+std::string RecordNumber(double v) {
+  if (!std::isfinite(v)) return "";
+  if (v == 0) return "0";
+  // Six significant digits as an integer mantissa and a power of ten: no
+  // decimal separator for a locale to misread.
+  char b[32];
+  std::snprintf(b, sizeof b, "%.5e", std::fabs(v));
+  std::string digits = std::string(1, b[0]) + std::string(b + 2, b + 7);
+  int exp = std::atoi(b + 8) - 5;
+  while (digits.size() > 1 && digits.back() == '0') digits.pop_back(), ++exp;
+  std::string s = v < 0 ? "-" + digits : digits;
+  if (exp >= 0 && exp <= 6) return s + std::string(size_t(exp), '0');
+  return s + "E" + std::to_string(exp);
+}
 
 std::string RecordHeader() {
   std::string h;
-  for (size_t i = 0; i < ColumnCount; ++i) h += (i ? ";" : "") + std::string(Columns[i]);
+  for (size_t i = 0; i < ColumnCount; ++i) h += (i ? "," : "") + std::string(Columns[i]);
   return h;
 }
 
 std::string FormatRecordRow(const TRecordRow &r) {
-  std::string reads;
-  for (const TReading &z : r.ZReads)
-    reads += (reads.empty() ? "" : " ") + std::to_string(z.first) + ":" + Num(z.second);
-  const std::string f[] = {Text(r.Task),
+  const std::string f[] = {Ms(r.WrittenAt),
+                           Text(r.Task),
                            std::to_string(r.Level),
                            Text(r.Process),
                            Text(r.Position),
                            std::to_string(r.Dip),
                            std::to_string(r.Dips),
                            r.Mode,
-                           Num(r.X),
-                           Num(r.Y),
-                           Num(r.Top),
-                           Num(r.Bottom),
-                           Num(r.InSpeed),
-                           Num(r.OutSpeed),
-                           Num(r.InTime),
-                           Num(r.OutTime),
+                           RecordNumber(r.X),
+                           RecordNumber(r.Y),
+                           RecordNumber(r.Top),
+                           RecordNumber(r.Bottom),
+                           RecordNumber(r.InSpeed),
+                           RecordNumber(r.OutSpeed),
+                           RecordNumber(r.InDriven),
+                           RecordNumber(r.OutDriven),
+                           RecordNumber(r.InTime),
+                           RecordNumber(r.OutTime),
                            Ms(r.DownAt),
                            Ms(r.BottomAt),
                            Ms(r.UpAt),
                            Ms(r.TopAt),
                            Ms(r.HeldBottom),
                            Ms(r.HeldTop),
-                           Num(r.Withdrawal),
+                           RecordNumber(r.Withdrawal),
                            Text(r.Outputs),
-                           reads,
                            Text(r.Seen),
+                           Text(r.Event),
                            std::to_string(r.ErrorBits),
                            Text(r.End)};
   std::string line;
-  for (size_t i = 0; i < ColumnCount; ++i) line += (i ? ";" : "") + f[i];
+  for (size_t i = 0; i < ColumnCount; ++i) line += (i ? "," : "") + f[i];
   return line;
 }
 
 bool ParseRecordRow(const std::string &line, TRecordRow &row) {
-  std::vector<std::string> f;
-  if (!SplitFields(line, f) || f.size() != ColumnCount) return false;
-  TRecordRow r;
-  int bits = 0;
-  r.Task = f[0], r.Process = f[2], r.Position = f[3], r.Mode = f[6], r.Outputs = f[22], r.Seen = f[24];
-  r.End = f[26];
-  bool ok = ReadInt(f[1], r.Level) && ReadInt(f[4], r.Dip) && ReadInt(f[5], r.Dips) && ReadNum(f[7], r.X) &&
-            ReadNum(f[8], r.Y) && ReadNum(f[9], r.Top) && ReadNum(f[10], r.Bottom) &&
-            ReadNum(f[11], r.InSpeed) && ReadNum(f[12], r.OutSpeed) && ReadNum(f[13], r.InTime) &&
-            ReadNum(f[14], r.OutTime) && ReadMs(f[15], r.DownAt) && ReadMs(f[16], r.BottomAt) &&
-            ReadMs(f[17], r.UpAt) && ReadMs(f[18], r.TopAt) && ReadMs(f[19], r.HeldBottom) &&
-            ReadMs(f[20], r.HeldTop) && ReadNum(f[21], r.Withdrawal) && ReadInt(f[25], bits) && bits >= 0 &&
-            bits <= 0xFFFF;
-  r.ErrorBits = static_cast<uint16_t>(bits);
-  for (size_t p = 0; ok && p < f[23].size();) {
-    size_t e = f[23].find(' ', p);
-    if (e == std::string::npos) e = f[23].size();
-    const std::string w = f[23].substr(p, e - p);
-    const size_t colon = w.find(':');
-    int64_t t = 0;
-    double z = 0;
-    ok = colon != std::string::npos && ReadMs(w.substr(0, colon), t) && TryStrToFloat(w.substr(colon + 1), z);
-    if (ok) r.ZReads.emplace_back(t, z);
-    p = e + 1;
-  }
-  if (ok) row = std::move(r);
-  return ok;
+  static const std::vector<std::string> names(std::begin(Columns), std::end(Columns));
+  static const std::vector<std::string> first = [] {
+    std::vector<std::string> f;
+    SplitFields(FirstHeader, ';', f);
+    return f;
+  }();
+  return ParseWith(names, ',', line, row) || ParseWith(first, ';', line, row);
 }
 
-bool ReadRunRecord(const std::string &path, std::vector<TRecordRow> &rows, std::string &error) {
+bool ReadRunRecord(const std::string &path, std::vector<TRecordRow> &rows, std::vector<TRecordRow> &events,
+                   std::string &error) {
   std::vector<std::string> lines;
-  if (!ReadTextLines(path, lines, error)) return false;
-  if (lines.empty() || lines[0] != RecordHeader()) {
+  bool cut = false;
+  if (!ReadWhole(path, lines, cut, error)) return false;
+  char sep = ',';
+  std::vector<std::string> names;
+  if (!lines.empty() && lines[0] == FirstHeader) sep = ';';
+  else if (lines.empty() || lines[0].rfind(VersionPrefix, 0) != 0) {
     error = "it is not a run record (its first line is not the record's header)";
     return false;
   }
-  std::vector<TRecordRow> read;
+  SplitFields(lines[0], sep, names);
+  std::vector<TRecordRow> read, happened;
   for (size_t i = 1; i < lines.size(); ++i) {
     if (lines[i].empty()) continue;
     TRecordRow r;
-    if (ParseRecordRow(lines[i], r)) {
-      read.push_back(std::move(r));
-    } else if (i + 1 < lines.size()) {
+    if (ParseWith(names, sep, lines[i], r)) {
+      (r.Mode == RecordEvent ? happened : read).push_back(std::move(r));
+    } else if (i + 1 < lines.size() || (!cut && sep == ',')) {
       error = "line " + std::to_string(i + 1) + " is not a row of a run record";
       return false;
     }  // a last line cut short by a crash is left out
   }
+  if (sep == ',') {
+    // Each read belongs to the first row written after it.
+    size_t k = 0;
+    for (const TReading &z : ReadZReads(RunReadsPath(path))) {
+      while (k < read.size() && read[k].WrittenAt < z.first) ++k;
+      if (k == read.size()) break;
+      read[k].ZReads.push_back(z);
+    }
+  }
   rows = std::move(read);
+  events = std::move(happened);
   return true;
+}
+
+bool ReadRunRecord(const std::string &path, std::vector<TRecordRow> &rows, std::string &error) {
+  std::vector<TRecordRow> events;
+  return ReadRunRecord(path, rows, events, error);
+}
+
+std::string RunReadsPath(const std::string &recordPath) {
+  const std::string ext = ".csv";
+  const bool csv = recordPath.size() >= ext.size() &&
+                   recordPath.compare(recordPath.size() - ext.size(), ext.size(), ext) == 0;
+  return (csv ? recordPath.substr(0, recordPath.size() - ext.size()) : recordPath) + ".reads.csv";
 }
 
 std::string RunRecordPath(const std::string &task, std::time_t start) {
@@ -231,58 +375,131 @@ double WithdrawalSpeed(const std::vector<TReading> &reads) {
 }
 
 bool TRunRecorder::Begin(const std::string &task, std::time_t start, uint32_t tick) {
-  if (Fd >= 0) ::close(Fd);
-  Fd = -1;
   Open = false;
+  Disk = false;
+  Failed = false;
+  Reason.clear();
   RowsSoFar.clear();
   Live.clear();
+  Pending.clear();
+  PendingReads.clear();
   Started = tick;
+  ReadsFlushed = 0;
   TaskName = task;
   const std::string first = RunRecordPath(task, start);
   FilePath = first;
   ::mkdir("runs", 0755);
   // A second run within the same second gets its own file.
+  int fd = -1;
   for (int n = 2;; ++n) {
-    Fd = ::open(FilePath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (Fd >= 0 || errno != EEXIST || n > 99) break;
+    fd = ::open(FilePath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd >= 0 || errno != EEXIST || n > 99) break;
     FilePath = first.substr(0, first.size() - 4) + "_" + std::to_string(n) + ".csv";
   }
-  if (Fd < 0) ReportUnwritable();
-  else WriteLine(RecordHeader());
+  ReadsPath = RunReadsPath(FilePath);
   Open = true;  // rows are kept for the window even without a file
+  Disk = fd >= 0;
+  if (!Disk) {
+    Reason = std::strerror(errno);
+    Changed();
+    return false;
+  }
+  ::close(fd);
+  Pending = RecordHeader() + "\n";
+  PendingReads = "Time ms,Axis,cm\n";
+  const int reads = ::open(ReadsPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (reads >= 0) ::close(reads);
+  Flush();
   Changed();
-  return Fd >= 0;
+  return true;
 }
 
 int64_t TRunRecorder::Since(uint32_t tick) const { return static_cast<uint32_t>(tick - Started); }
 int64_t TRunRecorder::Now() const { return Since(GetTickCount()); }
 
-void TRunRecorder::NoteZ(double cm) {
+void TRunRecorder::NoteRead(uint8_t axis, double cm) {
   if (!Open) return;
-  Live.emplace_back(Now(), cm);
-  Changed();
+  const int64_t now = Now();
+  PendingReads += std::to_string(now) + "," + std::to_string(axis) + "," + RecordNumber(cm) + "\n";
+  // Reads go out about once a second between the events.
+  if (now - ReadsFlushed >= 1000 && Pending.empty() && Append(ReadsPath, PendingReads, false))
+    ReadsFlushed = now;
+  if (axis == 3) {
+    Live.emplace_back(now, cm);
+    Changed();
+  }
+}
+
+void TRunRecorder::Queue(const TRecordRow &row) {
+  TRecordRow r = row;
+  r.WrittenAt = Now();
+  Pending += FormatRecordRow(r) + "\n";
+  if (r.Mode != RecordEvent) {
+    RowsSoFar.push_back(std::move(r));
+    Live.clear();
+  }
 }
 
 void TRunRecorder::Add(const TRecordRow &row) {
   if (!Open) return;
-  RowsSoFar.push_back(row);
-  Live.clear();
-  if (Fd >= 0 && WriteLine(FormatRecordRow(row))) ::fdatasync(Fd);
+  Queue(row);
+  Flush();
   Changed();
 }
 
-void TRunRecorder::ReportUnwritable() const {
-  ReportLine("*** Run record " + FilePath + " cannot be written: " + std::strerror(errno) +
-             "; the task runs without it");
+void TRunRecorder::Event(const std::string &text) {
+  if (!Open) return;
+  TRecordRow r;
+  r.Task = TaskName;
+  r.Mode = RecordEvent;
+  r.Event = text;
+  Queue(r);
+  Flush();
 }
 
-bool TRunRecorder::WriteLine(const std::string &text) {
-  const std::string line = text + "\n";
-  if (::write(Fd, line.data(), line.size()) == ssize_t(line.size())) return true;
-  ReportUnwritable();
-  ::close(Fd);
-  Fd = -1;
-  return false;
+bool TRunRecorder::Append(const std::string &path, std::string &pending, bool sync) {
+  if (pending.empty()) return true;
+  // Opened per write: a folder gone for a while and back takes the lines again.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool ok = true;
+  while (ok && !pending.empty()) {
+    const ssize_t n = ::write(fd, pending.data(), pending.size());
+    if (n > 0) pending.erase(0, size_t(n));
+    else ok = false;
+  }
+  const int err = errno;
+  if (ok && sync) ok = ::fdatasync(fd) == 0;
+  ::close(fd);
+  errno = ok ? 0 : err;
+  return ok;
+}
+
+void TRunRecorder::Flush() {
+  if (!Disk) return Pending.clear(), PendingReads.clear();
+  // Reads first: a row's reads are on disk before it.
+  bool ok = Append(ReadsPath, PendingReads, false);
+  if (ok) ReadsFlushed = Now();
+  ok = Append(FilePath, Pending, true) && ok;
+  if (!ok && !Failed) {
+    Failed = true;
+    ReportLine("*** Run record " + FilePath + " cannot be written: " + std::strerror(errno) +
+               "; its rows are kept and written when it can be");
+  } else if (ok && Failed) {
+    Failed = false;
+    ReportLine("Run record " + FilePath + " written again: no row lost");
+  }
+}
+
+bool TRunRecorder::Keep(const std::string &suffix, const std::string &text) {
+  if (!Disk) return false;
+  try {
+    ReplaceFileAtomically(FilePath.substr(0, FilePath.size() - 4) + suffix, text);
+    return true;
+  } catch (const std::system_error &e) {
+    if (!Failed) ReportLine("*** Run record file " + suffix + " cannot be written: " + e.code().message());
+    return false;
+  }
 }
 
 void TRunRecorder::Finish(const std::string &end, uint16_t error, const std::string &seen) {
@@ -295,8 +512,6 @@ void TRunRecorder::Finish(const std::string &end, uint16_t error, const std::str
   r.ErrorBits = error;
   r.End = end;
   Add(r);
-  if (Fd >= 0) ::close(Fd);
-  Fd = -1;
   Open = false;
   Changed();
 }

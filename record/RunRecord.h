@@ -1,8 +1,12 @@
 #pragma once
-// The run record: one CSV file per task run in runs/, a row per dip, per
-// travel to a process's position and one for the run's end, written as the
-// run goes so a crash keeps every row before it. The same rows are read back
-// for the "Run record" window.
+// The run record: one CSV file per task run in runs/ ("," separated, numbers
+// without a decimal separator so every locale reads them: 0.0125 is
+// "125E-4"), a row per dip, per travel to a process's position and one for
+// the run's end, and event rows between them (a stroke begins or ends, the
+// controller counts a fast dip, a question is answered) written as they
+// happen, so a crash keeps everything up to its last event. Position reads
+// go to "<record>.reads.csv" (time, axis, cm: one row per read). The rows
+// are read back for the "Run record" window, from old records too.
 #include <cmath>
 #include <cstdint>
 #include <ctime>
@@ -16,6 +20,7 @@ extern const char *const RecordStepByStep;  // "step-by-step"
 extern const char *const RecordFast;        // "fast"
 extern const char *const RecordTravel;      // "travel"
 extern const char *const RecordEnd;         // "end"
+extern const char *const RecordEvent;       // "event": not a row of ReadRunRecord
 
 // Ends of a dip or of the whole run (the "End" column).
 extern const char *const EndDone;        // "done": the dip or run went as asked
@@ -37,6 +42,8 @@ struct TRecordRow {
   // X/Y the position's.
   double X = NAN, Y = NAN;
   double Top = NAN, Bottom = NAN, InSpeed = NAN, OutSpeed = NAN, InTime = NAN, OutTime = NAN;
+  // The speeds driven: the recipe's limited to the axis's MaxSpeed.
+  double InDriven = NAN, OutDriven = NAN;
   // What was observed, ms since the run started; -1 not seen. Fast dips:
   // DownAt the start ("RUN"), TopAt the controller seen standing. Travel:
   // DownAt the positioning began, TopAt it arrived. End row: TopAt the end.
@@ -48,29 +55,59 @@ struct TRecordRow {
   std::string Seen;                       // fast dips: "todo N@ms" words; end row: the estimate
   uint16_t ErrorBits = 0;
   std::string End;
+  int64_t WrittenAt = -1;  // ms since the run started when the row was written
+  std::string Event;       // event rows: what happened
 };
 
-// The header line and one row as stored (";" separated, "." decimals).
+// The format version written in the header's first column.
+constexpr int RecordVersion = 2;
+
+// The header line and one row as stored.
 std::string RecordHeader();
 std::string FormatRecordRow(const TRecordRow &row);
-// False when the line is not a row of a record (wrong field count, bad number).
+// False when the line is not a row of a record in the present format or
+// the first one (wrong field count, bad number).
 bool ParseRecordRow(const std::string &line, TRecordRow &row);
-// Reads a whole record; false with a plain reason when it cannot be read or
-// its first line is not the header. A last line cut short (crash) is skipped.
+// A number as the record stores it: six significant digits, no decimal
+// separator ("125E-4", "80"); "" for NaN.
+std::string RecordNumber(double value);
+// Reads a whole record, of this format or an earlier one; false with a plain
+// reason when it cannot be read or its first line is no record's header.
+// Columns it does not know are left aside. A last line cut short (crash) is
+// skipped. Event rows are left out; position reads of the reads file go to
+// the Z reads of the row written after them.
 bool ReadRunRecord(const std::string &path, std::vector<TRecordRow> &rows, std::string &error);
+// The same with the event rows kept, in file order.
+bool ReadRunRecord(const std::string &path, std::vector<TRecordRow> &rows, std::vector<TRecordRow> &events,
+                   std::string &error);
+// "<record without .csv>.reads.csv".
+std::string RunReadsPath(const std::string &recordPath);
 // "runs/YYYY-MM-DD_hh-mm-ss_<task>.csv", characters a file name cannot hold
 // replaced by "_".
 std::string RunRecordPath(const std::string &task, std::time_t start);
 // Withdrawal speed (cm/s) from the reads of an up stroke; NaN below three.
 double WithdrawalSpeed(const std::vector<TReading> &reads);
 
-// The record of the current (or last) run. Rows are written and flushed as
-// they are added; listeners hear of every change (the live window).
+// The record of the current (or last) run. Rows and events are written and
+// synced as they are added; a failed write is told once, the lines are kept
+// and written at the next event that can. Listeners hear of every change
+// (the live window).
 class TRunRecorder {
 public:
-  // Opens runs/<...>.csv in the working folder; false (one "***" report
-  // line) when it cannot be written: the run goes on without a record.
+  // Creates runs/<...>.csv in the working folder; false when it cannot be
+  // created (CannotOpen() says why): the rows are then kept in memory only.
   bool Begin(const std::string &task, std::time_t start, uint32_t tick);
+  const std::string &CannotOpen() const { return Reason; }
+  // An event row: written and synced at once.
+  void Event(const std::string &text);
+  // A position read of any axis for the reads file; Z reads also go to the
+  // live reads of the dip in progress.
+  void NoteRead(uint8_t axis, double cm);
+  // Writes "<record without .csv><suffix>" whole (a crash leaves it whole
+  // or absent); false, told once like the rows, when it cannot be.
+  bool Keep(const std::string &suffix, const std::string &text);
+  // Lines not yet on disk (a failed write).
+  bool Behind() const { return !Pending.empty() || !PendingReads.empty(); }
   bool Active() const { return Open; }
   int64_t Since(uint32_t tick) const;  // ms since the run began
   uint32_t StartTick() const { return Started; }
@@ -83,19 +120,23 @@ public:
   const std::string &Task() const { return TaskName; }
   // Live Z reads of the dip in progress (cleared when a dip row is added).
   const std::vector<TReading> &LiveZ() const { return Live; }
-  void NoteZ(double cm);
+  void NoteZ(double cm) { NoteRead(3, cm); }
   using TListener = std::function<void()>;
   void SetListener(TListener listener) { Listener = std::move(listener); }
 
 private:
   void Changed() const;
-  // A failed write is said once and ends the file; the rows stay kept.
-  bool WriteLine(const std::string &text);
-  void ReportUnwritable() const;
+  void Queue(const TRecordRow &row);
+  // Writes what is pending to both files; the record is synced.
+  void Flush();
+  bool Append(const std::string &path, std::string &pending, bool sync);
   bool Open = false;
-  int Fd = -1;
+  bool Disk = false;    // the file was created
+  bool Failed = false;  // told; said again when writing works once more
   uint32_t Started = 0;
-  std::string FilePath, TaskName;
+  int64_t ReadsFlushed = 0;
+  std::string FilePath, ReadsPath, TaskName, Reason;
+  std::string Pending, PendingReads;
   std::vector<TRecordRow> RowsSoFar;
   std::vector<TReading> Live;
   TListener Listener;

@@ -171,6 +171,7 @@ bool TRemoteHttp::handleRequest(const QHttpServerRequest &request, QTcpSocket *s
 QByteArray TRemoteHttp::RunsJson() const {
   QDir dir(QString::fromStdString(Records));
   QStringList names = dir.entryList({"*.csv"}, QDir::Files, QDir::Name | QDir::Reversed);
+  names.removeIf([](const QString &n) { return n.endsWith(".reads.csv"); });  // a record's position reads
   if (names.size() > RunsListed) names.erase(names.begin() + RunsListed, names.end());
   QJsonArray runs;
   for (const QString &name : names) {

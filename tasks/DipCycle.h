@@ -21,9 +21,9 @@ struct TDipStep {
 };
 
 constexpr TDipStep DipCycle[] = {
-    {1, TStroke::None, TDipWait::None, 0}, {2, TStroke::Down, TDipWait::None, 1},
+    {1, TStroke::None, TDipWait::None, 0},   {2, TStroke::Down, TDipWait::None, 1},
     {3, TStroke::None, TDipWait::Bottom, 1}, {4, TStroke::Up, TDipWait::None, 2},
-    {5, TStroke::None, TDipWait::Top, 2}, {6, TStroke::None, TDipWait::None, 0},
+    {5, TStroke::None, TDipWait::Top, 2},    {6, TStroke::None, TDipWait::None, 0},
 };
 
 // What walks the cycle. A stroke or wait may report that the dip no longer

@@ -23,14 +23,15 @@ constexpr double CallPause = 0.030;  // a command sent without an answer, s
 // stand. The first poll is read two exchanges after the command, so the
 // motion has that long a start; the end falls in the middle of a cycle on
 // average, and at least one cycle runs.
-double PollLoop(double motion, double cycle, double exchange) {
-  return cycle * std::fmax(1.0, 1.5 + (motion - 2 * exchange) / cycle);
+double PollLoop(double motion, double cycle, double start) {
+  return cycle * std::fmax(1.0, 1.5 + (motion - start) / cycle);
 }
 
 // Walks the terms as the run's moves leave the axes, from where they are.
 class TWalk {
 public:
-  explicit TWalk(double exchangeMs) : X(exchangeMs / 1000.0) {
+  explicit TWalk(const TExchangeTimes &t)
+      : R(t.ReadMs / 1000.0), Wr(t.WriteMs / 1000.0), C(t.CallMs / 1000.0) {
     for (int a = 1; a <= 3; ++a) At[a] = Axes[a].Position;
   }
 
@@ -43,7 +44,7 @@ public:
     const double d = std::fabs(target - At[axis]);
     if (d <= MoveDeadBand) return 0;
     At[axis] = target;
-    return MoveSeconds(d, speed, X * 1000.0);
+    return MoveSeconds(d, speed, R * 1000.0, Wr * 1000.0, Axes[axis].Acceleration);
   }
 
   void Term(const std::string &name, uint16_t &error) {
@@ -71,7 +72,7 @@ public:
   }
 
 private:
-  double X;  // one exchange, s
+  double R, Wr, C;  // one read, write, call, s
   double At[4] = {};
 
   static double Wait(double seconds) { return (std::max(WaitTenths(seconds), 0) + 1) * 0.1; }
@@ -91,7 +92,7 @@ private:
     void DipBegins(int32_t) override {}
     void Output(int32_t) override {
       const bool wired = E.ChNo >= 1 && E.ChNo <= DigOutMax && DigOutTable[E.ChNo].Address != 0;
-      if (wired) T += W.X;
+      if (wired) T += W.Wr;
     }
     bool Stroke(TStroke, double speed, double target) override {
       T += W.Move(3, speed, target);
@@ -119,10 +120,13 @@ private:
   // position reads. The program strokes at the recipe's speeds, unclamped.
   double FastDips(const TProcEntry &e) {
     const double stroke = std::fabs(e.LowPos - e.UpperPos);
+    const double a = Axes[3].Acceleration;
     const double motion =
-        std::max(e.NoTunks, 0) * (MotionSeconds(stroke, e.InSpeed) + MotionSeconds(stroke, e.OutSpeed));
+        std::max(e.NoTunks, 0) * (MotionSeconds(stroke, e.InSpeed, a) + MotionSeconds(stroke, e.OutSpeed, a));
     At[3] = e.UpperPos;
-    const double t = 6 * CallPause + X + PollLoop(motion, 3 * X + PollPause, X) + X + 2 * X;
+    // Six registers called, "RUN" (echo-only), the watch cycles of three
+    // reads, then the input and the position read.
+    const double t = 6 * C + Wr + PollLoop(motion, 3 * R + PollPause, Wr + R) + 3 * R;
     return t + (e.OutTime > 0.0 ? Wait(e.OutTime) : 0);
   }
 };
@@ -144,23 +148,33 @@ double TTaskEstimate::Total() const {
   return t;
 }
 
-double MotionSeconds(double distance, double speed) {
+double MotionSeconds(double distance, double speed, double a) {
   if (!(distance > 0) || !(speed > 0)) return 0;
-  const double a = EstimateAcceleration;
+  if (!(a > 0)) a = EstimateAcceleration;
   // Too short to reach the speed: a triangle of accelerating and braking.
   if (distance < speed * speed / a) return 2.0 * std::sqrt(distance / a);
   return distance / speed + speed / a;
 }
 
-double MoveSeconds(double distance, double speed, double exchangeMs) {
-  const double x = exchangeMs / 1000.0;
-  // The command, the poll cycles of position read and poll, then the two
-  // reads of the inputs and the final position read.
-  return x + PollLoop(MotionSeconds(distance, speed), 2 * x + PollPause, x) + 3 * x;
+double MoveSeconds(double distance, double speed, double readMs, double writeMs, double acceleration) {
+  const double r = readMs / 1000.0, w = writeMs / 1000.0;
+  // The command, the poll cycles of position read and poll (the first read
+  // two exchanges after the command), then the two reads of the inputs and
+  // the final position read.
+  return w + PollLoop(MotionSeconds(distance, speed, acceleration), 2 * r + PollPause, w + r) + 3 * r;
+}
+
+TExchangeTimes MeasuredExchangeTimes() {
+  return {VERIExchangeMs(TExchangeKind::Read), VERIExchangeMs(TExchangeKind::Write),
+          VERIExchangeMs(TExchangeKind::Call)};
 }
 
 TTaskEstimate EstimateTask(const std::string &line, double exchangeMs) {
-  TWalk walk(exchangeMs);
+  return EstimateTask(line, TExchangeTimes{exchangeMs, exchangeMs, CallPause * 1000.0});
+}
+
+TTaskEstimate EstimateTask(const std::string &line, const TExchangeTimes &times) {
+  TWalk walk(times);
   if (!line.empty())
     ParseTask(line, TaskModeCheck,
               [&walk](const std::string &name, uint8_t, uint8_t, uint16_t &error, int32_t) {
@@ -171,7 +185,7 @@ TTaskEstimate EstimateTask(const std::string &line, double exchangeMs) {
 }
 
 std::string EstimateCheckLine(const std::string &line) {
-  const TTaskEstimate e = EstimateTask(line, VERIExchangeMs());
+  const TTaskEstimate e = EstimateTask(line, MeasuredExchangeTimes());
   return std::string("Estimated duration: ") + (e.Capped ? "more than " : "") + DurationText(e.Total());
 }
 
@@ -180,7 +194,7 @@ std::string ClockText(double seconds) { return Hms(seconds, "%ld:%02ld:%02ld"); 
 
 void TRunProgress::Begin(const std::string &line) {
   *this = TRunProgress();
-  Estimate = EstimateTask(line, VERIExchangeMs());
+  Estimate = EstimateTask(line, MeasuredExchangeTimes());
   Going = true;
   Started = LastDone = GetTickCount();
 }

@@ -5,11 +5,13 @@
 // And the progress of a run: elapsed time, and what remains, corrected by
 // how long the terms done so far took against their estimate.
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
-// What the model assumes of every axis: this acceleration and deceleration
-// (cm/s^2), a trapezoid speed profile, no pause between strokes.
+// What the model assumes of an axis without its own "Acceleration" in the
+// machine description: this acceleration and deceleration (cm/s^2), a
+// trapezoid speed profile, no pause between strokes.
 constexpr double EstimateAcceleration = 10.0;
 
 struct TTaskEstimate {
@@ -22,12 +24,25 @@ struct TTaskEstimate {
 // A line can repeat a term billions of times; the walk stops counting here.
 constexpr size_t EstimateMaxTerms = 100000;
 
-// Seconds of a motion of `distance` cm at `speed` cm/s, ramps included.
-double MotionSeconds(double distance, double speed);
-// Seconds of one move (the axis's speed limit already applied): the motion
-// and its exchanges, each `exchangeMs` long.
-double MoveSeconds(double distance, double speed, double exchangeMs);
+// Seconds of a motion of `distance` cm at `speed` cm/s, ramps of
+// `acceleration` cm/s^2 included.
+double MotionSeconds(double distance, double speed, double acceleration = EstimateAcceleration);
+// Seconds of one move (the axis's speed limit already applied): the motion,
+// its command (a write) and its reads.
+double MoveSeconds(double distance, double speed, double readMs, double writeMs,
+                   double acceleration = EstimateAcceleration);
+inline double MoveSeconds(double distance, double speed, double exchangeMs) {
+  return MoveSeconds(distance, speed, exchangeMs, exchangeMs);
+}
+// What one exchange of each kind costs (ms).
+struct TExchangeTimes {
+  double ReadMs, WriteMs, CallMs;
+};
+// The times measured on this line.
+TExchangeTimes MeasuredExchangeTimes();
 // Estimate of `line` from the axes' last read positions.
+TTaskEstimate EstimateTask(const std::string &line, const TExchangeTimes &times);
+// The same with every exchange `exchangeMs` long and a call its 30 ms.
 TTaskEstimate EstimateTask(const std::string &line, double exchangeMs);
 
 // "Estimated duration: 0 h 12 min 34 s" of `line` at the measured exchange time.

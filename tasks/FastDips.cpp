@@ -71,6 +71,7 @@ TWatchEnd Watch(TTaskRun &run, uint8_t a, int32_t &shown, TRecordRow &row) {
       SendRunEvent(ev);
       row.Seen += (row.Seen.empty() ? "todo " : " todo ") + std::to_string(toDo) + "@" +
                   std::to_string(run.Record().Now());
+      run.Record().Event(row.Process + " fast dips to do: " + std::to_string(toDo));
     }
     ProcessMessages();
     SleepMs(5);
@@ -104,6 +105,7 @@ bool RunFastDips(TTaskRun &run, const TProcEntry &e, TRecordRow row) {
   int32_t shown = e.NoTunks;
   StopRequest = false;
   row.DownAt = record.Now();
+  record.Event(row.Process + " fast dips: RUN");
   ReportLine("$ Response to RUN command: " + VERIDialog(a, "RUN"));
   Axes[3].Moving = true;
   ProcessMessages();
@@ -122,6 +124,7 @@ bool RunFastDips(TTaskRun &run, const TProcEntry &e, TRecordRow row) {
       return false;
     }
     row.TopAt = record.Now();
+    record.Event(row.Process + " fast dips: the controller stands");
     int32_t inputs = 0;
     std::string error;
     VERIGetParamI(a, 1013, inputs, error);

@@ -5,6 +5,7 @@
 #include <ctime>
 #include <limits>
 
+#include "base/Convert.h"
 #include "base/Host.h"
 #include "base/OpState.h"
 #include "base/Machine.h"
@@ -63,12 +64,17 @@ public:
       Row.UpAt = record.Now();
       if (Row.BottomAt >= 0) Row.HeldBottom = Row.UpAt - Row.BottomAt;
     }
+    const char *name = stroke == TStroke::Down ? "down stroke" : "up stroke";
+    record.Event(Dip() + name + " begins");
     Last = Move(3, speed, target, Run.PositionSink());
     (stroke == TStroke::Down ? Row.BottomAt : Row.TopAt) = SeenEnd(record, Last);
+    record.Event(Dip() + name + " ends: " + RecordEndOf(Run, Last));
     ProcessMessages();
     return Last.Ok();
   }
-  bool Wait(TDipWait, double seconds) override {
+  bool Wait(TDipWait at, double seconds) override {
+    Run.Record().Event(Dip() + (at == TDipWait::Bottom ? "bottom wait " : "top wait ") +
+                       FloatToStrG(seconds) + " s begins");
     WaitWithBar(seconds, Run.View());
     return !Run.Stopped();
   }
@@ -89,6 +95,7 @@ public:
   }
 
 private:
+  std::string Dip() const { return Row.Process + " dip " + std::to_string(Row.Dip) + ": "; }
   TTaskRun &Run;
   const TProcEntry &E;
   const TRecordRow &OfProcess;
@@ -109,6 +116,13 @@ TRecordRow RecordRowOf(const TProcEntry &e, const std::string &name, uint8_t lev
   if (e.PosNo <= PosCount) r.X = PosTable[e.PosNo].X, r.Y = PosTable[e.PosNo].Y;
   r.Top = e.UpperPos, r.Bottom = e.LowPos;
   r.InSpeed = e.InSpeed, r.OutSpeed = e.OutSpeed;
+  // Move limits a stroke's speed to Z's MaxSpeed; the fast dips' program
+  // takes the recipe's as it is; a travel drives neither.
+  const std::string m = mode;
+  if (m == RecordStepByStep)
+    r.InDriven = std::fmin(e.InSpeed, Axes[3].MaxSpeed),
+    r.OutDriven = std::fmin(e.OutSpeed, Axes[3].MaxSpeed);
+  else if (m == RecordFast) r.InDriven = e.InSpeed, r.OutDriven = e.OutSpeed;
   r.InTime = e.InTime, r.OutTime = e.OutTime;
   return r;
 }
@@ -192,10 +206,14 @@ void WaitWithBar(double seconds, IWaitView *WaitView) {
     WaitView->ShowWait("Wait " + std::to_string(static_cast<long long>(whole)) + "sec", n);
   }
   int position = 0;
+  // Each step ends at its deadline from the start: the time the events of a
+  // step take is not added to the wait.
+  const uint32_t started = GetTickCount();
   do {
     --n;
-    SleepMs(100);
     ++position;
+    const int32_t left = int32_t(started + uint32_t(position) * 100u - GetTickCount());
+    if (left > 0) SleepMs(uint32_t(left));
     if (WaitView) WaitView->SetWaitPosition(position);
     ProcessMessages();
     if (AbortRequest) break;
@@ -232,7 +250,8 @@ void RunProcess(const std::string &name, uint8_t mode, uint8_t level, uint16_t &
 }
 
 void TTaskRun::Process(const std::string &name, uint8_t level, uint16_t &error, int32_t count) {
-  for (;;) {  // a positioning retried from the STOP dialog runs the whole call again
+  bool retried = false;  // failed positionings answered Retry: events, not rows
+  for (;;) {             // a positioning retried from the STOP dialog runs the whole call again
     CurrentSpeed = MachineSettings.StandardV;
     const uint8_t p = TestProcess(name, error);
     if (p == 0) return;
@@ -249,6 +268,7 @@ void TTaskRun::Process(const std::string &name, uint8_t level, uint16_t &error, 
     travel.Dips = 0;
     travel.DownAt = Record().Now();
     const TPosEntry pos = PosTable[e.PosNo];
+    Record().Event("travel to " + pos.Name + " begins");
     const TTravelResult t = Travel(pos.Name, pos.X, pos.Y, PositionSink());
     ReportLine("   Position: " + PosTable[e.PosNo].Name);
     // Retry in the STOP dialog answers the STOPs pressed until then.
@@ -256,22 +276,28 @@ void TTaskRun::Process(const std::string &name, uint8_t level, uint16_t &error, 
     travel.TopAt = t.Ok ? Record().Now() : -1;
     travel.End = t.Ok ? EndDone : RecordEndOf(*this, t.Last);
     if (!t.Ok) travel.ErrorBits = uint16_t(1u << ProcErrPositioning);
-    Record().Add(travel);
+    retried = retried || t.Retried;
+    if (retried) travel.Seen = "retried";
     if (!t.Ok) {
       SetFlag(error, ProcErrPositioning, true);
       // After STOP the operator has already answered Abort: no second box.
       if (!Stopped() && !TaskAbort()) {
         SetFlag(error, ProcErrPositioning, false);
+        Record().Event("travel to " + pos.Name + " ends: " + travel.End + "; Retry");
+        retried = true;
         continue;
       }
+      Record().Add(travel);
       ProcessMessages();
       return;
     }
+    Record().Add(travel);
     if (Stopped()) {
       SetFlag(error, ProcErrDipsStopped, true);
       ProcessMessages();
       return;
     }
+    Record().Event(name + ": to the top");
     const bool ok = Move(3, CurrentSpeed, e.UpperPos, PositionSink()).Ok();
     bool done;
     if (e.InTime > 0.0) {

@@ -29,7 +29,8 @@ bool ChannelAction(int32_t channel, int32_t mode, int32_t step);
 // State of the output at `step` for channel `mode` (0..5; others as 0).
 uint8_t ChannelState(int32_t mode, int32_t step);
 
-// Waits `seconds` in 100 ms steps (N + 1 steps, N = seconds x 10 rounded),
+// Waits `seconds` in 100 ms steps (N + 1 steps, N = seconds x 10 rounded,
+// each ending 100 ms after the one before, however long its events took),
 // processing events each step; ends at once when AbortRequest is set.
 // Waits above 5 s show the wait label and bar of `view` (the run's own when
 // none is given).

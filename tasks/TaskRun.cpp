@@ -3,21 +3,28 @@
 #include <cstdio>
 #include <ctime>
 #include <exception>
+#include <sys/statvfs.h>
 
 #include "base/Host.h"
+#include "base/TextFile.h"
 #include "base/Machine.h"
 #include "base/OpState.h"
+#include "base/Profile.h"
 #include "machine/Motion.h"
+#include "machine/Startup.h"
 #include "recipes/Definitions.h"
+#include "recipes/DefinitionsFile.h"
 #include "record/RunRecord.h"
 #include "tasks/Estimate.h"
 #include "tasks/Process.h"
 #include "tasks/RunEvents.h"
 #include "tasks/TaskLanguage.h"
+#include "serial/ClusterPort.h"
 
 namespace {
 
 TTaskRun *Active = nullptr;
+TRunLabels Labels;  // remembered for the next Start
 
 const TTaskEntry &ShownTask() {
   static const TTaskEntry none;
@@ -26,9 +33,11 @@ const TTaskEntry &ShownTask() {
 
 // How the run ended, for its record's last row: the first dip or travel
 // that did not go as asked, else the walk's own error.
-std::string RunEnd(uint16_t error) {
+// A STOP that ended the run after its last row still makes it "stopped".
+std::string RunEnd(uint16_t error, bool stopped) {
   for (const TRecordRow &r : RunRecorder().Rows())
     if (r.End != EndDone) return r.End;
+  if (stopped) return EndStopped;
   return error ? EndError : EndDone;
 }
 
@@ -63,14 +72,25 @@ void TTaskRun::AcceptRetry(uint32_t stops) {
 }
 
 TPositionSink TTaskRun::PositionSink() {
-  return [](uint8_t axis, double position) {
-    if (axis == 3) RunRecorder().NoteZ(position);
-  };
+  return [](uint8_t axis, double position) { RunRecorder().NoteRead(axis, position); };
 }
 
 void TTaskRun::Run() {
   Active = this;
-  RunRecorder().Begin(Task, std::time(nullptr), GetTickCount());
+  // Every question of the run, its answer and how long it stayed open.
+  struct TAnswers {
+    TAnswerListener Saved = Host().Answered;
+    TAnswers() {
+      Host().Answered = [](const std::string &text, const std::string &answer, double seconds) {
+        char took[32];
+        std::snprintf(took, sizeof took, "%.1f", seconds);
+        const std::string line = "Question \"" + text + "\" answered " + answer + " after " + took + " s";
+        ReportLine(line);  // a long pause with the sample immersed shows in the log
+        RunRecorder().Event(line);
+      };
+    }
+    ~TAnswers() { Host().Answered = Saved; }
+  } answers;
   Progress.Begin(Line);
   TRunEvent started(TRunEventKind::RunStarted);
   started.Task = Task, started.Line = Line;
@@ -79,9 +99,8 @@ void TTaskRun::Run() {
   try {
     if (!Line.empty()) {
       Error = ParseTask(Line, TaskModeRun,
-                        [this](const std::string &name, uint8_t, uint8_t level, uint16_t &error, int32_t count) {
-                          Process(name, level, error, count);
-                        });
+                        [this](const std::string &name, uint8_t, uint8_t level, uint16_t &error,
+                               int32_t count) { Process(name, level, error, count); });
     }
   } catch (...) {
     // An error that ends the run still takes the machine home and closes
@@ -94,6 +113,7 @@ void TTaskRun::Run() {
   home.Position = "home";
   home.X = MachineSettings.HomeX, home.Y = MachineSettings.HomeY, home.Top = MachineSettings.HomeZ;
   home.DownAt = RunRecorder().Now();
+  RunRecorder().Event("home begins");
   try {
     Home = HomePos(PositionSink());
     home.End = HomeEnd(Home);
@@ -105,7 +125,7 @@ void TTaskRun::Run() {
   RunRecorder().Add(home);
   const std::string estimate = Progress.End();
   ReportLine("-- End Task ---.");
-  const std::string end = failed ? EndError : RunEnd(Error);
+  const std::string end = failed ? EndError : RunEnd(Error, Stopped());
   if (RunRecorder().Active()) RunRecorder().Finish(end, Error, estimate);
   TRunEvent ended(TRunEventKind::RunEnded);
   ended.Task = Task, ended.Line = Line, ended.End = end;
@@ -123,9 +143,41 @@ std::string TaskDateTimeText() {
   std::tm tm{};
   localtime_r(&t, &tm);
   char b[32];
-  std::snprintf(b, sizeof b, "%02d.%02d.%02d %02d:%02d", tm.tm_mday, tm.tm_mon + 1, tm.tm_year % 100, tm.tm_hour,
-                tm.tm_min);
+  std::snprintf(b, sizeof b, "%02d.%02d.%02d %02d:%02d", tm.tm_mday, tm.tm_mon + 1, tm.tm_year % 100,
+                tm.tm_hour, tm.tm_min);
   return b;
+}
+
+const TRunLabels &LastRunLabels() { return Labels; }
+
+std::string RunAboutText(const std::string &task, const std::string &line, const TRunLabels &labels,
+                         std::time_t start) {
+  std::tm tm{};
+  localtime_r(&start, &tm);
+  char when[48];
+  std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%S%z", &tm);
+  const TDefinitionsSource &src = DefinitionsSource();
+  const std::string tables = DefinitionsText();
+  const char *fast = "off";
+  if (VeriPort()) {
+    const TFastReplies f = VeriPort()->FastRepliesSetting();
+    fast = f == TFastReplies::On ? "on" : f == TFastReplies::Automatic ? "automatic" : "off";
+  }
+  std::string t =
+      "[Run]\nProgram version=" KV_PROGRAM_VERSION "\nStarted=" + std::string(when) + "\nTask=" + task +
+      "\nTask line=" + line + "\nSample=" + labels.Sample + "\nOperator=" + labels.Operator +
+      "\n[Recipe]\nFile=" + src.Path + "\nFile SHA-256=" + src.Sha256 +
+      "\nAppended to other definitions=" + (src.Appended ? "yes" : "no") + "\nChanged since=" +
+      (src.Path.empty()           ? ""
+       : tables == src.TablesText ? "no"
+                                  : "yes") +
+      "\nAs run=.dip beside this file\nAs run SHA-256=" + Sha256Hex(tables) +
+      "\n[Motion]\nStandard speed cm/s=" + RecordNumber(MachineSettings.StandardV) +
+      "\nSafe height cm=" + RecordNumber(MachineSettings.StandardZ) + "\nFast replies=" + fast + "\n";
+  for (int a = 1; a <= 3; ++a)
+    t += std::string("MaxSpeed ") + "XYZ"[a - 1] + " cm/s=" + RecordNumber(Axes[a].MaxSpeed) +
+         "\nAcceleration " + "XYZ"[a - 1] + " cm/s2=" + RecordNumber(Axes[a].Acceleration) + "\n";
+  return t;
 }
 
 void TaskStart(IWaitView *view) {
@@ -136,6 +188,33 @@ void TaskStart(IWaitView *view) {
   AbortRequest = false;
   ReportLine("--- Start Task  ---" + TaskDateTimeText());
   ReportLine("Task: " + ShownTask().Name);
+  // Nothing moves before the record is open, or the operator chose to run
+  // without one.
+  std::vector<std::pair<std::string, std::string>> asked = {{"Sample", Labels.Sample},
+                                                            {"Operator", Labels.Operator}};
+  TRunLabels labels;
+  if (AskOperatorTexts("Start " + ShownTask().Name, asked))
+    labels.Sample = asked[0].second, labels.Operator = asked[1].second, Labels = labels;
+  if (ProgramEnding()) return;
+  // The record and the day log need room for the whole run.
+  struct statvfs fs {};
+  const int64_t margin = int64_t(ProfileReadInt(SettingsIniFile, "Logs", "FreeMarginMB", 500)) * 1024 * 1024;
+  if (::statvfs(".", &fs) == 0 && int64_t(fs.f_bavail) * int64_t(fs.f_frsize) < margin)
+    ReportLine("*** Only " + std::to_string(int64_t(fs.f_bavail) * int64_t(fs.f_frsize) / (1024 * 1024)) +
+               " MB free in the working folder: the run record and the report log may not be kept");
+  const std::time_t start = std::time(nullptr);
+  if (!RunRecorder().Begin(ShownTask().Name, start, GetTickCount()) &&
+      AskOperator(TMsgKind::Warning,
+                  "The run record " + RunRecorder().Path() + " cannot be written: " +
+                      RunRecorder().CannotOpen() + ".\r\nRun the task without a record?",
+                  mbYes | mbCancel, mbCancel) != mbYes) {
+    ReportLine("*** Task not started: no run record");
+    return;
+  }
+  if (RunRecorder().CannotOpen().size()) ReportLine("*** The task runs without a run record");
+  ReportLine("Sample: " + labels.Sample + "  Operator: " + labels.Operator);
+  RunRecorder().Keep(".about.ini", RunAboutText(ShownTask().Name, ShownTask().Line, labels, start));
+  RunRecorder().Keep(".dip", DefinitionsText());
   TTaskRun run(ShownTask().Name, ShownTask().Line, view);
   struct TClear {
     ~TClear() { AbortRequest = false; }

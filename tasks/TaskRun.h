@@ -4,6 +4,7 @@
 // made by Start: what STOP has done to it, its record, its progress against
 // the estimate and its wait view live there.
 #include <cstdint>
+#include <ctime>
 #include <string>
 
 #include "machine/Motion.h"
@@ -54,7 +55,19 @@ TTaskRun *ActiveRun();
 
 // Start: runs the task shown in the task panel (CurTask) and brings the
 // machine home afterwards, whatever ended the run. Refused unless idle.
+// Before anything moves it asks the sample label and operator (the last
+// answers filled in; closing the box runs without them) and, when the run
+// record cannot be created, whether to run without one.
 void TaskStart(IWaitView *view = nullptr);
+// The sample label and operator of the last Start.
+struct TRunLabels {
+  std::string Sample, Operator;
+};
+const TRunLabels &LastRunLabels();
+// The run record's description of the run: program, start time with its
+// UTC offset, task, labels, recipe source and what shapes the motion.
+std::string RunAboutText(const std::string &task, const std::string &line, const TRunLabels &labels,
+                         std::time_t start);
 // STOP: asks a run to end; its STOP stays usable until it has unwound.
 void TaskStop();
 // Whatever runs stops: a task run as by its STOP, anything else as by the

@@ -134,22 +134,34 @@ bool BesideTheReply(const std::vector<std::string> &frame, const std::vector<std
   return false;
 }
 
-double ExchangeMs = VERIDefaultExchangeMs;
-unsigned Exchanges = 0;
+struct TMean {
+  double Ms = VERIDefaultExchangeMs;
+  unsigned Count = 0;
+  // A plain mean of the first eight, then each new one weighs an eighth.
+  void Note(uint32_t ms) {
+    if (Count < 8) ++Count;
+    Ms += (double(ms) - Ms) / Count;
+  }
+};
+TMean All, Kinds[3];
 
-// A plain mean of the first eight, then each new one weighs an eighth.
 // Time-outs stay out: they tell of a fault, not of what a run costs.
-void NoteExchange(uint32_t ms) {
-  if (Exchanges < 8) ++Exchanges;
-  ExchangeMs += (double(ms) - ExchangeMs) / Exchanges;
+void NoteExchange(uint32_t ms, TExchangeKind kind) {
+  if (kind != TExchangeKind::Call) All.Note(ms);
+  Kinds[int(kind)].Note(ms);
 }
 
 }  // namespace
 
-double VERIExchangeMs() { return ExchangeMs; }
+double VERIExchangeMs() { return All.Ms; }
+double VERIExchangeMs(TExchangeKind kind) {
+  const TMean &m = Kinds[int(kind)];
+  if (m.Count) return m.Ms;
+  return kind == TExchangeKind::Call ? 30.0 : All.Ms;  // a call's own pause
+}
 void VERIResetExchangeMs() {
-  ExchangeMs = VERIDefaultExchangeMs;
-  Exchanges = 0;
+  All = TMean();
+  for (TMean &m : Kinds) m = TMean();
 }
 
 namespace {
@@ -194,7 +206,7 @@ std::string Talk(const std::string &line, bool answerWords) {
       got = true;
     }
     if (got) {
-      NoteExchange(GetTickCount() - started);
+      NoteExchange(GetTickCount() - started, answerWords ? TExchangeKind::Read : TExchangeKind::Write);
       break;
     }
     --counter;
@@ -230,8 +242,10 @@ std::string VERIFrame(uint8_t address, const std::string &command) {
 }
 
 void VERICall(uint8_t address, const std::string &command) {
+  const uint32_t started = GetTickCount();
   SerialCall(VERIFrame(address, command));
   SleepMs(30);
+  NoteExchange(GetTickCount() - started, TExchangeKind::Call);
 }
 
 std::vector<std::string> VERIWords(const std::string &text) {

@@ -31,6 +31,12 @@ std::string VERICutAnswer(uint8_t address, const std::string &command, const std
 // the recent ones (each weighs an eighth), 270 ms before the first (what a
 // reply costs when the line's cut rule closes it).
 double VERIExchangeMs();
+// The same per kind of exchange: a reply with answer words (a read), an
+// echo-only reply (a write, a move), a command sent unanswered with its
+// pause (a call). A kind not yet seen gives the figure of all (a call: its
+// 30 ms pause).
+enum class TExchangeKind { Read, Write, Call };
+double VERIExchangeMs(TExchangeKind kind);
 constexpr double VERIDefaultExchangeMs = 270.0;
 void VERIResetExchangeMs();  // back to the figure before the first
 

@@ -1,9 +1,12 @@
 #include <csignal>
+#include <filesystem>
 #include <ctime>
 #include <sys/wait.h>
+#include <zlib.h>
 
 #include "support/Fakes.h"
 #include "support/TempDir.h"
+#include "support/WritePoints.h"
 #include "base/DayLog.h"
 
 class DayLogTest : public TTempDirTest {
@@ -67,4 +70,56 @@ TEST_F(DayLogTest, LineReportedJustBeforeAKillIsInTheFile) {
   ASSERT_EQ(waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
   EXPECT_EQ(Get("logs/2026-12-07.log"), "2026-12-07 12:00:00.005 last words\n");
+}
+
+// Earlier days compressed whole, the oldest compressed days removed beyond
+// the size kept; today's file and other files stay.
+TEST_F(DayLogTest, EarlierDaysCompressedAndTheOldestPruned) {
+  ASSERT_EQ(mkdir("logs", 0755), 0);
+  const std::string day(200000, 'x');
+  Put("logs/2026-12-01.log.gz", std::string(300000, 'z'));
+  Put("logs/2026-12-02.log.gz", std::string(1000, 'z'));
+  Put("logs/2026-12-05.log", day);
+  Put("logs/2026-12-07.log", "today\n");
+  Put("logs/notes.txt", "kept");
+  TidyDayLogs("logs", "2026-12-07", 100000);
+  EXPECT_FALSE(Exists("logs/2026-12-01.log.gz"));
+  EXPECT_TRUE(Exists("logs/2026-12-02.log.gz"));
+  EXPECT_FALSE(Exists("logs/2026-12-05.log"));
+  EXPECT_EQ(Get("logs/2026-12-07.log"), "today\n");
+  EXPECT_EQ(Get("logs/notes.txt"), "kept");
+  gzFile in = gzopen("logs/2026-12-05.log.gz", "rb");
+  ASSERT_NE(in, nullptr);
+  std::string back(day.size() + 10, '\0');
+  back.resize(size_t(std::max(0, gzread(in, back.data(), unsigned(back.size())))));
+  gzclose(in);
+  EXPECT_EQ(back, day);
+}
+
+// A kill or a full disk at every byte of the day log: the file holds the
+// lines reported before, whole and in order; only a kill may cut the last.
+TEST_F(DayLogTest, EveryWritePointKeepsTheLinesBefore) {
+  TMemoryFolder memory;
+  At(9, 0, 0, 0);
+  AtEveryWritePoint([] { std::filesystem::remove_all("logs"); },
+                    [] {
+                      DayLog().Open("logs");
+                      for (int i = 0; i < 4; ++i) ReportLine("line " + std::to_string(i));
+                      DayLog().Close();
+                    },
+                    [&](bool) {
+                      const std::string text =
+                          Exists("logs/2026-12-07.log") ? Get("logs/2026-12-07.log") : "";
+                      size_t p = 0;
+                      for (int i = 0; p < text.size(); ++i) {
+                        const std::string line = "2026-12-07 09:00:00.000 line " + std::to_string(i) + "\n";
+                        const std::string got = text.substr(p, line.size());
+                        // Only the last line may be cut, and only by a kill or a full disk.
+                        EXPECT_EQ(got, line.substr(0, got.size()));
+                        if (got != line) {
+                          EXPECT_EQ(p + got.size(), text.size());
+                        }
+                        p += line.size();
+                      }
+                    });
 }

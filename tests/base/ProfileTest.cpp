@@ -2,6 +2,7 @@
 #include <sys/resource.h>
 
 #include "support/TempDir.h"
+#include "support/WritePoints.h"
 #include "base/Profile.h"
 
 using ProfileTest = TTempDirTest;
@@ -51,4 +52,23 @@ TEST_F(ProfileTest, FailedWriteNamesTheFileAndLeavesItIntact) {
   EXPECT_NE(error.find("KVHardware.ini"), std::string::npos) << error;
   EXPECT_EQ(Get("KVHardware.ini"), before);
   EXPECT_EQ(OtherFiles("KVHardware.ini"), "") << "temporary file left behind";
+}
+
+// A kill or a full disk at every byte of an INI write leaves the old file
+// whole or the new one complete.
+TEST_F(ProfileTest, EveryWritePointLeavesTheOldOrTheNewFile) {
+  TMemoryFolder memory;
+  const std::string before = "[General]\r\nFileStatus=0\r\n", after = before + "Name=Coater 2\r\n";
+  const int points =
+      AtEveryWritePoint([&] { Put("KVHardware.ini", before); },
+                        [] {
+                          try {
+                            ProfileWriteString("KVHardware.ini", "General", "Name", "Coater 2");
+                          } catch (...) {}
+                        },
+                        [&](bool) {
+                          const std::string now = Get("KVHardware.ini");
+                          EXPECT_TRUE(now == before || now == after) << now;
+                        });
+  EXPECT_GE(points, int(after.size()) * 2);
 }

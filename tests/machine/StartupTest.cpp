@@ -11,11 +11,11 @@ namespace {
 const char *const FreshHardware =
     "[General]\r\nFileStatus=1\r\nHW_Supplier=DIVIVOD\r\nMechanics=LX3\r\nNMotors=3\r\n"
     "[Motor1]\r\nSW_Version=\r\nHW_Address=1\r\nAxis=X\r\nMin_Position=0\r\nMax_Position=54\r\n"
-    "Min_Speed=0\r\nMax_Speed=2\r\n"
+    "Min_Speed=0\r\nMax_Speed=2\r\nAcceleration=10\r\n"
     "[Motor2]\r\nSW_Version=\r\nHW_Address=2\r\nAxis=Y\r\nMin_Position=0\r\nMax_Position=25\r\n"
-    "Min_Speed=0\r\nMax_Speed=2\r\n"
+    "Min_Speed=0\r\nMax_Speed=2\r\nAcceleration=10\r\n"
     "[Motor3]\r\nSW_Version=\r\nHW_Address=3\r\nAxis=Z\r\nMin_Position=0\r\nMax_Position=25\r\n"
-    "Min_Speed=0\r\nMax_Speed=2\r\n"
+    "Min_Speed=0\r\nMax_Speed=2\r\nAcceleration=10\r\n"
     "[Channels]\r\nDigOut_Channels=0\r\nDigIn_Channels=0\r\nADC_Channels=0\r\n";
 
 const char *const FreshSettings =

@@ -1,7 +1,9 @@
 // The definitions file: format, reading rules, and that neither a failed
 // save nor a malformed file destroys anything.
 #include "RecipeFixture.h"
+#include "base/TextFile.h"
 #include "recipes/DefinitionsFile.h"
+#include "support/WritePoints.h"
 
 namespace {
 
@@ -98,6 +100,26 @@ TEST_F(TDefFile, MalformedOrMissingFileChangesNothing) {
   EXPECT_EQ(PosCount + ProcCount + TaskCount, 3);
   EXPECT_EQ(PosTable[1].Name, "Beaker1");
   EXPECT_EQ(Refreshed, 1);
+}
+
+// A kill or a full disk at every byte of a save leaves the old file whole
+// or the new one complete; the file loaded and its SHA-256 are kept.
+TEST_F(TDefFile, EveryWritePointOfASaveLeavesTheOldOrTheNewFile) {
+  TMemoryFolder memory;
+  Put("example.dip", ExampleFile);
+  ASSERT_TRUE(Load("example.dip"));
+  EXPECT_EQ(DefinitionsSource().Path, "example.dip");
+  EXPECT_EQ(DefinitionsSource().Sha256, Sha256Hex(ExampleFile));
+  const std::string before = "pos; 1; Old; 1.00; 1.00\r\n", after = DefinitionsText();
+  AtEveryWritePoint([&] { Put("LastDefinitions.dip", before); },
+                    [] { SaveDefinitions("LastDefinitions.dip"); },
+                    [&](bool) {
+                      const std::string now = Get("LastDefinitions.dip");
+                      EXPECT_TRUE(now == before || now == after) << now;
+                    });
+  ASSERT_TRUE(SaveDefinitions("LastDefinitions.dip"));
+  EXPECT_EQ(DefinitionsSource().Path, "LastDefinitions.dip");
+  EXPECT_EQ(DefinitionsSource().Sha256, Sha256Hex(after));
 }
 
 }  // namespace

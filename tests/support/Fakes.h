@@ -50,6 +50,17 @@ public:
       if (buttons & b) return b;
     return mbOK;
   }
+  // Text boxes: each answer fills the fields in order; none left: closed.
+  std::deque<std::vector<std::string>> TextAnswers;
+  std::vector<std::vector<std::pair<std::string, std::string>>> TextsShown;
+  bool AskTexts(const std::string &, std::vector<std::pair<std::string, std::string>> &fields) override {
+    TextsShown.push_back(fields);
+    if (TextAnswers.empty()) return false;
+    for (size_t i = 0; i < fields.size() && i < TextAnswers.front().size(); ++i)
+      fields[i].second = TextAnswers.front()[i];
+    TextAnswers.pop_front();
+    return true;
+  }
 };
 
 class TFakeClock : public IClock {

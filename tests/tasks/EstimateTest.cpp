@@ -85,3 +85,30 @@ TEST_F(EstimateTest, RunEndsWithHowFarTheEstimateWasOff) {
 }
 
 }  // namespace
+
+// Each kind of exchange at its own time, the acceleration of the machine
+// description, and waits held to their deadlines however long a step's
+// events take.
+TEST_F(EstimateTest, ExchangeKindsAccelerationAndWaitDeadlines) {
+  // A move too short for its first poll: its command (a write), one poll
+  // cycle of two reads and a pause, three reads after.
+  EXPECT_NEAR(MoveSeconds(0.01, 2, 10, 250), 0.25 + 0.025 + 0.03, 1e-9);
+  const TTaskEstimate alike = EstimateTask("A + B", 100);
+  const TTaskEstimate kinds = EstimateTask("A + B", TExchangeTimes{100, 100, 30});
+  EXPECT_NEAR(alike.Total(), kinds.Total(), 1e-9);
+  // A's output channel switched at every step: 12 writes at 150 ms more
+  // each; a longer move command only moves its first poll later.
+  ProcTable[1].ChNo = 2, ProcTable[1].ChMode = 1;
+  EXPECT_NEAR(EstimateTask("A + B", TExchangeTimes{100, 250, 30}).Total() -
+                  EstimateTask("A + B", TExchangeTimes{100, 100, 30}).Total(),
+              12 * 0.15, 1e-9);
+  for (int a = 1; a <= 3; ++a) Axes[a].Acceleration = 100;
+  EXPECT_LT(EstimateTask("A + B", 100).Total(), alike.Total() - 1.0);
+  EXPECT_NEAR(MotionSeconds(4, 2, 100), 2.02, 1e-9);
+  // Events of 30 ms at every step of a 1 s wait (11 steps): 1.1 s in all,
+  // the last step's events after it.
+  H.Events.OnPump = [&] { H.Clock.Now += 30; };
+  const uint32_t t0 = H.Clock.Now;
+  WaitWithBar(1.0, nullptr);
+  EXPECT_EQ(H.Clock.Now - t0, 1130u);
+}

@@ -3,9 +3,13 @@
 // a stopped, failed or lost run closes it.
 #include <cstdlib>
 #include <filesystem>
+#include <csignal>
+#include <fstream>
 #include <map>
+#include <sys/wait.h>
 
 #include "ProcessFixture.h"
+#include "base/TextFile.h"
 #include "record/RunRecord.h"
 #include "tasks/TaskRun.h"
 
@@ -42,11 +46,38 @@ protected:
     std::filesystem::remove_all(Dir);
     ProcessTest::TearDown();
   }
-  std::vector<TRecordRow> Record() {
-    std::vector<TRecordRow> rows;
+  std::vector<TRecordRow> Record(std::vector<TRecordRow> *events = nullptr,
+                                 const std::string &path = RunRecorder().Path()) {
+    std::vector<TRecordRow> rows, ev;
     std::string error;
-    EXPECT_TRUE(ReadRunRecord(RunRecorder().Path(), rows, error)) << error;
+    EXPECT_TRUE(ReadRunRecord(path, rows, ev, error)) << error;
+    if (events) *events = ev;
     return rows;
+  }
+  std::string Ends(const std::vector<TRecordRow> &rows) const {
+    std::string s;
+    for (auto &r : rows) s += (s.empty() ? "" : " ") + r.Mode + ":" + r.End;
+    return s;
+  }
+  // Runs the shown task in a child process killed at the first pump where
+  // `kill` holds; the events its record kept.
+  std::vector<TRecordRow> KilledRun(std::function<bool()> kill) {
+    const pid_t child = fork();
+    if (child == 0) {
+      H.Events.OnPump = [&] {
+        if (kill()) ::kill(getpid(), SIGKILL);
+      };
+      TaskStart();
+      _exit(3);
+    }
+    int status = 0;
+    EXPECT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    std::vector<TRecordRow> events;
+    for (auto &f : std::filesystem::directory_iterator("runs"))
+      if (f.path().extension() == ".csv" && f.path().string().find(".reads.") == std::string::npos)
+        Record(&events, f.path().string());
+    return events;
   }
   // Times (ms since the run began) of the controllers' log lines that are `what`.
   std::vector<int64_t> When(const std::string &what) const {
@@ -58,6 +89,7 @@ protected:
 };
 
 TEST_F(RunRecordTest, RowsMatchWhatTheControllersSaw) {
+  H.Operator.TextAnswers = {{"Wafer 7", "Ana"}};
   TaskStart();
   ASSERT_EQ(RunRecorder().Path().rfind("runs/", 0), 0u);
   EXPECT_NE(RunRecorder().Path().find("_T_1.csv"), std::string::npos);  // no "/" in the file name
@@ -103,6 +135,26 @@ TEST_F(RunRecordTest, RowsMatchWhatTheControllersSaw) {
   EXPECT_TRUE(std::isnan(rows[4].Withdrawal) || rows[4].Withdrawal > 0);
   EXPECT_EQ(rows.back().ErrorBits, 0);
   EXPECT_EQ(rows.back().Seen.rfind("Estimate was ", 0), 0u) << rows.back().Seen;
+  // The run described beside its rows: labels, start with its offset, the
+  // recipe as run and what shapes the motion; the labels offered next time.
+  const std::string base = RunRecorder().Path().substr(0, RunRecorder().Path().size() - 4);
+  std::ifstream aboutFile(base + ".about.ini"), dipFile(base + ".dip");
+  const std::string about((std::istreambuf_iterator<char>(aboutFile)), {}),
+      dip((std::istreambuf_iterator<char>(dipFile)), {});
+  for (const char *key : {"Sample=Wafer 7\n", "Operator=Ana\n", "Task line=A + B\n", "Program version=",
+                          "MaxSpeed Z cm/s=2\n", "Acceleration Z cm/s2=10\n", "Fast replies="})
+    EXPECT_NE(about.find(key), std::string::npos) << key;
+  EXPECT_NE(about.find("As run SHA-256=" + Sha256Hex(dip)), std::string::npos);
+  EXPECT_NE(dip.find("A + B"), std::string::npos);
+  const size_t started = about.find("Started=");
+  ASSERT_NE(started, std::string::npos);
+  EXPECT_TRUE(about[started + 27] == '+' || about[started + 27] == '-') << about.substr(started, 40);
+  H.Operator.TextAnswers.clear();
+  H.Operator.TextsShown.clear();
+  TaskStart();
+  ASSERT_EQ(H.Operator.TextsShown.size(), 1u);
+  EXPECT_EQ(H.Operator.TextsShown[0][0].second, "Wafer 7");
+  EXPECT_EQ(H.Operator.TextsShown[0][1].second, "Ana");
 }
 
 // STOP in the first down stroke, a stroke the controller ends short, a
@@ -134,6 +186,134 @@ TEST_F(RunRecordTest, StoppedFailedAndLostRunsCloseTheRecord) {
     EXPECT_EQ(rows.back().End, end);
     EXPECT_FALSE(RunRecorder().Active());
   }
+}
+
+// Verdicts from what the moves did: the move home stopped or lost is not
+// "done"; a positioning answered Retry that then completes leaves no failed
+// row; a STOP handled after a process's dips ends the run "stopped".
+TEST_F(RunRecordTest, VerdictsFollowTheMoves) {
+  struct TCase {
+    std::string Name, Ends;
+    std::function<bool()> When;  // the pump where the fault strikes
+    std::function<void()> Fault;
+  };
+  const std::vector<TCase> cases = {
+      {"STOP home",
+       "travel:done step-by-step:done step-by-step:done travel:done step-by-step:done travel:stopped "
+       "end:stopped",
+       [&] { return H.Report.HasPrefix("Moving to home position"); }, [] { TaskStop(); }},
+      {"Retry",
+       "travel:done step-by-step:done step-by-step:done travel:done step-by-step:done travel:done end:done",
+       [&] { return H.Report.HasPrefix("$ Move to Position"); }, [] { TaskStop(); }},
+      {"STOP after dips",
+       "travel:done step-by-step:done step-by-step:done travel:done step-by-step:done travel:done "
+       "end:stopped",
+       [&] {
+         int n = 0;
+         for (auto &l : H.Report.Lines) n += l == "  Fast Dips done. ";
+         return n == 2 && H.Report.Lines.back() == "  Fast Dips done. ";
+       },
+       [] { TaskStop(); }},
+      // last: a lost controller stays so for the program
+      {"X lost home",
+       "travel:done step-by-step:done step-by-step:done travel:done step-by-step:done travel:controller lost "
+       "end:controller lost",
+       [&] { return H.Report.HasPrefix("Moving to home position") && Axes[1].Moving; },
+       [&] { Port.Control("mute 1"); }},
+  };
+  for (const TCase &c : cases) {
+    SCOPED_TRACE(c.Name);
+    Port.Control("clear 3");
+    H.Report.Lines.clear();
+    H.Operator.Answers = {mbRetry};
+    bool sent = false;
+    H.Events.OnPump = [&] {
+      if (!sent && c.When()) sent = true, c.Fault();
+    };
+    TaskStart();
+    H.Events.OnPump = nullptr;
+    ASSERT_TRUE(sent);
+    std::vector<TRecordRow> events;
+    EXPECT_EQ(Ends(Record(&events)), c.Ends);
+    if (c.Name != "Retry") continue;
+    // The STOP dialog's answer and how long it stayed open, in the record and the log.
+    const std::string asked = "Question \"";
+    EXPECT_TRUE(H.Report.HasPrefix(asked));
+    int noted = 0;
+    for (auto &e : events)
+      noted +=
+          e.Event.rfind(asked, 0) == 0 && e.Event.find("\" answered Retry after 0.0 s") != std::string::npos;
+    EXPECT_EQ(noted, 1);
+  }
+}
+
+// 0.0125 cm/s comes back within 0.1 %; a speed above Z's MaxSpeed shows the
+// speed driven beside the recipe's.
+TEST_F(RunRecordTest, SpeedsAsAskedAndAsDriven) {
+  ProcTable[1].InSpeed = 0.0125;
+  ProcTable[1].LowPos = 5.01;
+  ProcTable[1].NoTunks = 1;
+  ProcTable[2].OutSpeed = Axes[3].MaxSpeed * 2;
+  TaskStart();
+  const std::vector<TRecordRow> rows = Record();
+  ASSERT_EQ(Ends(rows), "travel:done step-by-step:done travel:done step-by-step:done travel:done end:done");
+  EXPECT_NEAR(rows[1].InSpeed, 0.0125, 0.0125e-3);
+  EXPECT_NEAR(rows[1].InDriven, 0.0125, 0.0125e-3);
+  EXPECT_EQ(rows[3].OutSpeed, Axes[3].MaxSpeed * 2);
+  EXPECT_EQ(rows[3].OutDriven, Axes[3].MaxSpeed);
+}
+
+// A kill during a long bottom wait, and during fast dips, keeps every event
+// up to it.
+TEST_F(RunRecordTest, KillKeepsTheEventsUpToIt) {
+  ProcTable[1].InTime = 3600;
+  int pumps = 0;  // 50 pumps into the wait: 5 s of it
+  std::vector<TRecordRow> ev =
+      KilledRun([&] { return H.Report.HasPrefix("$ Move [3]  to: 8;") && !Axes[3].Moving && ++pumps > 50; });
+  ASSERT_GE(ev.size(), 4u);
+  EXPECT_EQ(ev[ev.size() - 3].Event, "A dip 1: down stroke begins");
+  EXPECT_EQ(ev[ev.size() - 2].Event, "A dip 1: down stroke ends: done");
+  EXPECT_EQ(ev.back().Event, "A dip 1: bottom wait 3600 s begins");
+  std::filesystem::remove_all("runs");
+  ProcTable[1].InTime = 0;
+  ev = KilledRun([&] { return H.Report.HasPrefix("FastDips to do: "); });
+  ASSERT_GE(ev.size(), 2u);
+  EXPECT_EQ(ev[ev.size() - 2].Event, "A fast dips: RUN");
+  EXPECT_EQ(ev.back().Event.rfind("A fast dips to do: ", 0), 0u) << ev.back().Event;
+}
+
+// The record's folder gone during the first dip and back in the second: one
+// line says so, one that it is written again, and every row and event is on
+// disk at the end.
+TEST_F(RunRecordTest, FolderUnwritableMidRunThenBack) {
+  TaskStart();
+  std::vector<TRecordRow> whole;
+  const size_t rowsWhole = Record(&whole).size();
+  int step = 0;
+  H.Events.OnPump = [&] {
+    if (step == 0 && H.Report.HasPrefix("  Fast Dip 1 of 2")) {
+      ++step;
+      std::filesystem::rename("runs", "away");
+      std::ofstream("runs") << "a file where the folder was";
+    } else if (step == 1 && H.Report.HasPrefix("  Fast Dip 2 of 2")) {
+      ++step;
+      std::filesystem::remove("runs");
+      std::filesystem::rename("away", "runs");
+    }
+  };
+  H.Report.Lines.clear();
+  TaskStart();
+  H.Events.OnPump = nullptr;
+  std::vector<TRecordRow> events;
+  EXPECT_EQ(Record(&events).size(), rowsWhole);
+  EXPECT_EQ(events.size(), whole.size());
+  int told = 0, back = 0;
+  for (auto &l : H.Report.Lines) {
+    told += l.rfind("*** Run record ", 0) == 0;
+    back += l.rfind("Run record ", 0) == 0 && l.find("written again") != std::string::npos;
+  }
+  EXPECT_EQ(told, 1);
+  EXPECT_EQ(back, 1);
 }
 
 }  // namespace
