@@ -33,7 +33,7 @@ bool IsMotion(const std::string &frame) {
 // at X (box: Yes), the STOP dialog (the operator releases the button and
 // answers Retry), step-by-step dips switching channel 2 at every step, fast
 // dips, the move home.
-class TStopRun {
+class TStopRun : public IOperator {
 public:
   // Pumps at which STOP is pressed (1-based); the answer to the first
   // question asked after the first press (0: the script's own).
@@ -73,9 +73,8 @@ public:
     CurTask = TaskCount;
     port.Control("estop 1 press");
 
-    TScriptedOperator op(*this);
     h.Report.Lines.reserve(4000);
-    Host().Operator = &op;
+    Host().Operator = this;
     h.Events.OnPump = [this] { Pump(); };
     TaskStart();
     Pumps = h.Events.Pumps;
@@ -101,30 +100,24 @@ private:
   bool HomeAfterPress = false;  // ... after the last press
   size_t Scanned = 0;           // log lines looked at
 
-  class TScriptedOperator : public IOperator {
-  public:
-    explicit TScriptedOperator(TStopRun &r) : R(r) {}
-    unsigned Ask(TMsgKind, const std::string &text, unsigned buttons, unsigned, unsigned) override {
-      R.Check(false);
-      const bool stopDialog = text.rfind(StopDialog, 0) == 0;
-      if (stopDialog) R.Port->Control("estop 1 release");
-      unsigned answer = stopDialog ? mbRetry : mbYes;
-      if (R.Pressed > 0) {
-        if (R.QuestionsAfterPress++ == 0) {
-          R.FirstButtons = buttons;
-          if (R.FirstAnswer) answer = R.FirstAnswer;
-        } else {
-          answer = stopDialog ? mbAbort : mbYes;  // later questions end the run
-        }
-        if (answer == mbRetry) R.Answered = true;
-        if (answer == mbAbort && !stopDialog) ++R.FreeMoves;  // the move is made again
+  // The operator's answers.
+  unsigned Ask(TMsgKind, const std::string &text, unsigned buttons, unsigned, unsigned) override {
+    Check(false);
+    const bool stopDialog = text.rfind(StopDialog, 0) == 0;
+    if (stopDialog) Port->Control("estop 1 release");
+    unsigned answer = stopDialog ? mbRetry : mbYes;
+    if (Pressed > 0) {
+      if (QuestionsAfterPress++ == 0) {
+        FirstButtons = buttons;
+        if (FirstAnswer) answer = FirstAnswer;
+      } else {
+        answer = stopDialog ? mbAbort : mbYes;  // later questions end the run
       }
-      return answer;
+      if (answer == mbRetry) Answered = true;
+      if (answer == mbAbort && !stopDialog) ++FreeMoves;  // the move is made again
     }
-
-  private:
-    TStopRun &R;
-  };
+    return answer;
+  }
 
   void Pump() {
     const uint64_t n = H->Events.Pumps;
