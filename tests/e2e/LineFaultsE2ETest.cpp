@@ -28,18 +28,9 @@ protected:
     ASSERT_TRUE(Line.Open());
     Line.PrepareDipMachine();
     Sim.Control("speedup 1");  // the down stroke lasts about a second
-    for (uint8_t pos : {1, 2}) {
-      TProcEntry e;
-      e.Name = pos == 1 ? "A" : "B";
-      e.PosNo = pos;
-      e.InSpeed = 1;
-      e.OutSpeed = 1.5;
-      e.UpperPos = 1.5;
-      e.LowPos = 2.5;
-      e.InTime = e.OutTime = 0.1;
-      e.NoTunks = 1;
-      AppendProcess(e);
-    }
+    // Fields: name, position, down and up speed, top and bottom, times, channel and its mode, dips.
+    AppendProcess({"A", 1, 1, 1.5, 1.5, 2.5, 0.1, 0.1, 0, 0, 1});
+    AppendProcess({"B", 2, 1, 1.5, 1.5, 2.5, 0.1, 0.1, 0, 0, 1});
     AppendTask({"T", "A + B"});
     CurTask = TaskCount;
   }

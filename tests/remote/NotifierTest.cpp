@@ -54,14 +54,10 @@ TEST_F(RemoteTest, NoticesOfARunsEndAndAQuestionReachTheListener) {
   TRunEvent e;
   e.Kind = TRunEventKind::DipStarted;  // tells nobody
   SendRunEvent(e);
-  e.Kind = TRunEventKind::RunEnded;
-  e.Task = "Coat";
-  e.End = "stopped";
-  e.Text = "2 of 4 dips";
+  e.Kind = TRunEventKind::RunEnded, e.Task = "Coat", e.End = "stopped", e.Text = "2 of 4 dips";
   SendRunEvent(e);  // returns before the listener has even taken the connection
   EXPECT_TRUE(listener.Bodies.empty());
-  e.Kind = TRunEventKind::QuestionAsked;
-  e.Text = "Emergency stop active. Stop the task?";
+  e.Kind = TRunEventKind::QuestionAsked, e.Text = "Emergency stop active. Stop the task?";
   SendRunEvent(e);
   WaitFor([&] { return listener.Bodies.size() >= 2; });
   ASSERT_EQ(listener.Bodies.size(), 2u);
@@ -78,10 +74,8 @@ TEST_F(RemoteTest, AFailingListenerIsTriedAFewTimesAndLoggedOnce) {
   TListener listener;
   listener.Status = 500;
   TNotifier notifier({listener.Url(), "http://127.0.0.1:1/closed"}, 0);
-  TRunEvent e;
-  e.Kind = TRunEventKind::RunEnded;
-  e.Task = "T";
-  e.End = "done";
+  TRunEvent e(TRunEventKind::RunEnded);
+  e.Task = "T", e.End = "done";
   for (int n = 1; n <= 2; ++n) {
     SendRunEvent(e);
     WaitFor([&] { return notifier.Ended() == 2 * n; });

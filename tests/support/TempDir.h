@@ -19,8 +19,9 @@ protected:
   std::string Dir, SavedCwd;
   void SetUp() override {
     SavedCwd = std::filesystem::current_path();
-    char tmpl[] = "/tmp/kvmachine-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    // In memory where there is a tmpfs: some tests write a record per run, thousands of runs.
+    std::string tmpl = std::string(access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + "/kvmachine-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
     Dir = tmpl;
     ASSERT_EQ(chdir(Dir.c_str()), 0);
     ResetMachineDefaults();

@@ -6,11 +6,9 @@
 // controls come back and the log ends with the end line.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <memory>
 #include <set>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "base/Machine.h"
@@ -18,6 +16,7 @@
 #include "recipes/Definitions.h"
 #include "support/Fakes.h"
 #include "support/SimLinePort.h"
+#include "support/TempDir.h"
 #include "tasks/Process.h"
 #include "tasks/TaskRun.h"
 
@@ -34,7 +33,7 @@ bool IsMotion(const std::string &frame) {
 // at X (box: Yes), the STOP dialog (the operator releases the button and
 // answers Retry), step-by-step dips switching channel 2 at every step, fast
 // dips, the move home.
-class TStopRun {
+class TStopRun : public IOperator {
 public:
   // Pumps at which STOP is pressed (1-based); the answer to the first
   // question asked after the first press (0: the script's own).
@@ -43,7 +42,7 @@ public:
 
   // What the run showed.
   uint64_t Pumps = 0, HomeFrom = 0, HomeTo = 0;  // pumps of the move home: (HomeFrom, HomeTo]
-  std::vector<std::string> Faults;                // broken rules
+  std::vector<std::string> Faults;               // broken rules
   std::vector<std::string> Log;
   size_t QuestionsAfterPress = 0;
   unsigned FirstButtons = 0;  // buttons of the first question after the first press
@@ -67,20 +66,15 @@ public:
     MachineSettings.HomeX = 1, MachineSettings.HomeY = 2, MachineSettings.HomeZ = 3;
     AppendPosition({"Rinse", 4, 3});
     AppendPosition({"Coat", 8, 6});
-    TProcEntry dip;
-    dip.Name = "Dip", dip.PosNo = 2, dip.InSpeed = dip.OutSpeed = 2, dip.UpperPos = 5, dip.LowPos = 6;
-    dip.InTime = dip.OutTime = 0.2, dip.NoTunks = 2, dip.ChNo = 2, dip.ChMode = 3;
-    AppendProcess(dip);
-    TProcEntry fast = dip;
-    fast.Name = "Fast", fast.PosNo = 1, fast.InTime = 0, fast.ChNo = 0;
-    AppendProcess(fast);
+    // Fields: name, position, down and up speed, top and bottom, times, channel and its mode, dips.
+    AppendProcess({"Dip", 2, 2, 2, 5, 6, 0.2, 0.2, 2, 3, 2});
+    AppendProcess({"Fast", 1, 2, 2, 5, 6, 0, 0.2, 0, 3, 2});
     AppendTask({"T", "Dip + Fast"});
     CurTask = TaskCount;
     port.Control("estop 1 press");
 
-    TScriptedOperator op(*this);
     h.Report.Lines.reserve(4000);
-    Host().Operator = &op;
+    Host().Operator = this;
     h.Events.OnPump = [this] { Pump(); };
     TaskStart();
     Pumps = h.Events.Pumps;
@@ -96,40 +90,34 @@ public:
 private:
   TSimLinePort *Port = nullptr;
   THostFixture *H = nullptr;
-  size_t Pressed = 0;            // presses made so far
-  size_t Checked = 0;            // frames checked so far
-  size_t FreeMoves = 0;          // motion commands an answer after the press allows
-  bool Answered = false;         // Retry after the press: the run may go on
-  std::set<int> OweS;            // addresses that must get "S" before the next pump
-  size_t OweFrom = 0;            // ... in frames from here on
-  bool Home = false;             // the move home has begun
-  bool HomeAfterPress = false;   // ... after the last press
-  size_t Scanned = 0;            // log lines looked at
+  size_t Pressed = 0;           // presses made so far
+  size_t Checked = 0;           // frames checked so far
+  size_t FreeMoves = 0;         // motion commands an answer after the press allows
+  bool Answered = false;        // Retry after the press: the run may go on
+  std::set<int> OweS;           // addresses that must get "S" before the next pump
+  size_t OweFrom = 0;           // ... in frames from here on
+  bool Home = false;            // the move home has begun
+  bool HomeAfterPress = false;  // ... after the last press
+  size_t Scanned = 0;           // log lines looked at
 
-  class TScriptedOperator : public IOperator {
-  public:
-    explicit TScriptedOperator(TStopRun &r) : R(r) {}
-    unsigned Ask(TMsgKind, const std::string &text, unsigned buttons, unsigned, unsigned) override {
-      R.Check(false);
-      const bool stopDialog = text.rfind(StopDialog, 0) == 0;
-      if (stopDialog) R.Port->Control("estop 1 release");
-      unsigned answer = stopDialog ? mbRetry : mbYes;
-      if (R.Pressed > 0) {
-        if (R.QuestionsAfterPress++ == 0) {
-          R.FirstButtons = buttons;
-          if (R.FirstAnswer) answer = R.FirstAnswer;
-        } else {
-          answer = stopDialog ? mbAbort : mbYes;  // later questions end the run
-        }
-        if (answer == mbRetry) R.Answered = true;
-        if (answer == mbAbort && !stopDialog) ++R.FreeMoves;  // the move is made again
+  // The operator's answers.
+  unsigned Ask(TMsgKind, const std::string &text, unsigned buttons, unsigned, unsigned) override {
+    Check(false);
+    const bool stopDialog = text.rfind(StopDialog, 0) == 0;
+    if (stopDialog) Port->Control("estop 1 release");
+    unsigned answer = stopDialog ? mbRetry : mbYes;
+    if (Pressed > 0) {
+      if (QuestionsAfterPress++ == 0) {
+        FirstButtons = buttons;
+        if (FirstAnswer) answer = FirstAnswer;
+      } else {
+        answer = stopDialog ? mbAbort : mbYes;  // later questions end the run
       }
-      return answer;
+      if (answer == mbRetry) Answered = true;
+      if (answer == mbAbort && !stopDialog) ++FreeMoves;  // the move is made again
     }
-
-  private:
-    TStopRun &R;
-  };
+    return answer;
+  }
 
   void Pump() {
     const uint64_t n = H->Events.Pumps;
@@ -196,24 +184,16 @@ std::string Dump(const TStopRun &r) {
   std::string s;
   for (auto &f : r.Faults) s += "  " + f + "\n";
   s += "log tail:\n";
-  for (size_t i = r.Log.size() > 12 ? r.Log.size() - 12 : 0; i < r.Log.size(); ++i) s += "  " + r.Log[i] + "\n";
+  for (size_t i = r.Log.size() > 12 ? r.Log.size() - 12 : 0; i < r.Log.size(); ++i)
+    s += "  " + r.Log[i] + "\n";
   return s;
 }
 
-class StopEverywhere : public ::testing::Test {
+// Every run writes its record in the test's own folder.
+class StopEverywhere : public TTempDirTest {
 protected:
-  std::string Saved, Dir;
-  void SetUp() override {
-    // Every run writes its record: a folder in memory where there is one.
-    Saved = std::filesystem::current_path();
-    std::string tmpl = (std::filesystem::exists("/dev/shm") ? "/dev/shm" : "/tmp") + std::string("/kvstop-XXXXXX");
-    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-    Dir = tmpl;
-    std::filesystem::current_path(Dir);
-  }
   void TearDown() override {
-    std::filesystem::current_path(Saved);
-    std::filesystem::remove_all(Dir);
+    TTempDirTest::TearDown();
     SetOpState(Idle);
   }
 };
@@ -265,10 +245,11 @@ TEST_F(StopEverywhere, EveryPumpEveryAnswerAndAgainDuringTheMoveHome) {
   RecordProperty("home_points", static_cast<int>(homePoints));
   RecordProperty("runs", static_cast<int>(runs));
   for (uint64_t j = 1; j <= shortestHome; ++j) EXPECT_TRUE(homeOffsets.count(j)) << "home pump " << j;
-  std::printf("STOP pressed at %zu pumps; again during the move home in %zu runs, at %zu of its pumps (the moves "
-              "home took %llu to %llu); %zu runs in all\n",
-              points, homePoints, homeOffsets.size(), (unsigned long long)shortestHome,
-              (unsigned long long)longestHome, runs);
+  std::printf(
+      "STOP pressed at %zu pumps; again during the move home in %zu runs, at %zu of its pumps (the moves "
+      "home took %llu to %llu); %zu runs in all\n",
+      points, homePoints, homeOffsets.size(), (unsigned long long)shortestHome,
+      (unsigned long long)longestHome, runs);
 }
 
 }  // namespace

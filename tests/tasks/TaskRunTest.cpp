@@ -12,9 +12,7 @@ protected:
   void SetUp() override {
     ProcessTest::SetUp();
     SetOpStateListener([this] { States.push_back(OpStateName(OpState())); });
-    MachineSettings.HomeX = 1;
-    MachineSettings.HomeY = 2;
-    MachineSettings.HomeZ = 3;
+    MachineSettings.HomeX = 1, MachineSettings.HomeY = 2, MachineSettings.HomeZ = 3;
   }
   void TearDown() override {
     SetOpStateListener(nullptr);

@@ -83,25 +83,6 @@ TEST_F(Veri, CheckReadsPositionsAndRetryRunsItAgain) {
   EXPECT_DOUBLE_EQ(Axes[3].Position, 12.3);
 }
 
-TEST_F(Veri, WarningAndErrorBitsAreReportedAndCleared) {
-  Axes[3].AxisName = "Z";
-  Line.Ctl(3).Warnings = 5 | 256;
-  VERIExamineWarning(3);
-  EXPECT_EQ(Host.Report.Lines, (V{"WARNING VERI [  1]: Software limit switch reached",
-                                  "WARNING VERI [  4]: Voltage of electronics is at lower limit!"}));
-  EXPECT_EQ(Line.Ctl(3).Warnings, 0);
-  Host.Report.Lines.clear();
-  Line.Ctl(3).Errors = 2 | 8192;
-  VERIExamineError(3);
-  EXPECT_EQ(Host.Report.Lines, (V{"*** ERROR VERI [  2]: Temperature of electronics exceeds limit!",
-                                  "*** ERROR VERI [8192]: Hardware limit switch open!"}));
-  ASSERT_EQ(Host.Operator.Asked.size(), 2u);
-  EXPECT_NE(Host.Operator.Asked[1].Text.find(
-                "[8192]: Hardware limit switch open!\r\nBefore pressing [OK] move Z-axis"),
-            std::string::npos);
-  EXPECT_EQ(Line.Ctl(3).Errors, 0);
-}
-
 TEST_F(Veri, OutputsWriteTheirPinOnlyWhenWired) {
   DigOutTable[1].Address = 2;
   DigOutTable[1].Pin = 4;

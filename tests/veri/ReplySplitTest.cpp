@@ -11,6 +11,7 @@
 namespace {
 
 struct TMode {
+  const char *Name;
   TFastReplies Setting;
   TReplyRule Earned;  // what a passed line check gives automatic
 };
@@ -71,12 +72,9 @@ TEST_P(ReplySplit, BurstOfUnansweredWritesThenReads) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, ReplySplit,
-                         ::testing::Values(TMode{TFastReplies::Off, {}}, TMode{TFastReplies::On, {}},
-                                           TMode{TFastReplies::Automatic, {true, true}}),
-                         [](const auto &i) {
-                           return std::string(i.param.Setting == TFastReplies::Off  ? "Off"
-                                              : i.param.Setting == TFastReplies::On ? "On"
-                                                                                    : "AutomaticEarned");
-                         });
+                         ::testing::Values(TMode{"Off", TFastReplies::Off, {}},
+                                           TMode{"On", TFastReplies::On, {}},
+                                           TMode{"AutomaticEarned", TFastReplies::Automatic, {true, true}}),
+                         [](const auto &i) { return std::string(i.param.Name); });
 
 }  // namespace

@@ -25,35 +25,23 @@ const std::map<int, std::string> Warnings = {
 const std::string Again = "If this error occurs again, contact service.";
 const std::string Restart = "Switch off electronics and start again.\r\n" + Again;
 struct TError {
-  std::string Line, Box;
+  std::string Line, Box;  // Box: what the box adds to the line, or all of it where it differs
 };
 const std::map<int, TError> Errors = {
     {2,
      {"*** ERROR VERI [  2]: Temperature of electronics exceeds limit!",
-      "*** ERROR VERI [  2]: Temperature of electronics exceeds limit!\r\nStop operation, wait for cooling, "
-      "and "
-      "find out the reason before restart."}},
-    {32,
-     {"*** ERROR VERI [ 32]: Step control error (should never occur here!!)!",
-      "*** ERROR VERI [ 32]: Step control error (should never occur here!!)!\r\n" + Restart}},
+      "\r\nStop operation, wait for cooling, and find out the reason before restart."}},
+    {32, {"*** ERROR VERI [ 32]: Step control error (should never occur here!!)!", "\r\n" + Restart}},
     {128,
      {"*** ERROR VERI [128]: Shortage in power amplifier or motor!",
       "*** ERROR VERI [ 128]: Shortage in power amplifier or motor!\r\nSwitch off electronics and check "
-      "cable "
-      "connections before zou restart.\r\n" +
+      "cable connections before zou restart.\r\n" +
           Again}},
-    {512,
-     {"*** ERROR VERI [512]: Low voltage of power supply!",
-      "*** ERROR VERI [512]: Low voltage of power supply!\r\n" + Restart}},
-    {2048,
-     {"*** ERROR VERI [2048]: Step error (should never occur here!!)!",
-      "*** ERROR VERI [2048]: Step error (should never occur here!!)!\r\n" + Restart}},
+    {512, {"*** ERROR VERI [512]: Low voltage of power supply!", "\r\n" + Restart}},
+    {2048, {"*** ERROR VERI [2048]: Step error (should never occur here!!)!", "\r\n" + Restart}},
     {8192,
      {"*** ERROR VERI [8192]: Hardware limit switch open!",
-      "*** ERROR VERI [8192]: Hardware limit switch open!\r\nBefore pressing [OK] move Z-axis manually "
-      "towards "
-      "the center of the machine.\r\n" +
-          Again}}};
+      "\r\nBefore pressing [OK] move Z-axis manually towards the center of the machine.\r\n" + Again}}};
 
 struct StatusBits : ::testing::Test {
   THostFixture Host{1};
@@ -105,7 +93,8 @@ TEST_F(StatusBits, EveryErrorBitAloneGivesItsLineBoxAndMotorAction) {
     }
     EXPECT_EQ(Host.Report.Lines, V{it->second.Line});
     ASSERT_EQ(Host.Operator.Asked.size(), 1u);
-    EXPECT_EQ(Host.Operator.Asked[0].Text, it->second.Box);
+    const std::string &box = it->second.Box;
+    EXPECT_EQ(Host.Operator.Asked[0].Text, box.rfind("\r\n", 0) == 0 ? it->second.Line + box : box);
     EXPECT_EQ(Host.Operator.Asked[0].Kind, TMsgKind::Error);
     EXPECT_EQ(Host.Operator.Asked[0].Buttons, unsigned(mbOK));
     if (value == 8192) {  // this axis off and on again, the register cleared
@@ -116,6 +105,17 @@ TEST_F(StatusBits, EveryErrorBitAloneGivesItsLineBoxAndMotorAction) {
       EXPECT_EQ(Line.Ctl(3).Errors, value);
     }
   }
+}
+
+// Bits together: each gives its line, in bit order.
+TEST_F(StatusBits, SeveralBitsAtOnceEachGiveTheirLine) {
+  Line.Ctl(3).Warnings = 5 | 256;
+  VERIExamineWarning(3);
+  Line.Ctl(3).Errors = 2 | 8192;
+  VERIExamineError(3);
+  EXPECT_EQ(Host.Report.Lines, (V{Warnings.at(1), Warnings.at(4), Errors.at(2).Line, Errors.at(8192).Line}));
+  EXPECT_EQ(Host.Operator.Asked.size(), 2u);
+  EXPECT_EQ(Line.Ctl(3).Errors, 0);
 }
 
 }  // namespace
