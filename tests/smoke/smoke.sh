@@ -248,6 +248,11 @@ shot "recipe-open"
 
 # --- Start: the task "Smoke", two dips of process "Dip" -----------------------
 click 500 612
+# Start asks for the sample label and the operator: a label, then OK.
+wait_for 'xdotool search --onlyvisible --name "^Start Smoke\$" >/dev/null 2>&1' 10
+ASK=$(xdotool search --onlyvisible --name "^Start Smoke\$" | head -1)
+xdotool windowfocus --sync "$ASK" type --delay 5 "S-1"
+xdotool key --clearmodifiers Return
 wait_for 'has_frame "#3 V=600.0000 WA=25.0000 E"' 20
 shot "task-running"
 # The window opens and draws while the run goes on.
