@@ -28,6 +28,15 @@ inline bool OpenBenchPort(TSerialPortNG &port, const TSimProcess &sim, bool fast
   return true;
 }
 
+// Every motor's current on, the axes known to stand at 1 cm (the
+// simulator starts at 10 mm).
+inline void BenchMotorsOn() {
+  for (uint8_t a = 1; a <= 3; ++a) {
+    VERIDialog(a, "P134=7");
+    Axes[a].Position = 1;
+  }
+}
+
 // Position "Bench" at 1/1 cm and process "Bench" there: 1 cm strokes at
 // 2 cm/s between 1 and 2 cm, waits of 1.0 s (1.1 s) and 0.5 s (0.6 s).
 inline TProcEntry BenchProcess(int32_t dips) {

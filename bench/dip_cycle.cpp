@@ -63,10 +63,7 @@ int main(int argc, char **argv) {
   Host().Report = &steps;
   ReportLevel = 2;
 
-  for (uint8_t a = 1; a <= 3; ++a) {
-    VERIDialog(a, "P134=7");
-    Axes[a].Position = 1;
-  }
+  BenchMotorsOn();
   TProcEntry e = BenchProcess(3);
   e.ChNo = 1;  // not wired: logged, nothing sent
   AppendProcess(e);

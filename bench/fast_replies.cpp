@@ -131,11 +131,8 @@ void Measure(TFastReplies mode) {
               tag.c_str(), Mean(exchange), wire, Mean(processing), Mean(exchange) - wire - Mean(processing));
 
   // A long move of X: status polls per second.
-  for (uint8_t a = 1; a <= 3; ++a) {
-    VERIDialog(a, "P134=7");
-    Axes[a].Position = 1;  // the simulator starts at 10 mm
-    Axes[a].Connected = Axes[a].MotorOn = Axes[a].Referenced = true;
-  }
+  BenchMotorsOn();
+  for (uint8_t a = 1; a <= 3; ++a) Axes[a].Connected = Axes[a].MotorOn = Axes[a].Referenced = true;
   const size_t before = Log(sim).size();
   bool ok = false;
   const auto m0 = Clock::now();

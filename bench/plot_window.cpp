@@ -95,10 +95,7 @@ int main(int argc, char **argv) {
   sim.Control("speedup 10");  // short strokes: more dips, the same waits
   TPump pump;
   Host().Events = &pump;
-  for (uint8_t a = 1; a <= 3; ++a) {
-    VERIDialog(a, "P134=7");
-    Axes[a].Position = 1;
-  }
+  BenchMotorsOn();
   const int dips = 8;
   TProcEntry e = BenchProcess(dips);
   e.ChNo = 1;  // not wired: logged, nothing sent

@@ -4,8 +4,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <system_error>
@@ -194,14 +192,8 @@ std::string FileNameText(const std::string &s) {
 
 // The whole file; `cut` tells that its last line has no end (a crash).
 bool ReadWhole(const std::string &path, std::vector<std::string> &lines, bool &cut, std::string &error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    error = std::strerror(errno);
-    return false;
-  }
-  std::ostringstream all;
-  all << in.rdbuf();
-  const std::string text = all.str();
+  std::string text;
+  if (!ReadWholeFile(path, text, error)) return false;
   cut = !text.empty() && text.back() != '\n';
   lines.clear();
   for (size_t p = 0; p < text.size();) {

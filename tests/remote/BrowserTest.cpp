@@ -49,10 +49,8 @@ TEST_F(RemoteRunTest, ABrowserFollowsTheDipCounterDuringATask) {
   TRunWatch watch;
   TRemoteSettings settings;
   settings.Lab = true;
-  settings.Token = std::string(64, 'd');
-  TRemoteServer server(watch, settings);
-  std::string error;
-  ASSERT_TRUE(server.Start(error)) << error;
+  const auto server = Serve(watch, settings, 'd');
+  ASSERT_TRUE(server);
   AppendProcess(Proc("Coat", 0.5, 0.5, 3));
   AppendTask({"Coat thrice", "Coat"});
   CurTask = TaskCount;
@@ -64,10 +62,10 @@ TEST_F(RemoteRunTest, ABrowserFollowsTheDipCounterDuringATask) {
     const int until = built + 2;
     QElapsedTimer guard;  // against a browser that died, not a timing
     guard.start();
-    while ((built < until || server.WebSocketCount() == 0) && guard.elapsed() < 60000)
+    while ((built < until || server->WebSocketCount() == 0) && guard.elapsed() < 60000)
       QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
   });
-  const std::string url = "http://127.0.0.1:" + std::to_string(server.Port()) + "/?token=" + settings.Token;
+  const std::string url = "http://127.0.0.1:" + std::to_string(server->Port()) + "/?token=" + settings.Token;
   QProcess dump;
   StartChromium(dump, Dir + "/profile", {"--dump-dom"}, url);
   TaskStart();

@@ -90,4 +90,13 @@ protected:
     std::filesystem::current_path(Saved);
     std::filesystem::remove_all(Dir);
   }
+  // A server on `settings` with a token of `c`s, started (null: it did not start).
+  std::unique_ptr<TRemoteServer> Serve(TRunWatch &watch, TRemoteSettings &settings, char c) {
+    settings.Token = std::string(64, c);
+    auto server = std::make_unique<TRemoteServer>(watch, settings);
+    std::string error;
+    if (server->Start(error)) return server;
+    ADD_FAILURE() << error;
+    return nullptr;
+  }
 };

@@ -8,10 +8,8 @@ namespace {
 TEST_F(RemoteRunTest, OnlyTheTokenStopsTheRunAndZGetsS) {
   TRunWatch watch;
   TRemoteSettings settings;
-  settings.Token = std::string(64, 'c');
-  TRemoteServer server(watch, settings);
-  std::string error;
-  ASSERT_TRUE(server.Start(error)) << error;
+  const auto server = Serve(watch, settings, 'c');
+  ASSERT_TRUE(server);
   AppendProcess(Proc("A", 5, 5, 3));
   AppendTask({"T", "A"});
   CurTask = TaskCount;
@@ -23,12 +21,12 @@ TEST_F(RemoteRunTest, OnlyTheTokenStopsTheRunAndZGetsS) {
     if (!refused.empty() || OpState() != TaskRunning || !Axes[3].Moving) return;
     framesBefore = Port.Sent.size();
     const std::string post = "POST /api/stop HTTP/1.1\r\nContent-Length: 0\r\n";
-    refused = Exchange(server.Port(), QByteArray::fromStdString(post + "\r\n"));
+    refused = Exchange(server->Port(), QByteArray::fromStdString(post + "\r\n"));
     // Frames the poll sends meanwhile are only reads; no "S" and no flag.
     framesAfterRefused = Port.Sent.size();
     stopBeforeToken = StopRequest || CountOf(3, "S") > 0;
-    stopped = Exchange(server.Port(), QByteArray::fromStdString(post + "Authorization: Bearer " +
-                                                                settings.Token + "\r\n\r\n"));
+    stopped = Exchange(server->Port(), QByteArray::fromStdString(post + "Authorization: Bearer " +
+                                                                 settings.Token + "\r\n\r\n"));
   };
   TaskStart();
   EXPECT_EQ(StatusOf(refused), 401);
@@ -46,16 +44,14 @@ TEST_F(RemoteRunTest, OnlyTheTokenStopsTheRunAndZGetsS) {
 TEST_F(RemoteRunTest, WithoutARunItIsTheManualStop) {
   TRunWatch watch;
   TRemoteSettings settings;
-  settings.Token = std::string(64, 'c');
-  TRemoteServer server(watch, settings);
-  std::string error;
-  ASSERT_TRUE(server.Start(error)) << error;
+  const auto server = Serve(watch, settings, 'c');
+  ASSERT_TRUE(server);
   TManualStopHold hold;
   ASSERT_TRUE(ManualStopEnabled());
   const uint32_t presses = StopPresses();
   const std::string answer =
-      Exchange(server.Port(), QByteArray::fromStdString("POST /api/stop HTTP/1.1\r\nAuthorization: Bearer " +
-                                                        settings.Token + "\r\nContent-Length: 0\r\n\r\n"));
+      Exchange(server->Port(), QByteArray::fromStdString("POST /api/stop HTTP/1.1\r\nAuthorization: Bearer " +
+                                                         settings.Token + "\r\nContent-Length: 0\r\n\r\n"));
   EXPECT_EQ(StatusOf(answer), 200);
   EXPECT_TRUE(StopRequest);
   EXPECT_FALSE(ManualStopEnabled());
