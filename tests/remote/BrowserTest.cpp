@@ -67,7 +67,7 @@ TEST_F(RemoteRunTest, ABrowserFollowsTheDipCounterDuringATask) {
   });
   const std::string url = "http://127.0.0.1:" + std::to_string(server->Port()) + "/?token=" + settings.Token;
   QProcess dump;
-  StartChromium(dump, Dir + "/profile", {"--dump-dom"}, url);
+  StartChromium(dump, Work.Dir + "/profile", {"--dump-dom"}, url);
   TaskStart();
   RemoveRunListener(id);
   const std::string dom = Finish(dump);
@@ -81,7 +81,7 @@ TEST_F(RemoteRunTest, ABrowserFollowsTheDipCounterDuringATask) {
   QDir().mkpath(QString(KV_BUILD_DIR) + "/remote");
   QFile::remove(shot);
   QProcess picture;
-  StartChromium(picture, Dir + "/profile2", {"--screenshot=" + shot, "--hide-scrollbars"}, url);
+  StartChromium(picture, Work.Dir + "/profile2", {"--screenshot=" + shot, "--hide-scrollbars"}, url);
   Finish(picture);
   EXPECT_TRUE(QFileInfo(shot).size() > 0) << shot.toStdString();
 }

@@ -76,20 +76,7 @@ protected:
 // working folder (the run writes its record there).
 class RemoteRunTest : public ProcessTest {
 protected:
-  std::string Saved, Dir;
-  void SetUp() override {
-    ProcessTest::SetUp();
-    Saved = std::filesystem::current_path();
-    char tmpl[] = "/tmp/kvremote-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    Dir = tmpl;
-    std::filesystem::current_path(Dir);
-  }
-  void TearDown() override {
-    ProcessTest::TearDown();
-    std::filesystem::current_path(Saved);
-    std::filesystem::remove_all(Dir);
-  }
+  TWorkDir Work;  // the run writes its record there
   // A server on `settings` with a token of `c`s, started (null: it did not start).
   std::unique_ptr<TRemoteServer> Serve(TRunWatch &watch, TRemoteSettings &settings, char c) {
     settings.Token = std::string(64, c);

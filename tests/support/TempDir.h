@@ -14,6 +14,23 @@
 
 #include "base/Machine.h"
 
+// A fresh empty working folder for the life of the object, for fixtures
+// built on another one.
+class TWorkDir {
+public:
+  TWorkDir() : Saved(std::filesystem::current_path()) {
+    std::string tmpl = std::string(access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + "/kvwork-XXXXXX";
+    EXPECT_NE(mkdtemp(tmpl.data()), nullptr);
+    std::filesystem::current_path(Dir = tmpl);
+  }
+  ~TWorkDir() {
+    std::filesystem::current_path(Saved);
+    std::filesystem::remove_all(Dir);
+  }
+  const std::string Saved;
+  std::string Dir;
+};
+
 class TTempDirTest : public ::testing::Test {
 protected:
   std::string Dir, SavedCwd;

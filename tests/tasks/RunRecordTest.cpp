@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 
 #include "ProcessFixture.h"
+#include "support/TempDir.h"
 #include "base/TextFile.h"
 #include "record/RunRecord.h"
 #include "tasks/TaskRun.h"
@@ -17,15 +18,10 @@ namespace {
 
 class RunRecordTest : public ProcessTest {
 protected:
-  std::string Saved, Dir;
+  TWorkDir Work;                                      // the runs write their records there
   std::vector<std::pair<int64_t, std::string>> Seen;  // the controllers' log
   void SetUp() override {
     ProcessTest::SetUp();
-    Saved = std::filesystem::current_path();
-    char tmpl[] = "/tmp/kvrecord-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    Dir = tmpl;
-    std::filesystem::current_path(Dir);
     Port.Bus.Log = [this](const std::string &l) {
       const size_t sp = l.find(' ');
       Seen.emplace_back(std::atoll(l.c_str()), l.substr(sp + 1));
@@ -40,11 +36,6 @@ protected:
     AppendProcess(b);
     AppendTask({"T/1", "A + B"});
     CurTask = TaskCount;
-  }
-  void TearDown() override {
-    std::filesystem::current_path(Saved);
-    std::filesystem::remove_all(Dir);
-    ProcessTest::TearDown();
   }
   std::vector<TRecordRow> Record(std::vector<TRecordRow> *events = nullptr,
                                  const std::string &path = RunRecorder().Path()) {
