@@ -45,21 +45,50 @@ void AbandonMove(uint8_t axis, const std::string &why) {
   ReportLine("*** Move [" + std::to_string(axis) + "] " + why);
 }
 
+// How long an axis `distance` cm before its target still travels, braking
+// at `accel` from `speed` at the latest, ms.
+double RemainingMs(double distance, double speed, double accel) {
+  if (!(accel > 0)) accel = 10;
+  const double braking = speed * speed / (2 * accel);
+  const double s =
+      distance <= braking ? std::sqrt(2 * distance / accel) : (distance - braking) / speed + speed / accel;
+  return s * 1000.0;
+}
+
 // Step 10: polls position and state until the controller reports the end.
 // `reply` is the answer of the move command.
-TMoveEnd WaitForMove(uint8_t axis, std::string reply, uint32_t limitMs, const TPositionSink &sink,
-                     TMoveResult &result) {
+TMoveEnd WaitForMove(uint8_t axis, double target, std::string reply, uint32_t limitMs,
+                     const TPositionSink &sink, TMoveResult &result) {
   TAxisConfig &a = Axes[axis];
   const uint32_t started = GetTickCount();
   TMoveEnd end = TMoveEnd::Finished;
+  // Once a read shows the end within one cycle, the loop polls only, with no
+  // read and no pause, until shortly after the end was due: the stand is
+  // then seen one poll late, not one whole cycle, and the recipe's wait at
+  // the bottom or top begins that much sooner.
+  uint32_t cycleStart = started, cycleMs = 0, pollOnlyUntil = 0;
+  bool pollOnly = false;
   while (a.Moving) {
-    try {
-      // A failed read is no reading: the sink hears only what was read.
-      if (VERIGetPosition(axis) && sink) sink(axis, a.Position);
-    } catch (const EConvertError &e) {
-      // A garbled position answer: the controller cannot be trusted now.
-      AbandonMove(axis, "stopped, unreadable position: " + std::string(e.what()));
-      return TMoveEnd::Lost;
+    const uint32_t now = GetTickCount();
+    if (pollOnly && int32_t(now - pollOnlyUntil) > 0) pollOnly = false;
+    if (!pollOnly) {
+      cycleMs = now - cycleStart;
+      cycleStart = now;
+      try {
+        // A failed read is no reading: the sink hears only what was read.
+        if (VERIGetPosition(axis)) {
+          if (sink) sink(axis, a.Position);
+          const double due = RemainingMs(std::fabs(target - a.Position), a.Speed, a.Acceleration);
+          if (cycleMs > 0 && due < cycleMs) {
+            pollOnly = true;
+            pollOnlyUntil = GetTickCount() + uint32_t(due) + 2 * cycleMs;
+          }
+        }
+      } catch (const EConvertError &e) {
+        // A garbled position answer: the controller cannot be trusted now.
+        AbandonMove(axis, "stopped, unreadable position: " + std::string(e.what()));
+        return TMoveEnd::Lost;
+      }
     }
     if (StopRequest) {
       end = TMoveEnd::Stopped;
@@ -86,7 +115,7 @@ TMoveEnd WaitForMove(uint8_t axis, std::string reply, uint32_t limitMs, const TP
       return TMoveEnd::Overrun;
     }
     ProcessMessages();
-    SleepMs(5);
+    if (a.Moving && !pollOnly) SleepMs(5);
   }
   // A STOP handled in the last pump, after the poll saw the axis stand,
   // still ends what follows this move.
@@ -207,7 +236,7 @@ TMoveResult Move(uint8_t axis, double speed, double target, const TPositionSink 
       const std::string reply = VERIDialog(axis, MoveCommand(speed, target));
       a.Moving = true;
       ProcessMessages();
-      end = WaitForMove(axis, reply, limitMs, sink, r);
+      end = WaitForMove(axis, target, reply, limitMs, sink, r);
     } catch (...) {
       // Whatever ends the wait abnormally must not leave the motor running
       // or the axis marked as moving.
@@ -254,9 +283,7 @@ TMoveResult Move(uint8_t axis, double speed, double target, const TPositionSink 
   }
 }
 
-void MoveTo(uint8_t axis, bool &ok, double speed, double target) {
-  ok = Move(axis, speed, target).Ok();
-}
+void MoveTo(uint8_t axis, bool &ok, double speed, double target) { ok = Move(axis, speed, target).Ok(); }
 
 std::vector<TLeg> TravelLegs(double x, double y) {
   std::vector<TLeg> legs{{3, MachineSettings.StandardZ}};
