@@ -158,10 +158,12 @@ double MotionSeconds(double distance, double speed, double a) {
 
 double MoveSeconds(double distance, double speed, double readMs, double writeMs, double acceleration) {
   const double r = readMs / 1000.0, w = writeMs / 1000.0;
-  // The command, the poll cycles of position read and poll (the first read
-  // two exchanges after the command), then the two reads of the inputs and
-  // the final position read.
-  return w + PollLoop(MotionSeconds(distance, speed, acceleration), 2 * r + PollPause, w + r) + 3 * r;
+  // The command, then cycles of position read and poll until a read shows
+  // the end near; from there polls alone (the first read two exchanges
+  // after the command), at least one read and poll; then the two reads of
+  // the inputs and the final position read.
+  const double motion = MotionSeconds(distance, speed, acceleration);
+  return std::fmax(w + 2 * r, w + PollLoop(motion, r, w + r)) + 3 * r;
 }
 
 TExchangeTimes MeasuredExchangeTimes() {

@@ -31,7 +31,7 @@ protected:
 };
 
 TEST_F(EstimateTest, TwoProcessesAgainstAHandComputation) {
-  const double x = 0.1, move = 5 * x + 0.0075;  // a move: its motion, 5 exchanges, 1.5 poll pauses
+  const double x = 0.1, move = 3.5 * x;  // a move: its motion, 3.5 exchanges
   // Motions at 10 cm/s^2: 4 cm at 2 cm/s 2.2 s, 3 cm 1.7 s, 1 cm 0.7 s; a 2 cm stroke at 1 cm/s 2.1 s.
   const double dip = 2 * (2.1 + move) + 1.1 + 0.1;
   const double fast = 6 * 0.03 + 2 * x + 1.5 * (3 * x + 0.005) + 3 * (1.1 + 1.1) + 2.1;
@@ -39,8 +39,8 @@ TEST_F(EstimateTest, TwoProcessesAgainstAHandComputation) {
   ASSERT_EQ(e.Terms.size(), 2u);
   EXPECT_NEAR(e.Terms[0], 2.2 + 1.7 + 0.7 + 3 * move + 2 * dip, 1e-9);
   EXPECT_NEAR(e.Terms[1], 0.7 + 2.2 + 1.7 + 0.7 + 4 * move + fast, 1e-9);
-  EXPECT_NEAR(e.Home, 0.7 + 3.2 + 4.2 + 3 * move, 1e-9);        // from 8/6/1
-  EXPECT_NEAR(MoveSeconds(0.01, 2, 100), 6 * x + 0.005, 1e-9);  // shorter than its first poll
+  EXPECT_NEAR(e.Home, 0.7 + 3.2 + 4.2 + 3 * move, 1e-9);  // from 8/6/1
+  EXPECT_NEAR(MoveSeconds(0.01, 2, 100), 6 * x, 1e-9);    // shorter than its first poll
   EXPECT_FALSE(EstimateTask("A*99999 + B", 100).Capped);
   EXPECT_TRUE(EstimateTask("A*99999 + B*2", 100).Capped);
 }
@@ -48,7 +48,7 @@ TEST_F(EstimateTest, TwoProcessesAgainstAHandComputation) {
 TEST_F(EstimateTest, CheckEndsWithTheEstimate) {
   CheckSyntax();  // 270 ms exchanges: 14 moves, 26.4 s motion, 4.5 s waits, fast dips 8.54 s
   EXPECT_EQ(H.Report.Lines.end()[-2], "--- End of Check ---");
-  EXPECT_EQ(H.Report.Lines.back(), "Estimated duration: 0 h 0 min 58 s");
+  EXPECT_EQ(H.Report.Lines.back(), "Estimated duration: 0 h 0 min 53 s");
 }
 
 TEST_F(EstimateTest, RemainingIsCorrectedByTheTermsDone) {
@@ -62,10 +62,10 @@ TEST_F(EstimateTest, RemainingIsCorrectedByTheTermsDone) {
   EXPECT_NEAR(p.RemainingSeconds(), 2 * (e.Terms[1] + e.Home) - 5, 0.01);
   H.Clock.Now += 60000;  // B overruns: only the home move is left
   EXPECT_NEAR(p.RemainingSeconds(), 2 * e.Home, 0.01);
-  EXPECT_EQ(p.StatusText(), "Elapsed 0:01:55, remaining about 0:00:24");
+  EXPECT_EQ(p.StatusText(), "Elapsed 0:01:49, remaining about 0:00:22");
   p.End();
   EXPECT_EQ(H.Report.Lines.back(),
-            "Estimate was 0:00:58, the run took 0:01:55 (ended after 1 of 2 processes)");
+            "Estimate was 0:00:53, the run took 0:01:49 (ended after 1 of 2 processes)");
   EXPECT_EQ(p.StatusText(), "");
 }
 
@@ -91,8 +91,8 @@ TEST_F(EstimateTest, RunEndsWithHowFarTheEstimateWasOff) {
 // events take.
 TEST_F(EstimateTest, ExchangeKindsAccelerationAndWaitDeadlines) {
   // A move too short for its first poll: its command (a write), one poll
-  // cycle of two reads and a pause, three reads after.
-  EXPECT_NEAR(MoveSeconds(0.01, 2, 10, 250), 0.25 + 0.025 + 0.03, 1e-9);
+  // cycle of two reads, three reads after.
+  EXPECT_NEAR(MoveSeconds(0.01, 2, 10, 250), 0.25 + 0.02 + 0.03, 1e-9);
   const TTaskEstimate alike = EstimateTask("A + B", 100);
   const TTaskEstimate kinds = EstimateTask("A + B", TExchangeTimes{100, 100, 30});
   EXPECT_NEAR(alike.Total(), kinds.Total(), 1e-9);
