@@ -56,8 +56,8 @@ double RemainingMs(double distance, double speed, double accel) {
 }
 
 // Step 10: polls position and state until the controller reports the end.
-// `reply` is the answer of the move command.
-TMoveEnd WaitForMove(uint8_t axis, double target, std::string reply, uint32_t limitMs,
+// `reply` is the answer of the move command, which went out at `sent`.
+TMoveEnd WaitForMove(uint8_t axis, double target, std::string reply, uint32_t sent, uint32_t limitMs,
                      const TPositionSink &sink, TMoveResult &result) {
   TAxisConfig &a = Axes[axis];
   const uint32_t started = GetTickCount();
@@ -66,7 +66,8 @@ TMoveEnd WaitForMove(uint8_t axis, double target, std::string reply, uint32_t li
   // read and no pause, until shortly after the end was due: the stand is
   // then seen one poll late, not one whole cycle, and the recipe's wait at
   // the bottom or top begins that much sooner.
-  uint32_t cycleStart = started, cycleMs = 0, pollOnlyUntil = 0;
+  // The command's own exchange stands for the first cycle.
+  uint32_t cycleStart = sent, cycleMs = 0, pollOnlyUntil = 0;
   bool pollOnly = false;
   while (a.Moving) {
     const uint32_t now = GetTickCount();
@@ -78,10 +79,12 @@ TMoveEnd WaitForMove(uint8_t axis, double target, std::string reply, uint32_t li
         // A failed read is no reading: the sink hears only what was read.
         if (VERIGetPosition(axis)) {
           if (sink) sink(axis, a.Position);
-          const double due = RemainingMs(std::fabs(target - a.Position), a.Speed, a.Acceleration);
+          // Counted from the read's start, as a slow reply may come long after.
+          const double due = RemainingMs(std::fabs(target - a.Position), a.Speed, a.Acceleration) -
+                             double(uint32_t(GetTickCount() - now));
           if (cycleMs > 0 && due < cycleMs) {
             pollOnly = true;
-            pollOnlyUntil = GetTickCount() + uint32_t(due) + 2 * cycleMs;
+            pollOnlyUntil = GetTickCount() + uint32_t(std::fmax(due, 0)) + 2 * cycleMs;
           }
         }
       } catch (const EConvertError &e) {
@@ -233,10 +236,11 @@ TMoveResult Move(uint8_t axis, double speed, double target, const TPositionSink 
     TMoveEnd end = TMoveEnd::Finished;
     try {
       r.Commanded = true;
+      const uint32_t sent = GetTickCount();
       const std::string reply = VERIDialog(axis, MoveCommand(speed, target));
       a.Moving = true;
       ProcessMessages();
-      end = WaitForMove(axis, target, reply, limitMs, sink, r);
+      end = WaitForMove(axis, target, reply, sent, limitMs, sink, r);
     } catch (...) {
       // Whatever ends the wait abnormally must not leave the motor running
       // or the axis marked as moving.

@@ -159,11 +159,11 @@ double MotionSeconds(double distance, double speed, double a) {
 double MoveSeconds(double distance, double speed, double readMs, double writeMs, double acceleration) {
   const double r = readMs / 1000.0, w = writeMs / 1000.0;
   // The command, then cycles of position read and poll until a read shows
-  // the end near; from there polls alone (the first read two exchanges
-  // after the command), at least one read and poll; then the two reads of
-  // the inputs and the final position read.
+  // the end near; from there polls alone, so the stand is seen in the
+  // middle of a poll on average; at least one read and poll; then the two
+  // reads of the inputs and the final position read.
   const double motion = MotionSeconds(distance, speed, acceleration);
-  return std::fmax(w + 2 * r, w + PollLoop(motion, r, w + r)) + 3 * r;
+  return std::fmax(w + 2 * r, w + PollLoop(motion, r, w)) + 3 * r;
 }
 
 TExchangeTimes MeasuredExchangeTimes() {

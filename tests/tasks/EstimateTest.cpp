@@ -31,7 +31,7 @@ protected:
 };
 
 TEST_F(EstimateTest, TwoProcessesAgainstAHandComputation) {
-  const double x = 0.1, move = 3.5 * x;  // a move: its motion, 3.5 exchanges
+  const double x = 0.1, move = 4.5 * x;  // a move: its motion, 4.5 exchanges
   // Motions at 10 cm/s^2: 4 cm at 2 cm/s 2.2 s, 3 cm 1.7 s, 1 cm 0.7 s; a 2 cm stroke at 1 cm/s 2.1 s.
   const double dip = 2 * (2.1 + move) + 1.1 + 0.1;
   const double fast = 6 * 0.03 + 2 * x + 1.5 * (3 * x + 0.005) + 3 * (1.1 + 1.1) + 2.1;
@@ -48,7 +48,7 @@ TEST_F(EstimateTest, TwoProcessesAgainstAHandComputation) {
 TEST_F(EstimateTest, CheckEndsWithTheEstimate) {
   CheckSyntax();  // 270 ms exchanges: 14 moves, 26.4 s motion, 4.5 s waits, fast dips 8.54 s
   EXPECT_EQ(H.Report.Lines.end()[-2], "--- End of Check ---");
-  EXPECT_EQ(H.Report.Lines.back(), "Estimated duration: 0 h 0 min 53 s");
+  EXPECT_EQ(H.Report.Lines.back(), "Estimated duration: 0 h 0 min 56 s");
 }
 
 TEST_F(EstimateTest, RemainingIsCorrectedByTheTermsDone) {
@@ -62,10 +62,10 @@ TEST_F(EstimateTest, RemainingIsCorrectedByTheTermsDone) {
   EXPECT_NEAR(p.RemainingSeconds(), 2 * (e.Terms[1] + e.Home) - 5, 0.01);
   H.Clock.Now += 60000;  // B overruns: only the home move is left
   EXPECT_NEAR(p.RemainingSeconds(), 2 * e.Home, 0.01);
-  EXPECT_EQ(p.StatusText(), "Elapsed 0:01:49, remaining about 0:00:22");
+  EXPECT_EQ(p.StatusText(), "Elapsed 0:01:53, remaining about 0:00:23");
   p.End();
   EXPECT_EQ(H.Report.Lines.back(),
-            "Estimate was 0:00:53, the run took 0:01:49 (ended after 1 of 2 processes)");
+            "Estimate was 0:00:56, the run took 0:01:53 (ended after 1 of 2 processes)");
   EXPECT_EQ(p.StatusText(), "");
 }
 
