@@ -1,5 +1,7 @@
 #include "base/DayLog.h"
 
+#include "base/TextFile.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -114,36 +116,33 @@ std::string TDayLog::Write(const std::string &line, int64_t wallMs) {
     Retired.push_back(Fd);
     Fd = -1;
   }
+  char ms[8];
+  std::snprintf(ms, sizeof ms, ".%03d ", static_cast<int>(wallMs - sec * 1000));
+  std::string rec = Stamp;
+  rec += ms;
+  rec.reserve(rec.size() + line.size() + 1);
+  // One stamp per file line: a line break inside a report line is escaped.
+  for (char c : line) {
+    if (c == '\n') rec += "\\n";
+    else if (c == '\r') rec += "\\r";
+    else rec += c;
+  }
+  rec += '\n';
   int err = 0;
+  bool written = false;
   if (Fd < 0) {
     mkdir(Folder.c_str(), 0777);
-    Fd = open((Folder + "/" + day + ".log").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (Fd < 0) err = errno;
+    const std::string path = Folder + "/" + day + ".log";
+    Fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    // A new day's file is made with its first line: never an empty one.
+    if (Fd < 0 && errno == ENOENT) {
+      written = CreateWithText(path, rec);
+      if (written || errno == EEXIST) Fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    }
+    if (Fd < 0 && !written) err = errno;
     FdDay = StampDay;
   }
-  if (Fd >= 0) {
-    char ms[8];
-    std::snprintf(ms, sizeof ms, ".%03d ", static_cast<int>(wallMs - sec * 1000));
-    std::string rec = Stamp;
-    rec += ms;
-    rec.reserve(rec.size() + line.size() + 1);
-    // One stamp per file line: a line break inside a report line is escaped.
-    for (char c : line) {
-      if (c == '\n') rec += "\\n";
-      else if (c == '\r') rec += "\\r";
-      else rec += c;
-    }
-    rec += '\n';
-    for (size_t done = 0; done < rec.size();) {
-      const ssize_t n = write(Fd, rec.data() + done, rec.size() - done);
-      if (n > 0) done += size_t(n);
-      else if (n < 0 && errno == EINTR) continue;
-      else {
-        err = n < 0 ? errno : ENOSPC;
-        break;
-      }
-    }
-  }
+  if (Fd >= 0 && !written && !AppendWhole(Fd, rec)) err = errno;
   if (err) {
     if (Reported) return {};
     Reported = true;

@@ -29,6 +29,47 @@ bool WriteAll(int fd, const std::string &data) {
 }
 }  // namespace
 
+bool AppendWhole(int fd, const std::string &text) {
+  if (text.empty()) return true;
+  const off_t before = ::lseek(fd, 0, SEEK_END);
+  if (before < 0) return false;
+  ssize_t n;
+  do {
+    n = ::write(fd, text.data(), text.size());
+  } while (n < 0 && errno == EINTR);
+  if (n == ssize_t(text.size())) return true;
+  // Not written again: the rest would only fail, or be the write that
+  // ends the program with the line cut.
+  const int err = n < 0 ? errno : ENOSPC;
+  const int rc = n > 0 ? ::ftruncate(fd, before) : 0;
+  (void)rc;  // nothing better to do than fail
+  errno = err;
+  return false;
+}
+
+bool CreateWithText(const std::string &path, const std::string &text, mode_t mode) {
+  std::string tmp = path + ".tmp-XXXXXX";
+  std::vector<char> name(tmp.begin(), tmp.end());
+  name.push_back('\0');
+  const int fd = mkstemp(name.data());
+  if (fd < 0) return false;
+  tmp = name.data();
+  bool ok = fchmod(fd, mode) == 0 && WriteAll(fd, text) && fsync(fd) == 0;
+  ok = ::close(fd) == 0 && ok;
+  // A link fails where the name is taken, so no run's file is overwritten;
+  // a file system without links gets the name by a rename.
+  if (ok && ::link(tmp.c_str(), path.c_str()) != 0) {
+    struct stat st {};
+    const bool taken = errno == EEXIST || ::lstat(path.c_str(), &st) == 0;
+    ok = !taken && std::rename(tmp.c_str(), path.c_str()) == 0;
+    if (taken) errno = EEXIST;
+  }
+  const int err = errno;
+  ::unlink(tmp.c_str());
+  errno = ok ? 0 : err;
+  return ok;
+}
+
 void ReplaceFileAtomically(const std::string &path, const std::string &text, mode_t mode) {
   std::string tmp = path + ".tmp-XXXXXX";
   std::vector<char> name(tmp.begin(), tmp.end());

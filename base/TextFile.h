@@ -11,6 +11,15 @@
 // the old file as it was.
 void ReplaceFileAtomically(const std::string &path, const std::string &text, mode_t mode = 0644);
 
+// Appends `text` to the file open at `fd` (O_APPEND) whole or not at all: a
+// short write (a full disk) is taken back at once, so no cut line is left.
+// False with errno set.
+bool AppendWhole(int fd, const std::string &text);
+
+// Creates `path` holding `text`: the file appears whole or not at all, never
+// empty or cut. False with errno set; EEXIST when it is there already.
+bool CreateWithText(const std::string &path, const std::string &text, mode_t mode = 0644);
+
 // SHA-256 of `text`, 64 lower-case hex digits.
 std::string Sha256Hex(const std::string &text);
 // The whole file as bytes; false with `error` set when it cannot be read.

@@ -382,26 +382,27 @@ bool TRunRecorder::Begin(const std::string &task, std::time_t start, uint32_t ti
   FilePath = first;
   ::mkdir("runs", 0755);
   // A second run within the same second gets its own file.
-  int fd = -1;
+  // Each file is made with its header: none is ever left empty.
+  bool made = false;
   for (int n = 2;; ++n) {
-    fd = ::open(FilePath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd >= 0 || errno != EEXIST || n > 99) break;
+    made = CreateWithText(FilePath, RecordHeader() + "\n");
+    if (made || errno != EEXIST || n > 99) break;
     FilePath = first.substr(0, first.size() - 4) + "_" + std::to_string(n) + ".csv";
   }
   ReadsPath = RunReadsPath(FilePath);
   Open = true;  // rows are kept for the window even without a file
-  Disk = fd >= 0;
+  Disk = made;
   if (!Disk) {
     Reason = std::strerror(errno);
     Changed();
     return false;
   }
-  ::close(fd);
-  Pending = RecordHeader() + "\n";
-  PendingReads = "Time ms,Axis,cm\n";
-  const int reads = ::open(ReadsPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (reads >= 0) ::close(reads);
-  Flush();
+  try {
+    ReplaceFileAtomically(ReadsPath, "Time ms,Axis,cm\n");
+  } catch (const std::system_error &e) {
+    Failed = true;
+    ReportLine("*** Run record " + ReadsPath + " cannot be written: " + e.code().message());
+  }
   Changed();
   return true;
 }
@@ -454,12 +455,8 @@ bool TRunRecorder::Append(const std::string &path, std::string &pending, bool sy
   // Opened per write: a folder gone for a while and back takes the lines again.
   const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
   if (fd < 0) return false;
-  bool ok = true;
-  while (ok && !pending.empty()) {
-    const ssize_t n = ::write(fd, pending.data(), pending.size());
-    if (n > 0) pending.erase(0, size_t(n));
-    else ok = false;
-  }
+  bool ok = AppendWhole(fd, pending);
+  if (ok) pending.clear();
   const int err = errno;
   if (ok && sync) ok = ::fdatasync(fd) == 0;
   ::close(fd);

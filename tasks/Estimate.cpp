@@ -27,6 +27,13 @@ double PollLoop(double motion, double cycle, double start) {
   return cycle * std::fmax(1.0, 1.5 + (motion - start) / cycle);
 }
 
+// The cycles of `cycle` s a watch runs before the one whose state sample
+// first finds the motion of `motion` s over, when the first sample is taken
+// `first` s after the motion began: the run's polls come at fixed times.
+double CyclesBefore(double motion, double first, double cycle) {
+  return std::fmax(0.0, std::ceil((motion - first) / cycle));
+}
+
 // Walks the terms as the run's moves leave the axes, from where they are.
 class TWalk {
 public:
@@ -124,9 +131,14 @@ private:
     const double motion =
         std::max(e.NoTunks, 0) * (MotionSeconds(stroke, e.InSpeed, a) + MotionSeconds(stroke, e.OutSpeed, a));
     At[3] = e.UpperPos;
-    // Six registers called, "RUN" (echo-only), the watch cycles of three
-    // reads, then the input and the position read.
-    const double t = 6 * C + Wr + PollLoop(motion, 3 * R + PollPause, Wr + R) + 3 * R;
+    // The calls' echoes open the cluster that RUN's echo closes: RUN is
+    // answered a write exchange after the first call (at once when the
+    // calls took longer). The motion starts with RUN. Each watch cycle's
+    // "P0?" (its second read) tells whether the program still runs; the
+    // cycle that finds it ended polls the status too.
+    const double run = std::fmax(0.0, Wr - 6 * C), cycle = 3 * R + PollPause;
+    const double watch = CyclesBefore(motion, run + R, cycle) * cycle + cycle + R;
+    const double t = 6 * C + run + watch + 2 * R;
     return t + (e.OutTime > 0.0 ? Wait(e.OutTime) : 0);
   }
 };

@@ -98,25 +98,31 @@ TEST_F(RecordFile, EveryWritePointKeepsTheRowsBefore) {
     }
     r.Finish(EndDone, 0);
   };
-  AtEveryWritePoint([] { std::filesystem::remove_all("runs"); }, write,
-                    [&](bool) {
-                      std::vector<std::string> files;
-                      if (std::filesystem::exists("runs"))
-                        for (auto &f : std::filesystem::directory_iterator("runs"))
-                          if (f.path().string().find(".reads.") == std::string::npos)
-                            files.push_back(f.path().string());
-                      if (files.empty()) return;
-                      const std::string text = Get(files[0]);
-                      if (text.size() <= RecordHeader().size()) return;  // nothing recorded yet
-                      std::vector<TRecordRow> rows, events;
-                      std::string error;
-                      ASSERT_TRUE(ReadRunRecord(files[0], rows, events, error)) << error << "\n" << text;
-                      for (size_t i = 0; i < events.size(); ++i)
-                        EXPECT_EQ(events[i].Event, "dip " + std::to_string(i) + ": down stroke begins");
-                      for (size_t i = 0; i < rows.size(); ++i) {
-                        EXPECT_EQ(rows[i].Mode, i < 2 ? RecordStepByStep : RecordEnd);
-                        EXPECT_EQ(rows[i].Dip, i < 2 ? int(i) + 1 : 0);
-                      }
-                    },
-                    100000, RecordHeader().size() - 2);
+  AtEveryWritePoint(
+      [] { std::filesystem::remove_all("runs"); }, write,
+      [&](bool) {
+        std::vector<std::string> files;
+        if (std::filesystem::exists("runs"))
+          for (auto &f : std::filesystem::directory_iterator("runs"))
+            if (f.path().extension() == ".csv" && f.path().string().find(".reads.") == std::string::npos)
+              files.push_back(f.path().string());
+        if (files.empty()) return;
+        // Whole lines only, the header first: never an empty or cut file.
+        for (const std::string &path : {files[0], RunReadsPath(files[0])}) {
+          const std::string all = Exists(path) ? Get(path) : "\n";
+          EXPECT_TRUE(!all.empty() && all.back() == '\n') << path << ": " << all;
+        }
+        const std::string text = Get(files[0]);
+        EXPECT_EQ(text.substr(0, RecordHeader().size() + 1), RecordHeader() + "\n");
+        std::vector<TRecordRow> rows, events;
+        std::string error;
+        ASSERT_TRUE(ReadRunRecord(files[0], rows, events, error)) << error << "\n" << text;
+        for (size_t i = 0; i < events.size(); ++i)
+          EXPECT_EQ(events[i].Event, "dip " + std::to_string(i) + ": down stroke begins");
+        for (size_t i = 0; i < rows.size(); ++i) {
+          EXPECT_EQ(rows[i].Mode, i < 2 ? RecordStepByStep : RecordEnd);
+          EXPECT_EQ(rows[i].Dip, i < 2 ? int(i) + 1 : 0);
+        }
+      },
+      100000, RecordHeader().size() - 2);
 }
