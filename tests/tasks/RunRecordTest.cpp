@@ -10,7 +10,9 @@
 
 #include "ProcessFixture.h"
 #include "support/TempDir.h"
+#include "base/Profile.h"
 #include "base/TextFile.h"
+#include "machine/Startup.h"
 #include "record/RunRecord.h"
 #include "tasks/TaskRun.h"
 
@@ -252,6 +254,22 @@ TEST_F(RunRecordTest, SpeedsAsAskedAndAsDriven) {
   EXPECT_NEAR(rows[1].InDriven, 0.0125, 0.0125e-3);
   EXPECT_EQ(rows[3].OutSpeed, Axes[3].MaxSpeed * 2);
   EXPECT_EQ(rows[3].OutDriven, Axes[3].MaxSpeed);
+}
+
+// Free room below the margin is told before anything moves; above it, not.
+TEST_F(RunRecordTest, LowFreeRoomIsToldBeforeTheRun) {
+  ProfileWriteInt(SettingsIniFile, "Logs", "FreeMarginMB", 2000000000);  // more than any disk has
+  TaskStart();
+  const std::string log = H.Report.Joined();
+  const size_t low = log.find("*** Only ");
+  ASSERT_NE(low, std::string::npos) << log;
+  EXPECT_EQ(log.compare(log.find(' ', low + 9), 51, " MB free in the working folder: the run record and "),
+            0);
+  EXPECT_LT(low, log.find("$ Move ["));
+  ProfileWriteInt(SettingsIniFile, "Logs", "FreeMarginMB", 0);
+  H.Report.Lines.clear();
+  TaskStart();
+  EXPECT_FALSE(H.Report.HasPrefix("*** Only "));
 }
 
 // A kill during a long bottom wait, and during fast dips, keeps every event
