@@ -101,6 +101,14 @@ FAULTS = [
       "  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);\n"
       "  if (fd < 0) throw std::system_error(errno, std::generic_category(), path);\n"
       "  tmp = path;"),
+    F("lf-append-cut", "day log/run record",
+      "a write the disk cuts short is left in the file: a cut last line",
+      "const int rc = n > 0 ? ::ftruncate(fd, before) : 0;",
+      "const int rc = 0;"),
+    F("lf-create-empty", "day log/run record",
+      "a new file is made empty and written after: a kill leaves it empty",
+      "  bool ok = fchmod(fd, mode) == 0 && WriteAll(fd, text) && fsync(fd) == 0;",
+      "  bool ok = fchmod(fd, mode) == 0 && ::link(name.data(), path.c_str()) == 0 && WriteAll(fd, text);"),
     F("mc-hw-rewritten", "machine config/shut-down",
       "hardware file rewritten at every exit, over the operator's hand edits",
       'ProfileReadInt(hw, "General", "FileStatus", 0) == 0) {',
