@@ -62,13 +62,18 @@ protected:
 
 TEST_F(MotionTest, MoveSendsMmAndMmPerMinuteClampedToTheAxis) {
   bool ok = false;
-  MoveTo(1, ok, 5, 3);  // MaxSpeed 2
+  Line.Ctl(1).Acceleration = 100;  // mm/s^2, as the axis table says
+  MoveTo(1, ok, 5, 3);             // MaxSpeed 2
   EXPECT_TRUE(ok);
   std::vector<std::string> c = Line.Commands(1);
   ASSERT_GE(c.size(), 3u);
   EXPECT_EQ(c[0], "V=1200.0000 WA=30.0000 E");
   EXPECT_TRUE(Host.Report.Has("$ Move [1]  to: 3;  Speed: 2")) << Host.Report.Joined();
-  // The close of the move: emergency-stop input, then the position.
+  // Braking as the axis table says, the end is watched by polls alone, so
+  // the stand is seen a poll after the arrival; then the close of the move:
+  // emergency-stop input, then the position.
+  EXPECT_EQ(c[c.size() - 5], "");
+  EXPECT_EQ(c[c.size() - 4], "");
   EXPECT_EQ(c[c.size() - 2], "P1013?");
   EXPECT_EQ(c.back(), "P51?");
   EXPECT_DOUBLE_EQ(Axes[1].Position, 3);
@@ -147,7 +152,8 @@ TEST_F(MotionTest, FailedPositionReadsAreNotReadings) {
   EXPECT_EQ(int(heard.size()), readsBefore);
   EXPECT_FALSE(r.PositionRead);
   EXPECT_EQ(r.Outcome, TMoveOutcome::Lost);
-  EXPECT_TRUE(Host.Report.Has("*** Move [3]: the position could not be read after the move")) << Host.Report.Joined();
+  EXPECT_TRUE(Host.Report.Has("*** Move [3]: the position could not be read after the move"))
+      << Host.Report.Joined();
   EXPECT_FALSE(Host.Report.HasPrefix("*** Move [3] did not reach")) << Host.Report.Joined();
 }
 
