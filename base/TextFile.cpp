@@ -47,18 +47,32 @@ bool AppendWhole(int fd, const std::string &text) {
   return false;
 }
 
-bool CreateWithText(const std::string &path, const std::string &text, mode_t mode) {
+namespace {
+// `text` in a new file beside `path`, synced: its name, or "" with errno set.
+std::string SyncedTemp(const std::string &path, const std::string &text, mode_t mode) {
   std::string tmp = path + ".tmp-XXXXXX";
   std::vector<char> name(tmp.begin(), tmp.end());
   name.push_back('\0');
   const int fd = mkstemp(name.data());
-  if (fd < 0) return false;
-  tmp = name.data();
+  if (fd < 0) return {};
   bool ok = fchmod(fd, mode) == 0 && WriteAll(fd, text) && fsync(fd) == 0;
+  const int err = errno;
   ok = ::close(fd) == 0 && ok;
+  if (ok) return name.data();
+  ::unlink(name.data());
+  errno = err;
+  return {};
+}
+
+}  // namespace
+
+bool CreateWithText(const std::string &path, const std::string &text, mode_t mode) {
+  const std::string tmp = SyncedTemp(path, text, mode);
+  if (tmp.empty()) return false;
   // A link fails where the name is taken, so no run's file is overwritten;
   // a file system without links gets the name by a rename.
-  if (ok && ::link(tmp.c_str(), path.c_str()) != 0) {
+  bool ok = ::link(tmp.c_str(), path.c_str()) == 0;
+  if (!ok) {
     struct stat st {};
     const bool taken = errno == EEXIST || ::lstat(path.c_str(), &st) == 0;
     ok = !taken && std::rename(tmp.c_str(), path.c_str()) == 0;
@@ -71,24 +85,13 @@ bool CreateWithText(const std::string &path, const std::string &text, mode_t mod
 }
 
 void ReplaceFileAtomically(const std::string &path, const std::string &text, mode_t mode) {
-  std::string tmp = path + ".tmp-XXXXXX";
-  std::vector<char> name(tmp.begin(), tmp.end());
-  name.push_back('\0');
-  int fd = mkstemp(name.data());
-  if (fd < 0) throw std::system_error(errno, std::generic_category(), path);
-  tmp = name.data();
-  auto fail = [&](int err) {
-    if (fd >= 0) ::close(fd);
+  const std::string tmp = SyncedTemp(path, text, mode);
+  if (tmp.empty()) throw std::system_error(errno, std::generic_category(), path);
+  if (std::rename(tmp.c_str(), path.c_str()) != 0) {
+    const int err = errno;
     ::unlink(tmp.c_str());
     throw std::system_error(err, std::generic_category(), path);
-  };
-  if (fchmod(fd, mode) != 0) fail(errno);
-  if (!WriteAll(fd, text)) fail(errno);
-  if (fsync(fd) != 0) fail(errno);
-  int rc = ::close(fd);
-  fd = -1;
-  if (rc != 0) fail(errno);
-  if (std::rename(tmp.c_str(), path.c_str()) != 0) fail(errno);
+  }
   // Make the rename itself durable; a failure here loses nothing already written.
   size_t slash = path.rfind('/');
   std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));

@@ -95,12 +95,9 @@ FAULTS = [
     # --- machine configuration, INI files, start-up --------------------------
     F("mc-write-direct", "INI files",
       "atomic file replace made direct: the file is truncated and written in place",
-      "  int fd = mkstemp(name.data());\n"
-      "  if (fd < 0) throw std::system_error(errno, std::generic_category(), path);\n"
-      "  tmp = name.data();",
-      "  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);\n"
-      "  if (fd < 0) throw std::system_error(errno, std::generic_category(), path);\n"
-      "  tmp = path;"),
+      "  const int fd = mkstemp(name.data());",
+      "  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);\n"
+      "  std::copy(path.c_str(), path.c_str() + path.size() + 1, name.begin());"),
     F("lf-append-cut", "day log/run record",
       "a write the disk cuts short is left in the file: a cut last line",
       "const int rc = n > 0 ? ::ftruncate(fd, before) : 0;",
