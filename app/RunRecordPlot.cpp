@@ -205,22 +205,25 @@ QStringList RecipeLines(const std::vector<TRecordRow> &rows) {
 
 // --- run chart ------------------------------------------------------------
 
+namespace {
+// A filled band between two new line series, without an outline.
+QAreaSeries *Band(QLineSeries *&top, QLineSeries *&bottom, const char *name, const QColor &color) {
+  top = new QLineSeries;
+  bottom = new QLineSeries;
+  QAreaSeries *band = new QAreaSeries(top, bottom);
+  band->setName(name);
+  band->setBrush(color);
+  band->setPen(Qt::NoPen);
+  return band;
+}
+}  // namespace
+
 TRunChart::TRunChart(QChart *chart) : Chart(chart) {
   PlainLook(chart);
   // A band is the area between a line that rises to the chart's height
   // over the band and one that stays below it: nothing between bands.
-  TravelTop = new QLineSeries;
-  TravelBottom = new QLineSeries;
-  Travel = new QAreaSeries(TravelTop, TravelBottom);
-  Travel->setName("travel");
-  Travel->setBrush(TravelColor);
-  Travel->setPen(Qt::NoPen);
-  FastTop = new QLineSeries;
-  FastBottom = new QLineSeries;
-  Fast = new QAreaSeries(FastTop, FastBottom);
-  Fast->setName("fast dips");
-  Fast->setBrush(FastColor);
-  Fast->setPen(Qt::NoPen);
+  Travel = Band(TravelTop, TravelBottom, "travel", TravelColor);
+  Fast = Band(FastTop, FastBottom, "fast dips", FastColor);
   chart->addSeries(Travel);
   chart->addSeries(Fast);
   // Solid: Qt strokes a dashed line of a whole run ten times slower, and

@@ -53,3 +53,11 @@ inline TProcEntry BenchProcess(int32_t dips) {
   e.NoTunks = dips;
   return e;
 }
+
+// Process "Bench" of `dips` dips appended, its output channel 1 not wired
+// (logged, nothing sent).
+inline void AppendBenchProcess(int32_t dips) {
+  TProcEntry e = BenchProcess(dips);
+  e.ChNo = 1;
+  AppendProcess(e);
+}

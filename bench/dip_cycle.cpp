@@ -64,9 +64,7 @@ int main(int argc, char **argv) {
   ReportLevel = 2;
 
   BenchMotorsOn();
-  TProcEntry e = BenchProcess(3);
-  e.ChNo = 1;  // not wired: logged, nothing sent
-  AppendProcess(e);
+  AppendBenchProcess(3);
 
   uint16_t error = 0;
   const double t0 = Now();

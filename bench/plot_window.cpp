@@ -97,9 +97,7 @@ int main(int argc, char **argv) {
   Host().Events = &pump;
   BenchMotorsOn();
   const int dips = 8;
-  TProcEntry e = BenchProcess(dips);
-  e.ChNo = 1;  // not wired: logged, nothing sent
-  AppendProcess(e);
+  AppendBenchProcess(dips);
 
   uint16_t error1 = 0, error2 = 0;
   const THolds without = RunDips(dips, error1);

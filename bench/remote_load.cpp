@@ -178,9 +178,7 @@ int main(int argc, char **argv) {
   Host().Events = &pump;
   ReportLevel = 2;
   BenchMotorsOn();
-  TProcEntry e = BenchProcess(3);
-  e.ChNo = 1;  // not wired: logged, nothing sent
-  AppendProcess(e);
+  AppendBenchProcess(3);
 
   Cycle("no_clients", steps);
   {
