@@ -28,6 +28,7 @@
 
 #include "base/Machine.h"
 #include "machine/Startup.h"
+#include "record/RunRecord.h"
 #include "serial/SerialPortNG.h"
 
 TTFormMain *FormMain = nullptr;
@@ -82,10 +83,18 @@ TTFormMain::TTFormMain(bool withMachine, QWidget *parent) : QMainWindow(parent),
 
   FormCreate();
   ShowPos->start();
+  // What the disk did not take at a run's end is written once it can be.
+  auto *retry = new QTimer(this);
+  retry->setInterval(2000);
+  connect(retry, &QTimer::timeout, this, [] {
+    if (RunRecorder().Behind()) RunRecorder().Retry();
+  });
+  retry->start();
 }
 
 TTFormMain::~TTFormMain() {
   ShowPos->stop();
+  if (RunRecorder().Behind()) RunRecorder().Retry();
   delete RunRecordView;  // a window of its own, not a child
   FormDestroy();
   SetOpStateListener(nullptr);

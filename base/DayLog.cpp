@@ -14,14 +14,41 @@
 #include <unistd.h>
 #include <zlib.h>
 
-#include "base/TextFile.h"
-
 TDayLog &DayLog() {
   static TDayLog log;
   return log;
 }
 
-void TidyDayLogs(const std::string &folder, const std::string &today, int64_t keepBytes) {
+namespace {
+// Streams `from` into a gzip file at `to`, synced; false when stopped or on
+// any failure (the caller removes what was made).
+bool GzipFile(const std::string &from, const std::string &to, const std::atomic<bool> *stop) {
+  const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return false;
+  gzFile out = gzopen(to.c_str(), "wb9");
+  bool ok = out != nullptr;
+  std::vector<char> buf(1 << 16);
+  while (ok) {
+    if (stop && stop->load()) ok = false;
+    const ssize_t n = ok ? ::read(in, buf.data(), buf.size()) : 0;
+    if (n <= 0) {
+      ok = ok && n == 0;
+      break;
+    }
+    ok = gzwrite(out, buf.data(), unsigned(n)) == int(n);
+  }
+  close(in);
+  if (out) ok = gzclose(out) == Z_OK && ok;
+  // Synced before it takes the place of the plain file.
+  const int fd = ok ? ::open(to.c_str(), O_RDONLY | O_CLOEXEC) : -1;
+  ok = fd >= 0 && fsync(fd) == 0;
+  if (fd >= 0) close(fd);
+  return ok;
+}
+}  // namespace
+
+void TidyDayLogs(const std::string &folder, const std::string &today, int64_t keepBytes,
+                 const std::atomic<bool> *stop) {
   namespace fs = std::filesystem;
   std::error_code ec;
   std::vector<std::pair<std::string, int64_t>> kept;  // name, size
@@ -30,22 +57,17 @@ void TidyDayLogs(const std::string &folder, const std::string &today, int64_t ke
     const std::string name = e.path().filename().string();
     if (name.size() == 14 && name.compare(10, 4, ".log") == 0 && name.substr(0, 10) < today)
       plain.push_back(e.path());
+    else if (name.size() == 22 && name.compare(10, 12, ".log.gz.part") == 0)
+      fs::remove(e.path(), ec);  // a kill's leftover
   }
+  std::sort(plain.begin(), plain.end());
   for (const fs::path &p : plain) {
+    if (stop && stop->load()) return;
     const std::string gz = p.string() + ".gz", tmp = gz + ".part";
-    std::string text, error;
-    if (!ReadWholeFile(p.string(), text, error)) continue;
-    gzFile out = gzopen(tmp.c_str(), "wb9");
-    if (!out) continue;
-    bool ok = text.empty() || gzwrite(out, text.data(), unsigned(text.size())) == int(text.size());
-    ok = gzclose(out) == Z_OK && ok;
-    // Synced before it takes the place of the plain file.
-    const int fd = ok ? ::open(tmp.c_str(), O_RDONLY | O_CLOEXEC) : -1;
-    ok = fd >= 0 && fsync(fd) == 0;
-    if (fd >= 0) close(fd);
-    if (ok && std::rename(tmp.c_str(), gz.c_str()) == 0) fs::remove(p, ec);
+    if (GzipFile(p.string(), tmp, stop) && std::rename(tmp.c_str(), gz.c_str()) == 0) fs::remove(p, ec);
     else fs::remove(tmp, ec);
   }
+  if (stop && stop->load()) return;
   int64_t total = 0;
   for (const auto &e : fs::directory_iterator(folder, ec)) {
     const std::string name = e.path().filename().string();
@@ -69,12 +91,24 @@ void TDayLog::Open(const std::string &folder, int64_t keepBytes) {
     if (getcwd(cwd, sizeof cwd)) Folder = std::string(cwd) + "/" + folder;
   }
   On = true;
-  Keep = keepBytes;
   Stop = Dirty = Reported = false;
+  Quit = false;
   Syncer = std::thread([this] { SyncLoop(); });
+  if (keepBytes > 0) {
+    const time_t now = time(nullptr);
+    struct tm tm {};
+    localtime_r(&now, &tm);
+    char today[32];
+    std::strftime(today, sizeof today, "%Y-%m-%d", &tm);
+    Tidier = std::thread([this, f = Folder, t = std::string(today), keepBytes] {
+      TidyDayLogs(f, t, keepBytes, &Quit);
+    });
+  }
 }
 
 void TDayLog::Close() {
+  Quit = true;
+  if (Tidier.joinable()) Tidier.join();
   {
     std::lock_guard<std::mutex> l(M);
     if (!On) return;
@@ -159,18 +193,6 @@ std::string TDayLog::Write(const std::string &line, int64_t wallMs) {
 
 void TDayLog::SyncLoop() {
   std::unique_lock<std::mutex> l(M);
-  if (Keep > 0) {
-    const std::string folder = Folder;
-    const int64_t keep = Keep;
-    const time_t now = time(nullptr);
-    struct tm tm {};
-    localtime_r(&now, &tm);
-    char today[32];
-    std::strftime(today, sizeof today, "%Y-%m-%d", &tm);
-    l.unlock();
-    TidyDayLogs(folder, today, keep);
-    l.lock();
-  }
   for (;;) {
     Wake.wait(l, [this] { return Dirty || Stop || !Retired.empty(); });
     // Lines written while this one syncs are synced together on the next turn.

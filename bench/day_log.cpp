@@ -23,6 +23,22 @@ int main() {
   const double closeMs =
       std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t1).count();
   std::printf("report_log_line: %.2f us (%d lines, close %.1f ms)\n", us / n, n, closeMs);
+  // Told to end while six earlier 20 MB days are being compressed.
+  std::string day;
+  while (day.size() < (20u << 20)) day += "2026-12-01 10:00:00.000 " + line + "\n";
+  for (int d = 1; d <= 6; ++d) {
+    FILE *f = std::fopen(("logs/2026-11-0" + std::to_string(d) + ".log").c_str(), "w");
+    if (!f) return 1;
+    std::fwrite(day.data(), 1, day.size(), f);
+    std::fclose(f);
+  }
+  DayLog().Open("logs", int64_t(1) << 40);
+  ReportLine(line);
+  usleep(300000);
+  const auto t2 = std::chrono::steady_clock::now();
+  DayLog().Close();
+  std::printf("close_while_compressing: %.1f ms (6 days of 20 MB)\n",
+              std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t2).count());
   std::system((std::string("rm -rf '") + tmpl + "'").c_str());
   return 0;
 }

@@ -367,6 +367,7 @@ double WithdrawalSpeed(const std::vector<TReading> &reads) {
 }
 
 bool TRunRecorder::Begin(const std::string &task, std::time_t start, uint32_t tick) {
+  Retry();  // an earlier run's last lines go first
   Open = false;
   Disk = false;
   Failed = false;
@@ -502,7 +503,25 @@ void TRunRecorder::Finish(const std::string &end, uint16_t error, const std::str
   r.End = end;
   Add(r);
   Open = false;
+  if (Disk && (!Pending.empty() || !PendingReads.empty())) {
+    Tails.push_back({FilePath, ReadsPath, std::move(Pending), std::move(PendingReads)});
+    Pending.clear(), PendingReads.clear();
+  }
   Changed();
+}
+
+void TRunRecorder::Retry() {
+  if (Open && (!Pending.empty() || !PendingReads.empty())) Flush();
+  for (size_t i = 0; i < Tails.size();) {
+    TTail &t = Tails[i];
+    const bool ok = Append(t.ReadsPath, t.Reads, false) && Append(t.Path, t.Lines, true);
+    if (!ok) {
+      ++i;
+      continue;
+    }
+    ReportLine("Run record " + t.Path + " written again: no row lost");
+    Tails.erase(Tails.begin() + long(i));
+  }
 }
 
 void TRunRecorder::Changed() const {

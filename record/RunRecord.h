@@ -106,14 +106,18 @@ public:
   // Writes "<record without .csv><suffix>" whole (a crash leaves it whole
   // or absent); false, told once like the rows, when it cannot be.
   bool Keep(const std::string &suffix, const std::string &text);
-  // Lines not yet on disk (a failed write).
-  bool Behind() const { return !Pending.empty() || !PendingReads.empty(); }
+  // Lines not yet on disk (a failed write), of this run or an earlier one.
+  bool Behind() const { return !Pending.empty() || !PendingReads.empty() || !Tails.empty(); }
+  // Writes what earlier failed writes kept, of this run or finished ones,
+  // and tells each record written again. Cheap when nothing is kept.
+  void Retry();
   bool Active() const { return Open; }
   int64_t Since(uint32_t tick) const;  // ms since the run began
   uint32_t StartTick() const { return Started; }
   int64_t Now() const;  // Since(GetTickCount())
   void Add(const TRecordRow &row);
-  // Adds the end row and closes the file.
+  // Adds the end row and closes the file. Lines the disk did not take stay
+  // kept, for Retry and the next Begin.
   void Finish(const std::string &end, uint16_t error, const std::string &seen = "");
   const std::vector<TRecordRow> &Rows() const { return RowsSoFar; }
   const std::string &Path() const { return FilePath; }
@@ -139,6 +143,10 @@ private:
   std::string Pending, PendingReads;
   std::vector<TRecordRow> RowsSoFar;
   std::vector<TReading> Live;
+  struct TTail {  // what a finished run could not write
+    std::string Path, ReadsPath, Lines, Reads;
+  };
+  std::vector<TTail> Tails;
   TListener Listener;
 };
 TRunRecorder &RunRecorder();

@@ -19,6 +19,14 @@ protected:
     tm.tm_min = min, tm.tm_hour = hour, tm.tm_mday = 7, tm.tm_mon = 11, tm.tm_year = 126, tm.tm_isdst = -1;
     H.Clock.WallBase = int64_t(mktime(&tm)) * 1000 + sec * 1000 + ms - H.Clock.Now;
   }
+  std::string Today() {
+    const time_t t = time_t((H.Clock.WallBase + H.Clock.Now) / 1000);
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    char s[16];
+    std::strftime(s, sizeof s, "%Y-%m-%d", &tm);
+    return s;
+  }
 };
 
 TEST_F(DayLogTest, EveryLineStampedTracesIncludedAndMidnightStartsTheNextFile) {
@@ -82,7 +90,9 @@ TEST_F(DayLogTest, EarlierDaysCompressedAndTheOldestPruned) {
   Put("logs/2026-12-05.log", day);
   Put("logs/2026-12-07.log", "today\n");
   Put("logs/notes.txt", "kept");
+  Put("logs/2026-12-04.log.gz.part", "a kill's leftover");
   TidyDayLogs("logs", "2026-12-07", 100000);
+  EXPECT_FALSE(Exists("logs/2026-12-04.log.gz.part"));
   EXPECT_FALSE(Exists("logs/2026-12-01.log.gz"));
   EXPECT_TRUE(Exists("logs/2026-12-02.log.gz"));
   EXPECT_FALSE(Exists("logs/2026-12-05.log"));
@@ -94,6 +104,34 @@ TEST_F(DayLogTest, EarlierDaysCompressedAndTheOldestPruned) {
   back.resize(size_t(std::max(0, gzread(in, back.data(), unsigned(back.size())))));
   gzclose(in);
   EXPECT_EQ(back, day);
+}
+
+// Told to end while earlier days are compressed: today's line is in its file
+// at once, and every earlier day stays whole, plain or compressed, with no
+// part file left, wherever the tidying was.
+TEST_F(DayLogTest, CloseDuringCompressionLeavesEveryDayWhole) {
+  ASSERT_EQ(mkdir("logs", 0755), 0);
+  std::string day;
+  for (int i = 0; day.size() < 3000000; ++i) day += "2026-12-01 10:00:00.000 line " + std::to_string(i) + "\n";
+  for (int d = 1; d <= 4; ++d) Put("logs/2026-11-0" + std::to_string(d) + ".log", day);
+  DayLog().Open("logs", int64_t(1) << 40);
+  ReportLine("today");
+  DayLog().Close();
+  EXPECT_NE(Get("logs/" + Today() + ".log").find(" today\n"), std::string::npos);
+  for (int d = 1; d <= 4; ++d) {
+    const std::string p = "logs/2026-11-0" + std::to_string(d) + ".log";
+    EXPECT_FALSE(Exists(p + ".gz.part"));
+    if (Exists(p)) {
+      EXPECT_EQ(Get(p), day);
+      continue;
+    }
+    gzFile in = gzopen((p + ".gz").c_str(), "rb");
+    ASSERT_NE(in, nullptr) << p;
+    std::string back(day.size() + 10, '\0');
+    back.resize(size_t(std::max(0, gzread(in, back.data(), unsigned(back.size())))));
+    gzclose(in);
+    EXPECT_EQ(back, day) << p;
+  }
 }
 
 // A kill or a full disk at every byte of the day log: the file holds the

@@ -291,38 +291,57 @@ TEST_F(RunRecordTest, KillKeepsTheEventsUpToIt) {
   EXPECT_EQ(ev.back().Event.rfind("A fast dips to do: ", 0), 0u) << ev.back().Event;
 }
 
-// The record's folder gone during the first dip and back in the second: one
-// line says so, one that it is written again, and every row and event is on
-// disk at the end.
-TEST_F(RunRecordTest, FolderUnwritableMidRunThenBack) {
+// The record's folder gone at one step and back at a later one, or only
+// after the run (then the retry, as the window's timer makes it, or the next
+// run's start): one line says so, one that it is written again, and every
+// row and event is on disk at the end.
+TEST_F(RunRecordTest, FolderUnwritableThenBack) {
   TaskStart();
   std::vector<TRecordRow> whole;
   const size_t rowsWhole = Record(&whole).size();
-  int step = 0;
-  H.Events.OnPump = [&] {
-    if (step == 0 && H.Report.HasPrefix("  Fast Dip 1 of 2")) {
-      ++step;
-      std::filesystem::rename("runs", "away");
-      std::ofstream("runs") << "a file where the folder was";
-    } else if (step == 1 && H.Report.HasPrefix("  Fast Dip 2 of 2")) {
-      ++step;
+  struct {
+    const char *gone, *back;  // report lines; "" back: after the run
+    bool nextRun;             // retried by the next run's start, not the timer
+  } cases[] = {{"  Fast Dip 1 of 2", "  Fast Dip 2 of 2", false},
+               {"Moving to home position", "", false},
+               {"Moving to home position", "", true}};
+  for (auto &c : cases) {
+    SCOPED_TRACE(c.gone);
+    int step = 0;
+    auto back = [] {
       std::filesystem::remove("runs");
       std::filesystem::rename("away", "runs");
+    };
+    H.Events.OnPump = [&] {
+      if (step == 0 && H.Report.HasPrefix(c.gone)) {
+        ++step;
+        std::filesystem::rename("runs", "away");
+        std::ofstream("runs") << "a file where the folder was";
+      } else if (step == 1 && *c.back && H.Report.HasPrefix(c.back)) {
+        ++step;
+        back();
+      }
+    };
+    H.Report.Lines.clear();
+    TaskStart();
+    H.Events.OnPump = nullptr;
+    const std::string path = RunRecorder().Path();
+    if (step == 1) {
+      back();
+      if (c.nextRun) TaskStart();
+      else RunRecorder().Retry();
     }
-  };
-  H.Report.Lines.clear();
-  TaskStart();
-  H.Events.OnPump = nullptr;
-  std::vector<TRecordRow> events;
-  EXPECT_EQ(Record(&events).size(), rowsWhole);
-  EXPECT_EQ(events.size(), whole.size());
-  int told = 0, back = 0;
-  for (auto &l : H.Report.Lines) {
-    told += l.rfind("*** Run record ", 0) == 0;
-    back += l.rfind("Run record ", 0) == 0 && l.find("written again") != std::string::npos;
+    std::vector<TRecordRow> events;
+    EXPECT_EQ(Record(&events, path).size(), rowsWhole);
+    EXPECT_EQ(events.size(), whole.size());
+    int told = 0, again = 0;
+    for (auto &l : H.Report.Lines) {
+      told += l.rfind("*** Run record ", 0) == 0;
+      again += l == "Run record " + path + " written again: no row lost";
+    }
+    EXPECT_EQ(told, 1);
+    EXPECT_EQ(again, 1);
   }
-  EXPECT_EQ(told, 1);
-  EXPECT_EQ(back, 1);
 }
 
 }  // namespace
