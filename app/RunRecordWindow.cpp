@@ -26,6 +26,7 @@
 #include <memory>
 
 #include "app/RunRecordPlot.h"
+#include "base/TextFile.h"
 
 QString RecordSummary(const std::vector<TRecordRow> &rows, const std::string &path, bool running) {
   QStringList parts;
@@ -82,6 +83,17 @@ QString RunDate(const std::string &path) {
   const auto m = stamp.match(QFileInfo(QString::fromStdString(path)).fileName());
   return m.hasMatch() ? QString("%1 %2:%3:%4").arg(m.captured(1), m.captured(2), m.captured(3), m.captured(4))
                       : QString();
+}
+
+// The sample label the run was started with, from the description beside
+// the record; empty when there is none.
+QString RunSample(const std::string &path) {
+  std::string text, error;
+  if (path.size() < 4 || !ReadWholeFile(path.substr(0, path.size() - 4) + ".about.ini", text, error)) return {};
+  const size_t at = text.find("\nSample=");
+  if (at == std::string::npos) return {};
+  const size_t end = text.find('\n', at + 1);
+  return QString::fromStdString(text.substr(at + 8, end == std::string::npos ? end : end - at - 8));
 }
 
 }  // namespace
@@ -356,7 +368,8 @@ QStringList TRunRecordWindow::TitleLines() const {
   for (const TRecordRow &r : rows)
     if (task.empty() && !r.Task.empty()) task = r.Task;
   QString head = "Run record of task " + (task.empty() ? QString("(none)") : QString::fromStdString(task));
-  if (!SampleLabel.isEmpty()) head += ", sample " + SampleLabel;
+  const QString sample = RunSample(Path());
+  if (!sample.isEmpty()) head += ", sample " + sample;
   QStringList lines{head};
   const QString date = RunDate(Path());
   lines << (date.isEmpty() ? QString("date not known") : "run began " + date) + "  ·  " +

@@ -47,7 +47,6 @@ public:
   // What the live timer does: draws the news the recorder marked, if any.
   void DrawNews();
   // The sample's label, when the record names one.
-  QString SampleLabel;
 
   TRunChart *Run;
   TZoomView *RunView, *OverlayView, *HoldsView;

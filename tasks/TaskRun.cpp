@@ -4,6 +4,7 @@
 #include <ctime>
 #include <exception>
 #include <sys/statvfs.h>
+#include <unistd.h>
 
 #include "base/Host.h"
 #include "base/TextFile.h"
@@ -151,7 +152,7 @@ std::string TaskDateTimeText() {
 const TRunLabels &LastRunLabels() { return Labels; }
 
 std::string RunAboutText(const std::string &task, const std::string &line, const TRunLabels &labels,
-                         std::time_t start) {
+                         std::time_t start, const std::string &robot) {
   std::tm tm{};
   localtime_r(&start, &tm);
   char when[48];
@@ -173,11 +174,46 @@ std::string RunAboutText(const std::string &task, const std::string &line, const
                                   : "yes") +
       "\nAs run=.dip beside this file\nAs run SHA-256=" + Sha256Hex(tables) +
       "\n[Motion]\nStandard speed cm/s=" + RecordNumber(MachineSettings.StandardV) +
-      "\nSafe height cm=" + RecordNumber(MachineSettings.StandardZ) + "\nFast replies=" + fast + "\n";
+      "\nSafe height cm=" + RecordNumber(MachineSettings.StandardZ) + "\nFast replies=" + fast +
+      "\nY centre line=" + (MachineSettings.YCenterline ? "yes" : "no") + "\n";
+  for (int a = 1; a <= 3; ++a) {
+    const std::string n = std::string(1, "XYZ"[a - 1]);
+    t += "MaxSpeed " + n + " cm/s=" + RecordNumber(Axes[a].MaxSpeed) + "\nTravel " + n +
+         " cm=" + RecordNumber(TravelMin[a]) + " to " + RecordNumber(TravelMax[a]) + "\n";
+  }
+  // The estimate's assumption, not a controller setting.
+  t += "[Estimate]\n";
   for (int a = 1; a <= 3; ++a)
-    t += std::string("MaxSpeed ") + "XYZ"[a - 1] + " cm/s=" + RecordNumber(Axes[a].MaxSpeed) +
-         "\nAcceleration " + "XYZ"[a - 1] + " cm/s2=" + RecordNumber(Axes[a].Acceleration) + "\n";
+    t += std::string("Acceleration ") + "XYZ"[a - 1] + " cm/s2=" + RecordNumber(Axes[a].Acceleration) + "\n";
+  t += "[Machine]\nRobot name=" + robot + "\n";
+  for (int a = 1; a <= 3; ++a)
+    t += std::string("Controller ") + "XYZ"[a - 1] + "=address " + std::to_string(Axes[a].HWAddress) +
+         ", firmware " + (Axes[a].Version.empty() ? std::string("not read") : Axes[a].Version) + "\n";
+  for (int c = 1; c <= DigOutCount && c <= DigOutMax; ++c)
+    t += "Output " + std::to_string(c) + "=controller " + std::to_string(DigOutTable[c].Address) + ", pin " +
+         std::to_string(DigOutTable[c].Pin) + ", " + DigOutTable[c].Name + "\n";
+  // Six significant digits: the .dip file's fixed decimals would round a
+  // slow speed (0.00083 cm/s kept as 0.0008).
+  t += "[Recipe as run]\n";
+  for (int i = 1; i <= PosCount; ++i)
+    t += "Position " + std::to_string(i) + "=" + PosTable[i].Name + ": X " + RecordNumber(PosTable[i].X) +
+         " cm, Y " + RecordNumber(PosTable[i].Y) + " cm\n";
+  for (int i = 1; i <= ProcCount; ++i) {
+    const TProcEntry &p = ProcTable[i];
+    t += "Process " + std::to_string(i) + "=" + p.Name + ": position " + std::to_string(p.PosNo) + ", top " +
+         RecordNumber(p.UpperPos) + " cm, bottom " + RecordNumber(p.LowPos) + " cm, down " +
+         RecordNumber(p.InSpeed) + " cm/s, up " + RecordNumber(p.OutSpeed) + " cm/s, bottom wait " +
+         RecordNumber(p.InTime) + " s, top wait " + RecordNumber(p.OutTime) + " s, channel " +
+         std::to_string(p.ChNo) + " mode " + std::to_string(p.ChMode) + ", dips " + std::to_string(p.NoTunks) +
+         "\n";
+  }
   return t;
+}
+
+std::string RobotName() {
+  char host[256] = {};
+  if (gethostname(host, sizeof host - 1) != 0) host[0] = 0;
+  return ProfileReadString(SettingsIniFile, "Settings", "RobotName", host);
 }
 
 void TaskStart(IWaitView *view) {
@@ -213,7 +249,7 @@ void TaskStart(IWaitView *view) {
   }
   if (RunRecorder().CannotOpen().size()) ReportLine("*** The task runs without a run record");
   ReportLine("Sample: " + labels.Sample + "  Operator: " + labels.Operator);
-  RunRecorder().Keep(".about.ini", RunAboutText(ShownTask().Name, ShownTask().Line, labels, start));
+  RunRecorder().Keep(".about.ini", RunAboutText(ShownTask().Name, ShownTask().Line, labels, start, RobotName()));
   RunRecorder().Keep(".dip", DefinitionsText());
   TTaskRun run(ShownTask().Name, ShownTask().Line, view);
   struct TClear {

@@ -65,9 +65,13 @@ struct TRunLabels {
 };
 const TRunLabels &LastRunLabels();
 // The run record's description of the run: program, start time with its
-// UTC offset, task, labels, recipe source and what shapes the motion.
+// UTC offset, task, labels, recipe source and the recipe as run, what shapes
+// the motion, the estimate's assumptions, the robot, its controllers and
+// output wiring.
 std::string RunAboutText(const std::string &task, const std::string &line, const TRunLabels &labels,
-                         std::time_t start);
+                         std::time_t start, const std::string &robot);
+// RobotName of [Settings] in KVSettings.ini; the host name when absent.
+std::string RobotName();
 // STOP: asks a run to end; its STOP stays usable until it has unwound.
 void TaskStop();
 // Whatever runs stops: a task run as by its STOP, anything else as by the

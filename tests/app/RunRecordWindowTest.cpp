@@ -291,7 +291,7 @@ TEST_F(RunRecordWindow, A100DipRunZoomsAndExportsWithItsTitleBlock) {
             "recipe: Coat at Beaker: Z 5.00 to 8.00 cm, down 2.0000 cm/s, 5.00 s at the bottom, "
             "up 0.5000 cm/s, 2.00 s at the top, 100 dips");
   EXPECT_EQ(title.back(), QString("Kavetra ") + KV_VERSION_UNDER_TEST);
-  w.SampleLabel = "S-17";
+  std::ofstream("2026-12-07_10-00-00_Coating.about.ini") << "[Run]\nSample=S-17\nOperator=Ana\n";
   EXPECT_EQ(w.TitleLines()[0], "Run record of task Coating, sample S-17");
 
   // The pictures are kept in the build folder for a look.

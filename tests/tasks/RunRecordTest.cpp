@@ -83,6 +83,11 @@ protected:
 
 TEST_F(RunRecordTest, RowsMatchWhatTheControllersSaw) {
   H.Operator.TextAnswers = {{"Wafer 7", "Ana"}};
+  ProfileWriteString(SettingsIniFile, "Settings", "RobotName", "Coater 2");
+  DigOutTable[2].Name = "Heater";
+  TProcEntry slow = Proc("S", 1, 1, 1);
+  slow.InSpeed = 0.00083;
+  AppendProcess(slow);
   TaskStart();
   ASSERT_EQ(RunRecorder().Path().rfind("runs/", 0), 0u);
   EXPECT_NE(RunRecorder().Path().find("_T_1.csv"), std::string::npos);  // no "/" in the file name
@@ -135,7 +140,9 @@ TEST_F(RunRecordTest, RowsMatchWhatTheControllersSaw) {
   const std::string about((std::istreambuf_iterator<char>(aboutFile)), {}),
       dip((std::istreambuf_iterator<char>(dipFile)), {});
   for (const char *key : {"Sample=Wafer 7\n", "Operator=Ana\n", "Task line=A + B\n", "Program version=",
-                          "MaxSpeed Z cm/s=2\n", "Acceleration Z cm/s2=10\n", "Fast replies="})
+                          "MaxSpeed Z cm/s=2\n", "[Estimate]\nAcceleration X cm/s2=10\n", "Fast replies=",
+                          "Robot name=Coater 2\n", "Output 2=controller 3, pin 4, Heater\n",
+                          "Y centre line=no\n", ", down 83E-5 cm/s,"})
     EXPECT_NE(about.find(key), std::string::npos) << key;
   EXPECT_NE(about.find("As run SHA-256=" + Sha256Hex(dip)), std::string::npos);
   EXPECT_NE(dip.find("A + B"), std::string::npos);
