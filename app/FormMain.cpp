@@ -151,7 +151,7 @@ void TTFormMain::closeEvent(QCloseEvent *event) {
   event->ignore();
   if (!CloseWhenIdle) ReportLine("Closing when the machine has stopped ..");
   CloseWhenIdle = true;
-  StopAll();
+  StopAll("as the program ends");
 }
 
 void TTFormMain::FormDestroy() {

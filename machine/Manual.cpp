@@ -84,7 +84,7 @@ TAxisShow ShowAxis(const TAxisConfig &a, double &shownSpeed) {
     return s;
   }
   s.Unit = "cm";
-  s.Value = FloatToStrFixed(a.Position, 5, 2);
+  s.Value = a.PositionUnknown ? "?" : FloatToStrFixed(a.Position, 5, 2);
   if (a.Moving) {
     s.Label = TLabelColour::Maroon;
     shownSpeed = a.Speed;

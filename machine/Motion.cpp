@@ -42,6 +42,7 @@ void AbandonMove(uint8_t axis, const std::string &why) {
   Axes[axis].Moving = false;
   Axes[axis].Speed = 0;
   Axes[axis].Changed = true;
+  Axes[axis].PositionUnknown = true;  // it stopped somewhere on the way
   ReportLine("*** Move [" + std::to_string(axis) + "] " + why);
 }
 
@@ -220,7 +221,7 @@ TMoveResult Move(uint8_t axis, double speed, double target, const TPositionSink 
   for (;;) {  // the emergency-stop box's Abort repeats the move
     r = TMoveResult();
     a.Speed = speed;
-    if (std::fabs(target - a.Position) <= MoveDeadBand) {
+    if (!a.PositionUnknown && std::fabs(target - a.Position) <= MoveDeadBand) {
       ReportLine("$ Move [" + ax + "] from " + MotionNumber(a.Position) + " to: " + MotionNumber(target) +
                  " = delta:" + MotionNumber(target - a.Position) + ";  Speed: " + MotionNumber(speed));
       return r;
@@ -267,6 +268,7 @@ TMoveResult Move(uint8_t axis, double speed, double target, const TPositionSink 
     a.Changed = true;
     r.PositionRead = VERIGetPosition(axis);
     r.Position = a.Position;
+    if (r.PositionRead && sink) sink(axis, a.Position);  // where the move ended, for the record
     if (!r.PositionRead) {
       // Where the axis stands is unknown: the last value read is no answer.
       ReportLine("*** Move [" + ax + "]: the position could not be read after the move");

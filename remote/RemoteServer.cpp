@@ -276,7 +276,7 @@ bool TRemoteServer::Start(std::string &error) {
         self.data(),
         [address] {
           ReportLine("Remote STOP from " + address);
-          StopAll();
+          StopAll("by remote access");
         },
         Qt::QueuedConnection);
   };

@@ -54,6 +54,7 @@ TWatchEnd Watch(TTaskRun &run, uint8_t a, int32_t &shown, TRecordRow &row) {
         VERICall(a, "S");
         z.Moving = false;
         z.Changed = true;
+        z.PositionUnknown = true;
         ReportLine("*** Fast Dips stopped: no valid answer from axis " + std::to_string(a) + ": " + poll);
         return TWatchEnd::Lost;
       }
@@ -81,7 +82,7 @@ TWatchEnd Watch(TTaskRun &run, uint8_t a, int32_t &shown, TRecordRow &row) {
 
 }  // namespace
 
-bool RunFastDips(TTaskRun &run, const TProcEntry &e, TRecordRow row) {
+const char *RunFastDips(TTaskRun &run, const TProcEntry &e, TRecordRow row) {
   TRunRecorder &record = run.Record();
   const uint8_t a = Axes[3].HWAddress;
   ReportLine("Setting parameters at axis " + std::to_string(a));
@@ -98,7 +99,7 @@ bool RunFastDips(TTaskRun &run, const TProcEntry &e, TRecordRow row) {
     row.End = EndStopped;
     row.ErrorBits = uint16_t(1u << ProcErrDipsStopped);
     record.Add(row);
-    return false;
+    return EndStopped;
   }
 
   bool completed = true;
@@ -121,7 +122,7 @@ bool RunFastDips(TTaskRun &run, const TProcEntry &e, TRecordRow row) {
   for (;;) {
     if (Watch(run, a, shown, row) == TWatchEnd::Lost) {
       addRow(EndLost);
-      return false;
+      return EndLost;
     }
     row.TopAt = record.Now();
     record.Event(row.Process + " fast dips: the controller stands");
@@ -143,12 +144,16 @@ bool RunFastDips(TTaskRun &run, const TProcEntry &e, TRecordRow row) {
     break;
   }
   Axes[3].Changed = true;
-  if (IsAxis(a)) VERIGetPosition(a);
+  // Where the program left Z, for the record: blank when not read.
+  if (IsAxis(a) && VERIGetPosition(a)) {
+    row.TopRead = Axes[a].Position;
+    run.PositionSink()(a, Axes[a].Position);
+  }
   ReportLine("... done with FastDips");
   if (e.OutTime > 0.0) WaitWithBar(e.OutTime, run.View());
   ProcessMessages();
   if (row.TopAt >= 0) row.HeldTop = record.Now() - row.TopAt;
-  const bool done = completed && !run.Stopped();
-  addRow(done ? EndDone : EndStopped);
-  return done;
+  const char *end = completed && !run.Stopped() ? EndDone : EndStopped;
+  addRow(end);
+  return end;
 }

@@ -38,13 +38,15 @@ int64_t SeenEnd(const TRunRecorder &record, const TMoveResult &m) {
 // record row, and adds the row when the dip ends.
 class TDipRun : public IDipVisitor {
 public:
-  TDipRun(TTaskRun &run, const TProcEntry &e, const TRecordRow &ofProcess)
-      : Run(run), E(e), OfProcess(ofProcess) {}
+  // `top`: how the move to the top went, which the first dip starts from.
+  TDipRun(TTaskRun &run, const TProcEntry &e, const TRecordRow &ofProcess, const TMoveResult &top)
+      : Run(run), E(e), OfProcess(ofProcess), Last(top) {}
+  const char *End = EndDone;  // the last dip's
 
   void DipBegins(int32_t k) override {
     Row = OfProcess;
     Row.Dip = k;
-    Last = TMoveResult();
+    if (k > 1) Last = TMoveResult();
     ReportLine("  Fast Dip " + std::to_string(k) + " of " + std::to_string(E.NoTunks));
     TRunEvent ev(TRunEventKind::DipStarted);
     ev.Task = Row.Task, ev.Process = Row.Process, ev.Dip = k, ev.Dips = E.NoTunks;
@@ -68,6 +70,7 @@ public:
     record.Event(Dip() + name + " begins");
     Last = Move(3, speed, target, Run.PositionSink());
     (stroke == TStroke::Down ? Row.BottomAt : Row.TopAt) = SeenEnd(record, Last);
+    (stroke == TStroke::Down ? Row.BottomRead : Row.TopRead) = Last.PositionRead ? Last.Position : NAN;
     record.Event(Dip() + name + " ends: " + RecordEndOf(Run, Last));
     ProcessMessages();
     return Last.Ok();
@@ -86,9 +89,13 @@ public:
     for (const TReading &z : Row.ZReads)
       if (Row.UpAt >= 0 && z.first >= Row.UpAt && (Row.TopAt < 0 || z.first <= Row.TopAt)) up.push_back(z);
     Row.Withdrawal = WithdrawalSpeed(up);
-    Row.End = ok ? EndDone : RecordEndOf(Run, Last);
+    Row.End = End = ok ? EndDone : RecordEndOf(Run, Last);
+    // A dip that did not go as asked is never "done", whatever its last move.
+    if (!ok && Row.End == std::string(EndDone)) Row.End = End = EndMoveFailed;
     if (!ok) Row.ErrorBits = uint16_t(1u << ProcErrDipsStopped);
-    record.Add(Row);
+    // Left in the bath: held until the move home lifts it.
+    if (Row.BottomAt >= 0 && Row.UpAt < 0) Run.HoldAtBottom(Row);
+    else record.Add(Row);
     TRunEvent ev(TRunEventKind::DipEnded);
     ev.Task = Row.Task, ev.Process = Row.Process, ev.End = Row.End, ev.Dip = Row.Dip, ev.Dips = E.NoTunks;
     SendRunEvent(ev);
@@ -298,27 +305,41 @@ void TTaskRun::Process(const std::string &name, uint8_t level, uint16_t &error, 
       return;
     }
     Record().Event(name + ": to the top");
-    const bool ok = Move(3, CurrentSpeed, e.UpperPos, PositionSink()).Ok();
-    bool done;
+    const TMoveResult top = Move(3, CurrentSpeed, e.UpperPos, PositionSink());
+    Record().Event(name + ": to the top ends: " + RecordEndOf(*this, top));
+    std::string end;
     if (e.InTime > 0.0) {
-      done = RunDips(e, ok, RecordRowOf(e, name, level, RecordStepByStep));
+      end = RunDips(e, top, RecordRowOf(e, name, level, RecordStepByStep));
     } else {
-      done = RunFastDips(*this, e, RecordRowOf(e, name, level, RecordFast));
+      end = RunFastDips(*this, e, RecordRowOf(e, name, level, RecordFast));
     }
+    const bool done = end == EndDone;
     if (!done || Stopped()) SetFlag(error, ProcErrDipsStopped, true);
     Progress.TermDone();
     TRunEvent ev(TRunEventKind::ProcessDone);
-    ev.Task = Task, ev.Process = name, ev.End = done ? EndDone : EndStopped;
+    ev.Task = Task, ev.Process = name, ev.End = !done ? end : Stopped() ? EndStopped : EndDone;
     SendRunEvent(ev);
     ProcessMessages();
     return;
   }
 }
 
-bool TTaskRun::RunDips(const TProcEntry &e, bool ok, const TRecordRow &row) {
-  TDipRun dips(*this, e, row);
-  ok = WalkDips(e, ok, dips);
+const char *TTaskRun::RunDips(const TProcEntry &e, const TMoveResult &top, const TRecordRow &row) {
+  TDipRun dips(*this, e, row, top);
+  const bool ok = WalkDips(e, top.Ok(), dips);
   ReportLine("  Fast Dips done. ");
   if (!ok) ProcessMessages();
-  return ok;
+  return ok ? EndDone : dips.End;
+}
+
+void TTaskRun::HoldAtBottom(const TRecordRow &row) {
+  Held = row;
+  Holding = true;
+}
+
+void TTaskRun::LiftHeld() {
+  if (!Holding) return;
+  Holding = false;
+  Held.HeldBottom = Record().Now() - Held.BottomAt;
+  Record().Add(Held);
 }

@@ -13,10 +13,11 @@ class TTaskRun;
 // the index of the process, 0 when a test failed.
 uint8_t TestProcess(const std::string &name, uint16_t &error);
 
-// Runs the fast dips of `e` on the Z controller for `run`; returns false when
-// they were interrupted (STOP, a lost controller, the operator ending the
-// task at the emergency stop). `row` is the record row to fill and add.
-bool RunFastDips(TTaskRun &run, const TProcEntry &e, TRecordRow row);
+// Runs the fast dips of `e` on the Z controller for `run`; returns how they
+// ended (EndDone, or why they were interrupted: STOP, a lost controller, the
+// operator ending the task at the emergency stop). `row` is the record row
+// to fill and add.
+const char *RunFastDips(TTaskRun &run, const TProcEntry &e, TRecordRow row);
 
 // A record row of the running process with what its recipe asks.
 TRecordRow RecordRowOf(const TProcEntry &e, const std::string &name, uint8_t level, const char *mode);

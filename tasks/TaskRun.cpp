@@ -113,6 +113,7 @@ void TTaskRun::Run() {
   home.Mode = RecordTravel;
   home.Position = "home";
   home.X = MachineSettings.HomeX, home.Y = MachineSettings.HomeY, home.Top = MachineSettings.HomeZ;
+  LiftHeld();
   home.DownAt = RunRecorder().Now();
   RunRecorder().Event("home begins");
   try {
@@ -258,16 +259,17 @@ void TaskStart(IWaitView *view) {
   run.Run();
 }
 
-void TaskStop() {
+void TaskStop(const char *from) {
   PressStop();
   AbortRequest = true;
   if (OpState() == TaskRunning) SetOpState(Unwinding);
   ReportLine("Stop Execution");
+  RunRecorder().Event(std::string("STOP pressed ") + from);
 }
 
-void StopAll() {
+void StopAll(const char *from) {
   const TOpState s = OpState();
-  if (s == TaskRunning || s == Unwinding) TaskStop();
+  if (s == TaskRunning || s == Unwinding) TaskStop(from);
   else ManualStopPress();
 }
 

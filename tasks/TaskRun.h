@@ -41,13 +41,21 @@ public:
   TRunRecorder &Record() const { return RunRecorder(); }
   TRunProgress Progress;
 
+  // A dip row that ended with the substrate in the bath: added, with the
+  // time held, when the move home begins to lift it (LiftHeld).
+  void HoldAtBottom(const TRecordRow &row);
+  void LiftHeld();
+
 private:
-  bool RunDips(const TProcEntry &e, bool ok, const TRecordRow &row);
+  // The step-by-step dips after the move to the top `top`; how the last ended.
+  const char *RunDips(const TProcEntry &e, const TMoveResult &top, const TRecordRow &row);
   std::string Task, Line;
   IWaitView *WaitView;
   uint32_t Accepted;  // StopPresses() answered so far
   uint16_t Error = 0;
   TMoveResult Home;
+  TRecordRow Held;
+  bool Holding = false;
 };
 
 // The run under way, or null.
@@ -73,10 +81,11 @@ std::string RunAboutText(const std::string &task, const std::string &line, const
 // RobotName of [Settings] in KVSettings.ini; the host name when absent.
 std::string RobotName();
 // STOP: asks a run to end; its STOP stays usable until it has unwound.
-void TaskStop();
+// `from` tells the record where it was pressed.
+void TaskStop(const char *from = "on the screen");
 // Whatever runs stops: a task run as by its STOP, anything else as by the
 // manual STOP (closing the window while the machine is busy).
-void StopAll();
+void StopAll(const char *from = "on the screen");
 // Check: walks the shown task's line in check mode.
 void CheckSyntax();
 

@@ -113,9 +113,10 @@ bool VERIGetPosition(uint8_t axis) {
   double v = 0;
   std::string error;
   VERIGetParam(axis, 51, v, error);
+  Axes[axis].Changed = true;
+  Axes[axis].PositionUnknown = !error.empty();
   if (!error.empty()) return false;
   Axes[axis].Position = v / 10.0;
-  Axes[axis].Changed = true;
   return true;
 }
 
