@@ -157,37 +157,6 @@ TEST_F(RunRecordTest, RowsMatchWhatTheControllersSaw) {
   EXPECT_EQ(H.Operator.TextsShown[0][1].second, "Ana");
 }
 
-// STOP in the first down stroke, a stroke the controller ends short, a
-// controller gone silent: the dip, the run and the record's end row say so.
-TEST_F(RunRecordTest, StoppedFailedAndLostRunsCloseTheRecord) {
-  const std::map<std::string, std::string> faults = {
-      {"stop", EndStopped}, {"limit 3 open", EndMoveFailed}, {"mute 3", EndLost}};
-  for (const auto &[fault, end] : faults) {
-    SCOPED_TRACE(fault);
-    Port.Control("clear 3");
-    Port.Control("limit 3 close");
-    H.Report.Lines.clear();
-    H.Operator.Answers = {mbNo};
-    bool sent = false;
-    H.Events.OnPump = [&] {
-      if (sent || !Axes[3].Moving || !H.Report.HasPrefix("$ Move [3]  to: 8;")) return;
-      sent = true;
-      if (fault == "stop") TaskStop();
-      else Port.Control(fault);
-    };
-    TaskStart();
-    H.Events.OnPump = nullptr;
-    ASSERT_TRUE(sent);
-    const std::vector<TRecordRow> rows = Record();
-    ASSERT_GE(rows.size(), 3u);
-    EXPECT_EQ(rows[1].End, end);
-    EXPECT_EQ(rows[1].ErrorBits, 1 << ProcErrDipsStopped);
-    EXPECT_EQ(rows.back().Mode, RecordEnd);
-    EXPECT_EQ(rows.back().End, end);
-    EXPECT_FALSE(RunRecorder().Active());
-  }
-}
-
 // Verdicts from what the moves did: the move home stopped or lost is not
 // "done"; a positioning answered Retry that then completes leaves no failed
 // row; a STOP handled after a process's dips ends the run "stopped".
