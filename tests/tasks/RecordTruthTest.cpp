@@ -160,6 +160,8 @@ private:
       Read(r, 3, r.BottomAt, r.BottomRead);
       Read(r, 3, r.TopAt, r.TopRead);
       if (r.Mode == RecordEnd) continue;
+      if (r.BottomAt >= 0 && r.UpAt < 0 && r.HeldBottom < 0)  // left in the bath
+        Broken.push_back(r.Process + " dip " + std::to_string(r.Dip) + ": no time held at the bottom");
       if (r.End != EndDone) {
         if (*FaultEnd[Kind] && !std::strstr(FaultEnd[Kind], ("|" + r.End + "|").c_str()))
           Broken.push_back(r.Mode + " " + r.Process + " dip " + std::to_string(r.Dip) + " says " + r.End);
