@@ -56,7 +56,7 @@ double RemainingMs(double distance, double speed, double accel) {
   return s * 1000.0;
 }
 
-// Step 10: polls position and state until the controller reports the end.
+// Polls position and state until the controller reports the end.
 // `reply` is the answer of the move command, which went out at `sent`.
 TMoveEnd WaitForMove(uint8_t axis, double target, std::string reply, uint32_t sent, uint32_t limitMs,
                      const TPositionSink &sink, TMoveResult &result) {
@@ -127,7 +127,7 @@ TMoveEnd WaitForMove(uint8_t axis, double target, std::string reply, uint32_t se
   return end;
 }
 
-// Step 12: bit 2 of P1013 clear (or unreadable) means the emergency stop is in.
+// After a move: bit 2 of P1013 clear (or unreadable) means the emergency stop is in.
 bool EmergencyStopActive(uint8_t axis) {
   VERIDialog(axis, "P1013?");
   int32_t inputs = 0;
@@ -214,7 +214,7 @@ TMoveResult Move(uint8_t axis, double speed, double target, const TPositionSink 
     return r;
   }
   TAxisConfig &a = Axes[axis];
-  if (speed > a.MaxSpeed) speed = a.MaxSpeed;
+  speed = DrivenSpeed(axis, speed);
   // A jog, Home or Goto from idle runs as a manual move; inside a task run
   // or another move the state stays as it is.
   TBusyGuard busy(Moving, {Idle});
@@ -287,6 +287,10 @@ TMoveResult Move(uint8_t axis, double speed, double target, const TPositionSink 
     }
     if (!emergency || answer != mbAbort) return r;
   }
+}
+
+double DrivenSpeed(uint8_t axis, double speed) {
+  return speed > Axes[axis].MaxSpeed ? Axes[axis].MaxSpeed : speed;
 }
 
 void MoveTo(uint8_t axis, bool &ok, double speed, double target) { ok = Move(axis, speed, target).Ok(); }

@@ -76,6 +76,9 @@ bool TaskAbort();
 TMoveResult HomePos(const TPositionSink &sink = {});
 void ReferencePos();
 
+// The speed a move of `axis` drives: `speed` limited to the axis's MaxSpeed.
+double DrivenSpeed(uint8_t axis, double speed);
+
 // A target this close to the last read position needs no move (cm).
 constexpr double MoveDeadBand = 0.005;
 

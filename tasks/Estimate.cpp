@@ -47,7 +47,7 @@ public:
   // A move as the motion layer makes it: none below 5/1000 cm or at no speed.
   double Move(int axis, double speed, double target) {
     if (!(speed > 0)) return 0;
-    if (speed > Axes[axis].MaxSpeed) speed = Axes[axis].MaxSpeed;
+    speed = DrivenSpeed(axis, speed);
     const double d = std::fabs(target - At[axis]);
     if (d <= MoveDeadBand) return 0;
     At[axis] = target;

@@ -127,8 +127,7 @@ TRecordRow RecordRowOf(const TProcEntry &e, const std::string &name, uint8_t lev
   // takes the recipe's as it is; a travel drives neither.
   const std::string m = mode;
   if (m == RecordStepByStep)
-    r.InDriven = std::fmin(e.InSpeed, Axes[3].MaxSpeed),
-    r.OutDriven = std::fmin(e.OutSpeed, Axes[3].MaxSpeed);
+    r.InDriven = DrivenSpeed(3, e.InSpeed), r.OutDriven = DrivenSpeed(3, e.OutSpeed);
   else if (m == RecordFast) r.InDriven = e.InSpeed, r.OutDriven = e.OutSpeed;
   r.InTime = e.InTime, r.OutTime = e.OutTime;
   return r;

@@ -122,7 +122,7 @@ FAULTS = [
       '" WA=" + FloatToStrF(target * 10, 4)', '" WA=" + FloatToStrF(target, 4)'),
     F("am-speed-clamp", "axis motion",
       "speed above the axis's maximum no longer clamped",
-      "if (speed > a.MaxSpeed) speed = a.MaxSpeed;", ""),
+      "return speed > Axes[axis].MaxSpeed ? Axes[axis].MaxSpeed : speed;", "return speed;"),
     F("am-end-polls", "axis motion",
       "the end of a move is watched by whole cycles, so the stand is seen half a cycle late",
       "if (cycleMs > 0 && due < cycleMs) {",
