@@ -44,7 +44,7 @@ FAULTS = [
       "if (dlg.exec() != QDialog::Accepted) return false;", "dlg.exec();"),
     F("ser-fast-any-address", "fast replies",
       "a reply closes at its line end whoever sent it (the address check left out)",
-      "return first == address && (words > echoWords", "return (words > echoWords"),
+      "return first == address && (words > echoWords", "return first[0] == address[0] && (words > echoWords"),
     F("ser-fast-crlf-inside", "fast replies",
       "a reply closes at its line end with a CR LF inside (two lines, two replies)",
       'if (bytes.find("\\r\\n") != n - 2) return false;', ""),

@@ -60,18 +60,12 @@ TEST(SerialPort, ReplyCompleteCases) {
     size_t EchoWords;
     bool EchoEnds, Complete;
   } cases[] = {
-      {"#1 P51? P51=10\r\n", "#1", 2, false, true},
-      {"#10 P51? P51=10\r\n", "#1", 2, false, false},  // another controller's
-      {"#1 P51? P51=10\r\n", "#10", 2, false, false},
-      {"#1 P51?\r\nP51=10\r\n", "#1", 2, false, false},  // a CR LF inside
-      {"#1 P51?\r\n", "#1", 2, false, false},             // a read's echo alone
-      {"#1 P134=7\r\n", "#1", 2, true, true},             // a write's echo
-      {"#1 P134=7", "#1", 2, true, false},
-      {"#1 P51? P51=10\n", "#1", 2, false, false},  // LF alone
-      {"#1 P51? P51=10\r", "#1", 2, false, false},  // CR alone
-      {"\n#1 P51? P51=10\r\n", "#1", 2, false, false},
-      {"#3 OK0\r\n", "#3", 1, false, true},  // a status poll's
-      {"#3 P51?\r\n", "#3", 1, false, false},
+      {"#1 P51? P51=10\r\n", "#1", 2, false, true}, {"#10 P51? P51=10\r\n", "#1", 2, false, false},
+      {"#1 P51? P51=10\r\n", "#10", 2, false, false}, {"#1 P51?\r\nP51=10\r\n", "#1", 2, false, false},
+      {"#1 P51?\r\n", "#1", 2, false, false}, {"#1 P134=7\r\n", "#1", 2, true, true},  // read, write
+      {"#1 P134=7", "#1", 2, true, false}, {"\n#1 P51? P51=10\r\n", "#1", 2, false, false},
+      {"#1 P51? P51=10\n", "#1", 2, false, false}, {"#1 P51? P51=10\r", "#1", 2, false, false},
+      {"#3 OK0\r\n", "#3", 1, false, true}, {"#3 P51?\r\n", "#3", 1, false, false},  // a status poll's
   };
   for (auto &c : cases)
     EXPECT_EQ(ReplyComplete(c.Bytes, c.Address, c.EchoWords, c.EchoEnds), c.Complete) << c.Bytes << c.Address;

@@ -5,6 +5,8 @@
 // comes later puts the line back on the cut rule once, with no wrong value.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "base/Machine.h"
 #include "support/Fakes.h"
 #include "support/SimLinePort.h"
@@ -46,9 +48,8 @@ struct LineCheck : ::testing::TestWithParam<TFault> {
     return V(Line.Sent.begin() + long(before), Line.Sent.end());
   }
   size_t Logged(const std::string &prefix) const {
-    size_t n = 0;
-    for (auto &l : Host.Report.Lines) n += l.rfind(prefix, 0) == 0;
-    return n;
+    return size_t(std::count_if(Host.Report.Lines.begin(), Host.Report.Lines.end(),
+                                [&](const std::string &l) { return l.rfind(prefix, 0) == 0; }));
   }
 };
 
@@ -58,8 +59,8 @@ TEST_F(LineCheck, ConnectEarnsTheLineEndOnItsOwnReadsAndWritesNothing) {
   EXPECT_EQ(Line.Commands(2), (V{"VER", "P403?", "P134?", "P1013?"}));
   for (int a = 1; a <= 3; ++a) EXPECT_TRUE(Host.Report.Has("Line check, controller " + std::to_string(a) + ": passed"));
   EXPECT_TRUE(Host.Report.Has("Replies end at the line end: automatic, at the line end"));
-  const TReplyRule r = Line.ReplyRule();
-  EXPECT_TRUE(r.Answers[1] && r.Answers[2] && r.Answers[3] && !r.Answers[5] && r.EchoOnly.none());
+  EXPECT_EQ(Line.ReplyRule().Answers.to_string().substr(250), "001110");
+  EXPECT_TRUE(Line.ReplyRule().EchoOnly.none());
   // A write the program makes anyway earns its address's echo-only replies;
   // so does the first exchange with an address Connect does not know.
   EXPECT_EQ(VERIPutParamI(3, 1204, 1), "");
@@ -83,24 +84,13 @@ TEST_F(LineCheck, ConnectEarnsTheLineEndOnItsOwnReadsAndWritesNothing) {
 
 TEST_P(LineCheck, EachBrokenAssumptionFailsThatControllerAndKeepsTheCut) {
   const TFault &f = GetParam();
-  if (!f.Later) {
-    ASSERT_EQ(Line.Control(f.Control), "ok");
-  }
+  if (f.Later) GTEST_SKIP() << "a write's fault: seen mid-run";
+  ASSERT_EQ(Line.Control(f.Control), "ok");
   for (const std::string &frame : Connect()) EXPECT_EQ(frame.find('='), std::string::npos) << frame;
-  if (f.Later) {
-    ASSERT_TRUE(Line.ReplyRule().AtLineEnd());
-    ASSERT_EQ(Line.Control(f.Control), "ok");
-    EXPECT_EQ(VERIPutParamI(uint8_t(f.Address), 1204, 1), "");
-    EXPECT_EQ(VERIDialog(uint8_t(f.Address), "VER"), "VERISIM_1.0 ");
-    EXPECT_EQ(Logged("Replies end by the cut rule until the next Connect: " + std::string(f.Broken) + " (\"#"), 1u)
-        << Host.Report.Joined();
-  } else {
-    EXPECT_EQ(Logged("Line check, controller " + std::to_string(f.Address) + ": " + f.Broken + ": \"#"), 1u)
-        << Host.Report.Joined();
-    EXPECT_TRUE(Host.Report.Has("Replies end at the line end: automatic, by the cut rule"));
-  }
-  EXPECT_FALSE(Line.ReplyRule().AtLineEnd());
-  EXPECT_FALSE(Line.ReplyRule().Earning);
+  EXPECT_EQ(Logged("Line check, controller " + std::to_string(f.Address) + ": " + f.Broken + ": \"#"), 1u)
+      << Host.Report.Joined();
+  EXPECT_TRUE(Host.Report.Has("Replies end at the line end: automatic, by the cut rule"));
+  EXPECT_FALSE(Line.ReplyRule().AtLineEnd() || Line.ReplyRule().Earning);
 }
 
 TEST_P(LineCheck, FaultMidRunFallsBackOnceWithoutAWrongValue) {
@@ -122,10 +112,13 @@ TEST_P(LineCheck, FaultMidRunFallsBackOnceWithoutAWrongValue) {
       EXPECT_EQ(warnings, 16 + round) << int(a);  // no digit lost with the line end
       EXPECT_EQ(VERIPutParamI(a, 1204, round % 2), "");
       EXPECT_EQ(VERIDialog(a, "VER"), "VERISIM_1.0 ");
+      // A poll never takes another line of its controller (foreign: X's reads bring Z's).
+      EXPECT_EQ(VERIDialog(a, "").substr(0, 2), "OK") << Host.Report.Joined();
     }
   }
   EXPECT_FALSE(Line.ReplyRule().AtLineEnd());
   EXPECT_EQ(Logged("Replies end by the cut rule until the next Connect: "), 1u) << Host.Report.Joined();
+  EXPECT_EQ(Logged("Replies end by the cut rule until the next Connect: " + std::string(GetParam().Broken) + " (\"#"), 1u);
   EXPECT_EQ(Host.Report.Joined().find("TimeOut"), std::string::npos) << Host.Report.Joined();
 }
 
@@ -134,20 +127,5 @@ INSTANTIATE_TEST_SUITE_P(Faults, LineCheck, ::testing::ValuesIn(Faults), [](cons
   n.erase(n.find(' '), 1);
   return n + (i.param.Later ? "Later" : "");
 });
-
-// A status poll takes only a status reply: Z moves, X's read brings a line of
-// Z's (it answers frames to others) that must not stand for Z's state.
-TEST_F(LineCheck, PollIsNeverAnsweredByAnotherCommandsEcho) {
-  Connect();
-  Line.Ctl(3).MotorOn = true;
-  EXPECT_EQ(VERIDialog(3, "V=600 WA=150 E"), "");
-  ASSERT_EQ(Line.Control("foreign 3"), "ok");
-  for (int i = 0; i < 4; ++i) {
-    VERIDialog(1, "P51?");
-    EXPECT_EQ(VERIDialog(3, ""), "OK0 ") << Host.Report.Joined();
-  }
-  EXPECT_TRUE(Line.Ctl(3).Moving());
-  EXPECT_FALSE(Line.ReplyRule().AtLineEnd());
-}
 
 }  // namespace
