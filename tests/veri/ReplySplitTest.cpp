@@ -38,28 +38,22 @@ protected:
   }
 };
 
+// The echoes with their line end, then without (each glued to the next reply, RUN's included).
 TEST_P(ReplySplit, FastDipStartAnswersRunAtOnce) {
-  for (const char *r :
-       {"R0 = 15.0000", "R1 = 20.0000", "R2 = 1200.0000", "R3 = 1200.0000", "C1 = 2", "M1 = 1"})
-    VERICall(3, r);
-  EXPECT_EQ(VERIDialog(3, "RUN"), "");
-  NoTimeOut();
-  EXPECT_EQ(Stale("#3 R"), 4u) << Host.Report.Joined();
-  EXPECT_EQ(Stale("#3 C1 = 2\r\n"), 1u);
-  EXPECT_EQ(Stale("#3 M1 = 1\r\n"), 1u);
-  EXPECT_TRUE(Line.Ctl(3).ProgramRunning());
-  EXPECT_EQ(Line.Ctl(3).DipsToDo, 2);
-}
-
-// Echoes without their line end glue to the next reply, RUN's included.
-TEST_P(ReplySplit, EchoesWithoutLineEndThenRun) {
-  ASSERT_EQ(Line.Control("noeol 3"), "ok");
-  for (const char *r :
-       {"R0 = 15.0000", "R1 = 20.0000", "R2 = 1200.0000", "R3 = 1200.0000", "C1 = 2", "M1 = 1"})
-    VERICall(3, r);
-  EXPECT_EQ(VERIDialog(3, "RUN"), "");
-  NoTimeOut();
-  EXPECT_TRUE(Line.Ctl(3).ProgramRunning());
+  for (const char *fault : {"clear 3", "noeol 3"}) {
+    Line.Control(fault);
+    Host.Report.Lines.clear();
+    for (const char *r :
+         {"R0 = 15.0000", "R1 = 20.0000", "R2 = 1200.0000", "R3 = 1200.0000", "C1 = 2", "M1 = 1"})
+      VERICall(3, r);
+    EXPECT_EQ(VERIDialog(3, "RUN"), "") << fault;
+    NoTimeOut();
+    EXPECT_EQ(Stale("#3 R"), 4u) << Host.Report.Joined();
+    EXPECT_EQ(Stale("#3 C1 = 2"), 1u);
+    EXPECT_EQ(Stale("#3 M1 = 1"), 1u);
+    EXPECT_TRUE(Line.Ctl(3).ProgramRunning());
+    EXPECT_EQ(Line.Ctl(3).DipsToDo, 2);
+  }
 }
 
 TEST_P(ReplySplit, StoppedMoveThenReadGetsItsOwnValue) {
