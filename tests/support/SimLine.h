@@ -26,8 +26,8 @@ inline TFastReplies FastRepliesUnderTest() {
 class TSimLine {
 public:
   // Automatic earns the line end as Connect does, on the controllers' reads
-  // (`earn`; writes earn it at the first of each).
-  explicit TSimLine(TFastReplies mode = FastRepliesUnderTest(), bool earn = true)
+  // (writes earn it at the first of each).
+  explicit TSimLine(TFastReplies mode = FastRepliesUnderTest())
       : Port(std::make_unique<TSerialPortNG>()), SavedPort(VeriPort()) {
     Host().Clock = nullptr;
     if (!Sim.Started()) return;
@@ -37,7 +37,7 @@ public:
     Port->SetFastReplies(mode);
     Port->SetActive(true);
     VeriPort() = Port.get();
-    if (mode == TFastReplies::Automatic && earn) VERICheckLine({1, 2, 3});
+    if (mode == TFastReplies::Automatic) VERICheckLine({1, 2, 3});
   }
   ~TSimLine() {
     VeriPort() = SavedPort;

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <deque>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/Host.h"
@@ -51,12 +52,8 @@ public:
   TFastReplies FastRepliesSetting() const override { return Setting; }
   TReplyRule ReplyRule() const override { return Rule; }
   void SetReplyRule(TReplyRule rule) override { Rule = rule; }
-  std::string TakeHeld() override {
-    Take();
-    std::string h;
-    if (Rule.AtLineEnd()) h.swap(Held);  // as the port: held only while some reply may close early
-    return h;
-  }
+  // As the port: bytes are held only while some reply may close early.
+  std::string TakeHeld() override { return Take(), Rule.AtLineEnd() ? std::exchange(Held, {}) : std::string(); }
   int32_t NextClusterCCError() override { return NextClusterLength() < 0 ? -1 : 0; }
   std::string ReadNextClusterText() override {
     if (NextClusterLength() < 0) return "";
