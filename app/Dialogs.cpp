@@ -59,7 +59,7 @@ TAboutBox::TAboutBox(QWidget *parent) : QDialog(parent) {
 
 void CreateDialogs() {
   // "Check line" in Settings / Communication: the full check of the line as it is.
-  CreateSerialNGBasicDLG()->OnCheckLine = [] { return VERICheckLine(VERILineAxes(), true); };
+  CreateSerialNGBasicDLG()->OnCheckLine = [] { return VERICheckLine(VERILineAddresses()); };
   AboutBox = new TAboutBox();
   SERSIOPanel = new TSERSIOPanel();
   // A renamed channel shows at once in the process editor's list.
