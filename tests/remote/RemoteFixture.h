@@ -1,6 +1,8 @@
 #pragma once
 // A remote server on a free port of 127.0.0.1 in a fresh working folder, and
 // raw exchanges with it from this thread (the event loop runs while waiting).
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTcpSocket>
 #include <QTimer>
@@ -41,20 +43,45 @@ inline std::string BodyOf(const std::string &answer) {
   return at == std::string::npos ? "" : answer.substr(at + 4);
 }
 
+// Runs the event loop until `done` (or a guard against a hang runs out).
+template <class F>
+bool Until(F done) {
+  QElapsedTimer guard;
+  guard.start();
+  while (!done() && guard.elapsed() < 20000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  return done();
+}
+
+// A connection the test keeps open: it sends `bytes` from `from` and
+// keeps what comes back.
+struct TConn {
+  QTcpSocket S;
+  QByteArray Got;
+  TConn(quint16 port, const QByteArray &bytes, const char *from = "127.0.0.1") {
+    QObject::connect(&S, &QTcpSocket::readyRead, [this] { Got += S.readAll(); });
+    S.bind(QHostAddress(from));
+    S.connectToHost(QHostAddress::LocalHost, port);
+    S.write(bytes);
+  }
+  bool Closed() const { return S.state() == QAbstractSocket::UnconnectedState; }
+};
+
 class RemoteTest : public TTempDirTest {
 protected:
   THostFixture H;
   TRunWatch Watch;
   std::unique_ptr<TRemoteServer> Server;
   TRemoteSettings Settings;
-  const std::string Token = std::string(64, 'a');
+  const std::string Token = std::string(64, 'a'), ReadToken = std::string(64, 'r');
 
-  void Start(bool lab) {
+  void Start(bool lab, const TRemoteLimits &limits = {}) {
     StopRequest = false;  // a run of an earlier test may have left it set
     Settings.Port = 0;    // any free port; the test reads it back
     Settings.Lab = lab;
     Settings.Token = Token;
-    Server = std::make_unique<TRemoteServer>(Watch, Settings);
+    Settings.ReadToken = ReadToken;
+    Server.reset();
+    Server = std::make_unique<TRemoteServer>(Watch, Settings, "runs", limits);
     std::string error;
     ASSERT_TRUE(Server->Start(error)) << error;
   }
@@ -62,12 +89,14 @@ protected:
     Server.reset();
     TTempDirTest::TearDown();
   }
+  // "Host: 127.0.0.1:<port>", as a browser on this computer sends it.
+  std::string Host() const { return "Host: 127.0.0.1:" + std::to_string(Server->Port()) + "\r\n"; }
   std::string Get(const std::string &target, const std::string &headers = "") {
-    return Exchange(Server->Port(), QByteArray::fromStdString("GET " + target + " HTTP/1.1\r\nHost: x\r\n" +
+    return Exchange(Server->Port(), QByteArray::fromStdString("GET " + target + " HTTP/1.1\r\n" + Host() +
                                                               headers + "\r\n"));
   }
   std::string Post(const std::string &target, const std::string &headers = "") {
-    return Exchange(Server->Port(), QByteArray::fromStdString("POST " + target + " HTTP/1.1\r\nHost: x\r\n" +
+    return Exchange(Server->Port(), QByteArray::fromStdString("POST " + target + " HTTP/1.1\r\n" + Host() +
                                                               headers + "Content-Length: 0\r\n\r\n"));
   }
 };
@@ -80,6 +109,7 @@ protected:
   // A server on `settings` with a token of `c`s, started (null: it did not start).
   std::unique_ptr<TRemoteServer> Serve(TRunWatch &watch, TRemoteSettings &settings, char c) {
     settings.Token = std::string(64, c);
+    settings.ReadToken = std::string(64, char(c + 1));
     auto server = std::make_unique<TRemoteServer>(watch, settings);
     std::string error;
     if (server->Start(error)) return server;

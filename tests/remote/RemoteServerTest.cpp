@@ -17,7 +17,7 @@ TEST_F(RemoteTest, BadInputGetsAClearAnswerAndTheServerGoesOn) {
   Put("runs/2026-12-07_10-00-00_T.csv", RecordHeader() + "\n");
   Put("KVSettings.ini", "[Remote]\r\nToken=secret\r\n");
   const std::string big(HttpMaxBody + 1, 'x');
-  const std::string head = "Host: x\r\n";
+  const std::string head = Host();
   const std::vector<std::pair<std::string, int>> cases = {
       {"garbage\r\n\r\n", 400},
       {"GET / HTTP/1.1\n\n", 400},
@@ -32,8 +32,8 @@ TEST_F(RemoteTest, BadInputGetsAClearAnswerAndTheServerGoesOn) {
       {"GET /api/status HTTP/1.1\r\n\r\nGET /api/status HTTP/1.1\r\n\r\n", 400},
       {"POST /api/stop HTTP/1.1\r\nContent-Length: " + std::to_string(big.size()) + "\r\n\r\n" + big, 413},
       {"DELETE / HTTP/1.1\r\n\r\n", 405},
-      {"POST /api/status HTTP/1.1\r\nContent-Length: 0\r\n\r\n", 405},
-      {"GET /api/stop HTTP/1.1\r\n\r\n", 405},
+      {"POST /api/status HTTP/1.1\r\n" + head + "Content-Length: 0\r\n\r\n", 405},
+      {"GET /api/stop HTTP/1.1\r\n" + head + "\r\n", 405},
       {"GET /nothing HTTP/1.1\r\n" + head + "\r\n", 404},
       {"GET /api/runs/none.csv HTTP/1.1\r\n" + head + "\r\n", 404},
       {"GET /api/runs/../KVSettings.ini HTTP/1.1\r\n" + head + "\r\n", 400},
@@ -42,7 +42,7 @@ TEST_F(RemoteTest, BadInputGetsAClearAnswerAndTheServerGoesOn) {
       {"GET /api/runs/..%5CKVSettings.ini HTTP/1.1\r\n" + head + "\r\n", 400},
       {"GET /api/runs/.hidden.csv HTTP/1.1\r\n" + head + "\r\n", 400},
       {"GET /api/runs/ HTTP/1.1\r\n" + head + "\r\n", 400},
-      {"GET /other HTTP/1.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n\r\n", 404},
+      {"GET /other HTTP/1.1\r\n" + head + "Upgrade: websocket\r\nConnection: Upgrade\r\n\r\n", 400},
       {"POST /api/stop HTTP/1.1\r\n" + head + "Content-Length: 0\r\n\r\n", 401},
   };
   for (const auto &[request, status] : cases) {
@@ -53,31 +53,39 @@ TEST_F(RemoteTest, BadInputGetsAClearAnswerAndTheServerGoesOn) {
   }
   EXPECT_EQ(StatusOf(Get("/api/runs/2026-12-07_10-00-00_T.csv")), 200);
   EXPECT_EQ(StatusOf(Get("/api/status")), 200);
-  EXPECT_TRUE(H.Report.Lines.empty());  // nothing was stopped, nothing logged
+  // Nothing was stopped; the one refusal of the token is logged.
+  EXPECT_EQ(H.Report.Joined(), "Remote access refused to 127.0.0.1: POST /api/stop (401)\n");
 }
 
-// Local: reading needs no token. Lab: every request needs it, from the
-// link, the page's cookie or the header. STOP always needs the header.
-TEST_F(RemoteTest, TheTokenGuardsReadingOnTheLabNetworkAndStopEverywhere) {
+// Local: reading needs no token. Lab: every request needs the read or the
+// control token, from the link or the header (the scheme in any case).
+// STOP always needs the control token in the header; a 401 names Bearer.
+TEST_F(RemoteTest, TheTokensGuardReadingOnTheLabNetworkAndStopEverywhere) {
   for (bool lab : {false, true}) {
     SCOPED_TRACE(lab);
     Start(lab);
     const int bare = lab ? 401 : 200;
-    EXPECT_EQ(StatusOf(Get("/api/status")), bare);
-    EXPECT_EQ(StatusOf(Get("/")), bare);
-    EXPECT_EQ(StatusOf(Get("/api/runs")), bare);
+    for (const char *path : {"/", "/api/status", "/api/runs", "/api/version"}) EXPECT_EQ(StatusOf(Get(path)), bare);
     EXPECT_EQ(StatusOf(Get("/nothing")), lab ? 401 : 404);
-    EXPECT_EQ(StatusOf(Get("/api/status?token=" + std::string(64, 'b'))), bare);
-    EXPECT_EQ(StatusOf(Get("/api/status", "Authorization: Bearer " + Token.substr(1) + "\r\n")), bare);
-    EXPECT_EQ(StatusOf(Get("/?token=" + Token)), 200);
-    EXPECT_EQ(StatusOf(Get("/api/status", "Cookie: a=b; kv_token=" + Token + "\r\n")), 200);
-    EXPECT_EQ(StatusOf(Get("/api/status", "Authorization: Bearer " + Token + "\r\n")), 200);
+    EXPECT_EQ(StatusOf(Get("/api/status?token=" + Token)), bare);  // the control token stays off links
+    EXPECT_EQ(StatusOf(Get("/api/status", "Authorization: Bearer " + ReadToken.substr(1) + "\r\n")), bare);
+    EXPECT_EQ(StatusOf(Get("/api/status", "Cookie: kv_token=" + ReadToken + "\r\n")), bare);
+    EXPECT_EQ(StatusOf(Get("/?token=" + ReadToken)), 200);
+    for (const char *scheme : {"Bearer ", "bearer ", "BEARER  "})
+      for (const std::string &t : {ReadToken, Token})
+        EXPECT_EQ(StatusOf(Get("/api/status", std::string("Authorization: ") + scheme + t + "\r\n")), 200) << scheme;
     for (const std::string &h :
-         {std::string(), "Cookie: kv_token=" + Token + "\r\n", "Authorization: Bearer " + Token + "x\r\n",
-          "Authorization: " + Token + "\r\n"})
-      EXPECT_EQ(StatusOf(Post("/api/stop?token=" + Token, h)), 401) << h;
+         {std::string(), "Authorization: Bearer " + ReadToken + "\r\n", "Authorization: Bearer " + Token + "x\r\n",
+          "Authorization: " + Token + "\r\n", "Authorization: Basic " + Token + "\r\n"}) {
+      const std::string answer = Post("/api/stop?token=" + Token, h);
+      EXPECT_EQ(StatusOf(answer), 401) << h;
+      EXPECT_NE(answer.find("\r\nWWW-Authenticate: Bearer\r\n"), std::string::npos);
+    }
     EXPECT_FALSE(StopRequest);
-    EXPECT_TRUE(H.Report.Lines.empty());
+    // Each refusal counts, but an address is logged once a minute.
+    EXPECT_EQ(H.Report.Joined(), std::string("Remote access refused to 127.0.0.1: ") +
+                                     (lab ? "GET / (401)\n" : "POST /api/stop (401)\n"));
+    H.Report.Lines.clear();
   }
 }
 

@@ -20,12 +20,13 @@ TEST_F(RemoteRunTest, OnlyTheTokenStopsTheRunAndZGetsS) {
   H.Events.OnPump = [&] {
     if (!refused.empty() || OpState() != TaskRunning || !Axes[3].Moving) return;
     framesBefore = Port.Sent.size();
-    const std::string post = "POST /api/stop HTTP/1.1\r\nContent-Length: 0\r\n";
+    const std::string post = "POST /api/stop HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server->Port()) +
+                             "\r\nContent-Length: 0\r\n";
     refused = Exchange(server->Port(), QByteArray::fromStdString(post + "\r\n"));
     // Frames the poll sends meanwhile are only reads; no "S" and no flag.
     framesAfterRefused = Port.Sent.size();
     stopBeforeToken = StopRequest || CountOf(3, "S") > 0;
-    stopped = Exchange(server->Port(), QByteArray::fromStdString(post + "Authorization: Bearer " +
+    stopped = Exchange(server->Port(), QByteArray::fromStdString(post + "Authorization: bearer " +
                                                                  settings.Token + "\r\n\r\n"));
   };
   TaskStart();
@@ -50,7 +51,8 @@ TEST_F(RemoteRunTest, WithoutARunItIsTheManualStop) {
   ASSERT_TRUE(ManualStopEnabled());
   const uint32_t presses = StopPresses();
   const std::string answer =
-      Exchange(server->Port(), QByteArray::fromStdString("POST /api/stop HTTP/1.1\r\nAuthorization: Bearer " +
+      Exchange(server->Port(), QByteArray::fromStdString("POST /api/stop HTTP/1.1\r\nHost: localhost:" +
+                                                         std::to_string(server->Port()) + "\r\nAuthorization: Bearer " +
                                                          settings.Token + "\r\nContent-Length: 0\r\n\r\n"));
   EXPECT_EQ(StatusOf(answer), 200);
   EXPECT_TRUE(StopRequest);
