@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTcpServer>
+#include <filesystem>
 
 #include "app/FormMain.h"
 #include "app/RemoteAccess.h"
@@ -39,6 +40,9 @@ TEST_F(RemoteAccessTest, TheDialogTurnsItOnAndTheWindowTellsThePage) {
   EXPECT_EQ(token.find_first_not_of("0123456789abcdef"), std::string::npos);
   EXPECT_EQ(ProfileReadInt(SettingsIniFile, "Remote", "Port", 0), port);
   EXPECT_EQ(ProfileReadString(SettingsIniFile, "Remote", "Network", ""), "local");
+  EXPECT_EQ(ProfileReadString(SettingsIniFile, "Remote", "ReadToken", "").size(), 64u);
+  EXPECT_EQ(std::filesystem::status(ProfilePath(SettingsIniFile)).permissions(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);  // it holds the tokens
   EXPECT_EQ(form.ReportWindow->Line(0),
             "Remote access on port " + std::to_string(port) + " (this computer only)");
 

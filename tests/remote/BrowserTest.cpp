@@ -65,7 +65,7 @@ TEST_F(RemoteRunTest, ABrowserFollowsTheDipCounterDuringATask) {
     while ((built < until || server->WebSocketCount() == 0) && guard.elapsed() < 60000)
       QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
   });
-  const std::string url = "http://127.0.0.1:" + std::to_string(server->Port()) + "/?token=" + settings.Token;
+  const std::string url = "http://127.0.0.1:" + std::to_string(server->Port()) + "/?token=" + settings.ReadToken;
   QProcess dump;
   StartChromium(dump, Work.Dir + "/profile", {"--dump-dom"}, url);
   TaskStart();

@@ -16,6 +16,8 @@ TEST_F(RemoteTest, BadInputGetsAClearAnswerAndTheServerGoesOn) {
   std::filesystem::create_directory("runs");
   Put("runs/2026-12-07_10-00-00_T.csv", RecordHeader() + "\n");
   Put("KVSettings.ini", "[Remote]\r\nToken=secret\r\n");
+  Put("outside.csv", "secret\n");
+  std::filesystem::create_symlink("../outside.csv", "runs/link.csv");  // links lead out: not served
   const std::string big(HttpMaxBody + 1, 'x');
   const std::string head = Host();
   const std::vector<std::pair<std::string, int>> cases = {
@@ -41,6 +43,7 @@ TEST_F(RemoteTest, BadInputGetsAClearAnswerAndTheServerGoesOn) {
       {"GET /api/runs/%2e%2e%2fKVSettings.ini HTTP/1.1\r\n" + head + "\r\n", 400},
       {"GET /api/runs/..%5CKVSettings.ini HTTP/1.1\r\n" + head + "\r\n", 400},
       {"GET /api/runs/.hidden.csv HTTP/1.1\r\n" + head + "\r\n", 400},
+      {"GET /api/runs/link.csv HTTP/1.1\r\n" + head + "\r\n", 404},
       {"GET /api/runs/ HTTP/1.1\r\n" + head + "\r\n", 400},
       {"GET /other HTTP/1.1\r\n" + head + "Upgrade: websocket\r\nConnection: Upgrade\r\n\r\n", 400},
       {"POST /api/stop HTTP/1.1\r\n" + head + "Content-Length: 0\r\n\r\n", 401},
