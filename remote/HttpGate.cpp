@@ -187,14 +187,14 @@ void THttpGate::incomingConnection(qintptr handle) {
   // waiting one of the same address goes, or the oldest of all; but one
   // whose request has come meanwhile is judged, not dropped.
   const QHostAddress from = PeerAddress(s);
-  for (int tries = 0; tries < 2 * Limits.MaxWaiting; ++tries) {
+  for (int tries = 0;; ++tries) {
     QTcpSocket *oldest = nullptr;
     int same = 0;
     for (QTcpSocket *w : Waiting)
       if (WaitingFrom.value(w) == from && !same++) oldest = w;
     if (same < Limits.WaitingPerAddress) oldest = int(Waiting.size()) < Limits.MaxWaiting ? nullptr : Waiting.front();
     if (!oldest) break;
-    if (!oldest->waitForReadyRead(0)) Drop(oldest);  // reads what is there without waiting
+    if (tries >= 2 * Limits.MaxWaiting || !oldest->waitForReadyRead(0)) Drop(oldest);  // reads what is there, no wait
   }
   Waiting.push_back(s);
   WaitingFrom.insert(s, from);
@@ -204,7 +204,7 @@ void THttpGate::incomingConnection(qintptr handle) {
     Waiting.erase(std::find(Waiting.begin(), Waiting.end(), s));
     Refuse(s, 408);
   });
-  if (s->bytesAvailable()) Screen(s);
+  s->waitForReadyRead(0);  // a request already there is judged at once, before others can crowd it out
 }
 
 void THttpGate::Screen(QTcpSocket *s) {
