@@ -41,8 +41,7 @@ TEST_F(RemoteAccessTest, TheDialogTurnsItOnAndTheWindowTellsThePage) {
   EXPECT_EQ(ProfileReadInt(SettingsIniFile, "Remote", "Port", 0), port);
   EXPECT_EQ(ProfileReadString(SettingsIniFile, "Remote", "Network", ""), "local");
   EXPECT_EQ(ProfileReadString(SettingsIniFile, "Remote", "ReadToken", "").size(), 64u);
-  EXPECT_EQ(std::filesystem::status(ProfilePath(SettingsIniFile)).permissions(),
-            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);  // it holds the tokens
+  EXPECT_EQ(std::filesystem::status(ProfilePath(SettingsIniFile)).permissions(), std::filesystem::perms(0600));
   EXPECT_EQ(form.ReportWindow->Line(0),
             "Remote access on port " + std::to_string(port) + " (this computer only)");
 

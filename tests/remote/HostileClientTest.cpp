@@ -2,9 +2,7 @@
 // limit of the server: the refusal, and a well-behaved client served while
 // the hostile ones hold on.
 #include <QWebSocket>
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
+#include <set>
 #include <unistd.h>
 
 #include "RemoteFixture.h"
@@ -13,27 +11,6 @@ namespace {
 
 const std::string Key = "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n";
 const std::string Ws = "Upgrade: websocket\r\nConnection: keep-alive, Upgrade\r\n";
-
-// A blocking socket of this thread, which then runs no events (so the
-// status, built on this thread, waits); reads end at a guard time.
-int Connect(quint16 port, const std::string &bytes) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET, a.sin_port = htons(port), a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  timeval guard{20, 0};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &guard, sizeof guard);
-  if (connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) ADD_FAILURE() << "no connection";
-  send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-  return fd;
-}
-
-std::string ReadAll(int fd) {
-  std::string got;
-  char buf[4096];
-  for (ssize_t n; (n = recv(fd, buf, sizeof buf, 0)) > 0;) got.append(buf, size_t(n));
-  close(fd);
-  return got;
-}
 
 class HostileTest : public RemoteTest {
 protected:
@@ -76,20 +53,18 @@ TEST_F(HostileTest, HalfUpgradesAreAnsweredAndClosed) {
 // gets in; the rest are answered 408 when their time is out.
 TEST_F(HostileTest, SlowHeadsDropTheOldestAndTimeOut) {
   struct TCase {
-    bool Many;
-    int Count, HeadTimeoutMs, Closed, ClosedAfterServed, TimedOut;
-  };
-  for (const TCase &c : {TCase{false, 40, 60000, 36, 37, 0}, TCase{true, 40, 60000, 24, 25, 0},
-                         TCase{true, 3, 300, 0, 3, 3}}) {
+    int Many, Count, HeadTimeoutMs, Closed, TimedOut;
+  } cases[] = {{0, 40, 60000, 36, 0}, {1, 40, 60000, 24, 0}, {1, 3, 300, 3, 3}};
+  for (const TCase &c : cases) {
     SCOPED_TRACE(c.Count);
     TRemoteLimits limits;
     limits.MaxWaiting = 16, limits.HeadTimeoutMs = c.HeadTimeoutMs;
     Start(false, limits);
     Conns.clear();
     Open(c.Count, "GET /api/status HTTP/1.1\r\n", c.Many);
-    EXPECT_TRUE(Until([&] { return Closed() >= c.Closed; })) << Closed();
-    Served();
-    EXPECT_TRUE(Until([&] { return Closed() == c.ClosedAfterServed; })) << Closed();
+    EXPECT_TRUE(Until([&] { return Closed() == c.Closed; })) << Closed();
+    Served();  // it may drop one more, unless its request came with it
+    EXPECT_LE(Closed(), c.Closed + 1);
     EXPECT_EQ(Answered("HTTP/1.1 "), c.TimedOut);  // the dropped ones get no answer
     EXPECT_EQ(Answered("HTTP/1.1 408 "), c.TimedOut);
   }
@@ -103,7 +78,6 @@ TEST_F(HostileTest, ForeignHostAndOriginAreRefused) {
     const std::string p = std::to_string(Server->Port()), read = "Authorization: Bearer " + ReadToken + "\r\n";
     std::vector<std::pair<std::string, int>> cases = {
         {"Host: evil.example:" + p + "\r\n", lab ? 200 : 403},
-        {"Host: 127.0.0.1\r\n", lab ? 200 : 403},
         {"Host: 127.0.0.1:1\r\n", lab ? 200 : 403},
         {"", lab ? 200 : 403},
         {"Host: LOCALHOST:" + p + "\r\n", 200},
@@ -129,12 +103,13 @@ TEST_F(HostileTest, ForeignHostAndOriginAreRefused) {
 // even a STOP with the control token; whenever it comes, it is not served.
 TEST_F(HostileTest, ASecondRequestOnAConnectionIsNotServed) {
   Start(false);
-  const int fd = Connect(Server->Port(), "GET /api/status HTTP/1.1\r\n" + Host() + "\r\n");
+  TConn c(Server->Port(), QByteArray::fromStdString("GET /api/status HTTP/1.1\r\n" + Host() + "\r\n"));
+  c.Send();
   usleep(100000);  // mostly lets the first pass the door first; either order is refused
-  const std::string stop = "POST /api/stop HTTP/1.1\r\n" + Host() + "Authorization: Bearer " + Token +
-                           "\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n";
-  send(fd, stop.data(), stop.size(), MSG_NOSIGNAL);
-  const std::string answer = ReadAll(fd);
+  c.S.write(QByteArray::fromStdString("POST /api/stop HTTP/1.1\r\n" + Host() + "Authorization: Bearer " + Token +
+                                      "\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n"));
+  c.Send();
+  const std::string answer = c.Rest();
   EXPECT_TRUE(answer.empty() || StatusOf(answer) == 400) << answer;
   Served();
   EXPECT_FALSE(StopRequest);
@@ -162,12 +137,11 @@ TEST_F(HostileTest, WaitingPastTheDoorIsBoundedInCountAndTime) {
   TRemoteLimits limits;
   limits.MaxHandedOver = 8, limits.AnswerTimeoutMs = 300;
   Start(false, limits);
-  std::vector<int> fds;
-  for (int i = 0; i < 9; ++i) fds.push_back(Connect(Server->Port(), "GET /api/status HTTP/1.1\r\n" + Host() + "\r\n"));
-  std::vector<int> got;
-  for (int fd : fds) got.push_back(StatusOf(ReadAll(fd)));
-  std::sort(got.begin(), got.end());
-  EXPECT_EQ(got, std::vector<int>({0, 0, 0, 0, 0, 0, 0, 0, 503}));
+  std::vector<std::unique_ptr<TConn>> conns(9);
+  for (auto &c : conns) (c = std::make_unique<TConn>(Server->Port(), QByteArray::fromStdString("GET /api/status HTTP/1.1\r\n" + Host() + "\r\n")))->Send();
+  std::multiset<int> got;
+  for (auto &c : conns) got.insert(StatusOf(c->Rest()));
+  EXPECT_EQ(got, std::multiset<int>({0, 0, 0, 0, 0, 0, 0, 0, 503}));
   Served();
 }
 

@@ -3,10 +3,8 @@
 // raw exchanges with it from this thread (the event loop runs while waiting).
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QTcpSocket>
 #include <QTimer>
-#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -15,27 +13,9 @@
 #include "support/TempDir.h"
 #include "tasks/ProcessFixture.h"
 
-// Sends `request` as it stands and returns all the server answers until it
-// closes ("" when nothing came within the guard time).
-inline std::string Exchange(quint16 port, const QByteArray &request) {
-  QTcpSocket s;
-  QByteArray got;
-  QEventLoop loop;
-  QObject::connect(&s, &QTcpSocket::readyRead, [&] { got += s.readAll(); });
-  QObject::connect(&s, &QTcpSocket::disconnected, &loop, &QEventLoop::quit);
-  QObject::connect(&s, &QTcpSocket::errorOccurred, &loop, &QEventLoop::quit);
-  QObject::connect(&s, &QTcpSocket::connected, [&] { s.write(request); });
-  QTimer::singleShot(10000, &loop, &QEventLoop::quit);  // a guard against a hang, not a timing
-  s.connectToHost(QHostAddress::LocalHost, port);
-  loop.exec();
-  got += s.readAll();
-  return got.toStdString();
-}
-
 // The status code of an answer, 0 when there is none.
 inline int StatusOf(const std::string &answer) {
-  if (answer.compare(0, 9, "HTTP/1.1 ") != 0) return 0;
-  return std::atoi(answer.c_str() + 9);
+  return answer.compare(0, 9, "HTTP/1.1 ") != 0 ? 0 : std::atoi(answer.c_str() + 9);
 }
 
 inline std::string BodyOf(const std::string &answer) {
@@ -45,10 +25,10 @@ inline std::string BodyOf(const std::string &answer) {
 
 // Runs the event loop until `done` (or a guard against a hang runs out).
 template <class F>
-bool Until(F done) {
+bool Until(F done, int guardMs = 20000) {
   QElapsedTimer guard;
   guard.start();
-  while (!done() && guard.elapsed() < 20000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  while (!done() && guard.elapsed() < guardMs) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
   return done();
 }
 
@@ -64,7 +44,25 @@ struct TConn {
     S.write(bytes);
   }
   bool Closed() const { return S.state() == QAbstractSocket::UnconnectedState; }
+  // Without running events (so a status, built on this thread, waits):
+  // sends what was written, and takes all the server sends until it closes.
+  void Send() {
+    S.waitForConnected(20000);
+    S.waitForBytesWritten(20000);
+  }
+  std::string Rest() {
+    while (!Closed() && S.waitForReadyRead(20000)) {}
+    return Got.toStdString();
+  }
 };
+
+// Sends `request` as it stands and returns all the server answers until it
+// closes ("" when nothing came within the guard time).
+inline std::string Exchange(quint16 port, const QByteArray &request) {
+  TConn c(port, request);
+  Until([&] { return c.Closed(); });
+  return c.Got.toStdString();
+}
 
 class RemoteTest : public TTempDirTest {
 protected:
@@ -76,10 +74,7 @@ protected:
 
   void Start(bool lab, const TRemoteLimits &limits = {}) {
     StopRequest = false;  // a run of an earlier test may have left it set
-    Settings.Port = 0;    // any free port; the test reads it back
-    Settings.Lab = lab;
-    Settings.Token = Token;
-    Settings.ReadToken = ReadToken;
+    Settings = {0, lab, Token, ReadToken, {}};  // port 0: any free one; the test reads it back
     Server.reset();
     Server = std::make_unique<TRemoteServer>(Watch, Settings, "runs", limits);
     std::string error;
@@ -106,14 +101,13 @@ protected:
 class RemoteRunTest : public ProcessTest {
 protected:
   TWorkDir Work;  // the run writes its record there
-  // A server on `settings` with a token of `c`s, started (null: it did not start).
+  // A server on `settings` with a token of `c`s, started.
   std::unique_ptr<TRemoteServer> Serve(TRunWatch &watch, TRemoteSettings &settings, char c) {
     settings.Token = std::string(64, c);
     settings.ReadToken = std::string(64, char(c + 1));
     auto server = std::make_unique<TRemoteServer>(watch, settings);
     std::string error;
-    if (server->Start(error)) return server;
-    ADD_FAILURE() << error;
-    return nullptr;
+    EXPECT_TRUE(server->Start(error)) << error;
+    return server;
   }
 };
