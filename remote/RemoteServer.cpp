@@ -184,7 +184,8 @@ void TRemoteHttp::Publish(const QString &message) {
 void TRemoteHttp::Deliver(const QByteArray &status, const QByteArray &full) {
   LastStatus = status;
   for (const TWaiting &w : Waiting)
-    if (w.Socket) THttpGate::Answer(w.Socket, 200, JsonType, w.Full ? full : status);
+    if (w.Socket && w.Socket->state() == QAbstractSocket::ConnectedState)
+      THttpGate::Answer(w.Socket, 200, JsonType, w.Full ? full : status);
   Waiting.clear();
 }
 

@@ -36,7 +36,7 @@ TVerdict JudgeRequest(const THttpHead &head, const TAccess &access) {
   TVerdict v;
   const QUrl url(QString::fromStdString(head.Target));
   const QString path = url.path(QUrl::FullyDecoded);
-  v.Path = path.left(80).toStdString();
+  v.Path = url.path(QUrl::FullyEncoded).left(80).toStdString();  // encoded: no line break reaches the log
   for (const char *once : {"host", "origin", "authorization", "upgrade"})
     if (head.Count(once) > 1) return v.Status = 400, v;
   const std::string host = head.Header("host");

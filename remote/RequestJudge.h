@@ -25,7 +25,7 @@ struct TVerdict {
   TRoute Route = TRoute::None;
   bool Full = false;  // "?full=1" of the status
   std::string Name;   // the record of RunFile, a plain file name
-  std::string Path;   // the decoded path, for the log of a refusal
+  std::string Path;   // the path as sent (percent-encoded), for the log of a refusal
 };
 
 TVerdict JudgeRequest(const THttpHead &head, const TAccess &access);
