@@ -65,6 +65,6 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # remote page's server (Qt's HTTP server and WebSockets) is named too, so the
 # package says it even where dpkg-shlibdeps is not run.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6httpserver6, libqt6websockets6")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6websockets6")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation")
 include(CPack)

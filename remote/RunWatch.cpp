@@ -116,6 +116,7 @@ QJsonObject TRunWatch::Status() const {
   const uint32_t upTo = Run ? GetTickCount() : EndTick;
   const bool ran = !Task.empty();
   QJsonObject o{
+      {"schema", RemoteSchemaVersion},
       {"state", Q(RemoteStateName(!Question.empty()))},
       {"connected", Connected ? Connected() : false},
       {"running", Run},

@@ -42,7 +42,7 @@ else
   fail "lintian is missing (tools/setup.sh installs it)"
 fi
 DEPENDS="$(dpkg-deb -f "$DEB" Depends)"
-for d in libqt6widgets6 libqt6gui6 libqt6core6 libstdc++6 qt6-qpa-plugins libqt6httpserver6 libqt6websockets6; do
+for d in libqt6widgets6 libqt6gui6 libqt6core6 libstdc++6 qt6-qpa-plugins libqt6websockets6; do
   [[ "$DEPENDS" == *"$d"* ]] || fail "Depends lacks $d: $DEPENDS"
 done
 

@@ -217,6 +217,24 @@ FAULTS = [
     F("mw-report-level", "report log",
       "report level 2 by default: every '$' trace line is shown",
       "uint8_t ReportLevel = 1;", "uint8_t ReportLevel = 2;"),
+    # --- remote server --------------------------------------------------------
+    F("rem-upgrade-half", "remote server",
+      "an upgrade without 'Connection: upgrade' is handed to the WebSocket server",
+      "return upgrade && key.size() == 24", "return key.size() == 24"),
+    F("rem-host-any", "remote server",
+      "local mode serves any Host (DNS rebinding reads it)",
+      "if (!access.Lab && !LocalHost(host, access.Port))",
+      "if (!access.Lab && !LocalHost(host, access.Port) && host.empty())"),
+    F("rem-ws-one-more", "remote server",
+      "a burst of upgrades gets one WebSocket more than the limit",
+      "int(Upgrades.size()) >= Limits.MaxWebSockets", "int(Upgrades.size()) > Limits.MaxWebSockets"),
+    F("rem-address-cap", "remote server",
+      "waiting connections are capped in all only, not per address",
+      "if (same < Limits.WaitingPerAddress)", "if (same < Limits.MaxWaiting)"),
+    F("rem-notice-url-whole", "remote server",
+      "a failing notice URL is logged whole (user, password, path)",
+      "const std::string what = std::string(test ? \"Test notice\" : \"Notice\") + \" to \" + Shown(url);",
+      "const std::string what = std::string(test ? \"Test notice\" : \"Notice\") + \" to \" + url;"),
 ]
 
 # Folders that are not the program; everything else with these endings is.
