@@ -52,26 +52,6 @@ protected:
     for (auto &r : rows) s += (s.empty() ? "" : " ") + r.Mode + ":" + r.End;
     return s;
   }
-  // Runs the shown task in a child process killed at the first pump where
-  // `kill` holds; the events its record kept.
-  std::vector<TRecordRow> KilledRun(std::function<bool()> kill) {
-    const pid_t child = fork();
-    if (child == 0) {
-      H.Events.OnPump = [&] {
-        if (kill()) ::kill(getpid(), SIGKILL);
-      };
-      TaskStart();
-      _exit(3);
-    }
-    int status = 0;
-    EXPECT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
-    std::vector<TRecordRow> events;
-    for (auto &f : std::filesystem::directory_iterator("runs"))
-      if (f.path().extension() == ".csv" && f.path().string().find(".reads.") == std::string::npos)
-        Record(&events, f.path().string());
-    return events;
-  }
   // Times (ms since the run began) of the controllers' log lines that are `what`.
   std::vector<int64_t> When(const std::string &what) const {
     std::vector<int64_t> t;
@@ -209,78 +189,6 @@ TEST_F(RunRecordTest, LowFreeRoomIsToldBeforeTheRun) {
   H.Report.Lines.clear();
   TaskStart();
   EXPECT_FALSE(H.Report.HasPrefix("*** Only "));
-}
-
-// A kill during a long bottom wait, and during fast dips, keeps every event
-// up to it.
-TEST_F(RunRecordTest, KillKeepsTheEventsUpToIt) {
-  ProcTable[1].InTime = 3600;
-  int pumps = 0;  // 50 pumps into the wait: 5 s of it
-  std::vector<TRecordRow> ev =
-      KilledRun([&] { return H.Report.HasPrefix("$ Move [3]  to: 8;") && !Axes[3].Moving && ++pumps > 50; });
-  ASSERT_GE(ev.size(), 4u);
-  EXPECT_EQ(ev[ev.size() - 3].Event, "A dip 1: down stroke begins");
-  EXPECT_EQ(ev[ev.size() - 2].Event, "A dip 1: down stroke ends: done");
-  EXPECT_EQ(ev.back().Event, "A dip 1: bottom wait 3600 s begins");
-  std::filesystem::remove_all("runs");
-  ProcTable[1].InTime = 0;
-  ev = KilledRun([&] { return H.Report.HasPrefix("FastDips to do: "); });
-  ASSERT_GE(ev.size(), 2u);
-  EXPECT_EQ(ev[ev.size() - 2].Event, "A fast dips: RUN");
-  EXPECT_EQ(ev.back().Event.rfind("A fast dips to do: ", 0), 0u) << ev.back().Event;
-}
-
-// The record's folder gone at one step and back at a later one, or only
-// after the run (then the retry, as the window's timer makes it, or the next
-// run's start): one line says so, one that it is written again, and every
-// row and event is on disk at the end.
-TEST_F(RunRecordTest, FolderUnwritableThenBack) {
-  TaskStart();
-  std::vector<TRecordRow> whole;
-  const size_t rowsWhole = Record(&whole).size();
-  struct {
-    const char *gone, *back;  // report lines; "" back: after the run
-    bool nextRun;             // retried by the next run's start, not the timer
-  } cases[] = {{"  Fast Dip 1 of 2", "  Fast Dip 2 of 2", false},
-               {"Moving to home position", "", false},
-               {"Moving to home position", "", true}};
-  for (auto &c : cases) {
-    SCOPED_TRACE(c.gone);
-    int step = 0;
-    auto back = [] {
-      std::filesystem::remove("runs");
-      std::filesystem::rename("away", "runs");
-    };
-    H.Events.OnPump = [&] {
-      if (step == 0 && H.Report.HasPrefix(c.gone)) {
-        ++step;
-        std::filesystem::rename("runs", "away");
-        std::ofstream("runs") << "a file where the folder was";
-      } else if (step == 1 && *c.back && H.Report.HasPrefix(c.back)) {
-        ++step;
-        back();
-      }
-    };
-    H.Report.Lines.clear();
-    TaskStart();
-    H.Events.OnPump = nullptr;
-    const std::string path = RunRecorder().Path();
-    if (step == 1) {
-      back();
-      if (c.nextRun) TaskStart();
-      else RunRecorder().Retry();
-    }
-    std::vector<TRecordRow> events;
-    EXPECT_EQ(Record(&events, path).size(), rowsWhole);
-    EXPECT_EQ(events.size(), whole.size());
-    int told = 0, again = 0;
-    for (auto &l : H.Report.Lines) {
-      told += l.rfind("*** Run record ", 0) == 0;
-      again += l == "Run record " + path + " written again: no row lost";
-    }
-    EXPECT_EQ(told, 1);
-    EXPECT_EQ(again, 1);
-  }
 }
 
 }  // namespace
