@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (v.Status) continue;
     Check(v.Route == TRoute::Events ? IsWebSocketUpgrade(head) : head.Count("upgrade") == 0);
     if (!lab) Check(host == "127.0.0.1:8080" || host == "localhost:8080" || host == "[::1]:8080");
-    if (head.Count("origin")) Check(QByteArray::fromStdString(head.Header("origin")).toLower() == "http://" + host);
+    if (head.Count("origin")) Check(QByteArray::fromStdString(head.Header("origin")).toLower().toStdString() == "http://" + host);
     const std::string bearer = BearerToken(head.Header("authorization"));
     if (v.Route == TRoute::Stop) Check(head.Method == "POST" && bearer == control);
     else if (lab) Check(bearer == read || bearer == control || head.Target.find("token=") != std::string::npos);
