@@ -66,7 +66,8 @@ void TTFormMain::XYZLabelClick(QObject *sender) {
   if (sender == XLabel) axis = 1;
   else if (sender == YLabel) axis = 2;
   else if (sender == ZLabel) axis = 3;
-  if (axis) ToggleMotorCurrent(axis);
+  // Nothing but STOP acts on the machine while anything runs or moves.
+  if (axis && ManualAllowed()) ToggleMotorCurrent(axis);
 }
 
 void TTFormMain::ShowPosTimer() {

@@ -11,6 +11,7 @@ int StopHolds = 0;
 bool StopPressed = false;
 uint32_t Presses = 0;
 bool Ending = false;
+int Motions = 0;
 
 bool InTask() { return Current == TaskRunning || Current == Unwinding; }
 
@@ -37,6 +38,7 @@ const char *OpStateName(TOpState state) {
     case Referencing: return "Referencing";
     case TaskRunning: return "TaskRunning";
     case Unwinding: return "Unwinding";
+    case Connecting: return "Connecting";
   }
   return "?";
 }
@@ -69,9 +71,10 @@ bool ProgramEnding() { return Ending; }
 TControls ControlsFor(TOpState s, bool connected, bool taskStartAllowed) {
   TControls c;
   const bool idle = s == Idle, manual = s == Moving || s == Referencing, inTask = InTask();
-  // Nested jogs and STOP stay usable during a manual move, nothing manual
-  // during a task run.
+  // STOP stays usable during a manual move (no move starts inside another),
+  // nothing manual during a task run or a connection check.
   c.JogPad = connected && (idle || manual);
+  c.Jog = connected && idle;
   c.Panels = !inTask;
   // A second run, a check or a connection check never starts inside
   // another operation; the unwinding run gives Start back when it is over.
@@ -85,6 +88,10 @@ TControls ControlsFor(TOpState s, bool connected, bool taskStartAllowed) {
   c.Menus = idle;
   return c;
 }
+
+bool MotionUnderWay() { return Motions > 0; }
+TMotionHold::TMotionHold() { ++Motions; }
+TMotionHold::~TMotionHold() { --Motions; }
 
 void ManualStopPress() {
   PressStop();

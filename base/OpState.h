@@ -7,7 +7,8 @@
 #include <functional>
 #include <initializer_list>
 
-enum TOpState { Idle, Moving, Referencing, TaskRunning, Unwinding };
+// Connecting: the connection check asks and may reference; nothing else starts.
+enum TOpState { Idle, Moving, Referencing, TaskRunning, Unwinding, Connecting };
 
 TOpState OpState();
 // Sets the state and tells the listener (also when the value is unchanged,
@@ -63,8 +64,22 @@ void ManualStopPress();
 struct TControls {
   bool JogPad = false, Panels = false, TaskStart = false, TaskStop = false, Check = false;
   bool Connect = false, ManualStop = false, Menus = false;
+  // The pad's buttons that start a move (jogs, Home, Ref): only from idle.
+  bool Jog = false;
 };
 TControls ControlsFor(TOpState state, bool connected, bool taskStartAllowed);
+
+// A motion under way (a move waiting for its end, its emergency-stop box, a
+// reference run): another started inside it would clear StopRequest and so
+// cancel a STOP of the same pump, so it does not start.
+bool MotionUnderWay();
+class TMotionHold {
+public:
+  TMotionHold();
+  ~TMotionHold();
+  TMotionHold(const TMotionHold &) = delete;
+  TMotionHold &operator=(const TMotionHold &) = delete;
+};
 
 // Offers the manual STOP for its lifetime. Nested holders (a jog started
 // inside another jog) keep it offered until the outermost one ends, so a

@@ -214,8 +214,15 @@ TMoveResult Move(uint8_t axis, double speed, double target, const TPositionSink 
   }
   TAxisConfig &a = Axes[axis];
   if (speed > a.MaxSpeed) speed = a.MaxSpeed;
+  // Started inside another motion it would clear that motion's STOP.
+  if (MotionUnderWay()) {
+    ReportLine("$ Move [" + ax + "] not started: another motion is under way");
+    r.Outcome = TMoveOutcome::Stopped;
+    return r;
+  }
+  TMotionHold motion;
   // A jog, Home or Goto from idle runs as a manual move; inside a task run
-  // or another move the state stays as it is.
+  // the state stays as it is.
   TBusyGuard busy(Moving, {Idle});
   for (;;) {  // the emergency-stop box's Abort repeats the move
     r = TMoveResult();
@@ -230,6 +237,9 @@ TMoveResult Move(uint8_t axis, double speed, double target, const TPositionSink 
       r.Outcome = TMoveOutcome::Stopped;
       return r;
     }
+    // Every commanded move, a repeat after the emergency-stop box included,
+    // offers the manual STOP again.
+    TManualStopHold offer;
     ReportLine("$ Move [" + ax + "]  to: " + MotionNumber(target) + ";  Speed: " + MotionNumber(speed));
     const uint32_t limitMs = MoveTimeLimitMs(axis, speed, target);
     StopRequest = false;
@@ -259,6 +269,7 @@ TMoveResult Move(uint8_t axis, double speed, double target, const TPositionSink 
                                            : TMoveOutcome::Reached;
     const bool emergency = EmergencyStopActive(axis);
     unsigned answer = mbYes;
+    const uint32_t asked = StopPresses();
     if (emergency) {
       r.Outcome = TMoveOutcome::Stopped;
       a.StopActive = true;
@@ -283,7 +294,8 @@ TMoveResult Move(uint8_t axis, double speed, double target, const TPositionSink 
                  "] did not reach its target " + MotionNumber(target) + ": the controller reports " +
                  MotionNumber(a.Position));
     }
-    if (!emergency || answer != mbAbort) return r;
+    // Abort answers the STOPs made before the box, not one made while it was open.
+    if (!emergency || answer != mbAbort || StopPresses() != asked) return r;
   }
 }
 
@@ -333,10 +345,12 @@ TTravelResult Travel(const std::string &name, double x, double y, const TPositio
     ReportLine("$ Move to Position " + name);
     t.Last = MoveLegs(TravelLegs(x, y), stops, sink);
     t.Ok = t.Last.Ok();
-    // A program that is ending asks nothing and tries nothing again.
-    if (t.Ok || ProgramEnding() || TaskAbort()) return t;
-    // Retry is the operator's answer to every STOP pressed until now.
-    stops = t.RetryStops = StopPresses();
+    // A program that is ending asks nothing and tries nothing again. Retry
+    // answers the STOPs made before the question; one made while it was
+    // open ends the positioning.
+    const uint32_t asked = StopPresses();
+    if (t.Ok || ProgramEnding() || TaskAbort() || StopPresses() != asked) return t;
+    stops = t.RetryStops = asked;
     t.Retried = true;
   }
 }
@@ -344,11 +358,12 @@ TTravelResult Travel(const std::string &name, double x, double y, const TPositio
 void MoveToTopfPosition(const std::string &name, double x, double y, bool &ok) { ok = Travel(name, x, y).Ok; }
 
 TMoveResult HomePos(const TPositionSink &sink) {
-  TBusyGuard busy(Moving, {Idle});
   TMoveResult r;
+  r.Outcome = TMoveOutcome::Stopped;
+  if (MotionUnderWay()) return r;  // its STOP must not be cancelled
+  TBusyGuard busy(Moving, {Idle});
   if (ProgramEnding()) {
     ReportLine("Not moving home: the program is ending");
-    r.Outcome = TMoveOutcome::Stopped;
     return r;
   }
   {

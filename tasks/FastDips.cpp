@@ -81,7 +81,7 @@ TWatchEnd Watch(TTaskRun &run, uint8_t a, int32_t &shown, TRecordRow &row) {
 
 }  // namespace
 
-bool RunFastDips(TTaskRun &run, const TProcEntry &e, TRecordRow row) {
+bool RunFastDips(TTaskRun &run, const TProcEntry &e, TRecordRow row, bool topStopped) {
   TRunRecorder &record = run.Record();
   const uint8_t a = Axes[3].HWAddress;
   ReportLine("Setting parameters at axis " + std::to_string(a));
@@ -93,8 +93,9 @@ bool RunFastDips(TTaskRun &run, const TProcEntry &e, TRecordRow row) {
   VERICall(a, "M1 = " + std::to_string(1));
   ReportLine("... done.");
   ReportLine("Fast Dips, " + std::to_string(e.NoTunks) + " times, endposition is " + std::to_string(1));
-  // A STOP that came before the start leaves the program unstarted.
-  if (run.Stopped()) {
+  // A STOP that came before the start, or an operator who chose to abort at
+  // the emergency stop, leaves the program unstarted.
+  if (topStopped || run.Stopped()) {
     row.End = EndStopped;
     row.ErrorBits = uint16_t(1u << ProcErrDipsStopped);
     record.Add(row);
@@ -130,7 +131,9 @@ bool RunFastDips(TTaskRun &run, const TProcEntry &e, TRecordRow row) {
     VERIGetParamI(a, 1013, inputs, error);
     if (inputs & 4) break;
     Axes[3].StopActive = true;
-    if (AskOperator(TMsgKind::Error, EmergencyText, mbYes | mbAbort, mbYes) == mbAbort) {
+    // After a STOP (before or while the box is open) the program is not resumed.
+    const bool resume = AskOperator(TMsgKind::Error, EmergencyText, mbYes | mbAbort, mbYes) == mbAbort;
+    if (resume && !run.Stopped()) {
       // Go on: the program resumes, and is watched again, so the task never
       // moves on while the controller still dips.
       ReportLine("$ Response to RUN command: " + VERIDialog(a, "RUN"));

@@ -51,6 +51,11 @@ public:
     SendRunEvent(ev);
   }
   void Output(int32_t step) override {
+    // After a STOP only a write that switches the output off goes out.
+    if (E.ChNo != 0 && Run.Stopped() && ChannelState(E.ChMode, step)) {
+      ReportLine("$ Output " + std::to_string(E.ChNo) + " not switched on: STOP");
+      return;
+    }
     const int64_t at = Run.Record().Now();  // when the write went out
     if (ChannelAction(E.ChNo, E.ChMode, step))
       Row.Outputs += (Row.Outputs.empty() ? "" : " ") + std::to_string(E.ChNo) + "=" +
@@ -298,12 +303,13 @@ void TTaskRun::Process(const std::string &name, uint8_t level, uint16_t &error, 
       return;
     }
     Record().Event(name + ": to the top");
-    const bool ok = Move(3, CurrentSpeed, e.UpperPos, PositionSink()).Ok();
+    const TMoveResult top = Move(3, CurrentSpeed, e.UpperPos, PositionSink());
     bool done;
     if (e.InTime > 0.0) {
-      done = RunDips(e, ok, RecordRowOf(e, name, level, RecordStepByStep));
+      done = RunDips(e, top.Ok(), RecordRowOf(e, name, level, RecordStepByStep));
     } else {
-      done = RunFastDips(*this, e, RecordRowOf(e, name, level, RecordFast));
+      const bool topStopped = top.Outcome == TMoveOutcome::Stopped || top.Outcome == TMoveOutcome::Lost;
+      done = RunFastDips(*this, e, RecordRowOf(e, name, level, RecordFast), topStopped);
     }
     if (!done || Stopped()) SetFlag(error, ProcErrDipsStopped, true);
     Progress.TermDone();

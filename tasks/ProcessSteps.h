@@ -16,7 +16,9 @@ uint8_t TestProcess(const std::string &name, uint16_t &error);
 // Runs the fast dips of `e` on the Z controller for `run`; returns false when
 // they were interrupted (STOP, a lost controller, the operator ending the
 // task at the emergency stop). `row` is the record row to fill and add.
-bool RunFastDips(TTaskRun &run, const TProcEntry &e, TRecordRow row);
+// `topStopped`: the move to the top ended by STOP, by Yes at the
+// emergency-stop box, or with the controller lost; the program is not started.
+bool RunFastDips(TTaskRun &run, const TProcEntry &e, TRecordRow row, bool topStopped);
 
 // A record row of the running process with what its recipe asks.
 TRecordRow RecordRowOf(const TProcEntry &e, const std::string &name, uint8_t level, const char *mode);
