@@ -33,8 +33,12 @@ void SpeedDown() {
   if (CurrentSpeed < LowestSpeed) CurrentSpeed = LowestSpeed;
 }
 
+void Home() {
+  if (ManualAllowed()) HomePos();
+}
+
 void ToggleMotorCurrent(uint8_t axis) {
-  if (axis < 1 || axis > 3) return;
+  if (axis < 1 || axis > 3 || !ManualAllowed()) return;
   VERIMotorOnOff(axis, !Axes[axis].MotorOn);
 }
 

@@ -11,6 +11,8 @@ bool ManualAllowed();
 // A jog: `axis` towards TravelMax (plus) or TravelMin at CurrentSpeed, with
 // the STOP button enabled while it runs.
 void Jog(uint8_t axis, bool plus);
+// The "Home" button.
+void Home();
 // Speed buttons: only CurrentSpeed changes.
 void SpeedStandard();  // "V0"
 void SpeedUp();        // "V+": doubled, at most HighestSpeed

@@ -375,7 +375,4 @@ TMoveResult HomePos(const TPositionSink &sink) {
   return r;
 }
 
-void ReferencePos() {
-  TBusyGuard busy(Referencing, {Idle});
-  VERIGotoReference(255);
-}
+void ReferencePos() { VERIGotoReference(255); }

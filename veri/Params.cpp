@@ -175,6 +175,7 @@ void VERIGotoReference(uint8_t axis) {
     return;
   }
   TBusyGuard busy(Referencing, {Idle, Connecting});
+  if (!busy.Entered()) return;  // nothing starts inside a task run
   TMotionHold motion;
   StopRequest = false;
   if (axis != 255) {
