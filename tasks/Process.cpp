@@ -38,8 +38,8 @@ int64_t SeenEnd(const TRunRecorder &record, const TMoveResult &m) {
 // record row, and adds the row when the dip ends.
 class TDipRun : public IDipVisitor {
 public:
-  TDipRun(TTaskRun &run, const TProcEntry &e, const TRecordRow &ofProcess)
-      : Run(run), E(e), OfProcess(ofProcess) {}
+  TDipRun(TTaskRun &run, const TProcEntry &e, const TRecordRow &ofProcess, bool halted)
+      : Run(run), E(e), OfProcess(ofProcess), Halted(halted) {}
 
   void DipBegins(int32_t k) override {
     Row = OfProcess;
@@ -51,8 +51,9 @@ public:
     SendRunEvent(ev);
   }
   void Output(int32_t step) override {
-    // After a STOP only a write that switches the output off goes out.
-    if (E.ChNo != 0 && Run.Stopped() && ChannelState(E.ChMode, step)) {
+    // After a STOP, or Yes at the emergency-stop box, only a write that
+    // switches the output off goes out.
+    if (E.ChNo != 0 && (Halted || Run.Stopped()) && ChannelState(E.ChMode, step)) {
       ReportLine("$ Output " + std::to_string(E.ChNo) + " not switched on: STOP");
       return;
     }
@@ -72,6 +73,7 @@ public:
     const char *name = stroke == TStroke::Down ? "down stroke" : "up stroke";
     record.Event(Dip() + name + " begins");
     Last = Move(3, speed, target, Run.PositionSink());
+    Halted = Halted || Last.Outcome == TMoveOutcome::Stopped;
     (stroke == TStroke::Down ? Row.BottomAt : Row.TopAt) = SeenEnd(record, Last);
     record.Event(Dip() + name + " ends: " + RecordEndOf(Run, Last));
     ProcessMessages();
@@ -106,6 +108,7 @@ private:
   const TRecordRow &OfProcess;
   TRecordRow Row;
   TMoveResult Last;
+  bool Halted;  // a move of the process was stopped
 };
 
 }  // namespace
@@ -306,7 +309,7 @@ void TTaskRun::Process(const std::string &name, uint8_t level, uint16_t &error, 
     const TMoveResult top = Move(3, CurrentSpeed, e.UpperPos, PositionSink());
     bool done;
     if (e.InTime > 0.0) {
-      done = RunDips(e, top.Ok(), RecordRowOf(e, name, level, RecordStepByStep));
+      done = RunDips(e, top, RecordRowOf(e, name, level, RecordStepByStep));
     } else {
       const bool topStopped = top.Outcome == TMoveOutcome::Stopped || top.Outcome == TMoveOutcome::Lost;
       done = RunFastDips(*this, e, RecordRowOf(e, name, level, RecordFast), topStopped);
@@ -321,9 +324,9 @@ void TTaskRun::Process(const std::string &name, uint8_t level, uint16_t &error, 
   }
 }
 
-bool TTaskRun::RunDips(const TProcEntry &e, bool ok, const TRecordRow &row) {
-  TDipRun dips(*this, e, row);
-  ok = WalkDips(e, ok, dips);
+bool TTaskRun::RunDips(const TProcEntry &e, const TMoveResult &top, const TRecordRow &row) {
+  TDipRun dips(*this, e, row, top.Outcome == TMoveOutcome::Stopped);
+  const bool ok = WalkDips(e, top.Ok(), dips);
   ReportLine("  Fast Dips done. ");
   if (!ok) ProcessMessages();
   return ok;

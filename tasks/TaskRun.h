@@ -42,7 +42,7 @@ public:
   TRunProgress Progress;
 
 private:
-  bool RunDips(const TProcEntry &e, bool ok, const TRecordRow &row);
+  bool RunDips(const TProcEntry &e, const TMoveResult &top, const TRecordRow &row);
   std::string Task, Line;
   IWaitView *WaitView;
   uint32_t Accepted;  // StopPresses() answered so far

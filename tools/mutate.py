@@ -136,7 +136,7 @@ FAULTS = [
       "  if (StopRequest) end = TMoveEnd::Stopped;\n  return end;", "  return end;"),
     F("am-legs-no-stop", "axis motion",
       "a STOP between the legs of a travel (after Abort repeated a stopped leg) no longer ends the travel",
-      "if (StopPresses() != stops) {", "if (false) {"),
+      "if (StopPresses() != stops) {", "if (StopPresses() != stops && false) {"),
     # --- manual control, jog, STOP -------------------------------------------
     F("jg-direction", "jog/STOP",
       "jog buttons swapped: + drives to the travel minimum",
@@ -191,7 +191,7 @@ FAULTS = [
       "case 2: on = 4, off = 5; break;", "case 2: on = 3, off = 5; break;"),
     F("pe-fast-start-stop", "process execution/fast dips",
       "the fast dips start after a STOP or an abort at the emergency stop during the move to the top",
-      "if (topStopped || run.Stopped()) {", "if (false) {"),
+      "if (topStopped || run.Stopped()) {", "if ((topStopped || run.Stopped()) && false) {"),
     F("pe-fast-threshold", "process execution/fast dips",
       "a bottom wait of exactly 0 runs step by step instead of as fast dips",
       "if (e.InTime > 0.0) {", "if (e.InTime >= 0.0) {"),

@@ -63,7 +63,9 @@ void SecondButtons() {
   TaskStart();
 }
 
-enum class TPress { Stop, End, Lose };
+// STOP; the program told to end; Z lost; Z's emergency stop pressed, which
+// counts as a press once the operator answers Yes ("completely abort").
+enum class TPress { Stop, End, Lose, EStop };
 
 class TStopRun : public IOperator {
 public:
@@ -143,13 +145,16 @@ private:
   bool Home = false, HomeAfterPress = false;
   size_t Scanned = 0;
 
-  void Press() {
+  void Mark() {
     ++Pressed;
     Answered = HomeAfterPress = false;
     FreeMoves = 0;
+    OweFrom = Port->Sent.size();
+  }
+  void Press() {
+    Mark();
     for (int a = 1; a <= 3; ++a)
       if (Port->Ctl(a).Moving() && (Kind != TPress::Lose || a == 3)) OweS.insert(a);
-    OweFrom = Port->Sent.size();
     const TControls c = ControlsFor(OpState(), true, true);
     if (Kind == TPress::Lose) {
       OweLate = true;
@@ -167,12 +172,13 @@ private:
   unsigned Ask(TMsgKind, const std::string &text, unsigned buttons, unsigned, unsigned ending) override {
     Check(false);
     const bool stopDialog = text.rfind(StopDialog, 0) == 0;
+    const bool emergency = text.find("EMERGENCY") != std::string::npos;
     const bool inside = ++Questions == InBox;
     if (inside) {
       Kind = TPress::Stop;
       Press();
     }
-    if (stopDialog || text.find("EMERGENCY") != std::string::npos) Port->Control("estop 1 release");
+    if (stopDialog || emergency) Port->Control("estop 1,3 release");
     unsigned answer = stopDialog ? mbRetry : S.EStopAnswer;
     if (Pressed > 0) {
       if (QuestionsAfterPress++ == 0) {
@@ -187,6 +193,7 @@ private:
       if (answer == mbRetry && !inside) Answered = true;
       if (answer == mbAbort && !stopDialog && !inside) ++FreeMoves;  // the move is made again
     }
+    if (emergency && Kind == TPress::EStop && Pressed == 0 && answer != mbAbort) Mark();
     return ProgramEnding() ? ending : answer;
   }
 
@@ -209,7 +216,8 @@ private:
     if (Pressed < PressAt.size() && n == PressAt[Pressed]) {
       if (Pressed == 1 && !Home) Faults.push_back("second press outside the move home");
       // A controller lost while Z stands tells nothing of this rule.
-      if (Kind != TPress::Lose || Port->Ctl(3).Moving()) Press();
+      if (Kind == TPress::EStop) Port->Control("estop 3 press");
+      else if (Kind != TPress::Lose || Port->Ctl(3).Moving()) Press();
     }
   }
 
@@ -326,11 +334,13 @@ TEST_P(StopEverywhere, EveryPumpEveryBoxEveryAnswerAndAgainDuringTheMoveHome) {
     first.Buttons = true;
     end.Kind = TPress::End;
     if (!go(first, "STOP and every button at " + at) || !go(end, "end at " + at)) return;
-    if (std::string(s.Name) == "Ref") {
-      TStopRun lose(s);
-      lose.PressAt = {k};
-      lose.Kind = TPress::Lose;
-      if (!go(lose, "Z lost at " + at)) return;
+    // Z lost in the reference run; Z's emergency stop during the task.
+    for (auto [name, kind] : {std::pair{"Ref", TPress::Lose}, std::pair{"task", TPress::EStop}}) {
+      if (std::string(s.Name) != name) continue;
+      TStopRun r(s);
+      r.PressAt = {k};
+      r.Kind = kind;
+      if (!go(r, "Z lost or emergency stop at " + at)) return;
     }
     // Each other answer to the first question asked after the press.
     for (unsigned b = mbYes; b <= mbIgnore; b <<= 1) {
