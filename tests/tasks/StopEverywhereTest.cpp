@@ -142,7 +142,7 @@ private:
   std::set<int> OweS;           // addresses that must get "S" before the next pump
   size_t OweFrom = 0;           // ... in frames from here on
   bool OweLate = false;         // ... or before the end (a lost controller times out first)
-  bool Home = false, HomeAfterPress = false;
+  bool Home = false, HomeAfterPress = false, ZEStop = false;
   size_t Scanned = 0;
 
   void Mark() {
@@ -193,7 +193,7 @@ private:
       if (answer == mbRetry && !inside) Answered = true;
       if (answer == mbAbort && !stopDialog && !inside) ++FreeMoves;  // the move is made again
     }
-    if (emergency && Kind == TPress::EStop && Pressed == 0 && answer != mbAbort) Mark();
+    if (emergency && ZEStop && Pressed == 0 && answer != mbAbort) Mark();
     return ProgramEnding() ? ending : answer;
   }
 
@@ -216,7 +216,7 @@ private:
     if (Pressed < PressAt.size() && n == PressAt[Pressed]) {
       if (Pressed == 1 && !Home) Faults.push_back("second press outside the move home");
       // A controller lost while Z stands tells nothing of this rule.
-      if (Kind == TPress::EStop) Port->Control("estop 3 press");
+      if (Kind == TPress::EStop) ZEStop = true, Port->Control("estop 3 press");
       else if (Kind != TPress::Lose || Port->Ctl(3).Moving()) Press();
     }
   }
@@ -244,9 +244,9 @@ private:
       if (Pressed == 0 || Answered || Checked < OweFrom) continue;
       if (IsOutputOn(f)) Faults.push_back("output on after STOP " + std::to_string(Pressed) + ": " + f);
       if (!IsMotion(f)) continue;
-      // After the first STOP (not a program told to end) home may move,
+      // After the first press (not a program told to end) home may move,
       // when the move home begins after it; a press during it ends it too.
-      if (Pressed == 1 && HomeAfterPress && Kind == TPress::Stop) continue;
+      if (Pressed == 1 && HomeAfterPress && Kind != TPress::End) continue;
       if (FreeMoves > 0) {
         --FreeMoves;
         continue;
