@@ -367,7 +367,7 @@ def main():
     ap.add_argument("--only", help="comma-separated fault ids")
     ap.add_argument("--list", action="store_true", help="print the fault table and exit")
     ap.add_argument("--scratch", default=SCRATCH, help="scratch folder (default: %(default)s)")
-    ap.add_argument("--timeout", type=int, default=60, help="per-test time-out in s")
+    ap.add_argument("--timeout", type=int, default=300, help="per-test time-out in s")
     ap.add_argument("--jobs", type=int, default=2, help="build jobs")
     ap.add_argument("--test-jobs", type=int, default=2, help="tests run at once")
     ap.add_argument("--all-failures", action="store_true",

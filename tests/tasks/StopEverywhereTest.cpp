@@ -72,16 +72,15 @@ public:
   TPress Kind = TPress::Stop;
   size_t InBox = 0;               // press (remote STOP) inside this question (1-based) ...
   unsigned FirstAnswer = 0;       // ... or at the first after a press: this answer (0: the script's)
-  bool Buttons = false;           // the second buttons with each press
-  bool ButtonsOnly = false;       // the second buttons at every pump, no STOP
-  std::function<void()> OnPump;   // more for every pump (the window test)
-  std::function<void()> StopButton;  // how the STOP is pressed (the window's button)
+  bool Buttons = false, ButtonsOnly = false;  // the second buttons with each press, or at every pump alone
+  // More for every pump, and how the STOP is pressed (the window test).
+  std::function<void()> OnPump, StopButton;
 
   uint64_t Pumps = 0, HomeFrom = 0, HomeTo = 0;  // pumps of the move home: (HomeFrom, HomeTo]
   std::vector<std::string> Faults, Log, Sent;
   size_t Questions = 0, QuestionsAfterPress = 0;
-  unsigned FirstButtons = 0;  // buttons of the first question after the first press (or InBox)
-  bool FirstStop = false;     // ... it was the STOP dialog
+  unsigned FirstButtons = 0;  // buttons of the first question after the first press (or InBox),
+  bool FirstStop = false;     // and whether it was the STOP dialog
 
   void Go() {
     THostFixture h;
@@ -100,43 +99,35 @@ public:
     MachineSettings.HomeX = 1, MachineSettings.HomeY = 2, MachineSettings.HomeZ = 3;
     MachineSettings.StandardZ = 3;  // above the processes' top: the move to the top is made
     TravelMax[1] = 4;               // a short jog
-    AppendPosition({"Rinse", 4, 3});
-    AppendPosition({"Coat", 8, 6});
+    AppendPosition({"Rinse", 4, 3}), AppendPosition({"Coat", 8, 6});
     // Fields: name, position, down and up speed, top and bottom, times, channel and its mode, dips.
     // Output 2 on for the whole dip (three axes) or on the down stroke (two).
     AppendProcess({"Dip", 2, 2, 2, 5, 6, 0.2, 0.2, 2, S.TwoAxes ? 1 : 3, 2});
     AppendProcess({"Fast", 1, 2, 2, 5, 6, 0, 0.2, 0, 3, 2});
-    AppendTask({"T", "Dip + Fast"});
-    CurTask = TaskCount;
+    AppendTask({"T", "Dip + Fast"}), CurTask = TaskCount;
     if (S.EStop) port.Control("estop " + std::to_string(S.EStop) + " press");
-    h.Report.Lines.reserve(4000);
     Host().Operator = this;
     h.Events.OnPump = [this] { Pump(); };
     S.Start();
-    Pumps = h.Events.Pumps;
-    Log = h.Report.Lines;
-    Sent = port.Sent;
+    Pumps = h.Events.Pumps, Log = h.Report.Lines, Sent = port.Sent;
     Check(true);
     if (OpState() != Idle || !ControlsFor(OpState(), true, true).TaskStart) Faults.push_back("not idle after");
     if (S.Task && (Log.empty() || Log.back() != "-- End Task ---.")) Faults.push_back("no end line last");
     if (S.TwoAxes)
       for (auto &f : Sent)
         if (f.rfind("#2 ", 0) == 0) Faults.push_back("a frame to the missing Y axis: " + f);
-    Port = nullptr;
     SetProgramEnding(false);
   }
 
 private:
   TSimLinePort *Port = nullptr;
   THostFixture *H = nullptr;
-  size_t Pressed = 0, Checked = 0;
-  size_t FreeMoves = 0;         // motion commands an answer after the press allows
-  bool Answered = false;        // Retry after the press: the run may go on
-  std::set<int> OweS;           // addresses that must get "S" before the next pump
-  size_t OweFrom = 0;           // ... in frames from here on
-  bool OweLate = false;         // ... or before the end (a lost controller times out first)
-  bool Home = false, HomeAfterPress = false, ZEStop = false;
-  size_t Scanned = 0;
+  size_t Pressed = 0, Checked = 0, Scanned = 0;
+  size_t FreeMoves = 0;   // motion commands an answer after the press allows
+  bool Answered = false;  // Retry after the press: the run may go on
+  std::set<int> OweS;     // addresses that must get "S" before the next pump, in frames from OweFrom,
+  size_t OweFrom = 0;     // or before the end when OweLate (a lost controller times out first)
+  bool OweLate = false, Home = false, HomeAfterPress = false, ZEStop = false;
 
   void Mark() {
     ++Pressed, FreeMoves = 0, OweFrom = Port->Sent.size();
@@ -147,13 +138,9 @@ private:
     for (int a = 1; a <= 3; ++a)
       if (Port->Ctl(a).Moving() && (Kind != TPress::Lose || a == 3)) OweS.insert(a);
     const TControls c = ControlsFor(OpState(), true, true);
-    if (Kind == TPress::Lose) {
-      OweLate = true;
-      Port->Control("mute 3");
-    } else if (Kind == TPress::End) {
-      SetProgramEnding();  // as the window's close does
-      StopAll();
-    } else if (StopButton) StopButton();
+    if (Kind == TPress::Lose) OweLate = true, Port->Control("mute 3");
+    else if (Kind == TPress::End) SetProgramEnding(), StopAll();  // as the window's close does
+    else if (StopButton) StopButton();
     else if (c.TaskStop) TaskStop();
     else if (c.ManualStop) ManualStopPress();
     else StopAll();  // the remote STOP: nothing on the screen is pressable now
@@ -169,13 +156,9 @@ private:
     if (stopDialog || emergency) Port->Control("estop 1,3 release");
     unsigned answer = stopDialog ? mbRetry : S.EStopAnswer;
     if (Pressed > 0) {
-      if (QuestionsAfterPress++ == 0) {
-        FirstButtons = buttons;
-        FirstStop = stopDialog;
-        if (FirstAnswer) answer = FirstAnswer;
-      } else {
-        answer = stopDialog ? mbAbort : mbYes;  // later questions end the run
-      }
+      if (QuestionsAfterPress++ == 0) FirstButtons = buttons, FirstStop = stopDialog;
+      if (QuestionsAfterPress > 1) answer = stopDialog ? mbAbort : mbYes;  // later questions end the run
+      else if (FirstAnswer) answer = FirstAnswer;
       // An answer covers the presses made before its question, not one inside it.
       if (answer == mbRetry && !inside) Answered = true;
       if (answer == mbAbort && !stopDialog && !inside) ++FreeMoves;  // the move is made again
@@ -187,14 +170,11 @@ private:
   void Pump() {
     const uint64_t n = H->Events.Pumps;
     Check(false);
-    if (!OweS.empty() && !OweLate) {
-      for (int a : OweS) Faults.push_back("pump " + std::to_string(n) + ": no S to #" + std::to_string(a));
-      OweS.clear();
-    }
+    for (int a : OweLate ? std::set<int>() : OweS) Faults.push_back("pump " + std::to_string(n) + ": no S to #" + std::to_string(a));
+    if (!OweLate) OweS.clear();
     Scan(n);
     Port->NextClusterLength();  // the controllers' motion up to now
-    bool moving = false;
-    for (int a = 1; a <= 3; ++a) moving = moving || Port->Ctl(a).Moving();
+    const bool moving = Port->Ctl(1).Moving() || Port->Ctl(2).Moving() || Port->Ctl(3).Moving();
     const TControls c = ControlsFor(OpState(), true, true);
     if (moving && !c.TaskStop && !c.ManualStop && !ProgramEnding())
       Faults.push_back("pump " + std::to_string(n) + ": no STOP");
@@ -210,10 +190,7 @@ private:
   void Scan(uint64_t n) {
     const std::vector<std::string> &lines = H->Report.Lines;
     for (; Scanned < lines.size(); ++Scanned) {
-      if (lines[Scanned] == "Moving to home position ..") {
-        Home = HomeAfterPress = true;
-        HomeFrom = n - 1;
-      }
+      if (lines[Scanned] == "Moving to home position ..") Home = HomeAfterPress = true, HomeFrom = n - 1;
       if (Home && HomeTo == 0 && lines[Scanned] == "  ... done.") HomeTo = n - 1;
     }
   }
@@ -262,10 +239,7 @@ const TScenario Scenarios[] = {
 // Every run writes its record in the test's own folder.
 class StopEverywhere : public TTempDirTest, public ::testing::WithParamInterface<int> {
 protected:
-  void TearDown() override {
-    TTempDirTest::TearDown();
-    SetOpState(Idle);
-  }
+  void TearDown() override { TTempDirTest::TearDown(), SetOpState(Idle); }
 };
 
 TEST_P(StopEverywhere, EveryPumpEveryBoxEveryAnswerAndAgainDuringTheMoveHome) {
@@ -276,6 +250,7 @@ TEST_P(StopEverywhere, EveryPumpEveryBoxEveryAnswerAndAgainDuringTheMoveHome) {
   ASSERT_GT(clean.Pumps, 10u);
   for (std::string line : {"  Fast Dip 2 of 2", "FastDips to do: 0", "  ... done."})
     ASSERT_TRUE(!s.Task || Count(clean.Log, line)) << line;
+  ASSERT_TRUE(GetParam() != 2 || clean.Sent[0] == "#1 V=1200.0000 WA=40.0000 E\r");  // the jog's way
   TStopRun buttons(s);  // nothing but STOP acts: the run's frames stay as they were
   buttons.ButtonsOnly = true;
   buttons.Go();
@@ -332,6 +307,7 @@ TEST_P(StopEverywhere, EveryPumpEveryBoxEveryAnswerAndAgainDuringTheMoveHome) {
       EXPECT_LE(again.Pumps, first.Pumps) << "the stopped move home went on";
     }
   }
+  EXPECT_TRUE(!s.Task || homePoints > clean.Pumps / 2);  // a move home follows a STOP
   std::printf("%s: %zu pumps, %zu questions (%zu runs inside them); again during the move home in %zu runs, "
               "at %zu of its pumps; %zu runs\n",
               s.Name, size_t(clean.Pumps), clean.Questions, boxRuns, homePoints, homeOffsets.size(), runs);
@@ -341,7 +317,7 @@ INSTANTIATE_TEST_SUITE_P(Runs, StopEverywhere, ::testing::Range(0, int(std::size
 
 // The window: every menu item opened at every pump of a run opens no box of
 // its own and holds up no frame of the run; the task STOP still acts.
-TEST_F(StopEverywhere, MenusDuringARunHoldUpNothing) {
+TEST_F(StopEverywhere, MenusDuringARunHoldUpNothingAndConnectIsBusy) {
   TTFormMain form(false);
   CreateDialogs();
   form.SetConnected(true);
@@ -358,13 +334,12 @@ TEST_F(StopEverywhere, MenusDuringARunHoldUpNothing) {
     if (QWidget *w = QApplication::activeModalWidget()) ++modal, w->close();
   });
   watch.start(0);
+  qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});  // "no raise()"
   TStopRun clean(Scenarios[0]);
   clean.Go();
   for (uint64_t stopAt : {uint64_t(0), clean.Pumps / 2}) {
     TStopRun r(Scenarios[0]);
-    r.OnPump = [&] {
-      for (QAction *a : items) a->trigger();
-    };
+    r.OnPump = [&] { std::for_each(items.begin(), items.end(), [](QAction *a) { a->trigger(); }); };
     if (stopAt) r.PressAt = {stopAt};
     r.StopButton = [&] {
       EXPECT_TRUE(form.TaskStop->isEnabled());
@@ -375,29 +350,22 @@ TEST_F(StopEverywhere, MenusDuringARunHoldUpNothing) {
     EXPECT_TRUE(r.Faults.empty() && (stopAt ? r.Sent.size() < clean.Sent.size() : r.Sent == clean.Sent))
         << Dump(r);
   }
+  qInstallMessageHandler(nullptr);
   EXPECT_TRUE(AboutBox->isVisible());  // a window of its own
   DestroyDialogs();
-}
 
-// The connection check is busy: Start and the menus are off at its first
-// pump, a close waits for its end, and no reference run starts after it.
-TEST_F(StopEverywhere, ConnectCheckIsBusy) {
-  TTFormMain form(false);
-  form.show();
+  // The connection check is busy: Start and the menus are off at its first
+  // pump, a close waits for its end, and no reference run starts after it.
   THostFixture h;
   TSimLinePort port;
   ResetMachineDefaults();
+  form.show();
   h.Events.OnPump = [&] {
-    if (h.Events.Pumps > 1) return;
-    EXPECT_FALSE(form.TaskStart->isEnabled() || form.Open1->isEnabled() || form.Save1->isEnabled());
-    EXPECT_FALSE(form.close());
+    EXPECT_FALSE(h.Events.Pumps == 1 && (form.TaskStart->isEnabled() || form.Save1->isEnabled() || form.close()));
   };
   form.ConnectButton->click();
   EXPECT_GE(h.Events.Pumps, 1u);
-  for (int a = 1; a <= 3; ++a) {
-    const std::vector<std::string> c = port.Commands(a);
-    EXPECT_EQ(std::count(c.begin(), c.end(), "H"), 0) << a;
-  }
+  for (int a = 1; a <= 3; ++a) EXPECT_EQ(Count(port.Commands(a), std::string("H")), 0u) << a;
   QCoreApplication::processEvents();
   EXPECT_FALSE(form.isVisible());
 }
