@@ -21,6 +21,7 @@
 #include "BenchLine.h"
 #include "support/SimProcess.h"
 #include "tasks/Process.h"
+#include "tasks/TaskRun.h"
 #include "veri/Connection.h"
 #include "veri/Params.h"
 #include "veri/Transport.h"

@@ -18,6 +18,7 @@
 #include "app/RunRecordWindow.h"
 #include "base/Host.h"
 #include "tasks/Process.h"
+#include "tasks/TaskRun.h"
 
 namespace {
 

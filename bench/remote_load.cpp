@@ -26,6 +26,7 @@
 #include "base/Host.h"
 #include "remote/RemoteServer.h"
 #include "tasks/Process.h"
+#include "tasks/TaskRun.h"
 
 namespace {
 

@@ -215,8 +215,15 @@ TMoveResult Move(uint8_t axis, double speed, double target, const TPositionSink 
   }
   TAxisConfig &a = Axes[axis];
   speed = DrivenSpeed(axis, speed);
+  // Started inside another motion it would clear that motion's STOP.
+  if (MotionUnderWay()) {
+    ReportLine("$ Move [" + ax + "] not started: another motion is under way");
+    r.Outcome = TMoveOutcome::Stopped;
+    return r;
+  }
+  TMotionHold motion;
   // A jog, Home or Goto from idle runs as a manual move; inside a task run
-  // or another move the state stays as it is.
+  // the state stays as it is.
   TBusyGuard busy(Moving, {Idle});
   for (;;) {  // the emergency-stop box's Abort repeats the move
     r = TMoveResult();
@@ -231,6 +238,9 @@ TMoveResult Move(uint8_t axis, double speed, double target, const TPositionSink 
       r.Outcome = TMoveOutcome::Stopped;
       return r;
     }
+    // Every commanded move, a repeat after the emergency-stop box included,
+    // offers the manual STOP again.
+    TManualStopHold offer;
     ReportLine("$ Move [" + ax + "]  to: " + MotionNumber(target) + ";  Speed: " + MotionNumber(speed));
     const uint32_t limitMs = MoveTimeLimitMs(axis, speed, target);
     StopRequest = false;
@@ -260,6 +270,7 @@ TMoveResult Move(uint8_t axis, double speed, double target, const TPositionSink 
                                            : TMoveOutcome::Reached;
     const bool emergency = EmergencyStopActive(axis);
     unsigned answer = mbYes;
+    const uint32_t asked = StopLatch().Presses();
     if (emergency) {
       r.Outcome = TMoveOutcome::Stopped;
       a.StopActive = true;
@@ -285,7 +296,8 @@ TMoveResult Move(uint8_t axis, double speed, double target, const TPositionSink 
                  "] did not reach its target " + MotionNumber(target) + ": the controller reports " +
                  MotionNumber(a.Position));
     }
-    if (!emergency || answer != mbAbort) return r;
+    // Abort answers the STOPs made before the box, not one made while it was open.
+    if (!emergency || answer != mbAbort || StopLatch().Presses() != asked) return r;
   }
 }
 
@@ -314,7 +326,7 @@ std::vector<TLeg> HomeLegs() {
 TMoveResult MoveLegs(const std::vector<TLeg> &legs, uint32_t stops, const TPositionSink &sink) {
   TMoveResult r;
   for (const TLeg &leg : legs) {
-    if (StopPresses() != stops) {
+    if (StopLatch().Presses() != stops) {
       r = TMoveResult();
       r.Outcome = TMoveOutcome::Stopped;
       return r;
@@ -334,15 +346,17 @@ bool TaskAbort() {
 TTravelResult Travel(const std::string &name, double x, double y, const TPositionSink &sink) {
   TBusyGuard busy(Moving, {Idle});
   TTravelResult t;
-  uint32_t stops = StopPresses();
+  uint32_t stops = StopLatch().Presses();
   for (;;) {  // Retry in the STOP dialog runs the whole positioning again
     ReportLine("$ Move to Position " + name);
     t.Last = MoveLegs(TravelLegs(x, y), stops, sink);
     t.Ok = t.Last.Ok();
-    // A program that is ending asks nothing and tries nothing again.
-    if (t.Ok || ProgramEnding() || TaskAbort()) return t;
-    // Retry is the operator's answer to every STOP pressed until now.
-    stops = t.RetryStops = StopPresses();
+    // A program that is ending asks nothing and tries nothing again. Retry
+    // answers the STOPs made before the question; one made while it was
+    // open ends the positioning.
+    const uint32_t asked = StopLatch().Presses();
+    if (t.Ok || ProgramEnding() || TaskAbort() || StopLatch().Presses() != asked) return t;
+    stops = t.RetryStops = asked;
     t.Retried = true;
   }
 }
@@ -350,23 +364,21 @@ TTravelResult Travel(const std::string &name, double x, double y, const TPositio
 void MoveToTopfPosition(const std::string &name, double x, double y, bool &ok) { ok = Travel(name, x, y).Ok; }
 
 TMoveResult HomePos(const TPositionSink &sink) {
-  TBusyGuard busy(Moving, {Idle});
   TMoveResult r;
+  r.Outcome = TMoveOutcome::Stopped;
+  if (MotionUnderWay()) return r;  // its STOP must not be cancelled
+  TBusyGuard busy(Moving, {Idle});
   if (ProgramEnding()) {
     ReportLine("Not moving home: the program is ending");
-    r.Outcome = TMoveOutcome::Stopped;
     return r;
   }
   {
     TManualStopHold stop;
     ReportLine("Moving to home position ..");
-    r = MoveLegs(HomeLegs(), StopPresses(), sink);
+    r = MoveLegs(HomeLegs(), StopLatch().Presses(), sink);
   }
   ReportLine("  ... done.");
   return r;
 }
 
-void ReferencePos() {
-  TBusyGuard busy(Referencing, {Idle});
-  VERIGotoReference(255);
-}
+void ReferencePos() { VERIGotoReference(255); }

@@ -53,6 +53,7 @@ std::string RemoteStateName(bool questionOpen) {
     case Referencing: return "referencing";
     case TaskRunning: return "running";
     case Unwinding: return "stopping";
+    case Connecting: return "connecting";
   }
   return "idle";
 }

@@ -12,7 +12,6 @@
 #include "tasks/Estimate.h"
 
 class IWaitView;
-struct TProcEntry;
 
 class TTaskRun {
 public:
@@ -28,11 +27,8 @@ public:
   // A STOP was pressed during the run and not answered with Retry: nothing
   // moves any more but the move home.
   bool Stopped() const;
-  // The operator answered Retry in the STOP dialog with `stops` presses
-  // counted: those STOPs are answered, the run goes on.
-  void AcceptRetry(uint32_t stops);
 
-  // One process term in run mode.
+  // One process term in run mode (a TProcessRun).
   void Process(const std::string &name, uint8_t level, uint16_t &error, int32_t count);
 
   // Position reads of the run's moves go to its record.
@@ -41,17 +37,12 @@ public:
   TRunRecorder &Record() const { return RunRecorder(); }
   TRunProgress Progress;
 
-  // A dip row that ended with the substrate in the bath: added, with the
-  // time held, when the move home begins to lift it (LiftHeld).
-  void HoldAtBottom(const TRecordRow &row);
-  void LiftHeld();
-
 private:
-  // The step-by-step dips after the move to the top `top`; how the last ended.
-  const char *RunDips(const TProcEntry &e, const TMoveResult &top, const TRecordRow &row);
+  // A dip row left in the bath is added, with the time held, when the move
+  // home begins to lift it.
+  void LiftHeld();
   std::string Task, Line;
   IWaitView *WaitView;
-  uint32_t Accepted;  // StopPresses() answered so far
   uint16_t Error = 0;
   TMoveResult Home;
   TRecordRow Held;
@@ -60,6 +51,11 @@ private:
 
 // The run under way, or null.
 TTaskRun *ActiveRun();
+
+// The task language's callback: mode 1 checks and lists, mode 2 runs (in
+// the run under way, or in a run of its own, unrecorded). `count` is the
+// number of repetitions still to come, only shown.
+void RunProcess(const std::string &name, uint8_t mode, uint8_t level, uint16_t &error, int32_t count);
 
 // Start: runs the task shown in the task panel (CurTask) and brings the
 // machine home afterwards, whatever ended the run. Refused unless idle.

@@ -150,13 +150,19 @@ FAULTS = [
     F("rt-row-done", "run record",
       "every dip row is written 'done', whatever its moves did",
       "Row.End = End = ok ? EndDone : RecordEndOf(Run, Last);", "Row.End = End = EndDone;"),
+    F("am-stop-last-pump", "axis motion",
+      "a STOP handled in a move's last pump, after the poll saw the axis stand, no longer ends what follows",
+      "  if (StopRequest) end = TMoveEnd::Stopped;\n  return end;", "  return end;"),
+    F("am-legs-no-stop", "axis motion",
+      "a STOP between the legs of a travel (after Abort repeated a stopped leg) no longer ends the travel",
+      "if (StopPresses() != stops) {", "if (StopPresses() != stops && false) {"),
     # --- manual control, jog, STOP -------------------------------------------
     F("jg-direction", "jog/STOP",
       "jog buttons swapped: + drives to the travel minimum",
       "plus ? TravelMax[axis] : TravelMin[axis]", "plus ? TravelMin[axis] : TravelMax[axis]"),
     F("jg-stop-dead", "jog/STOP",
       "the jog pad's STOP button no longer requests a stop",
-      "void ManualStopPress() {\n  PressStop();", "void ManualStopPress() {"),
+      "void ManualStopPress() {\n  StopLatch().Press(false, \"on the screen\");", "void ManualStopPress() {"),
     # --- recipes: tables, editors, .dip file ---------------------------------
     F("rc-delete-short", "recipe tables",
       "deleting an entry shifts one entry too few (the last one is lost, a copy remains)",
@@ -182,7 +188,10 @@ FAULTS = [
     # --- task run ------------------------------------------------------------
     F("tr-stop-no-flag", "task run",
       "task STOP no longer stops the move under way (StopRequest not set, the press not counted)",
-      "void TaskStop() {\n  PressStop();", "void TaskStop() {"),
+      "void TaskStop(const char *from) {\n  StopLatch().Press(true, from);", "void TaskStop(const char *from) {"),
+    F("tr-retry-late-stop", "task run",
+      "Retry answers a STOP pressed while its box was open: the run goes on",
+      "  if (presses != Count) return false;  // a STOP came after the answer\n", ""),
     F("tr-check-runs", "task run",
       "Check Syntax runs the task instead of checking it",
       "ParseTask(line, TaskModeCheck, RunProcess);", "ParseTask(line, TaskModeRun, RunProcess);"),
@@ -202,6 +211,9 @@ FAULTS = [
     F("pe-channel-step", "process execution/dip cycle",
       "channel mode 2 switches the output on one step early (at the bottom instead of before the up stroke)",
       "case 2: on = 4, off = 5; break;", "case 2: on = 3, off = 5; break;"),
+    F("pe-fast-start-stop", "process execution/fast dips",
+      "the fast dips start after a STOP or an abort at the emergency stop during the move to the top",
+      "if (topStopped || run.Stopped()) {", "if ((topStopped || run.Stopped()) && false) {"),
     F("pe-fast-threshold", "process execution/fast dips",
       "a bottom wait of exactly 0 runs step by step instead of as fast dips",
       "if (e.InTime > 0.0) {", "if (e.InTime >= 0.0) {"),
@@ -395,7 +407,7 @@ def main():
     ap.add_argument("--only", help="comma-separated fault ids")
     ap.add_argument("--list", action="store_true", help="print the fault table and exit")
     ap.add_argument("--scratch", default=SCRATCH, help="scratch folder (default: %(default)s)")
-    ap.add_argument("--timeout", type=int, default=60, help="per-test time-out in s")
+    ap.add_argument("--timeout", type=int, default=300, help="per-test time-out in s")
     ap.add_argument("--jobs", type=int, default=2, help="build jobs")
     ap.add_argument("--test-jobs", type=int, default=2, help="tests run at once")
     ap.add_argument("--all-failures", action="store_true",

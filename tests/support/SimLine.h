@@ -55,7 +55,7 @@ public:
   void PrepareDipMachine() {
     ResetMachineDefaults();
     ResetDefinitions();
-    StopRequest = AbortRequest = false;
+    StopLatch() = TStopLatch();
     SetOpState(Idle);
     Sim.Control("speedup 10");
     for (uint8_t a = 1; a <= 3; ++a) {

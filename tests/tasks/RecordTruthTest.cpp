@@ -195,7 +195,7 @@ protected:
     THostFixture h;
     ResetMachineDefaults();
     ResetDefinitions();
-    AbortRequest = StopRequest = false;
+    StopLatch() = TStopLatch();
     DigOutCount = 4;
     DigOutTable[2].Address = 3, DigOutTable[2].Pin = 4;
     MachineSettings.HomeX = 7.5, MachineSettings.HomeY = 5.5, MachineSettings.HomeZ = 4.5;
