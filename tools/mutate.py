@@ -192,7 +192,7 @@ FAULTS = [
     F("tr-retry-late-stop", "task run",
       "Retry answers a STOP pressed while its box was open: the run goes on",
       "  if (presses != Count) return false;  // a STOP came after the answer\n  Answered = presses;",
-      "  Answered = Count;"),
+      "  Answered = Count;\n  (void)presses;"),
     F("tr-check-runs", "task run",
       "Check Syntax runs the task instead of checking it",
       "ParseTask(line, TaskModeCheck, RunProcess);", "ParseTask(line, TaskModeRun, RunProcess);"),
