@@ -1,12 +1,18 @@
-// The main window's controls follow the operating state and the connection.
+// The main window's controls follow the operating state and the connection;
+// its dialogs leave the window's STOP in reach.
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QGroupBox>
 #include <QPushButton>
 
 #include "app/FormMain.h"
+#include "app/ReportWindow.h"
+#include "app/SerialNGBasicDLG.h"
+#include "app/ServiceDialogs.h"
 #include "base/OpState.h"
+#include "support/Fakes.h"
 
 namespace {
 
@@ -52,3 +58,29 @@ TEST(FormMain, ControlsFollowStateAndConnection) {
 }
 
 }  // namespace
+
+// The menu's dialogs open modeless: no event loop of their own, the
+// window's STOP in reach. The settings dialogs wait while a run goes, and
+// a press that still reaches one sends nothing.
+TEST(FormMain, MenuDialogsAreModelessAndWaitWhileBusy) {
+  TTFormMain form(false);
+  TFakeClock clock;  // the service move's waits, without a line
+  Host().Clock = &clock;
+  form.CreateDialogs();
+  for (QAction *a : {form.Communication1, form.VERI1, form.DigitalOutput1, form.About1}) a->trigger();
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+  const std::initializer_list<QDialog *> settings = {form.SerialNGBasicDLG, form.SERSUtilities, form.SERSIOPanel};
+  for (QDialog *d : std::initializer_list<QDialog *>{form.SERSUtilities, form.SERSIOPanel, form.AboutBox})
+    EXPECT_TRUE(d->isVisible() && !d->isModal()) << d->objectName().toStdString();
+  {
+    TBusyGuard run(TaskRunning);
+    EXPECT_TRUE(form.TaskStop->isEnabled());
+    for (QDialog *d : settings) EXPECT_FALSE(d->isEnabled()) << d->objectName().toStdString();
+    form.SERSUtilities->LeftButnClick();
+    EXPECT_EQ(form.ReportWindow->toPlainText().indexOf("Manual Move LS"), -1);
+  }
+  for (QDialog *d : settings) EXPECT_TRUE(d->isEnabled()) << d->objectName().toStdString();
+  form.SERSUtilities->LeftButnClick();
+  EXPECT_NE(form.ReportWindow->toPlainText().indexOf("Manual Move LS"), -1);
+  Host().Clock = nullptr;
+}
