@@ -2,6 +2,8 @@
 
 #include "app/Desktop.h"
 
+#include <QMessageBox>
+
 TApplication::TApplication(int &argc, char **argv) : QApplication(argc, argv) {
   setApplicationName(ApplicationTitle);
   setWindowIcon(ProgramIcon());
@@ -13,4 +15,14 @@ bool NotifyGuarded(QObject *receiver, QEvent *event) {
   bool delivered = false;
   RunHandler([&] { delivered = qApp->QApplication::notify(receiver, event); });
   return delivered;
+}
+
+unsigned TBoxOperator::Ask(TMsgKind kind, const std::string &text, unsigned buttons, unsigned closed,
+                           unsigned ending) {
+  if (buttons & (buttons - 1)) return ending ? ending : closed;
+  const QMessageBox::Icon icon = kind == TMsgKind::Error         ? QMessageBox::Critical
+                                 : kind == TMsgKind::Information ? QMessageBox::Information
+                                                                 : QMessageBox::Warning;
+  QMessageBox(icon, ApplicationTitle, QString::fromStdString(text), QMessageBox::Ok).exec();
+  return buttons ? buttons : closed;
 }

@@ -1,18 +1,12 @@
 #include "app/Dialogs.h"
 
 #include "app/Desktop.h"
-#include "app/FormMain.h"
-#include "veri/LineCheck.h"
 
 #include <QApplication>
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
-
-QDialog *AboutBox = nullptr;
-TSERSIOPanel *SERSIOPanel = nullptr;
-TSERSUtilities *SERSUtilities = nullptr;
 
 namespace {
 QLabel *Text(QWidget *parent, const QString &text, const QFont &font, const QRect &place) {
@@ -58,27 +52,4 @@ TAboutBox::TAboutBox(QWidget *parent) : QDialog(parent) {
 
   if (QScreen *screen = QGuiApplication::primaryScreen())
     move(screen->availableGeometry().center() - rect().center());
-}
-
-void CreateDialogs() {
-  // "Check line" in Settings / Communication: the full check of the line as it is.
-  CreateSerialNGBasicDLG()->OnCheckLine = [] { return VERICheckLine(VERILineAddresses()); };
-  AboutBox = new TAboutBox();
-  SERSIOPanel = new TSERSIOPanel();
-  // A renamed channel shows at once in the process editor's list.
-  SERSIOPanel->OnNameChanged = [] {
-    if (FormMain) FormMain->UpdateChannelList();
-  };
-  SERSUtilities = new TSERSUtilities();
-}
-
-void DestroyDialogs() {
-  delete SERSUtilities;
-  SERSUtilities = nullptr;
-  delete SERSIOPanel;
-  SERSIOPanel = nullptr;
-  delete AboutBox;
-  AboutBox = nullptr;
-  delete SerialNGBasicDLG;
-  SerialNGBasicDLG = nullptr;
 }

@@ -10,25 +10,25 @@
 
 namespace {
 
+// What the connection check shows, in the window that started it.
 class TFormConnectionView : public IConnectionView {
 public:
+  explicit TFormConnectionView(TTFormMain &form) : Form(form) {}
   void SetProgress(int position) override {
-    if (!FormMain) return;
-    FormMain->ProgressBar1->setMaximum(100);
-    FormMain->ProgressBar1->setValue(position);
-    FormMain->ProgressBar1->show();
+    Form.ProgressBar1->setMaximum(100);
+    Form.ProgressBar1->setValue(position);
+    Form.ProgressBar1->show();
   }
-  void EnableManualMove() override {
-    if (FormMain) FormMain->SetConnected(true);
-  }
+  void EnableManualMove() override { Form.SetConnected(true); }
   void Finished() override {
-    if (!FormMain) return;
-    FormMain->ProgressBar1->hide();
+    Form.ProgressBar1->hide();
     // The button's own colours back: black text, greyed while disabled.
-    FormMain->ConnectButton->setPalette(FormMain->palette());
+    Form.ConnectButton->setPalette(Form.palette());
   }
+
+private:
+  TTFormMain &Form;
 };
-TFormConnectionView FormConnectionView;
 
 }  // namespace
 
@@ -38,7 +38,8 @@ void TTFormMain::ConnectButtonClick() {
   // The check's own Retry nests deliberately and does not pass here.
   TBusyGuard busy(Connecting, {Idle});
   if (!busy.Entered()) return;
-  IConnectionView *old = SetConnectionView(&FormConnectionView);
+  TFormConnectionView view(*this);
+  IConnectionView *old = SetConnectionView(&view);
   struct TEnd {
     IConnectionView *Old;
     ~TEnd() { SetConnectionView(Old); }

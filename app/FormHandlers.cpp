@@ -7,22 +7,58 @@
 #include "app/Dialogs.h"
 #include "app/FormMain.h"
 #include "app/RunRecordWindow.h"
+#include "app/SerialNGBasicDLG.h"
+#include "app/ServiceDialogs.h"
 #include "app/SimulatedRobot.h"
-#include "serial/SerialNGBasicDLG.h"
+#include "base/Handler.h"
+#include "base/OpState.h"
 #include "machine/Startup.h"
 #include "serial/SerialPortNG.h"
+#include "veri/LineCheck.h"
 
 void TTFormMain::Exit1Click() { close(); }
 
+namespace {
+// Modeless: the window's STOP stays in reach and no nested event loop holds
+// a move that pumps events below.
+void ShowModeless(QWidget *w) {
+  if (!w) return;
+  w->show();
+  w->raise();
+  w->activateWindow();
+}
+}  // namespace
+
+void TTFormMain::CreateDialogs() {
+  if (SerialNGBasicDLG) return;
+  SerialNGBasicDLG = new TSerialNGBasicDLG();
+  // "Check line" in Settings / Communication: the full check of the line as it is.
+  SerialNGBasicDLG->OnCheckLine = [] {
+    TBusyGuard busy(Moving);
+    return busy.Entered() ? VERICheckLine(VERILineAddresses()) : std::string("The machine is busy.");
+  };
+  ConnectSimulatedRobot(*SerialNGBasicDLG, *Simulator);
+  connect(SerialNGBasicDLG, &QDialog::accepted, this, [this] { RunHandler([this] { SerialSettingsAccepted(); }); });
+  AboutBox = new TAboutBox();
+  SERSIOPanel = new TSERSIOPanel();
+  // A renamed channel shows at once in the process editor's list.
+  SERSIOPanel->OnNameChanged = [this] { UpdateChannelList(); };
+  SERSUtilities = new TSERSUtilities();
+  UpdateControls();
+}
+
 // The line settings of the program's port, kept in ".\KVSettings.ini".
 void TTFormMain::ChangeSerialSettings() {
-  if (!SerialPortNG1) return;
-  TSerialNGBasicDLG *dlg = CreateSerialNGBasicDLG();
-  if (!dlg->property("kvSimulator").toBool()) {
-    ConnectSimulatedRobot(*dlg, *Simulator);
-    dlg->setProperty("kvSimulator", true);
-  }
-  if (!::ChangeSerialSettings(*dlg, *SerialPortNG1, SettingsIniFile)) return;
+  if (!SerialPortNG1 || !SerialNGBasicDLG) return;
+  // Asked again while open: the operator's choices so far stay.
+  if (!SerialNGBasicDLG->isVisible()) SerialNGBasicDLG->LoadPortSettings(*SerialPortNG1);
+  ShowModeless(SerialNGBasicDLG);
+}
+
+void TTFormMain::SerialSettingsAccepted() {
+  // The dialog is disabled while anything is under way; this holds anyway.
+  if (!SerialPortNG1 || OpState() != Idle) return;
+  SaveSerialSettings(*SerialNGBasicDLG, *SerialPortNG1, SettingsIniFile);
   // A simulator nobody talks to any more need not run.
   if (QString::fromStdString(SerialPortNG1->CommPort()) != TSimulatedRobot::LinkPath()) Simulator->Stop();
   else ReportLine("Port: the simulated robot on " + SerialPortNG1->CommPort());
@@ -36,20 +72,10 @@ void TTFormMain::StartSimulatorFor(const std::string &port) {
   else ReportLine("*** The simulated robot cannot be started: " + error.toStdString());
 }
 
-// The three "show" items only show the dialog created at start and wait.
-void TTFormMain::VERI1Click() {
-  if (SERSUtilities) SERSUtilities->exec();
-}
-void TTFormMain::DigitalOutput1Click() {
-  if (SERSIOPanel) SERSIOPanel->exec();
-}
-// Not modal: a box waiting in a nested loop would hold up a run's polls and
-// its STOP.
-void TTFormMain::About1Click() {
-  if (!AboutBox) return;
-  AboutBox->show();
-  AboutBox->raise();
-}
+// The three "show" items only show the dialog created at start.
+void TTFormMain::VERI1Click() { ShowModeless(SERSUtilities); }
+void TTFormMain::DigitalOutput1Click() { ShowModeless(SERSIOPanel); }
+void TTFormMain::About1Click() { ShowModeless(AboutBox); }
 
 // A top-level window of its own, never modal and never kept above the main
 // window: a click on the main window brings its STOP buttons to the front.

@@ -17,6 +17,9 @@
 
 #include "app/Application.h"
 #include "app/Desktop.h"
+#include "app/Dialogs.h"
+#include "app/SerialNGBasicDLG.h"
+#include "app/ServiceDialogs.h"
 #include "base/OpState.h"
 #include "app/ReportWindow.h"
 #include "app/RunRecordWindow.h"
@@ -95,7 +98,11 @@ TTFormMain::TTFormMain(bool withMachine, QWidget *parent) : QMainWindow(parent),
 TTFormMain::~TTFormMain() {
   ShowPos->stop();
   if (RunRecorder().Behind()) RunRecorder().Retry();
-  delete RunRecordView;  // a window of its own, not a child
+  delete RunRecordView;  // windows of their own, not children
+  delete SERSUtilities;
+  delete SERSIOPanel;
+  delete AboutBox;
+  delete SerialNGBasicDLG;
   FormDestroy();
   SetOpStateListener(nullptr);
   // Only our own entries: a test may have installed others meanwhile.
@@ -142,6 +149,9 @@ void TTFormMain::closeEvent(QCloseEvent *event) {
   Ending = true;
   SetProgramEnding();
   if (OpState() == Idle) {
+    // Dialogs and windows of their own: left open they would keep the program.
+    for (QWidget *w : QApplication::topLevelWidgets())
+      if (w != this && w->isVisible()) w->close();
     QMainWindow::closeEvent(event);
     return;
   }
@@ -285,6 +295,9 @@ void TTFormMain::UpdateControls() {
   for (QAction *a : {New1, Save1, SaveAs1, Open1, OpenDialog1, AddFile1, Communication1, VERI1, DigitalOutput1,
                      RemoteAccess1})
     a->setEnabled(c.Menus);
+  // Open modeless, they wait while anything else is under way.
+  for (QWidget *w : std::initializer_list<QWidget *>{SerialNGBasicDLG, SERSIOPanel, SERSUtilities})
+    if (w) w->setEnabled(c.Menus);
 }
 
 void TTFormMain::SetConnected(bool connected) {

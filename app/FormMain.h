@@ -16,8 +16,12 @@ class QProgressBar;
 class QPushButton;
 class QSpinBox;
 class QTimer;
+class QDialog;
 class TReportWindow;
 class TRunRecordWindow;
+class TSERSIOPanel;
+class TSERSUtilities;
+class TSerialNGBasicDLG;
 class TSimulatedRobot;
 
 // A label that reports double-clicks (the axis letters of the displays).
@@ -73,6 +77,9 @@ public:
   void UpdateSettingsEntry();
   // Start-up: shown slots back to 0, then every editor and list filled.
   void RefreshEditors();
+  // The four dialogs of the menu, made hidden in this order once the
+  // start-up has loaded the channel tables (the output panel's range).
+  void CreateDialogs();
 
   // Panels
   QGroupBox *GroupBoxPosition, *GroupBoxProcess, *GroupBoxTask, *GroupBoxSettings;
@@ -116,6 +123,13 @@ public:
   QAction *New1, *Save1, *SaveAs1, *Open1, *OpenDialog1, *AddFile1, *Exit1;
   QAction *Communication1, *VERI1, *DigitalOutput1, *RunRecord1, *RemoteAccess1, *About1;
   QTimer *ShowPos;
+  // Null until CreateDialogs. Top-level and modeless, never above the main
+  // window: opened while something may move, its STOP stays in reach, and
+  // no nested event loop holds the move's own waiting.
+  TSerialNGBasicDLG *SerialNGBasicDLG = nullptr;
+  QDialog *AboutBox = nullptr;
+  TSERSIOPanel *SERSIOPanel = nullptr;
+  TSERSUtilities *SERSUtilities = nullptr;
 
 public slots:
   // Menu
@@ -216,6 +230,7 @@ private:
   void BuildJogPad();
   void BuildBottomBox();
   void BuildStatusBar();
+  void SerialSettingsAccepted();  // OK in "Serial Basic Settings"
   void BuildMenu();        // FormMenu.cpp
   void ConnectHandlers();  // FormMenu.cpp
 

@@ -7,7 +7,6 @@
 
 #include "app/Application.h"
 #include "app/Desktop.h"
-#include "app/Dialogs.h"
 #include "app/FormMain.h"
 #include "app/RemoteAccess.h"
 #include "base/DayLog.h"
@@ -29,6 +28,9 @@ int RunProgram(int argc, char **argv) {
   std::setlocale(LC_NUMERIC, "C");
   QLocale::setDefault(QLocale::c());
   InstallSignalClose(&app);
+  // Until the main window takes over, errors get plain boxes.
+  TBoxOperator boxes;
+  Host().Operator = &boxes;
   const std::vector<std::string> folder = ChooseWorkFolder();
   // Every report line from here on is kept on disk, in the working folder.
   // Earlier days compressed, the oldest removed beyond the size kept.
@@ -40,16 +42,16 @@ int RunProgram(int argc, char **argv) {
     TTFormMain form;
     for (const std::string &line : folder) ReportLine(line);
     // 4. The dialogs, after the channel tables are loaded.
-    CreateDialogs();
+    form.CreateDialogs();
     // Remote access: started here from its settings, stopped before the window goes.
     TRemoteAccess remote(form);
-    QObject::connect(form.RemoteAccess1, &QAction::triggered, &form, [&] { remote.ShowDialog(&form); });
+    QObject::connect(form.RemoteAccess1, &QAction::triggered, &form, [&] { remote.ShowDialog(); });
     // 5. Until the main window is closed.
     form.show();
     result = app.exec();
-    DestroyDialogs();
     // 6. The window's destruction runs the shut-down.
   }
+  Host().Operator = nullptr;
   DayLog().Close();
   return result;
 }

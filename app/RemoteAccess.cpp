@@ -36,6 +36,7 @@ TRemoteAccess::TRemoteAccess(TTFormMain &form) : Next(Host().Report) {
 }
 
 TRemoteAccess::~TRemoteAccess() {
+  delete Dialog;  // its OK would reach this object
   Server.reset();
   Notifier.reset();
   if (Host().Report == this) Host().Report = Next;
@@ -96,9 +97,19 @@ void TRemoteAccess::TestNotice(const std::vector<std::string> &urls) {
   Tester->Test();
 }
 
-void TRemoteAccess::ShowDialog(QWidget *parent) {
-  TRemoteSettings s = LoadRemoteSettings(SettingsIniFile);
-  QDialog dlg(parent);
+void TRemoteAccess::ShowDialog() {
+  // Modeless and a window of its own (it may be opened during a run): the
+  // main window's STOP stays in reach and the run's waits go on. One at a time.
+  if (Dialog) {
+    Dialog->raise();
+    Dialog->activateWindow();
+    return;
+  }
+  auto settings = std::make_shared<TRemoteSettings>(LoadRemoteSettings(SettingsIniFile));
+  TRemoteSettings &s = *settings;
+  Dialog = new QDialog();
+  Dialog->setAttribute(Qt::WA_DeleteOnClose);
+  QDialog &dlg = *Dialog;
   dlg.setObjectName("RemoteAccessDialog");
   dlg.setWindowTitle("Remote access");
   auto *form = new QFormLayout(&dlg);
@@ -143,7 +154,8 @@ void TRemoteAccess::ShowDialog(QWidget *parent) {
   form->addRow("Open", address);
   auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dlg);
   form->addRow(buttons);
-  auto read = [&] {
+  auto read = [=] {
+    TRemoteSettings &s = *settings;
     s.Port = port->value();
     s.Lab = network->currentIndex() == 1;
     // The tokens are made when remote access is first turned on.
@@ -158,27 +170,29 @@ void TRemoteAccess::ShowDialog(QWidget *parent) {
   };
   QObject::connect(port, &QSpinBox::valueChanged, &dlg, read);
   QObject::connect(network, &QComboBox::currentIndexChanged, &dlg, read);
-  QObject::connect(renew, &QPushButton::clicked, &dlg, [&] {
-    s.Token = NewRemoteToken();
+  QObject::connect(renew, &QPushButton::clicked, &dlg, [=] {
+    settings->Token = NewRemoteToken();
     read();
   });
-  QObject::connect(renewRead, &QPushButton::clicked, &dlg, [&] {
-    s.ReadToken = NewRemoteToken();
+  QObject::connect(renewRead, &QPushButton::clicked, &dlg, [=] {
+    settings->ReadToken = NewRemoteToken();
     read();
   });
-  QObject::connect(test, &QPushButton::clicked, &dlg, [&] {
+  QObject::connect(test, &QPushButton::clicked, &dlg, [=] {
     read();
-    TestNotice(s.Notify);
+    TestNotice(settings->Notify);
   });
   QObject::connect(buttons, &QDialogButtonBox::accepted, &dlg, &QDialog::accept);
   QObject::connect(buttons, &QDialogButtonBox::rejected, &dlg, &QDialog::reject);
+  QObject::connect(&dlg, &QDialog::accepted, &dlg, [=] {
+    read();
+    try {
+      SaveRemoteSettings(SettingsIniFile, *settings);
+    } catch (const std::runtime_error &e) {
+      ReportLine(std::string("*** ") + e.what());
+    }
+    Apply(*settings);
+  });
   read();
-  if (dlg.exec() != QDialog::Accepted) return;
-  read();
-  try {
-    SaveRemoteSettings(SettingsIniFile, s);
-  } catch (const std::runtime_error &e) {
-    ReportLine(std::string("*** ") + e.what());
-  }
-  Apply(s);
+  dlg.show();
 }

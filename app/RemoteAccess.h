@@ -2,6 +2,8 @@
 // Remote access in the program: the server, its notices and the report
 // lines it shows, started from [Remote] of KVSettings.ini and restarted
 // when Settings / Remote access changes it; everything stops with it.
+#include <QDialog>
+#include <QPointer>
 #include <memory>
 #include <string>
 
@@ -21,8 +23,8 @@ public:
   // Every report line goes on to the window; the page keeps the last ones,
   // and a "***" line is a line fault for the page's followers.
   void AppendLine(const std::string &line) override;
-  // Settings / Remote access.
-  void ShowDialog(QWidget *parent);
+  // Settings / Remote access: shown modeless; OK saves and applies.
+  void ShowDialog();
   // Stops what runs and starts what `s` asks for; the report log says which.
   void Apply(const TRemoteSettings &s);
   // "http://127.0.0.1:8080/" or the lab addresses (IPv4 and IPv6) with the
@@ -36,4 +38,5 @@ private:
   TRunWatch Watch;
   std::unique_ptr<TRemoteServer> Server;
   std::unique_ptr<TNotifier> Notifier, Tester;
+  QPointer<QDialog> Dialog;  // open settings dialog, deleted on close
 };

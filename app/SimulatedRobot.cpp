@@ -13,7 +13,7 @@
 #include <csignal>
 #include <sys/prctl.h>
 
-#include "serial/SerialNGBasicDLG.h"
+#include "app/SerialNGBasicDLG.h"
 
 TSimulatedRobot::TSimulatedRobot(QObject *parent) : QObject(parent) {}
 

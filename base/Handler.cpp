@@ -1,6 +1,5 @@
 #include "base/Handler.h"
 
-#include <QMessageBox>
 #include <exception>
 
 #include "base/Host.h"
@@ -12,8 +11,8 @@ void ShowHandlerError(const std::string &text) {
     AskOperator(TMsgKind::Error, text, mbOK, mbOK);
     return;
   }
-  // No main window (yet or any more): a plain box of our own.
-  QMessageBox::critical(nullptr, ApplicationTitle, QString::fromStdString(text), QMessageBox::Ok);
+  // Nobody to show it to: kept in the day log at least.
+  ReportDirect("*** " + text);
 }
 
 void RunHandler(const std::function<void()> &handler) {

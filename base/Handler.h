@@ -1,7 +1,7 @@
 #pragma once
-// Running an event handler: an error that escapes it is shown in an error
-// message box and the program goes on with the next event. Every layer's
-// widgets run their handlers through RunHandler.
+// Running an event handler: an error that escapes it is shown to the
+// operator (the host's error box) and the program goes on with the next
+// event. The window layer runs its handlers through RunHandler.
 #include <functional>
 #include <string>
 
@@ -9,5 +9,6 @@ extern const char *const ApplicationTitle;  // "Tunk Robot Control Program"
 
 // Runs one handler; what it throws ends it and is shown as by the dispatcher.
 void RunHandler(const std::function<void()> &handler);
-// The error box: caption = application title, error icon, one OK button.
+// The error box (caption = application title, error icon, one OK button),
+// asked of the host's operator; without one, a "***" line.
 void ShowHandlerError(const std::string &text);

@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include "app/Application.h"
-#include "app/Dialogs.h"
 #include "app/FormMain.h"
 #include "app/ReportWindow.h"
 #include "base/Machine.h"
@@ -36,7 +35,7 @@ int main(int argc, char **argv) {
   ResetMachineDefaults();
   TApplication app(argc, argv);
   auto *form = new TTFormMain();
-  CreateDialogs();
+  form->CreateDialogs();
   form->show();
   while (!form->windowHandle() || !form->windowHandle()->isExposed()) app.processEvents();
   app.processEvents();
@@ -67,7 +66,6 @@ int main(int argc, char **argv) {
   std::printf("rss_after_200_dips: %.1f MiB\n", ResidentMiB());
   std::printf("report_lines_after_200_dips: %d lines\n", form->ReportWindow->LineCount());
   Host().Clock = form;
-  DestroyDialogs();
   delete form;
   std::system((std::string("rm -rf '") + tmpl + "'").c_str());
   return 0;

@@ -8,7 +8,6 @@
 #include "base/Host.h"
 #include "serial/SerialDevices.h"
 #include "serial/SerialLine.h"
-#include "serial/WorkThread.h"
 
 TSerialCluster::TSerialCluster(const char *bytes, uint32_t size, uint32_t error)
     : Size(size), CCError(error) {
@@ -25,7 +24,7 @@ std::string TSerialCluster::DataAsString() const {
 TSerialPortNG::TSerialPortNG(void *) {
   // No event objects to create here: the worker's wake-up descriptor takes
   // their place, and the worker starts idle until the port is opened.
-  Worker.reset(new TWorkThread(*this));
+  Worker = StartPortWorker(*this);
 }
 
 TSerialPortNG::~TSerialPortNG() {

@@ -33,6 +33,22 @@
 class TSerialPortNG;
 class TWorkThread;
 
+// The port's worker thread as the port sees it. TWorkThread (WorkThread.h)
+// is the one kind; it includes this file, and not the other way round.
+class IPortWorker {
+public:
+  virtual ~IPortWorker() = default;
+  virtual void Terminate() = 0;
+  virtual bool Terminated() const = 0;
+  virtual void WaitFor() = 0;
+  // Ends the current wait early (port closing, data to send, ReadRequest).
+  virtual void Wake() = 0;
+};
+// Starts the worker of `port` (defined beside TWorkThread).
+std::unique_ptr<IPortWorker> StartPortWorker(TSerialPortNG &port);
+// Milliseconds of the worker's own clock (real time, wraps like a 32-bit tick).
+uint32_t WorkerTick();
+
 using TNotifyEvent = std::function<void(TSerialPortNG *sender)>;
 using TNotifyErrorEvent = std::function<void(TSerialPortNG *sender, uint32_t place, uint32_t code,
                                              const std::string &msg, uint8_t noise)>;
@@ -261,7 +277,7 @@ private:
   std::deque<TPendingCall> Calls;
   uint64_t NextCallId = 0, LastCallRun = 0;
 
-  std::unique_ptr<TWorkThread> Worker;
+  std::unique_ptr<IPortWorker> Worker;
 };
 
 // The program's one port. CreateSerialPortNG1 makes it with "COM1", 19200

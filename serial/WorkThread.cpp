@@ -9,7 +9,6 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-#include "serial/SerialPortNG.h"
 
 uint32_t WorkerTick() {
   using namespace std::chrono;
@@ -20,6 +19,10 @@ namespace {
 constexpr uint32_t BusyWaitMs = 75, IdleWaitMs = 200;
 constexpr uint32_t ReceiveErrors = 0x001F;
 }  // namespace
+
+std::unique_ptr<IPortWorker> StartPortWorker(TSerialPortNG &port) {
+  return std::make_unique<TWorkThread>(port);
+}
 
 TWorkThread::TWorkThread(TSerialPortNG &port) : Port(port) {
   WakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);

@@ -8,18 +8,16 @@
 #include <thread>
 
 #include "serial/SerialLine.h"
+#include "serial/SerialPortNG.h"
 
-class TSerialPortNG;
-
-class TWorkThread {
+class TWorkThread : public IPortWorker {
 public:
   explicit TWorkThread(TSerialPortNG &port);  // starts at once
-  ~TWorkThread();                             // Terminate and WaitFor
-  void Terminate();
-  bool Terminated() const { return FTerminated; }
-  void WaitFor();
-  // Ends the current wait early (port closing, data to send, ReadRequest).
-  void Wake();
+  ~TWorkThread() override;                    // Terminate and WaitFor
+  void Terminate() override;
+  bool Terminated() const override { return FTerminated; }
+  void WaitFor() override;
+  void Wake() override;
 
 private:
   void Execute();
@@ -52,6 +50,3 @@ private:
   std::string SlotMsg;
   uint8_t SlotNoise = 0;
 };
-
-// Milliseconds of the worker's own clock (real time, wraps like a 32-bit tick).
-uint32_t WorkerTick();

@@ -1,12 +1,18 @@
-// The main window's controls follow the operating state and the connection.
+// The main window's controls follow the operating state and the connection;
+// its dialogs leave the window's STOP in reach.
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QGroupBox>
 #include <QPushButton>
 
 #include "app/FormMain.h"
+#include "app/ReportWindow.h"
+#include "app/SerialNGBasicDLG.h"
+#include "app/ServiceDialogs.h"
 #include "base/OpState.h"
+#include "support/Fakes.h"
 
 namespace {
 
@@ -51,3 +57,25 @@ TEST(FormMain, ControlsFollowStateAndConnection) {
 }
 
 }  // namespace
+
+// The menu's dialogs open modeless: no event loop of their own, the
+// window's STOP in reach. The settings dialogs wait while a run goes, and
+// a press that still reaches one sends nothing.
+TEST(FormMain, MenuDialogsAreModelessAndWaitWhileBusy) {
+  TTFormMain form(false);
+  TFakeClock clock;  // the service move's waits, without a line
+  Host().Clock = &clock;
+  form.CreateDialogs();
+  for (QAction *a : {form.VERI1, form.DigitalOutput1, form.About1}) a->trigger();
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+  EXPECT_TRUE(form.SERSUtilities->isVisible() && form.SERSIOPanel->isVisible() && form.AboutBox->isVisible());
+  const auto moved = [&] { return form.ReportWindow->toPlainText().contains("Manual Move LS"); };
+  for (TOpState s : {TaskRunning, Idle}) {
+    TBusyGuard busy(s);
+    for (QDialog *d : std::initializer_list<QDialog *>{form.SerialNGBasicDLG, form.SERSUtilities, form.SERSIOPanel})
+      EXPECT_EQ(d->isEnabled(), s == Idle) << d->objectName().toStdString();
+    form.SERSUtilities->LeftButnClick();
+    EXPECT_EQ(moved(), s == Idle);
+  }
+  Host().Clock = nullptr;
+}

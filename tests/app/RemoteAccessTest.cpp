@@ -28,13 +28,14 @@ TEST_F(RemoteAccessTest, TheDialogTurnsItOnAndTheWindowTellsThePage) {
   ASSERT_TRUE(probe.listen(QHostAddress::LocalHost));
   const int port = probe.serverPort();
   probe.close();
-  QTimer::singleShot(0, [&] {
-    auto *dlg = qobject_cast<QDialog *>(QApplication::activeModalWidget());
-    if (!dlg) return;
-    dlg->findChild<QSpinBox *>("Port")->setValue(port);
-    dlg->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
-  });
-  remote.ShowDialog(&form);
+  remote.ShowDialog();  // modeless: no event loop of its own
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+  QDialog *dlg = nullptr;
+  for (QWidget *w : QApplication::topLevelWidgets())
+    if (w->objectName() == "RemoteAccessDialog") dlg = qobject_cast<QDialog *>(w);
+  ASSERT_NE(dlg, nullptr);
+  dlg->findChild<QSpinBox *>("Port")->setValue(port);
+  dlg->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
   const std::string token = ProfileReadString(SettingsIniFile, "Remote", "Token", "");
   EXPECT_EQ(token.size(), 64u);
   EXPECT_EQ(token.find_first_not_of("0123456789abcdef"), std::string::npos);

@@ -14,7 +14,7 @@
 #include "app/ReportWindow.h"
 #include "app/SimulatedRobot.h"
 #include "base/Profile.h"
-#include "serial/SerialNGBasicDLG.h"
+#include "app/SerialNGBasicDLG.h"
 #include "serial/SerialPortNG.h"
 #include "support/Fakes.h"
 #include "support/TempDir.h"
@@ -37,10 +37,15 @@ protected:
     else setenv("XDG_RUNTIME_DIR", SavedRuntime.c_str(), 1);
     TTempDirTest::TearDown();
   }
-  // Runs the dialog on `port`; `act` does what the operator does in it.
+  // Opens the dialog on `port`; `act` does what the operator does in it;
+  // OK (the dialog accepted) stores the choices as the window does.
   static bool Run(TSerialNGBasicDLG &dlg, TSerialPortNG &port, std::function<void()> act) {
-    QTimer::singleShot(0, &dlg, act);
-    return ChangeSerialSettings(dlg, port, "KVSettings.ini");
+    dlg.LoadPortSettings(port);
+    dlg.setResult(QDialog::Rejected);
+    act();
+    if (dlg.result() != QDialog::Accepted) return false;
+    SaveSerialSettings(dlg, port, "KVSettings.ini");
+    return true;
   }
 };
 

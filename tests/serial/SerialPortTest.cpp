@@ -1,11 +1,5 @@
-#include <QCheckBox>
 // The serial port on a pseudo-terminal: what the far end receives, the
-// clusters a reply is cut into, a worker that neither hangs nor spins, and
-// the line settings dialog.
-#include <QComboBox>
-#include <QLabel>
-#include <QPushButton>
-#include <QTimer>
+// clusters a reply is cut into, a worker that neither hangs nor spins.
 #include <chrono>
 #include <ctime>
 #include <fcntl.h>
@@ -16,34 +10,12 @@
 #include "PtyPeer.h"
 #include "base/Profile.h"
 #include "serial/SerialLine.h"
-#include "serial/SerialNGBasicDLG.h"
 #include "serial/SerialPortNG.h"
 #include "support/Fakes.h"
 #include "support/TempDir.h"
 
 namespace {
 double ProcessCpuMs() { return 1e3 * double(std::clock()) / CLOCKS_PER_SEC; }
-
-class SettingsDialog : public TTempDirTest {
-protected:
-  THostFixture Host{1};
-  TPtyPeer Peer;
-  TSerialPortNG Port;
-  TSerialNGBasicDLG Dlg;
-  // Runs the dialog; `choose` acts on it while it is shown, then OK or Cancel.
-  bool Run(const std::function<void()> &choose, bool ok) {
-    Port.ThreadQuietMode = true;
-    Port.SetCommPort(Peer.SlavePath);
-    QTimer::singleShot(0, &Dlg, [&] {
-      choose();
-      ok ? Dlg.accept() : Dlg.reject();
-    });
-    return ChangeSerialSettings(Dlg, Port, "KVSettings.ini");
-  }
-  std::string Key(const char *key) {
-    return ProfileReadString("KVSettings.ini", "COMPortSettings", key, "-");
-  }
-};
 }  // namespace
 
 // A missing device in the log: PlainAnswersTest.
@@ -144,51 +116,4 @@ TEST(SerialPort, StuckWriteIsCutShortAndAHungUpLineNeitherSpinsNorRepeats) {
   for (auto &r : reports) hangups += r.first == 9911 || r.first == 9804;
   EXPECT_GE(hangups, 1u);
   EXPECT_LE(hangups, 2u);
-}
-
-TEST_F(SettingsDialog, OkSetsThePortOpensItAndWritesWhatItHolds) {
-  Port.SetBaudRate(4000);  // unknown: shown and stored as 19200
-  Put("KVSettings.ini", "[General]\r\nNMotors=2\r\n");
-  ASSERT_TRUE(Run(
-      [&] {
-        Dlg.CBParity->setCurrentText("Even");
-        Dlg.CBFlow->setCurrentText("RTS-CTS");
-        // "Check line" shows what the check says, in the dialog.
-        Dlg.OnCheckLine = [&] {
-          Port.SetReplyRule(TReplyRule::All());  // as if earned
-          return std::string("Line check, controller 1: passed");
-        };
-        Dlg.CheckLineButton->click();
-        EXPECT_EQ(Dlg.CheckLineResult->text().toStdString(), "Line check, controller 1: passed");
-      },
-      true));
-  EXPECT_TRUE(Port.Active());
-  EXPECT_EQ(Port.BaudRate(), 19200u);
-  EXPECT_EQ(Port.FlowControl(), 8196);
-  EXPECT_EQ(
-      Key("Port") + " " + Key("Baud") + " " + Key("Parity") + " " + Key("Control") + " " + Key("FastReplies"),
-      Peer.SlavePath + " 19200 2 8196 2");
-  // OK with the setting unchanged keeps what the line earned, and says it.
-  EXPECT_TRUE(Port.ReplyRule().Answers[1]);
-  EXPECT_TRUE(Host.Report.Has("Replies end at the line end: automatic, at the line end"));
-  ASSERT_TRUE(Run([&] { Dlg.CBFastReplies->setCurrentText("On"); }, true));
-  EXPECT_EQ(Port.FastReplies(), TFastReplies::On);
-  EXPECT_TRUE(Host.Report.Has("Replies end at the line end: on"));
-  EXPECT_EQ(ProfileReadInt("KVSettings.ini", "General", "NMotors", 0), 2);  // the rest untouched
-}
-
-TEST_F(SettingsDialog, CancelChangesNeitherPortNorFile) {
-  Port.SetBaudRate(9600);
-  EXPECT_FALSE(Run(
-      [&] {
-        Dlg.CBPort->setCurrentText("COM3");
-        Dlg.CBBaud->setCurrentText("256000");
-        Dlg.CBFastReplies->setCurrentText("On");
-      },
-      false));
-  EXPECT_FALSE(Port.Active());
-  EXPECT_EQ(Port.CommPort(), Peer.SlavePath);
-  EXPECT_EQ(Port.BaudRate(), 9600u);
-  EXPECT_EQ(Port.FastReplies(), TFastReplies::Automatic);  // the default
-  EXPECT_FALSE(Exists("KVSettings.ini"));
 }

@@ -1,4 +1,4 @@
-#include "veri/ServiceDialogs.h"
+#include "app/ServiceDialogs.h"
 
 #include <QButtonGroup>
 #include <QGroupBox>
@@ -13,6 +13,7 @@
 
 #include "base/Handler.h"
 #include "base/Machine.h"
+#include "base/OpState.h"
 #include "base/Convert.h"
 #include "veri/Outputs.h"
 
@@ -30,6 +31,14 @@ protected:
   }
 };
 
+// A service exchange pumps events: meanwhile the machine counts as busy, so
+// the window's controls and a remote start wait and a second press is
+// refused. Nothing is done when something else is under way.
+void WhileIdle(const std::function<void()> &work) {
+  TBusyGuard busy(Moving);
+  if (busy.Entered()) work();
+}
+
 QPushButton *Button(QWidget *parent, const char *name, const QString &text, const QRect &r) {
   auto *b = new QPushButton(text, parent);
   b->setObjectName(name);
@@ -41,7 +50,6 @@ QPushButton *Button(QWidget *parent, const char *name, const QString &text, cons
 TSERSUtilities::TSERSUtilities(QWidget *parent) : QDialog(parent) {
   setObjectName("SERSUtilities");
   setWindowTitle("VERI Utilities");
-  setModal(true);
   resize(434, 320);
   setFont(QFont("Arial", 8));
 
@@ -87,9 +95,15 @@ uint8_t TSERSUtilities::SelectedAddress() const {
   return static_cast<uint8_t>(id >= 1 && id <= 3 ? id : 1);
 }
 
-void TSERSUtilities::LeftButnClick() { ManualLimitSwitchMove(SelectedAddress(), 1); }
-void TSERSUtilities::RightBtnClick() { ManualLimitSwitchMove(SelectedAddress(), 2); }
-void TSERSUtilities::UploadClick() { UploadProgram(SelectedAddress(), *this); }
+void TSERSUtilities::LeftButnClick() {
+  WhileIdle([this] { ManualLimitSwitchMove(SelectedAddress(), 1); });
+}
+void TSERSUtilities::RightBtnClick() {
+  WhileIdle([this] { ManualLimitSwitchMove(SelectedAddress(), 2); });
+}
+void TSERSUtilities::UploadClick() {
+  WhileIdle([this] { UploadProgram(SelectedAddress(), *this); });
+}
 
 void TSERSUtilities::ShowBar(bool visible) { UploadBar1->setVisible(visible); }
 void TSERSUtilities::SetBar(int position, int maximum) {
@@ -101,7 +115,6 @@ void TSERSUtilities::StepBar() { UploadBar1->setValue(UploadBar1->value() + 1); 
 TSERSIOPanel::TSERSIOPanel(QWidget *parent) : QDialog(parent) {
   setObjectName("SERSIOPanel");
   setWindowTitle("DigitalOutputTest");
-  setModal(true);
   setFixedSize(369, 161);
   setFont(QFont("Arial", 8));
 
@@ -185,6 +198,6 @@ void TSERSIOPanel::DONameExit() {
 void TSERSIOPanel::Button1Click() {
   const int n = Channel();
   if (n < 1 || n > DigOutCount || n > DigOutMax) return;
-  VERIToggleOut(n);
+  WhileIdle([n] { VERIToggleOut(n); });
   DOState->setText(DigOutTable[n].State == 0 ? "Off" : "On");
 }

@@ -1,4 +1,4 @@
-#include "serial/SerialNGBasicDLG.h"
+#include "app/SerialNGBasicDLG.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -13,8 +13,6 @@
 #include "base/Profile.h"
 #include "serial/SerialDevices.h"
 #include "serial/SerialPortNG.h"
-
-TSerialNGBasicDLG *SerialNGBasicDLG = nullptr;
 
 namespace {
 const char *const Section = "COMPortSettings";
@@ -121,14 +119,7 @@ void TSerialNGBasicDLG::ApplyPortSettings(TSerialPortNG &port) {
   port.SetActive(true);
 }
 
-TSerialNGBasicDLG *CreateSerialNGBasicDLG(QWidget *parent) {
-  if (!SerialNGBasicDLG) SerialNGBasicDLG = new TSerialNGBasicDLG(parent);
-  return SerialNGBasicDLG;
-}
-
-bool ChangeSerialSettings(TSerialNGBasicDLG &dlg, TSerialPortNG &port, const std::string &iniFile) {
-  dlg.LoadPortSettings(port);
-  if (dlg.exec() != QDialog::Accepted) return false;
+void SaveSerialSettings(TSerialNGBasicDLG &dlg, TSerialPortNG &port, const std::string &iniFile) {
   dlg.ApplyPortSettings(port);
   ReportLine("Replies end at the line end: " + ReplyRuleText(port));
   // What the port holds now, so the file says what the line runs with.
@@ -139,5 +130,4 @@ bool ChangeSerialSettings(TSerialNGBasicDLG &dlg, TSerialPortNG &port, const std
   ProfileWriteInt(iniFile, Section, "Parity", port.ParityType());
   ProfileWriteInt(iniFile, Section, "Control", port.FlowControl());
   ProfileWriteInt(iniFile, Section, "FastReplies", int32_t(port.FastReplies()));
-  return true;
 }

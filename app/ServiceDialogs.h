@@ -1,10 +1,11 @@
 #pragma once
-// The two service dialogs of the Settings menu, created once at start.
+// The two service dialogs of the Settings menu, owned by the main window and
+// shown modeless; what they send to the controllers runs only while idle.
 #include <functional>
 
 #include <QDialog>
 
-#include "veri/Utilities.h"
+#include "veri/Utilities.h"  // IUploadView
 
 class QButtonGroup;
 class QGroupBox;

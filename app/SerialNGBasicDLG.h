@@ -1,6 +1,8 @@
 #pragma once
 // "Serial Basic Settings": the six line parameters of the port, shown from
 // the port on opening and set on it (and stored in "COMPortSettings") on OK.
+// Shown modeless by the main window, which owns it: a task started from the
+// remote page while it is open leaves the window's STOP usable.
 #include <functional>
 #include <string>
 
@@ -30,11 +32,7 @@ public:
   void ApplyPortSettings(TSerialPortNG &port);
 };
 
-// Created once by the main window at start (CreateSerialNGBasicDLG).
-extern TSerialNGBasicDLG *SerialNGBasicDLG;
-TSerialNGBasicDLG *CreateSerialNGBasicDLG(QWidget *parent = nullptr);
-
-// Runs the dialog on `port`; on OK applies the choices and writes them to
-// `iniFile`; true when OK was pressed. A failed write throws the profile
-// writer's std::runtime_error; the port has the new values by then.
-bool ChangeSerialSettings(TSerialNGBasicDLG &dlg, TSerialPortNG &port, const std::string &iniFile);
+// What OK does: applies the dialog's choices to `port` and writes them to
+// `iniFile`. A failed write throws the profile writer's std::runtime_error;
+// the port has the new values by then.
+void SaveSerialSettings(TSerialNGBasicDLG &dlg, TSerialPortNG &port, const std::string &iniFile);
