@@ -319,7 +319,7 @@ INSTANTIATE_TEST_SUITE_P(Runs, StopEverywhere, ::testing::Range(0, int(std::size
 // its own and holds up no frame of the run; the task STOP still acts.
 TEST_F(StopEverywhere, MenusDuringARunHoldUpNothingAndConnectIsBusy) {
   TTFormMain form(false);
-  CreateDialogs();
+  form.CreateDialogs();
   form.SetConnected(true);
   // Stands in for the remote access dialog, wired by the program entry.
   QObject::connect(form.RemoteAccess1, &QAction::triggered, [] { QDialog().exec(); });
@@ -351,8 +351,7 @@ TEST_F(StopEverywhere, MenusDuringARunHoldUpNothingAndConnectIsBusy) {
         << Dump(r);
   }
   qInstallMessageHandler(nullptr);
-  EXPECT_TRUE(AboutBox->isVisible());  // a window of its own
-  DestroyDialogs();
+  EXPECT_TRUE(form.AboutBox->isVisible());  // a window of its own
 
   // The connection check is busy: Start and the menus are off at its first
   // pump, a close waits for its end, and no reference run starts after it.
