@@ -19,6 +19,7 @@ class QTimer;
 class TReportWindow;
 class TRunRecordWindow;
 class TSimulatedRobot;
+struct TRunLabels;
 
 // A label that reports double-clicks (the axis letters of the displays).
 class TClickLabel : public QLabel {
@@ -56,6 +57,10 @@ public:
   bool IsConnected() const { return Connected; }
   // The task panel decides whether Start is offered while idle.
   void SetTaskStartAllowed(bool allowed);
+  // A run started by lab automation: task `task` shown and run with the operator label given.
+  void StartTaskFromOutside(uint8_t task, const std::string &labelsOperator);
+  void RunShownTask(const TRunLabels *labels);
+
   // The program is told to end (signal): open questions are answered with
   // what moves nothing, as are those asked from now on; then the window closes.
   void EndProgram();
@@ -114,7 +119,7 @@ public:
   QProgressBar *ProgressBar1;
   // Menu items
   QAction *New1, *Save1, *SaveAs1, *Open1, *OpenDialog1, *AddFile1, *Exit1;
-  QAction *Communication1, *VERI1, *DigitalOutput1, *RunRecord1, *RemoteAccess1, *About1;
+  QAction *Communication1, *VERI1, *DigitalOutput1, *RunRecord1, *RemoteAccess1, *LabAutomation1, *About1;
   QTimer *ShowPos;
 
 public slots:
