@@ -16,6 +16,7 @@
 #include "base/Host.h"
 #include "sila/SilaServer.h"
 #include "tasks/Process.h"
+#include "tasks/RunEvents.h"
 
 namespace {
 namespace dc = sila2::org::kavetra::dipcoating::dipcoatingservice::v1;

@@ -304,7 +304,8 @@ Status WhyNot(const TSilaServer::TConfig &config, const TSilaServer::THooks &hoo
   if (index == 0)
     return Defined(Fqi(SilaDipCoatingFeature, "UnknownTask"), "The loaded recipe has no task \"" + task + "\".");
   if (question) return Defined(Fqi(SilaDipCoatingFeature, "QuestionOpen"), "A question waits at the machine.");
-  const std::string why = hooks.WhyNotStart ? hooks.WhyNotStart() : "";
+  std::string why = hooks.WhyNotStart ? hooks.WhyNotStart() : "";
+  if (ProgramEnding()) why = "The program is ending.";
   if (OpState() != Idle || !why.empty())
     return Defined(Fqi(SilaDipCoatingFeature, "Busy"),
                    why.empty() ? std::string("The robot is busy (") + OpStateName(OpState()) + ")." : why);
