@@ -396,9 +396,19 @@ public:
         impl->Shared->Bump();
       }
     });
-    if (got.wait_for(std::chrono::seconds(30)) != std::future_status::ready)
-      return Undefined("The robot's program did not answer in time.");
-    auto [status, uuid] = got.get();
+    // The window answers at its next event pump; a server that ends meanwhile
+    // must not keep the program waiting.
+    for (int i = 0; got.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready; ++i) {
+      std::lock_guard<std::mutex> l(I.Shared->M);
+      if (I.Shared->Stopping || i == 300) return Undefined("The robot's program did not answer.");
+    }
+    std::pair<Status, std::string> a;
+    try {
+      a = got.get();
+    } catch (const std::future_error &) {  // the call was dropped with the server
+      return Undefined("The server ended.");
+    }
+    auto [status, uuid] = a;
     if (!status.ok()) return status;
     r->mutable_commandexecutionuuid()->set_value(uuid);
     return Status::OK;
