@@ -25,11 +25,13 @@ TSilaAccess::TSilaAccess(TTFormMain &form) : Form(form) { Apply(); }
 TSilaAccess::~TSilaAccess() {
   if (Dialog) delete Dialog;
   if (Running) ReportLine("Lab automation: server ended");
+  Announcer.reset();
   Running.reset();
 }
 
 void TSilaAccess::Apply() {
   const bool was = Running != nullptr;
+  Announcer.reset();
   Running.reset();
   const TSilaSettings s = LoadSilaSettings(SettingsIniFile);
   if (!s.On()) {
@@ -91,6 +93,12 @@ void TSilaAccess::Apply() {
   ReportLine("Lab automation: SiLA 2 server on port " + std::to_string(Running->Port()) +
              (s.Lab ? " (lab network" : " (this computer only") + (s.Plain() ? ", no TLS)" : ", TLS)") +
              (remote.AllowRuns ? ", task runs allowed" : ", task runs not allowed"));
+  if (!s.Lab) return;
+  // Schedulers on the lab network find the server by DNS-SD.
+  Announcer = std::make_unique<TSilaAnnouncer>(c.Uuid, Running->Port(), s.ServerName,
+                                               SilaServerDescription, c.CertPem);
+  ReportLine(Announcer->Error().empty() ? "Lab automation: announced as " + c.Uuid + "._sila._tcp"
+                                        : "Lab automation: not announced on the network (" + Announcer->Error() + ")");
 }
 
 void TSilaAccess::ShowDialog(QWidget *parent) {

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "sila/SilaDiscovery.h"
 #include "sila/SilaServer.h"
 #include "sila/SilaSettings.h"
 
@@ -26,6 +27,7 @@ public:
 
 private:
   TTFormMain &Form;
+  std::unique_ptr<TSilaAnnouncer> Announcer;  // lab network only
   std::unique_ptr<TSilaServer> Running;
   std::string CertFingerprint;
   QPointer<QDialog> Dialog;

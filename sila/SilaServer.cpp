@@ -39,6 +39,8 @@ using grpc::Status;
 const char *const SilaServiceFeature = "org.silastandard/core/SiLAService/v1";
 const char *const SilaAuthorizationFeature = "org.silastandard/core/AuthorizationService/v1";
 const char *const SilaDipCoatingFeature = "org.kavetra/dipcoating/DipCoatingService/v1";
+const char *const SilaServerDescription =
+    "Three-axis dip-coating robot: runs the tasks of the recipe loaded at the machine.";
 const char *const SilaAccessTokenHeader = "sila-org.silastandard-core-authorizationservice-v1-metadata-accesstoken-bin";
 
 std::string SilaFeatureDefinition(const std::string &feature) {
@@ -253,8 +255,7 @@ public:
   }
   Status Get_ServerDescription(ServerContext *, const ss::Get_ServerDescription_Parameters *,
                                ss::Get_ServerDescription_Responses *r) override {
-    r->mutable_serverdescription()->set_value(
-        "Three-axis dip-coating robot: runs the tasks of the recipe loaded at the machine.");
+    r->mutable_serverdescription()->set_value(SilaServerDescription);
     return Status::OK;
   }
   Status Get_ServerVersion(ServerContext *, const ss::Get_ServerVersion_Parameters *,

@@ -22,6 +22,7 @@ struct TSilaShared;
 extern const char *const SilaServiceFeature;        // org.silastandard/core/SiLAService/v1
 extern const char *const SilaAuthorizationFeature;  // org.silastandard/core/AuthorizationService/v1
 extern const char *const SilaDipCoatingFeature;     // org.kavetra/dipcoating/DipCoatingService/v1
+extern const char *const SilaServerDescription;
 // The gRPC header of the AccessToken metadata.
 extern const char *const SilaAccessTokenHeader;
 // A feature's definition (FDL) by fully qualified identifier; "" when not served.
