@@ -74,11 +74,11 @@ TEST_F(SilaTest, ASchedulerRunsATaskAndFollowsItToTheRecord) {
   EXPECT_LT(remaining.back(), remaining.front());
   EXPECT_EQ(infos.back().commandstatus(), fw::ExecutionInfo::finishedSuccessfully);
   EXPECT_EQ(infos.back().progressinfo().value(), 1.0);
-  ASSERT_EQ(steps.size(), 3u);
-  for (int k = 0; k < 3; ++k)
-    EXPECT_EQ(steps[k].step().process().value() + std::to_string(steps[k].step().dip().value()) + "/" +
-                  std::to_string(steps[k].step().dips().value()),
-              "A" + std::to_string(k + 1) + "/3");
+  std::string dipsSeen;
+  for (const auto &s : steps)
+    dipsSeen += s.step().process().value() + std::to_string(s.step().dip().value()) + "/" +
+                std::to_string(s.step().dips().value()) + " ";
+  EXPECT_EQ(dipsSeen, "A1/3 A2/3 A3/3 ");
   EXPECT_NE(std::find(states.begin(), states.end(), "running"), states.end());
   for (const char *line : {"Lab automation: task T started by 127.0.0.1", "Lab automation: task T ended: done",
                            "Sample:   Operator: lab automation (127.0.0.1)"})

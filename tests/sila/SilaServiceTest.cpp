@@ -6,7 +6,7 @@
 #include <QXmlStreamReader>
 #include <algorithm>
 #include <map>
-#include <sys/stat.h>
+#include <filesystem>
 
 #include "SilaClient.h"
 #include "app/FormMain.h"
@@ -33,9 +33,7 @@ const std::map<QString, QString> Schema = {
     {"Constrained", "DataType Constraints "}, {"DataType", "(Basic|List|Structure|Constrained|DataTypeIdentifier) "},
 };
 
-struct TFeature {
-  std::map<QString, std::vector<QString>> Ids;  // identifiers by the element they name
-};
+using TFeature = std::map<QString, std::vector<QString>>;  // identifiers by the element they name
 
 // Checks the element the reader stands on (`name`, inside `parent`) and all below.
 void Check(QXmlStreamReader &x, const QString &name, const QString &parent, TFeature &f) {
@@ -49,7 +47,7 @@ void Check(QXmlStreamReader &x, const QString &name, const QString &parent, TFea
     EXPECT_TRUE(name != "DisplayName" || (!t.isEmpty() && t.size() <= 255));
     EXPECT_TRUE(name != "Observable" || t == "Yes" || t == "No");
     EXPECT_TRUE(name != "Basic" || Matches(t, "String|Integer|Real|Boolean|Binary|Date|Time|Timestamp|Any"));
-    if (name == "Identifier") f.Ids[parent].push_back(t);
+    if (name == "Identifier") f[parent].push_back(t);
     return;
   }
   QString got;
@@ -76,10 +74,10 @@ void CheckFeature(const std::string &fdl, const std::string &fqi) {
   TFeature f;
   Check(x, "Feature", "", f);
   EXPECT_FALSE(x.hasError()) << x.errorString().toStdString();
-  const QString id = f.Ids["Feature"].at(0);
+  const QString id = f["Feature"].at(0);
   EXPECT_EQ((origin + "/" + id + "/v1").toStdString(), fqi);
-  for (const QString &e : f.Ids["DefinedExecutionErrors"])
-    EXPECT_EQ(std::count(f.Ids["DefinedExecutionError"].begin(), f.Ids["DefinedExecutionError"].end(), e), 1);
+  for (const QString &e : f["DefinedExecutionErrors"])
+    EXPECT_EQ(std::count(f["DefinedExecutionError"].begin(), f["DefinedExecutionError"].end(), e), 1);
 }
 
 TEST_F(SilaTest, SiLAServiceAnswersEveryCallAndItsDefinitionsHoldToTheSchema) {
@@ -125,9 +123,8 @@ TEST_F(SilaTest, SiLAServiceAnswersEveryCallAndItsDefinitionsHoldToTheSchema) {
 }
 
 TEST_F(SilaTest, OnlyTheMadeCertificateIsTrustedAndLabReadsNeedAToken) {
-  struct stat st {};
-  ASSERT_EQ(stat("sila-key.pem", &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  using P = std::filesystem::perms;
+  EXPECT_EQ(std::filesystem::status("sila-key.pem").permissions(), P::owner_read | P::owner_write);
   Config.Sila.Lab = true;
   Start();
   dc::Get_Tasks_Responses tasks;
