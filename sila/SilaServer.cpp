@@ -386,7 +386,7 @@ public:
       ReportLine("Lab automation: task " + task + " started by " + who);
       // A copy: the server may be ended (settings changed) while the run goes on.
       const auto run = hooks->Run;
-      run(index, who);
+      if (run) run(index, who);
       if (!self) return;
       impl->Running.clear();
       std::lock_guard<std::mutex> l(impl->Shared->M);
