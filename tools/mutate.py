@@ -242,7 +242,7 @@ FAULTS = [
       'if (!Token(ctx).empty()) return Status::OK;'),
     F("sila-runs-unasked", "SiLA server",
       "a scheduler's RunTask starts although the operator did not allow task runs",
-      "if (!config.Remote.AllowRuns)", "if (false)"),
+      "if (!config.Remote.AllowRuns)", "if (false && !config.Remote.AllowRuns)"),
     F("sila-busy-ignored", "SiLA server",
       "RunTask starts a run while the robot is busy",
       "if (OpState() != Idle || !why.empty())", "if (!why.empty())"),
