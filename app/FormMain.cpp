@@ -293,7 +293,7 @@ void TTFormMain::UpdateControls() {
   // run's own questions are the only modal boxes. The Run record window and
   // the About box are windows of their own; Exit stops as STOP does.
   for (QAction *a : {New1, Save1, SaveAs1, Open1, OpenDialog1, AddFile1, Communication1, VERI1, DigitalOutput1,
-                     RemoteAccess1})
+                     RemoteAccess1, LabAutomation1})
     a->setEnabled(c.Menus);
   // Open modeless, they wait while anything else is under way.
   for (QWidget *w : std::initializer_list<QWidget *>{SerialNGBasicDLG, SERSIOPanel, SERSUtilities})

@@ -23,6 +23,7 @@ class TSERSIOPanel;
 class TSERSUtilities;
 class TSerialNGBasicDLG;
 class TSimulatedRobot;
+struct TRunLabels;
 
 // A label that reports double-clicks (the axis letters of the displays).
 class TClickLabel : public QLabel {
@@ -60,6 +61,10 @@ public:
   bool IsConnected() const { return Connected; }
   // The task panel decides whether Start is offered while idle.
   void SetTaskStartAllowed(bool allowed);
+  // A run started by lab automation: task `task` shown and run with the operator label given.
+  void StartTaskFromOutside(uint8_t task, const std::string &labelsOperator);
+  void RunShownTask(const TRunLabels *labels);
+
   // The program is told to end (signal): open questions are answered with
   // what moves nothing, as are those asked from now on; then the window closes.
   void EndProgram();
@@ -121,7 +126,7 @@ public:
   QProgressBar *ProgressBar1;
   // Menu items
   QAction *New1, *Save1, *SaveAs1, *Open1, *OpenDialog1, *AddFile1, *Exit1;
-  QAction *Communication1, *VERI1, *DigitalOutput1, *RunRecord1, *RemoteAccess1, *About1;
+  QAction *Communication1, *VERI1, *DigitalOutput1, *RunRecord1, *RemoteAccess1, *LabAutomation1, *About1;
   QTimer *ShowPos;
   // Null until CreateDialogs. Top-level and modeless, never above the main
   // window: opened while something may move, its STOP stays in reach, and

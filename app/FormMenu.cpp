@@ -43,6 +43,7 @@ void TTFormMain::BuildMenu() {
   // Not modal and left enabled: it is meant to be watched during a run.
   RunRecord1 = Item(settings, "RunRecord1", "&Run record");
   RemoteAccess1 = Item(settings, "RemoteAccess1", "Remote &access");  // wired by the program entry
+  LabAutomation1 = Item(settings, "LabAutomation1", "&Lab automation (SiLA 2)");  // wired by the program entry
 
   QMenu *help = bar->addMenu("&Help");
   help->setObjectName("Help1");

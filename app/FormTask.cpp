@@ -5,6 +5,7 @@
 #include <QTimer>
 
 #include "app/FormMain.h"
+#include "recipes/Definitions.h"
 #include "tasks/Estimate.h"
 #include "tasks/Process.h"
 #include "tasks/TaskRun.h"
@@ -36,7 +37,18 @@ private:
 
 }  // namespace
 
-void TTFormMain::TaskStartClick() {
+void TTFormMain::TaskStartClick() { RunShownTask(nullptr); }
+
+void TTFormMain::StartTaskFromOutside(uint8_t task, const std::string &labelsOperator) {
+  // The screen shows which task runs; the labels say who started it.
+  CurTask = task;
+  UpdateTaskEntry(task);
+  TRunLabels labels;
+  labels.Operator = labelsOperator;
+  RunShownTask(&labels);
+}
+
+void TTFormMain::RunShownTask(const TRunLabels *labels) {
   TFormWaitView view(this);
   // Elapsed and remaining time in the status bar, refreshed each second of
   // the run; the run's own event processing lets the timer fire.
@@ -46,7 +58,7 @@ void TTFormMain::TaskStartClick() {
   connect(&progress, &QTimer::timeout, this,
           [panel] { panel->setText(QString::fromStdString(EstimateStatusText())); });
   if (panel) progress.start();
-  ::TaskStart(&view);
+  ::TaskStart(&view, labels);
   progress.stop();
   if (panel) panel->clear();
 }

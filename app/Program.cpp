@@ -9,6 +9,7 @@
 #include "app/Desktop.h"
 #include "app/FormMain.h"
 #include "app/RemoteAccess.h"
+#include "app/SilaSettings.h"
 #include "base/DayLog.h"
 #include "base/Host.h"
 #include "app/SignalClose.h"
@@ -46,6 +47,9 @@ int RunProgram(int argc, char **argv) {
     // Remote access: started here from its settings, stopped before the window goes.
     TRemoteAccess remote(form);
     QObject::connect(form.RemoteAccess1, &QAction::triggered, &form, [&] { remote.ShowDialog(); });
+    // Lab automation (SiLA 2): started from [SiLA], none without it.
+    TSilaAccess sila(form);
+    QObject::connect(form.LabAutomation1, &QAction::triggered, &form, [&] { sila.ShowDialog(&form); });
     // 5. Until the main window is closed.
     form.show();
     result = app.exec();

@@ -8,6 +8,6 @@ kv_build "$KV_BUILD"
 export QT_QPA_PLATFORM=offscreen
 cd "$KV_BUILD"
 for b in serial_exchange motion_bench dip_cycle fast_replies estimate startup_memory recipe_io day_log \
-         plot_window remote_load; do
+         plot_window remote_load sila_load; do
   ./"$b" 2>/dev/null </dev/null | grep -E '^[A-Za-z0-9_%]+: ' || echo "$b: failed"
 done

@@ -21,6 +21,7 @@ TRemoteSettings LoadRemoteSettings(const std::string &file) {
   s.ReadToken = ProfileReadString(file, Section, "ReadToken", "");
   std::istringstream urls(ProfileReadString(file, Section, "Notify", ""));
   for (std::string u; urls >> u;) s.Notify.push_back(u);
+  s.AllowRuns = ProfileReadInt(file, Section, "AllowRuns", 0) == 1;
   return s;
 }
 
@@ -33,6 +34,7 @@ void SaveRemoteSettings(const std::string &file, const TRemoteSettings &s) {
   ProfileWriteString(file, Section, "Token", s.Token);
   ProfileWriteString(file, Section, "ReadToken", s.ReadToken);
   ProfileWriteString(file, Section, "Notify", urls);
+  ProfileWriteInt(file, Section, "AllowRuns", s.AllowRuns ? 1 : 0);
 }
 
 std::string NewRemoteToken() {

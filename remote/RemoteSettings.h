@@ -10,6 +10,7 @@ struct TRemoteSettings {
   std::string Token;                // the control token (STOP), 64 hex digits
   std::string ReadToken;            // reading on the lab network (the link), 64 hex digits
   std::vector<std::string> Notify;  // URLs
+  bool AllowRuns = false;           // lab automation may start task runs (with the control token)
   bool On() const { return Port > 0 && Port < 65536; }
 };
 

@@ -232,7 +232,7 @@ std::string RobotName() {
   return ProfileReadString(SettingsIniFile, "Settings", "RobotName", host);
 }
 
-void TaskStart(IWaitView *view) {
+void TaskStart(IWaitView *view, const TRunLabels *given) {
   // The state brings STOP up and locks everything else; it is given back
   // however the run ends.
   TBusyGuard busy(TaskRunning, {Idle});
@@ -245,7 +245,9 @@ void TaskStart(IWaitView *view) {
   std::vector<std::pair<std::string, std::string>> asked = {{"Sample", Labels.Sample},
                                                             {"Operator", Labels.Operator}};
   TRunLabels labels;
-  if (AskOperatorTexts("Start " + ShownTask().Name, asked))
+  if (given)
+    labels = *given;
+  else if (AskOperatorTexts("Start " + ShownTask().Name, asked))
     labels.Sample = asked[0].second, labels.Operator = asked[1].second, Labels = labels;
   if (ProgramEnding()) return;
   // The record and the day log need room for the whole run.

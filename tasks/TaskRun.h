@@ -62,11 +62,12 @@ void RunProcess(const std::string &name, uint8_t mode, uint8_t level, uint16_t &
 // Before anything moves it asks the sample label and operator (the last
 // answers filled in; closing the box runs without them) and, when the run
 // record cannot be created, whether to run without one.
-void TaskStart(IWaitView *view = nullptr);
-// The sample label and operator of the last Start.
+// A start from outside (lab automation) gives the labels: no question.
 struct TRunLabels {
   std::string Sample, Operator;
 };
+void TaskStart(IWaitView *view = nullptr, const TRunLabels *given = nullptr);
+// The sample label and operator of the last Start.
 const TRunLabels &LastRunLabels();
 // The run record's description of the run: program, start time with its
 // UTC offset, task, labels, recipe source and the recipe as run, what shapes

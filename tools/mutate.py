@@ -251,6 +251,21 @@ FAULTS = [
       "a failing notice URL is logged whole (user, password, path)",
       "const std::string what = std::string(test ? \"Test notice\" : \"Notice\") + \" to \" + Shown(url);",
       "const std::string what = std::string(test ? \"Test notice\" : \"Notice\") + \" to \" + url;"),
+    # --- lab automation (SiLA 2) ----------------------------------------------
+    F("sila-stop-any-token", "SiLA server",
+      "STOP from a scheduler is taken with any token (the read token too)",
+      'if (TokenMatches(Config.Remote.Token, Token(ctx))) return Status::OK;',
+      'if (!Token(ctx).empty()) return Status::OK;'),
+    F("sila-runs-unasked", "SiLA server",
+      "a scheduler's RunTask starts although the operator did not allow task runs",
+      "if (!config.Remote.AllowRuns)", "if (false && !config.Remote.AllowRuns)"),
+    F("sila-busy-ignored", "SiLA server",
+      "RunTask starts a run while the robot is busy",
+      "if (OpState() != Idle || !why.empty())", "if (!why.empty())"),
+    F("sila-progress-back", "SiLA server",
+      "ExecutionInfo's remaining time is never refreshed during the run",
+      "    e->Remaining = remaining;\n", ""),
+
 ]
 
 # Folders that are not the program; everything else with these endings is.

@@ -8,7 +8,7 @@ KV_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 KV_BUILD="${KV_BUILD:-$KV_ROOT/build}"
 
 kv_need=()
-for p in build-essential cmake ninja-build qt6-base-dev qt6-charts-dev libqt6opengl6-dev qt6-svg-dev libgtest-dev \
+for p in build-essential cmake ninja-build libgrpc++-dev protobuf-compiler-grpc libprotobuf-dev protobuf-compiler libssl-dev pkg-config libavahi-client-dev qt6-base-dev qt6-charts-dev libqt6opengl6-dev qt6-svg-dev libgtest-dev \
          fonts-liberation locales xvfb xauth clang libclang-rt-14-dev \
          xdotool imagemagick dpkg-dev file lintian poppler-utils \
          qt6-websockets-dev chromium zlib1g-dev; do
