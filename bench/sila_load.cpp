@@ -16,6 +16,7 @@
 #include "base/Host.h"
 #include "sila/SilaServer.h"
 #include "tasks/Process.h"
+#include "tasks/TaskRun.h"
 #include "tasks/RunEvents.h"
 
 namespace {

@@ -24,7 +24,6 @@
 #include "recipes/Definitions.h"
 #include "record/RunRecord.h"
 #include "tasks/Process.h"
-#include "tasks/ProcessSteps.h"
 #include "tasks/RunEvents.h"
 #include "tasks/TaskLanguage.h"
 #include "tasks/TaskRun.h"
