@@ -28,6 +28,8 @@
 #include "app/RunRecordPlot.h"
 #include "base/TextFile.h"
 
+struct TRunRecordWindow::TBundles : std::map<QString, TDipBundle> {};
+
 QString RecordSummary(const std::vector<TRecordRow> &rows, const std::string &path, bool running) {
   QStringList parts;
   parts << (path.empty() ? QString("(no file)") : QFileInfo(QString::fromStdString(path)).fileName());
@@ -100,6 +102,7 @@ QString RunSample(const std::string &path) {
 
 TRunRecordWindow::TRunRecordWindow(QWidget *parent) : QWidget(parent, Qt::Window) {
   setObjectName("RunRecordWindow");
+  Bundles = std::make_unique<TBundles>();
   setWindowTitle("Run record");
   // Closing the main window ends the program even while this one is open.
   setAttribute(Qt::WA_QuitOnClose, false);
@@ -195,7 +198,7 @@ void TRunRecordWindow::FollowRecorder() {
   Follow = true;
   Opened.clear();
   OpenedPath.clear();
-  Run->Clear();
+  FedRows = nullptr;
   RunView->Whole();
   Listen(isVisible());
   DetailStale = true;
@@ -207,7 +210,7 @@ void TRunRecordWindow::ShowRows(std::vector<TRecordRow> rows, const std::string 
   Listen(false);
   Opened = std::move(rows);
   OpenedPath = path;
-  Run->Clear();
+  FedRows = nullptr;
   RunView->Whole();
   DetailStale = true;
   Refresh();
@@ -274,37 +277,66 @@ void TRunRecordWindow::Listen(bool on) {
   RunRecorder().SetListener(on ? TRunRecorder::TListener([this] { Stale = true; }) : nullptr);
 }
 
+void TRunRecordWindow::Feed() {
+  const std::vector<TRecordRow> &rows = Rows();
+  const std::string path = Path();
+  if (FedRows != &rows || rows.size() < Fed || path != FedPath) {
+    Run->Clear();
+    Bundles->clear();
+    Names.clear();
+    Fed = 0, FedRows = &rows, FedPath = path;
+    DetailStale = true;
+  }
+  // The recorder keeps the reads of its newest rows only: older ones come
+  // from the file (once, when the window begins to follow a long run).
+  std::vector<TRecordRow> disk;
+  std::string error;
+  if (Follow && Fed < RunRecorder().ReadsKeptFrom() && !ReadRunRecord(path, disk, error)) disk.clear();
+  for (; Fed < rows.size(); ++Fed) {
+    const TRecordRow *r = &rows[Fed];
+    TRecordRow whole;
+    if (Fed < disk.size() && r->ZReads.empty() && disk[Fed].WrittenAt == r->WrittenAt) {
+      whole = *r;
+      whole.ZReads = std::move(disk[Fed].ZReads);
+      r = &whole;
+    }
+    Run->Add(*r);
+    if (r->Mode == RecordStepByStep) {
+      const QString p = QString::fromStdString(r->Process);
+      if (!Names.contains(p)) Names << p;
+      (*Bundles)[p].Add(*r);
+    }
+    DetailStale = true;
+  }
+}
+
 void TRunRecordWindow::Refresh() {
   Stale = false;
   const TRunRecorder &rec = RunRecorder();
   const bool live = Follow && rec.Active();
   const std::vector<TRecordRow> &rows = Rows();
-  Run->Update(rows, live ? &rec.LiveZ() : nullptr);
-  if (!RunView->Zoomed()) Run->Fit();
+  Feed();
+  Run->SetLive(live ? &rec.LiveZ() : nullptr);
+  if (!RunView->Zoomed()) Run->Fit();  // draws too
+  else Run->Draw();
   Info->setText(RecordSummary(rows, Path(), live));
   // The process list: the one with the most dips first chosen.
-  const QStringList names = DipProcesses(rows);
   QStringList shown;
   for (int i = 0; i < ProcessList->count(); ++i) shown << ProcessList->itemText(i);
-  if (names != shown) {
+  if (Names != shown) {
     const QString keep = ProcessList->currentText();
     QSignalBlocker quiet(ProcessList);
     ProcessList->clear();
-    ProcessList->addItems(names);
-    int pick = names.indexOf(keep);
-    if (pick < 0 && !names.isEmpty()) {
-      size_t most = 0;
-      for (int i = 0; i < names.size(); ++i) {
-        size_t n = 0;
-        for (const TRecordRow &r : rows)
-          n += r.Mode == RecordStepByStep && r.Process == names[i].toStdString();
-        if (n > most) most = n, pick = i;
-      }
+    ProcessList->addItems(Names);
+    int pick = Names.indexOf(keep);
+    if (pick < 0 && !Names.isEmpty()) {
+      int most = 0;
+      for (int i = 0; i < Names.size(); ++i)
+        if ((*Bundles)[Names[i]].Count > most) most = (*Bundles)[Names[i]].Count, pick = i;
     }
     ProcessList->setCurrentIndex(pick);
     DetailStale = true;
   }
-  if (int(rows.size()) != property("detailRows").toInt()) DetailStale = true;
   RefreshDetail();
   UpdateLive();
 }
@@ -313,12 +345,12 @@ void TRunRecordWindow::RefreshDetail() {
   // Only the chart in sight is filled; the other on its turn.
   if (!DetailStale || Tabs->currentWidget() == RunView) return;
   DetailStale = false;
-  const std::vector<TRecordRow> &rows = Rows();
-  setProperty("detailRows", int(rows.size()));
   auto hover = [this](const QString &text) { ReadOut->setText(text); };
   const QString process = ProcessList->currentText();
-  if (!OverlayView->Zoomed()) FillOverlayChart(OverlayView->chart(), rows, process, hover);
-  if (!HoldsView->Zoomed()) FillHoldsChart(HoldsView->chart(), rows, process, hover);
+  const auto it = Bundles->find(process);
+  if (!OverlayView->Zoomed())
+    FillOverlayChart(OverlayView->chart(), it == Bundles->end() ? nullptr : &it->second, process, hover);
+  if (!HoldsView->Zoomed()) FillHoldsChart(HoldsView->chart(), Rows(), process, hover);
 }
 
 void TRunRecordWindow::DrawNews() {
@@ -403,14 +435,15 @@ bool TRunRecordWindow::Export(const QString &path, QString &error) {
   };
   auto runChart = new QChart;
   TRunChart run(runChart);
-  run.Update(rows, nullptr);
+  run.CopyFrom(*Run);
   run.Fit();
   if (RunView->Zoomed()) {
     run.Time->setRange(Run->Time->min(), Run->Time->max());
     run.Z->setRange(Run->Z->min(), Run->Z->max());
   }
   auto *overlay = new QChart, *holds = new QChart;
-  FillOverlayChart(overlay, rows, process, nullptr);
+  const auto bundle = Bundles->find(process);
+  FillOverlayChart(overlay, bundle == Bundles->end() ? nullptr : &bundle->second, process, nullptr);
   FillHoldsChart(holds, rows, process, nullptr);
   const std::unique_ptr<QChartView> views[] = {view(runChart, runSize), view(overlay, detailSize),
                                                view(holds, detailSize)};

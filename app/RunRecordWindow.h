@@ -7,6 +7,7 @@
 // and export as PNG, SVG or PDF with a title block. It never blocks a run:
 // the recorder only marks it stale, and a slow timer draws what is new.
 #include <QWidget>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -67,6 +68,7 @@ private:
   void OpenClick();
   void ExportClick();
   void Listen(bool on);
+  void Feed();           // the rows not on the charts yet onto them
   void Refresh();        // new rows and reads onto the charts; the summary line
   void RefreshDetail();  // the overlay and holds charts of the chosen process
   void UpdateLive();
@@ -79,6 +81,13 @@ private:
   bool DetailStale = true;
   std::vector<TRecordRow> Opened;
   std::string OpenedPath;
+  // What the charts were given: the rows' list, its file, how many rows.
+  const void *FedRows = nullptr;
+  std::string FedPath;
+  size_t Fed = 0;
+  struct TBundles;
+  std::unique_ptr<TBundles> Bundles;  // per process, for the overlay
+  QStringList Names;                      // processes with dips, in run order
 };
 
 // The line under the charts: file name, how the run ended and its first

@@ -431,6 +431,11 @@ void TRunRecorder::Queue(const TRecordRow &row) {
   if (r.Mode != RecordEvent) {
     RowsSoFar.push_back(std::move(r));
     Live.clear();
+    if (RowsSoFar.size() > KeepReadsRows) {
+      std::vector<TReading> &old = RowsSoFar[RowsSoFar.size() - KeepReadsRows - 1].ZReads;
+      old.clear();
+      old.shrink_to_fit();
+    }
   }
 }
 

@@ -119,7 +119,12 @@ public:
   // Adds the end row and closes the file. Lines the disk did not take stay
   // kept, for Retry and the next Begin.
   void Finish(const std::string &end, uint16_t error, const std::string &seen = "");
+  // The rows so far. Only the newest KeepReadsRows rows keep their Z reads
+  // in memory (the reads file has them all): a day's run stays small.
   const std::vector<TRecordRow> &Rows() const { return RowsSoFar; }
+  static constexpr size_t KeepReadsRows = 256;
+  // The first row that still has its Z reads.
+  size_t ReadsKeptFrom() const { return RowsSoFar.size() > KeepReadsRows ? RowsSoFar.size() - KeepReadsRows : 0; }
   const std::string &Path() const { return FilePath; }
   const std::string &Task() const { return TaskName; }
   // Live Z reads of the dip in progress (cleared when a dip row is added).
