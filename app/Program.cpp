@@ -48,7 +48,8 @@ int ReadCommandLine(int argc, char **argv, TCommandLine &line) {
   const QCommandLineOption record("record", "Show the run record FILE.csv in the Run record window.",
                                   "FILE.csv");
   parser.addOptions({help, version, workdir, open, record});
-  parser.addPositionalArgument("FILE.dip", "A recipe to load, as --open.", "[FILE.dip]");
+  parser.addPositionalArgument("FILE", "A recipe (.dip) to load, as --open, or a run record (.csv) to show.",
+                               "[FILE]");
   const QString name = QFileInfo(args.value(0, "kavetra")).fileName();
   // Without an application object Qt does not know the program's name yet.
   const QString usage = parser.helpText().replace("<executable_name>", name);
@@ -67,8 +68,11 @@ int ReadCommandLine(int argc, char **argv, TCommandLine &line) {
     return 0;
   }
   line.WorkDir = Absolute(parser.value(workdir));
-  line.Recipe = Absolute(parser.isSet(open) ? parser.value(open) : parser.positionalArguments().value(0));
-  line.Record = Absolute(parser.value(record));
+  // A file handed over by the desktop: a run record by its suffix, else a recipe.
+  const QString file = parser.positionalArguments().value(0);
+  const bool csv = file.endsWith(".csv", Qt::CaseInsensitive);
+  line.Recipe = Absolute(parser.isSet(open) ? parser.value(open) : csv ? QString() : file);
+  line.Record = Absolute(parser.isSet(record) ? parser.value(record) : csv ? file : QString());
   return -1;
 }
 }  // namespace

@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QDateTimeAxis>
 #include <QGuiApplication>
+#include <QImage>
 #include <QLegendMarker>
 #include <QLineSeries>
 #include <QMouseEvent>
@@ -257,9 +258,9 @@ void TThinLine::Draw(double x0, double x1, int columns) {
   Series->replace(Thin);
 }
 
-TBands::TBands(QChart *chart, const char *name, const QColor &color) {
-  // The area between a line that rises to the chart's height over each
-  // band and one that stays below it: nothing between bands.
+TBands::TBands(QChart *chart, const char *name, const QColor &color) : Color(color) {
+  // An empty area series for the legend's entry; the bands themselves are
+  // the plot area's background.
   Top = new QLineSeries;
   Bottom = new QLineSeries;
   Area = new QAreaSeries(Top, Bottom);
@@ -274,33 +275,15 @@ void TBands::Clear() {
   Changed = true;
 }
 
-void TBands::Draw(double x0, double x1, int columns, double y0, double y1) {
-  const double pixel = (x1 - x0) / std::max(1, columns);
-  // Just beyond the visible heights: a band thousands of screens tall costs
-  // the painter's edge walk seconds.
-  const double margin = (y1 - y0) * 0.1, lo = y0 - margin, hi = y1 + margin;
-  QList<QPointF> top, bottom;
-  auto put = [&](double a, double b) {
-    top.append({QPointF(a, lo), QPointF(a, hi), QPointF(b, hi), QPointF(b, lo)});
-    bottom.append({QPointF(a, lo), QPointF(a, lo), QPointF(b, lo), QPointF(b, lo)});
-  };
-  double a = 0, b = 0;
-  bool open = false;
+void TBands::Paint(QImage &row, double x0, double x1) const {
+  // A band narrower than a pixel still gets one.
+  const double per = row.width() / std::max(1e-9, x1 - x0);
+  auto *line = reinterpret_cast<QRgb *>(row.scanLine(0));
   for (const auto &band : All) {
     if (band.second < x0 || band.first > x1) continue;
-    const double from = std::max(band.first, x0 - pixel), to = std::max(band.second, band.first + pixel);
-    if (open && from <= b + pixel) {
-      b = std::max(b, to);
-      continue;
-    }
-    if (open) put(a, b);
-    a = from, b = std::min(to, x1 + pixel), open = true;
+    const int a = std::max(0, int((band.first - x0) * per)), b = std::min(row.width() - 1, int((band.second - x0) * per));
+    for (int i = a; i <= std::max(a, b); ++i) line[i] = Color.rgb();
   }
-  if (open) put(a, b);
-  Top->replace(top);
-  Bottom->replace(bottom);
-  Area->setVisible(!All.empty());
-  Changed = false;
 }
 
 // --- run chart ------------------------------------------------------------
@@ -312,7 +295,9 @@ TRunChart::TRunChart(QChart *chart) : Chart(chart), Guard(new QObject) {
   // The recipe first and thin, so the dips are drawn over it. Solid: Qt
   // strokes a dashed line ten times slower.
   Recipe = new TThinLine(Line(chart, "(recipe)", QPen(RecipeColor, 1)));
-  Seen = new TThinLine(Line(chart, "observed", QPen(SeenColor, 2)));
+  // One pixel wide: a thinned line turns at every column, and Qt strokes
+  // wider lines' turns many times slower.
+  Seen = new TThinLine(Line(chart, "observed", QPen(SeenColor, 1)));
   Live = new TThinLine(Line(chart, "dip in progress", QPen(LiveColor, 2)));
   Faults = new QScatterSeries;
   Faults->setName("not done");
@@ -427,7 +412,19 @@ void TRunChart::Draw() {
   const double x0 = double(Time->min().toMSecsSinceEpoch()), x1 = double(Time->max().toMSecsSinceEpoch());
   const int columns = std::max(100, int(Chart->plotArea().width()));
   for (TThinLine *l : {Recipe, Seen, Live}) l->Draw(x0, x1, columns);
-  for (TBands *b : {Travel, Fast}) b->Draw(x0, x1, columns, Z->min(), Z->max());
+  // The bands as the plot area's background, a pixel row stretched to its
+  // height: Qt fills hundreds of tall thin polygons a hundred times slower.
+  const QRectF area = Chart->plotArea();
+  if (area.width() >= 1) {
+    QImage row(int(area.width()), 1, QImage::Format_RGB32);
+    row.fill(Qt::white);
+    for (TBands *b : {Travel, Fast}) b->Paint(row, x0, x1);
+    QBrush brush(row);
+    brush.setTransform(QTransform::fromTranslate(area.left(), area.top()));
+    Chart->setPlotAreaBackgroundBrush(brush);
+    Chart->setPlotAreaBackgroundPen(Qt::NoPen);
+    Chart->setPlotAreaBackgroundVisible(true);
+  }
   if (Faults->count() != qsizetype(FaultPts.size()))
     Faults->replace(QList<QPointF>(FaultPts.begin(), FaultPts.end()));
   // No legend entry for what the run does not have.
@@ -453,8 +450,8 @@ namespace {
 // The run's length rounded up to eight round steps: the ticks fall on
 // round times, and the range holds until the run outgrows it.
 double RoundEnd(double ms) {
-  static const double steps[] = {1e3,   2e3,   5e3,    1e4,    15e3,   3e4,     6e4,     12e4,    3e5,
-                                 6e5,   9e5,   18e5,   36e5,   72e5,   108e5,   216e5,   432e5,   864e5};
+  static const double steps[] = {1e3,  2e3,  5e3,  1e4,  15e3, 3e4,   6e4,   12e4,  18e4,  3e5,   6e5,
+                                 9e5,  12e5, 18e5, 36e5, 72e5, 108e5, 144e5, 216e5, 432e5, 864e5};
   for (double s : steps)
     if (8 * s >= ms) return 8 * s;
   return 8 * 864e5 * std::ceil(ms / (8 * 864e5));
@@ -475,8 +472,7 @@ void TRunChart::Fit() {
 }
 
 int TRunChart::Points() const {
-  return Recipe->Shown() + Seen->Shown() + Live->Shown() + int(Travel->Area->upperSeries()->count()) +
-         int(Fast->Area->upperSeries()->count()) + int(Faults->count());
+  return Recipe->Shown() + Seen->Shown() + Live->Shown() + int(Faults->count());
 }
 
 // --- dips overlaid ----------------------------------------------------------

@@ -19,6 +19,7 @@ class QLineSeries;
 class QScatterSeries;
 class QXYSeries;
 class QAreaSeries;
+class QImage;
 
 // The run chart's time axis is a date-time axis (labels "h:mm:ss"); a run's
 // ms are counted from a fixed local midnight.
@@ -61,18 +62,20 @@ private:
   QList<QPointF> Thin;
 };
 
-// Bands of time (travels, fast dips): one area series for all of them,
-// bands closer than a pixel drawn as one.
+// Bands of time (travels, fast dips), drawn into the plot area's background;
+// an empty area series gives their legend entry.
 class TBands {
 public:
   TBands(QChart *chart, const char *name, const QColor &color);
   QAreaSeries *Area;
   std::vector<std::pair<double, double>> All;  // axis time, ascending
-  void Draw(double x0, double x1, int columns, double y0, double y1);
+  // Colours the pixels of `row` (spanning [x0, x1]) the bands cover.
+  void Paint(QImage &row, double x0, double x1) const;
   void Clear();
   bool Changed = true;
 
 private:
+  QColor Color;
   QLineSeries *Top, *Bottom;
 };
 

@@ -41,7 +41,7 @@ QString RecordSummary(const std::vector<TRecordRow> &rows, const std::string &pa
   if (running) parts << "run in progress";
   else if (end) {
     QString e = "run ended: " + QString::fromStdString(end->End);
-    if (end->TopAt >= 0) e += QString(" after %1 s").arg(end->TopAt / 1000.0, 0, 'f', 2);
+    if (end->TopAt >= 0) e += " after " + ClockText(double(end->TopAt));
     parts << e;
     if (!end->Seen.empty()) parts << QString::fromStdString(end->Seen);  // the estimate's line
   } else if (rows.empty()) parts << "no run recorded yet";
@@ -135,6 +135,7 @@ TRunRecordWindow::TRunRecordWindow(QWidget *parent) : QWidget(parent, Qt::Window
   Info = new QLabel(this);
   Info->setObjectName("RecordInfo");
   Info->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  Info->setWordWrap(true);  // a long summary must not widen the window off the screen
 
   auto *buttons = new QHBoxLayout;
   for (QWidget *w : {static_cast<QWidget *>(OpenButton), static_cast<QWidget *>(CurrentButton),

@@ -178,6 +178,17 @@ void NightRun(int argc, char **argv, bool open, int dips) {
     QCoreApplication::processEvents();  // the paint
     const double ms = Since(t);
     longest = std::max(longest, ms), total += ms, ++ticks;
+    if (ms > 300 && getenv("KV_BENCH_PROBE")) {
+      for (QAbstractSeries *x : w->RunView->chart()->series()) {
+        x->setVisible(false);
+        QElapsedTimer g;
+        g.start();
+        (void)w->RunView->grab();
+        std::fprintf(stderr, "without %s: %.1f ms\n", qPrintable(x->name()), Since(g));
+        x->setVisible(true);
+      }
+      std::exit(0);
+    }
     if (ms > 40 && getenv("KV_BENCH_SLOW"))
       std::fprintf(stderr, "slow tick at dip %d: %.1f ms, draw %.1f ms\n", k, ms, draw);
     longestCpu = std::max(longestCpu, ThreadCpuMs() - cpu);
@@ -215,6 +226,8 @@ void NightRun(int argc, char **argv, bool open, int dips) {
     (void)w->RunView->grab();
     const double show = Since(t);
     t.restart();
+    QString kept;
+    if (getenv("KV_BENCH_KEEP")) w->Export("/tmp/night-whole.png", kept);
     w->RunView->ZoomBy(0.25, QPointF(500, 300));
     (void)w->RunView->grab();
     const double zoom = Since(t);
@@ -246,6 +259,7 @@ int main(int argc, char **argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     const int dips = std::atoi(argv[2]);
     for (bool open : {false, true}) {
+      if (argc >= 4 && std::string(argv[3]) != (open ? "open" : "closed")) continue;
       if (fork() == 0) {
         NightRun(argc, argv, open, dips);
         std::fflush(stdout);

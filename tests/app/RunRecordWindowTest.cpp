@@ -15,6 +15,7 @@
 #include <QWheelEvent>
 #include <QAreaSeries>
 #include <QLabel>
+#include <QLegendMarker>
 #include <QLineSeries>
 #include <QXYSeries>
 #include <QMessageBox>
@@ -77,8 +78,13 @@ TEST_F(RunRecordWindow, ShowsARunNamesTheFailedDipAndKeepsItOnABadFile) {
   EXPECT_EQ(w.Run->Time->min().msecsTo(w.Run->Time->max()), 8000);
   const QString info = w.Info->text();
   EXPECT_TRUE(info.startsWith("2024-05-01_10-00-00_T.csv")) << info.toStdString();
-  EXPECT_TRUE(info.contains("run ended: move failed after 5.00 s")) << info.toStdString();
+  EXPECT_TRUE(info.contains("run ended: move failed after 0:00:05.0")) << info.toStdString();
   EXPECT_TRUE(info.contains("first fault: Dip dip 2 of 3: move failed")) << info.toStdString();
+  // Without a series, no legend entry ("fast dips", "dip in progress").
+  QStringList legend;
+  for (QLegendMarker *m : w.RunView->chart()->legend()->markers())
+    if (m->isVisible()) legend << m->label();
+  EXPECT_EQ(legend, QStringList({"travel", "(recipe)", "observed", "not done"}));
   const QString hover = w.ReadOutAt(4300, 2.5);
   EXPECT_TRUE(hover.startsWith("0:00:04.3, Z 2.50 cm\nDip at Rinse: dip 2 of 3")) << hover.toStdString();
   EXPECT_TRUE(hover.contains("end: move failed (error bits 0x0080)")) << hover.toStdString();
