@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QShortcut>
+#include <QStandardPaths>
 #include <QSvgGenerator>
 #include <QTabWidget>
 #include <QTimer>
@@ -99,6 +100,26 @@ QString RunSample(const std::string &path) {
 }
 
 }  // namespace
+
+TTitleBlock LayOutTitle(const QStringList &title, double width) {
+  TTitleBlock b;
+  // Sizes in the picture's own units, whatever the device's resolution.
+  b.Big = QFont("Arial"), b.Small = QFont("Arial");
+  b.Big.setPixelSize(20);
+  b.Big.setBold(true);
+  b.Small.setPixelSize(13);
+  double y = 6;
+  for (int i = 0; i < title.size(); ++i) {
+    // Each line wrapped at word ends within the margins, as tall as it needs.
+    const QRectF room(12, y, width - 24, 1e6);
+    const QRectF used = QFontMetricsF(i ? b.Small : b.Big)
+                            .boundingRect(room, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, title[i]);
+    b.Rects << QRectF(room.left(), y, room.width(), used.height());
+    y += used.height() + (i ? 3 : 8);
+  }
+  b.Height = y + 6;
+  return b;
+}
 
 TRunRecordWindow::TRunRecordWindow(QWidget *parent) : QWidget(parent, Qt::Window) {
   setObjectName("RunRecordWindow");
@@ -250,12 +271,17 @@ void TRunRecordWindow::OpenClick() {
 void TRunRecordWindow::ExportClick() {
   QString name = QFileInfo(QString::fromStdString(Path())).completeBaseName();
   if (name.isEmpty()) name = "run-record";
-  auto *dialog = new QFileDialog(this, "Export the run record", QDir::current().filePath(name + ".png"),
+  // The folder used last, else the user's documents (not the program's hidden working folder).
+  static QString lastFolder;
+  const QString folder =
+      lastFolder.isEmpty() ? QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) : lastFolder;
+  auto *dialog = new QFileDialog(this, "Export the run record", QDir(folder).filePath(name + ".png"),
                                  "PNG picture (*.png);;SVG drawing (*.svg);;PDF page (*.pdf)");
   dialog->setAcceptMode(QFileDialog::AcceptSave);
   dialog->setAttribute(Qt::WA_DeleteOnClose);
   connect(dialog, &QFileDialog::fileSelected, this, [this](const QString &file) {
     QString error;
+    lastFolder = QFileInfo(file).absolutePath();
     if (Export(file, error)) {
       ReadOut->setText("Exported to " + file);
       return;
@@ -442,39 +468,36 @@ bool TRunRecordWindow::Export(const QString &path, QString &error) {
     run.Time->setRange(Run->Time->min(), Run->Time->max());
     run.Z->setRange(Run->Z->min(), Run->Z->max());
   }
-  auto *overlay = new QChart, *holds = new QChart;
-  const auto bundle = Bundles->find(process);
-  FillOverlayChart(overlay, bundle == Bundles->end() ? nullptr : &bundle->second, process, nullptr);
-  FillHoldsChart(holds, rows, process, nullptr);
-  const std::unique_ptr<QChartView> views[] = {view(runChart, runSize), view(overlay, detailSize),
-                                               view(holds, detailSize)};
+  // Every process's overlay and holds chart, the chosen one first.
+  std::vector<std::unique_ptr<QChartView>> views;
+  views.push_back(view(runChart, runSize));
+  QStringList processes = Names;
+  if (processes.removeAll(process)) processes.prepend(process);
+  if (processes.isEmpty()) processes << QString();
+  for (const QString &name : processes) {
+    auto *overlay = new QChart, *holds = new QChart;
+    const auto bundle = Bundles->find(name);
+    FillOverlayChart(overlay, bundle == Bundles->end() ? nullptr : &bundle->second, name, nullptr);
+    FillHoldsChart(holds, rows, name, nullptr);
+    views.push_back(view(overlay, detailSize));
+    views.push_back(view(holds, detailSize));
+  }
   QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
 
   const QStringList title = TitleLines();
-  // Sizes in the picture's own units, whatever the device's resolution.
-  QFont big("Arial"), small("Arial");
-  big.setPixelSize(20);
-  big.setBold(true);
-  small.setPixelSize(13);
-  const double line = QFontMetricsF(small).height() * 1.25;
-  const double titleHeight = QFontMetricsF(big).height() * 1.4 + line * (title.size() - 1) + 8;
-  const double height = titleHeight + runSize.height() + 2 * detailSize.height();
+  const TTitleBlock block = LayOutTitle(title, width);
+  double height = block.Height;
+  for (const auto &v : views) height += v->height();
 
   auto paint = [&](QPainter &p) {
     p.setRenderHint(QPainter::Antialiasing);
     p.fillRect(QRectF(0, 0, width, height), Qt::white);
     p.setPen(Qt::black);
-    p.setFont(big);
-    double y = QFontMetricsF(big).ascent() + 4;
-    p.drawText(QPointF(12, y), title.front());
-    p.setFont(small);
-    y += QFontMetricsF(big).descent() + line * 0.4;
-    for (int i = 1; i < title.size(); ++i) {
-      const bool last = i == title.size() - 1;
-      if (last) p.drawText(QRectF(12, 4, width - 24, line), Qt::AlignRight | Qt::AlignTop, title[i]);
-      else p.drawText(QPointF(12, y += line), title[i]);
+    for (int i = 0; i < title.size(); ++i) {
+      p.setFont(i ? block.Small : block.Big);
+      p.drawText(block.Rects[i], Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, title[i]);
     }
-    double top = titleHeight;
+    double top = block.Height;
     for (const auto &v : views) {
       v->render(&p, QRectF(0, top, v->width(), v->height()), v->rect());
       top += v->height();

@@ -6,6 +6,9 @@
 // speed per dip against the recipe. Zoom, pan, a read-out under the mouse,
 // and export as PNG, SVG or PDF with a title block. It never blocks a run:
 // the recorder only marks it stale, and a slow timer draws what is new.
+#include <QFont>
+#include <QList>
+#include <QRectF>
 #include <QWidget>
 #include <memory>
 #include <string>
@@ -89,6 +92,16 @@ private:
   std::unique_ptr<TBundles> Bundles;  // per process, for the overlay
   QStringList Names;                      // processes with dips, in run order
 };
+
+// The export's title block: each line (the first large, the others small)
+// wrapped at word ends into a rectangle of the picture's width less its
+// margins, as tall as its text; the block's height.
+struct TTitleBlock {
+  QFont Big, Small;
+  QList<QRectF> Rects;
+  double Height = 0;
+};
+TTitleBlock LayOutTitle(const QStringList &title, double width);
 
 // The line under the charts: file name, how the run ended and its first
 // fault.

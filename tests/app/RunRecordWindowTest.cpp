@@ -338,6 +338,20 @@ TEST_F(RunRecordWindow, A100DipRunZoomsAndExportsWithItsTitleBlock) {
   std::ofstream("2026-12-07_10-00-00_Coating.about.ini") << "[Run]\nSample=S-17\nOperator=Ana\n";
   EXPECT_EQ(w.TitleLines()[0], "Run record of task Coating, sample S-17");
 
+  // Every title line, a long one too, wrapped inside the picture's margins
+  // and below the one before.
+  QStringList lines = title;
+  lines << QString("first fault: Coat dip 14 of 20: move failed ").repeated(8);
+  const TTitleBlock block = LayOutTitle(lines, 1200);
+  ASSERT_EQ(block.Rects.size(), lines.size());
+  for (int i = 0; i < lines.size(); ++i) {
+    const QRectF need = QFontMetricsF(i ? block.Small : block.Big)
+                            .boundingRect(block.Rects[i], Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, lines[i]);
+    EXPECT_TRUE(QRectF(0, 0, 1200, block.Height).contains(block.Rects[i]) && block.Rects[i].contains(need)) << i;
+    EXPECT_GE(block.Rects[i].top(), i ? block.Rects[i - 1].bottom() : 0.0);
+  }
+  EXPECT_GT(block.Rects.back().height(), 1.5 * QFontMetricsF(block.Small).height());  // wrapped
+
   // The pictures are kept in the build folder for a look.
   const QString keep = QString(KV_BUILD_DIR) + "/run-record-100-dips.";
   QString error;
