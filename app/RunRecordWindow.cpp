@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QShortcut>
+#include <QSortFilterProxyModel>
 #include <QStandardPaths>
 #include <QSvgGenerator>
 #include <QTabWidget>
@@ -98,6 +99,17 @@ QString RunSample(const std::string &path) {
   const size_t end = text.find('\n', at + 1);
   return QString::fromStdString(text.substr(at + 8, end == std::string::npos ? end : end - at - 8));
 }
+
+// The file list without the reads files beside the records.
+class TNoReadsFiles : public QSortFilterProxyModel {
+public:
+  using QSortFilterProxyModel::QSortFilterProxyModel;
+
+protected:
+  bool filterAcceptsRow(int row, const QModelIndex &parent) const override {
+    return !sourceModel()->index(row, 0, parent).data().toString().endsWith(".reads.csv", Qt::CaseInsensitive);
+  }
+};
 
 }  // namespace
 
@@ -263,6 +275,9 @@ void TRunRecordWindow::OpenClick() {
   auto *dialog = new QFileDialog(this, "Open a run record", start, "Run records (*.csv);;All files (*)");
   dialog->setFileMode(QFileDialog::ExistingFile);
   dialog->setAttribute(Qt::WA_DeleteOnClose);
+  // A record's ".reads.csv" companion is no record: not offered.
+  dialog->setOption(QFileDialog::DontUseNativeDialog);
+  dialog->setProxyModel(new TNoReadsFiles(dialog));
   connect(dialog, &QFileDialog::fileSelected, this,
           [this](const QString &file) { OpenRecord(file.toStdString()); });
   dialog->open();
