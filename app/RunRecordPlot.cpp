@@ -220,29 +220,42 @@ void TThinLine::Draw(double x0, double x1, int columns) {
     // The last point may have been moved (a hold grows): redraw its column.
     if (Thin.isEmpty() || Thin.back() == All.back()) return;
   }
+  // A range grown at its end (the run outgrew it): each new, wider column
+  // holds whole old ones, so the old columns' points stand for theirs
+  // (within a pixel) and only the open column's points are taken again.
+  const bool grown = again && Drawn > 0 && x0 == X0 && x1 > X1 && columns == Columns && All.size() >= Drawn;
+  std::vector<QPointF> again_from;
   size_t from = Open;
+  if (grown) {
+    again_from.assign(Thin.begin(), Thin.begin() + ThinOpen);
+    again_from.insert(again_from.end(), All.begin() + long(Open), All.end());
+    from = 0;
+  }
   if (again) {
     X0 = x0, X1 = x1, Columns = columns;
     Thin.clear();
     // One point before the range, so the line enters from its edge.
-    from = size_t(std::lower_bound(All.begin(), All.end(), x0,
-                                   [](const QPointF &p, double x) { return p.x() < x; }) -
-                  All.begin());
-    if (from > 0) --from;
+    if (!grown) {
+      from = size_t(std::lower_bound(All.begin(), All.end(), x0,
+                                     [](const QPointF &p, double x) { return p.x() < x; }) -
+                    All.begin());
+      if (from > 0) --from;
+    }
   } else {
     Thin.resize(ThinOpen);
   }
+  const std::vector<QPointF> &src = grown ? again_from : All;
   const double per = columns / std::max(1e-9, x1 - x0);
   auto column = [&](double x) { return x < x0 ? -1L : x > x1 ? long(columns) + 1 : long((x - x0) * per); };
   size_t i = from;
-  while (i < All.size()) {
-    const long c = column(All[i].x());
+  while (i < src.size()) {
+    const long c = column(src[i].x());
     // A column's points: first, lowest, highest and last, in their order.
     size_t lo = i, hi = i, last = i;
     size_t j = i + 1;
-    for (; j < All.size() && column(All[j].x()) == c; ++j) {
-      if (All[j].y() < All[lo].y()) lo = j;
-      if (All[j].y() > All[hi].y()) hi = j;
+    for (; j < src.size() && column(src[j].x()) == c; ++j) {
+      if (src[j].y() < src[lo].y()) lo = j;
+      if (src[j].y() > src[hi].y()) hi = j;
       last = j;
     }
     Open = i;
@@ -250,10 +263,15 @@ void TThinLine::Draw(double x0, double x1, int columns) {
     size_t keep[4] = {i, std::min(lo, hi), std::max(lo, hi), last};
     if (c < 0) keep[0] = keep[1] = keep[2] = last;
     for (int k = 0; k < 4; ++k)
-      if (k == 0 || keep[k] != keep[k - 1]) Thin.append(All[keep[k]]);
+      if (k == 0 || keep[k] != keep[k - 1]) Thin.append(src[keep[k]]);
     i = j;
     if (c > columns) break;  // the first point after the range ends the line
   }
+  // The open column is taken from the whole line next time.
+  if (grown && Open < src.size())
+    Open = size_t(std::lower_bound(All.begin(), All.end(), src[Open].x(),
+                                   [](const QPointF &p, double x) { return p.x() < x; }) -
+                  All.begin());
   Drawn = All.size();
   Series->replace(Thin);
 }

@@ -22,6 +22,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QValueAxis>
+#include <cmath>
 #include <fstream>
 
 #include "app/RunRecordPlot.h"
@@ -168,6 +169,26 @@ TEST_F(RunRecordWindow, ALongRunTakesOldReadsFromTheFileAndDrawsThin) {
   EXPECT_TRUE(w.ReadOut->text().endsWith(QString("(dip 1) over %1 dips").arg(dips)))
       << w.ReadOut->text().toStdString();
   RunRecorder().Finish(EndDone, 0);
+}
+
+// A range grown at its end is thinned from the old columns' points: the
+// same points as thinning the whole line again.
+TEST_F(RunRecordWindow, AGrownRangeThinsAsTheWholeLine) {
+  QLineSeries grown, whole;
+  TThinLine a(&grown), b(&whole);
+  auto y = [](int i) { return std::fmod(i * 7.31, 13.0) + i * 1e-6; };  // no two alike
+  for (int i = 0; i < 1000; ++i) a.Append(i, y(i));
+  a.Draw(0, 1000, 100);
+  for (int i = 1000; i < 2000; ++i) a.Append(i, y(i));
+  for (int i = 0; i < 2000; ++i) b.Append(i, y(i));
+  a.Draw(0, 2000, 100);
+  b.Draw(0, 2000, 100);
+  EXPECT_EQ(grown.points(), whole.points());
+  EXPECT_LE(grown.count(), 4 * 101);
+  for (int i = 2000; i < 2100; ++i) a.Append(i, y(i)), b.Append(i, y(i));
+  a.Draw(0, 2000, 100);
+  b.Draw(0, 2000, 100);
+  EXPECT_EQ(grown.points(), whole.points());
 }
 
 // What the mouse and keys do on a chart, as the operator does it: read-out,
