@@ -224,7 +224,7 @@ void TThinLine::Draw(double x0, double x1, int columns) {
   // holds whole old ones, so the old columns' points stand for theirs
   // (within a pixel) and only the open column's points are taken again.
   const bool grown = again && Drawn > 0 && x0 == X0 && x1 > X1 && columns == Columns && All.size() >= Drawn;
-  std::vector<QPointF> again_from;
+  std::deque<QPointF> again_from;
   size_t from = Open;
   if (grown) {
     again_from.assign(Thin.begin(), Thin.begin() + ThinOpen);
@@ -244,7 +244,7 @@ void TThinLine::Draw(double x0, double x1, int columns) {
   } else {
     Thin.resize(ThinOpen);
   }
-  const std::vector<QPointF> &src = grown ? again_from : All;
+  const std::deque<QPointF> &src = grown ? again_from : All;
   const double per = columns / std::max(1e-9, x1 - x0);
   auto column = [&](double x) { return x < x0 ? -1L : x > x1 ? long(columns) + 1 : long((x - x0) * per); };
   size_t i = from;

@@ -7,6 +7,7 @@
 #include <QList>
 #include <QPointF>
 #include <QString>
+#include <deque>
 #include <functional>
 #include <map>
 #include <vector>
@@ -45,7 +46,8 @@ class TThinLine {
 public:
   explicit TThinLine(QXYSeries *series) : Series(series) {}
   QXYSeries *Series;
-  std::vector<QPointF> All;  // x ascending
+  // x ascending; a deque: growing never copies a night's points at once
+  std::deque<QPointF> All;
   void Append(double x, double y);  // a run of equal y keeps its two ends
   void Clear();
   // Draws [x0, x1] in `columns` columns; only what is new when the range,
