@@ -26,7 +26,10 @@ QLabel *Text(QWidget *parent, const QString &text, const QFont &font, const QRec
 TAboutBox::TAboutBox(QWidget *parent) : QDialog(parent) {
   setObjectName("AboutBox");
   setWindowTitle("About");
-  setModal(true);
+  // A window of its own: shown during a run it holds up nothing, and it
+  // does not keep the program alive once the main window is closed.
+  setModal(false);
+  setAttribute(Qt::WA_QuitOnClose, false);
   setFixedSize(298, 213);
   setFont(QFont("Arial", 8));
 
@@ -59,7 +62,7 @@ TAboutBox::TAboutBox(QWidget *parent) : QDialog(parent) {
 
 void CreateDialogs() {
   // "Check line" in Settings / Communication: the full check of the line as it is.
-  CreateSerialNGBasicDLG()->OnCheckLine = [] { return VERICheckLine(VERILineAxes(), true); };
+  CreateSerialNGBasicDLG()->OnCheckLine = [] { return VERICheckLine(VERILineAddresses()); };
   AboutBox = new TAboutBox();
   SERSIOPanel = new TSERSIOPanel();
   // A renamed channel shows at once in the process editor's list.

@@ -4,6 +4,7 @@
 #include <QPushButton>
 
 #include "app/FormMain.h"
+#include "base/OpState.h"
 #include "serial/SerialPortNG.h"
 #include "veri/Connection.h"
 
@@ -32,18 +33,15 @@ TFormConnectionView FormConnectionView;
 }  // namespace
 
 void TTFormMain::ConnectButtonClick() {
-  // A click queued while a check pumps events must not start a second one;
-  // the check's own Retry nests deliberately and does not pass here.
-  static bool checking = false;
-  if (checking) return;
-  checking = true;
+  // Busy while it checks: Start and the menus are off, a click queued while
+  // it pumps events starts no second check, and a close waits for its end.
+  // The check's own Retry nests deliberately and does not pass here.
+  TBusyGuard busy(Connecting, {Idle});
+  if (!busy.Entered()) return;
   IConnectionView *old = SetConnectionView(&FormConnectionView);
   struct TEnd {
     IConnectionView *Old;
-    ~TEnd() {
-      SetConnectionView(Old);
-      checking = false;
-    }
+    ~TEnd() { SetConnectionView(Old); }
   } end{old};
   // A port that did not open, or whose adapter was unplugged, gets another
   // try: a device plugged in since works without restarting the program.

@@ -43,8 +43,12 @@ void TTFormMain::VERI1Click() {
 void TTFormMain::DigitalOutput1Click() {
   if (SERSIOPanel) SERSIOPanel->exec();
 }
+// Not modal: a box waiting in a nested loop would hold up a run's polls and
+// its STOP.
 void TTFormMain::About1Click() {
-  if (AboutBox) AboutBox->exec();
+  if (!AboutBox) return;
+  AboutBox->show();
+  AboutBox->raise();
 }
 
 // A top-level window of its own, never modal and never kept above the main

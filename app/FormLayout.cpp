@@ -1,4 +1,5 @@
 // Panels of the main window at their fixed places.
+#include <algorithm>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -76,6 +77,11 @@ QLineEdit *Edit(QWidget *p, const char *name, int x, int y, int w, int maxLength
   if (maxLength > 0) {
     e->setMaxLength(maxLength);
     e->setProperty(TypingLimit, maxLength);
+    // A longer value shown whole widens the field; as the operator shortens
+    // it, typing is held to the limit again.
+    QObject::connect(e, &QLineEdit::textEdited, e, [e, maxLength](const QString &t) {
+      e->setMaxLength(std::max(maxLength, int(t.size())));
+    });
   }
   if (hint) e->setToolTip(hint);
   return e;

@@ -151,7 +151,7 @@ void TTFormMain::closeEvent(QCloseEvent *event) {
   event->ignore();
   if (!CloseWhenIdle) ReportLine("Closing when the machine has stopped ..");
   CloseWhenIdle = true;
-  StopAll();
+  StopAll("as the program ends");
 }
 
 void TTFormMain::FormDestroy() {
@@ -277,7 +277,13 @@ void TTFormMain::UpdateControls() {
   CheckSyntax->setEnabled(c.Check);
   ConnectButton->setEnabled(c.Connect);
   ManualStop->setEnabled(ManualStopEnabled());
-  for (QAction *a : {New1, Open1, OpenDialog1, AddFile1, Communication1, VERI1, DigitalOutput1})
+  for (QPushButton *b : {XPlus, XMinus, YPlus, YMinus, ZPlus, ZMinus, HomePos, ReferencePos})
+    b->setEnabled(c.Jog);
+  // Nothing opens a nested event loop while anything runs or moves: the
+  // run's own questions are the only modal boxes. The Run record window and
+  // the About box are windows of their own; Exit stops as STOP does.
+  for (QAction *a : {New1, Save1, SaveAs1, Open1, OpenDialog1, AddFile1, Communication1, VERI1, DigitalOutput1,
+                     RemoteAccess1})
     a->setEnabled(c.Menus);
 }
 

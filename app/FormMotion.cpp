@@ -30,31 +30,31 @@ const QColor Maroon(128, 0, 0);
 }  // namespace
 
 void TTFormMain::XPlusClick() {
-  if (ManualAllowed()) Jog(1, true);
+  Jog(1, true);
 }
 void TTFormMain::XMinusClick() {
-  if (ManualAllowed()) Jog(1, false);
+  Jog(1, false);
 }
 void TTFormMain::YPlusClick() {
-  if (ManualAllowed()) Jog(2, true);
+  Jog(2, true);
 }
 void TTFormMain::YMinusClick() {
-  if (ManualAllowed()) Jog(2, false);
+  Jog(2, false);
 }
 void TTFormMain::ZPlusClick() {
-  if (ManualAllowed()) Jog(3, true);
+  Jog(3, true);
 }
 void TTFormMain::ZMinusClick() {
-  if (ManualAllowed()) Jog(3, false);
+  Jog(3, false);
 }
 
 void TTFormMain::ManualStopClick() { ManualStopPress(); }
 
 void TTFormMain::HomePosClick() {
-  if (ManualAllowed()) ::HomePos();
+  ::Home();
 }
 void TTFormMain::ReferencePosClick() {
-  if (ManualAllowed()) ::ReferencePos();
+  ::ReferencePos();
 }
 
 void TTFormMain::VStandardClick() { SpeedStandard(); }

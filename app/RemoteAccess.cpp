@@ -19,9 +19,13 @@ TRemoteAccess::TRemoteAccess(TTFormMain &form) : Next(Host().Report) {
   Watch.Connected = [&form] { return form.IsConnected(); };
   Host().Report = this;
   TRemoteSettings s = LoadRemoteSettings(SettingsIniFile);
-  // Turned on by hand in the file: the token is made here and kept.
-  if (s.On() && s.Token.empty()) {
-    s.Token = NewRemoteToken();
+  // The file holds the tokens: kept its owner's alone, also when an older
+  // version or a hand made it.
+  if (s.On()) KeepSettingsPrivate(SettingsIniFile);
+  // Turned on by hand in the file: the tokens are made here and kept.
+  if (s.On() && (s.Token.empty() || s.ReadToken.empty())) {
+    if (s.Token.empty()) s.Token = NewRemoteToken();
+    if (s.ReadToken.empty()) s.ReadToken = NewRemoteToken();
     try {
       SaveRemoteSettings(SettingsIniFile, s);
     } catch (const std::runtime_error &e) {
@@ -52,7 +56,7 @@ void TRemoteAccess::Apply(const TRemoteSettings &s) {
   const bool was = Server != nullptr;
   Server.reset();
   Notifier.reset();
-  if (!s.On() || s.Token.empty()) {
+  if (!s.On() || s.Token.empty() || s.ReadToken.empty()) {
     if (was) ReportLine("Remote access off");
     return;
   }
@@ -71,12 +75,25 @@ void TRemoteAccess::Apply(const TRemoteSettings &s) {
 std::string TRemoteAccess::Addresses(const TRemoteSettings &s) {
   const std::string port = std::to_string(s.Port);
   if (!s.Lab) return "http://127.0.0.1:" + port + "/";
+  // The server listens on every IPv4 and IPv6 address; these are the ones a
+  // browser can open (a link-local IPv6 address needs a zone it cannot take).
   std::string out;
-  for (const QHostAddress &a : QNetworkInterface::allAddresses())
-    if (a.protocol() == QAbstractSocket::IPv4Protocol && !a.isLoopback())
-      out += "http://" + a.toString().toStdString() + ":" + port + "/?token=" + s.Token + "\n";
-  return out.empty() ? "http://<this computer>:" + port + "/?token=" + s.Token
-                     : out.substr(0, out.size() - 1);
+  const std::string link = ":" + port + "/?token=" + s.ReadToken + "\n";
+  for (const QHostAddress &a : QNetworkInterface::allAddresses()) {
+    if (a.isLoopback() || a.isLinkLocal()) continue;
+    if (a.protocol() == QAbstractSocket::IPv4Protocol) out += "http://" + a.toString().toStdString() + link;
+    if (a.protocol() == QAbstractSocket::IPv6Protocol) out += "http://[" + a.toString().toStdString() + "]" + link;
+  }
+  return out.empty() ? "http://<this computer>" + link.substr(0, link.size() - 1) : out.substr(0, out.size() - 1);
+}
+
+void TRemoteAccess::TestNotice(const std::vector<std::string> &urls) {
+  if (urls.empty()) {
+    ReportLine("No notice URL to test");
+    return;
+  }
+  Tester = std::make_unique<TNotifier>(urls);
+  Tester->Test();
 }
 
 void TRemoteAccess::ShowDialog(QWidget *parent) {
@@ -97,8 +114,15 @@ void TRemoteAccess::ShowDialog(QWidget *parent) {
   auto *token = new QLineEdit(QString::fromStdString(s.Token), &dlg);
   token->setObjectName("Token");
   token->setReadOnly(true);
-  auto *renew = new QPushButton("New token", &dlg);
+  auto *renew = new QPushButton("New control token", &dlg);
   renew->setObjectName("NewToken");
+  auto *readToken = new QLineEdit(QString::fromStdString(s.ReadToken), &dlg);
+  readToken->setObjectName("ReadToken");
+  readToken->setReadOnly(true);
+  auto *renewRead = new QPushButton("New read token", &dlg);
+  renewRead->setObjectName("NewReadToken");
+  auto *test = new QPushButton("Send a test notice", &dlg);
+  test->setObjectName("TestNotice");
   auto *notify = new QLineEdit(&dlg);
   notify->setObjectName("Notify");
   std::string urls;
@@ -110,18 +134,23 @@ void TRemoteAccess::ShowDialog(QWidget *parent) {
   address->setTextInteractionFlags(Qt::TextSelectableByMouse);
   form->addRow("Port (0: off)", port);
   form->addRow("Network", network);
-  form->addRow("Token", token);
+  form->addRow("Control token (STOP)", token);
   form->addRow("", renew);
+  form->addRow("Read token (the link)", readToken);
+  form->addRow("", renewRead);
   form->addRow("Notify", notify);
+  form->addRow("", test);
   form->addRow("Open", address);
   auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dlg);
   form->addRow(buttons);
   auto read = [&] {
     s.Port = port->value();
     s.Lab = network->currentIndex() == 1;
-    // The token is made when remote access is first turned on.
+    // The tokens are made when remote access is first turned on.
     if (s.On() && s.Token.empty()) s.Token = NewRemoteToken();
+    if (s.On() && s.ReadToken.empty()) s.ReadToken = NewRemoteToken();
     token->setText(QString::fromStdString(s.Token));
+    readToken->setText(QString::fromStdString(s.ReadToken));
     s.Notify.clear();
     for (const QString &u : notify->text().split(' ', Qt::SkipEmptyParts))
       s.Notify.push_back(u.toStdString());
@@ -132,6 +161,14 @@ void TRemoteAccess::ShowDialog(QWidget *parent) {
   QObject::connect(renew, &QPushButton::clicked, &dlg, [&] {
     s.Token = NewRemoteToken();
     read();
+  });
+  QObject::connect(renewRead, &QPushButton::clicked, &dlg, [&] {
+    s.ReadToken = NewRemoteToken();
+    read();
+  });
+  QObject::connect(test, &QPushButton::clicked, &dlg, [&] {
+    read();
+    TestNotice(s.Notify);
   });
   QObject::connect(buttons, &QDialogButtonBox::accepted, &dlg, &QDialog::accept);
   QObject::connect(buttons, &QDialogButtonBox::rejected, &dlg, &QDialog::reject);

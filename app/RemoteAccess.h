@@ -25,12 +25,15 @@ public:
   void ShowDialog(QWidget *parent);
   // Stops what runs and starts what `s` asks for; the report log says which.
   void Apply(const TRemoteSettings &s);
-  // "http://127.0.0.1:8080/" or the lab addresses with the token, one a line.
+  // "http://127.0.0.1:8080/" or the lab addresses (IPv4 and IPv6) with the
+  // read token, one a line.
   static std::string Addresses(const TRemoteSettings &s);
+  // Sends a test notice to `urls`; the report log tells how each went.
+  void TestNotice(const std::vector<std::string> &urls);
 
 private:
   IReportSink *Next;
   TRunWatch Watch;
   std::unique_ptr<TRemoteServer> Server;
-  std::unique_ptr<TNotifier> Notifier;
+  std::unique_ptr<TNotifier> Notifier, Tester;
 };

@@ -16,6 +16,9 @@ struct TAxisConfig {
   bool MotorOn = false;
   bool Moving = false;
   double Position = 0;
+  // Not read since a move was abandoned or a read failed: Position is only
+  // the last value kept, not where the axis stands.
+  bool PositionUnknown = false;
   double MinPosition = 0;
   double MaxPosition = 0;
   double Speed = 0;

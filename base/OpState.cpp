@@ -2,15 +2,13 @@
 
 #include <utility>
 
-bool StopRequest = false;
-
 namespace {
 TOpState Current = Idle;
 std::function<void()> Listener;
 int StopHolds = 0;
 bool StopPressed = false;
-uint32_t Presses = 0;
 bool Ending = false;
+int Motions = 0;
 
 bool InTask() { return Current == TaskRunning || Current == Unwinding; }
 
@@ -37,6 +35,7 @@ const char *OpStateName(TOpState state) {
     case Referencing: return "Referencing";
     case TaskRunning: return "TaskRunning";
     case Unwinding: return "Unwinding";
+    case Connecting: return "Connecting";
   }
   return "?";
 }
@@ -56,22 +55,16 @@ bool ManualStopEnabled() {
   return StopHolds > 0 || Current == Referencing;
 }
 
-void PressStop() {
-  StopRequest = true;
-  ++Presses;
-}
-
-uint32_t StopPresses() { return Presses; }
-
 void SetProgramEnding(bool ending) { Ending = ending; }
 bool ProgramEnding() { return Ending; }
 
 TControls ControlsFor(TOpState s, bool connected, bool taskStartAllowed) {
   TControls c;
   const bool idle = s == Idle, manual = s == Moving || s == Referencing, inTask = InTask();
-  // Nested jogs and STOP stay usable during a manual move, nothing manual
-  // during a task run.
+  // STOP stays usable during a manual move (no move starts inside another),
+  // nothing manual during a task run or a connection check.
   c.JogPad = connected && (idle || manual);
+  c.Jog = connected && idle;
   c.Panels = !inTask;
   // A second run, a check or a connection check never starts inside
   // another operation; the unwinding run gives Start back when it is over.
@@ -86,8 +79,12 @@ TControls ControlsFor(TOpState s, bool connected, bool taskStartAllowed) {
   return c;
 }
 
+bool MotionUnderWay() { return Motions > 0; }
+TMotionHold::TMotionHold() { ++Motions; }
+TMotionHold::~TMotionHold() { --Motions; }
+
 void ManualStopPress() {
-  PressStop();
+  StopLatch().Press(false, "on the screen");
   StopPressed = true;
   ManualStopChanged();
 }

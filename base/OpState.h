@@ -7,7 +7,10 @@
 #include <functional>
 #include <initializer_list>
 
-enum TOpState { Idle, Moving, Referencing, TaskRunning, Unwinding };
+#include "base/StopLatch.h"
+
+// Connecting: the connection check asks and may reference; nothing else starts.
+enum TOpState { Idle, Moving, Referencing, TaskRunning, Unwinding, Connecting };
 
 TOpState OpState();
 // Sets the state and tells the listener (also when the value is unchanged,
@@ -33,17 +36,6 @@ private:
   bool Entered_ = false;
 };
 
-// Set by the STOP buttons, cleared when a move starts, read by every waiting
-// move. Not cleared when a move ends, so one press ends every nested move.
-extern bool StopRequest;
-
-// Every STOP press (task, manual, remote) sets StopRequest and counts here.
-// A sequence of moves notes the count when it starts (or when the operator
-// answers Retry) and starts no further move once it has changed, so a STOP
-// between two moves is never swallowed by the next move clearing the flag.
-void PressStop();
-uint32_t StopPresses();
-
 // The program has been told to end (window closed, signal): no motion may
 // start any more, the move home included. A new main window clears it.
 void SetProgramEnding(bool ending = true);
@@ -63,8 +55,22 @@ void ManualStopPress();
 struct TControls {
   bool JogPad = false, Panels = false, TaskStart = false, TaskStop = false, Check = false;
   bool Connect = false, ManualStop = false, Menus = false;
+  // The pad's buttons that start a move (jogs, Home, Ref): only from idle.
+  bool Jog = false;
 };
 TControls ControlsFor(TOpState state, bool connected, bool taskStartAllowed);
+
+// A motion under way (a move waiting for its end, its emergency-stop box, a
+// reference run): another started inside it would clear StopRequest and so
+// cancel a STOP of the same pump, so it does not start.
+bool MotionUnderWay();
+class TMotionHold {
+public:
+  TMotionHold();
+  ~TMotionHold();
+  TMotionHold(const TMotionHold &) = delete;
+  TMotionHold &operator=(const TMotionHold &) = delete;
+};
 
 // Offers the manual STOP for its lifetime. Nested holders (a jog started
 // inside another jog) keep it offered until the outermost one ends, so a

@@ -17,6 +17,7 @@
 #include "recipes/Definitions.h"
 #include "serial/SerialPortNG.h"
 #include "tasks/Process.h"
+#include "tasks/TaskRun.h"
 #include "veri/Transport.h"
 #include "support/SimProcess.h"
 

@@ -21,7 +21,8 @@
 #include "BenchLine.h"
 #include "support/SimProcess.h"
 #include "tasks/Process.h"
-#include "veri/LineCheck.h"
+#include "tasks/TaskRun.h"
+#include "veri/Connection.h"
 #include "veri/Params.h"
 #include "veri/Transport.h"
 
@@ -110,8 +111,15 @@ void Measure(TFastReplies mode) {
   TSerialPortNG port;
   if (!OpenBenchPort(port, sim, false, tag)) return;
   port.SetFastReplies(mode);
-  // What Connect does after finding the controllers: the short line check.
-  VERICheckLine(VERILineAxes(), false);
+  // Connect (no operator: No to motors and reference run). Automatic judges
+  // the line on Connect's own exchanges; off is the same Connect with every
+  // reply on the cut rule, what automatic would cost without its check.
+  const size_t framesBefore = sim.Frames().size();
+  const auto c0 = Clock::now();
+  VERICheckConnection();
+  const double connectMs = std::chrono::duration<double, std::milli>(Clock::now() - c0).count();
+  std::printf("%s_connect: %.0f ms (%zu frames, replies %s)\n", tag.c_str(), connectMs,
+              sim.Frames().size() - framesBefore, ReplyRuleText(port).c_str());
 
   // A 10-byte reply: "#1 XXX\r" is answered "#1 XXX ?\r\n".
   const double wire = (7 + 10) * 10 * 1000.0 / 19200;

@@ -28,6 +28,7 @@
 #include "base/Host.h"
 #include "support/Fakes.h"
 #include "tasks/Process.h"
+#include "tasks/TaskRun.h"
 
 namespace {
 

@@ -75,7 +75,7 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${_gen}/conffiles)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # The libraries the binaries link (Qt 6 with Charts and Svg, libstdc++,
-# libc, the remote page's HTTP server and WebSockets) come from
+# libc, the remote page's WebSockets) come from
 # dpkg-shlibdeps, each once; Qt's platform plugins are loaded at run time, so
 # they are named here, as the font the window is drawn in.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

@@ -10,12 +10,12 @@
 #include "veri/Params.h"
 
 bool ManualAllowed() {
-  const TOpState s = OpState();
-  return s == Idle || s == Moving || s == Referencing;
+  // A motion started inside another would cancel a STOP of the same pump.
+  return OpState() == Idle && !MotionUnderWay();
 }
 
 void Jog(uint8_t axis, bool plus) {
-  if (axis < 1 || axis > 3) return;
+  if (axis < 1 || axis > 3 || !ManualAllowed()) return;
   TManualStopHold stop;
   bool ok = true;
   MoveTo(axis, ok, CurrentSpeed, plus ? TravelMax[axis] : TravelMin[axis]);
@@ -33,8 +33,12 @@ void SpeedDown() {
   if (CurrentSpeed < LowestSpeed) CurrentSpeed = LowestSpeed;
 }
 
+void Home() {
+  if (ManualAllowed()) HomePos();
+}
+
 void ToggleMotorCurrent(uint8_t axis) {
-  if (axis < 1 || axis > 3) return;
+  if (axis < 1 || axis > 3 || !ManualAllowed()) return;
   VERIMotorOnOff(axis, !Axes[axis].MotorOn);
 }
 
@@ -84,7 +88,7 @@ TAxisShow ShowAxis(const TAxisConfig &a, double &shownSpeed) {
     return s;
   }
   s.Unit = "cm";
-  s.Value = FloatToStrFixed(a.Position, 5, 2);
+  s.Value = a.PositionUnknown ? "?" : FloatToStrFixed(a.Position, 5, 2);
   if (a.Moving) {
     s.Label = TLabelColour::Maroon;
     shownSpeed = a.Speed;

@@ -4,12 +4,15 @@
 #include <cstdint>
 #include <string>
 
-// Jog pad buttons do nothing while a task runs (the pad is disabled then;
-// this covers a click that was queued before the run began).
+// The pad's moving buttons and the motor double-click act only while nothing
+// else runs or moves (the buttons are disabled then; this covers a click
+// queued before, or handled in the same pump as, a STOP).
 bool ManualAllowed();
 // A jog: `axis` towards TravelMax (plus) or TravelMin at CurrentSpeed, with
 // the STOP button enabled while it runs.
 void Jog(uint8_t axis, bool plus);
+// The "Home" button.
+void Home();
 // Speed buttons: only CurrentSpeed changes.
 void SpeedStandard();  // "V0"
 void SpeedUp();        // "V+": doubled, at most HighestSpeed

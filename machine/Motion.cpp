@@ -42,6 +42,7 @@ void AbandonMove(uint8_t axis, const std::string &why) {
   Axes[axis].Moving = false;
   Axes[axis].Speed = 0;
   Axes[axis].Changed = true;
+  Axes[axis].PositionUnknown = true;  // it stopped somewhere on the way
   ReportLine("*** Move [" + std::to_string(axis) + "] " + why);
 }
 
@@ -55,7 +56,7 @@ double RemainingMs(double distance, double speed, double accel) {
   return s * 1000.0;
 }
 
-// Step 10: polls position and state until the controller reports the end.
+// Polls position and state until the controller reports the end.
 // `reply` is the answer of the move command, which went out at `sent`.
 TMoveEnd WaitForMove(uint8_t axis, double target, std::string reply, uint32_t sent, uint32_t limitMs,
                      const TPositionSink &sink, TMoveResult &result) {
@@ -126,7 +127,7 @@ TMoveEnd WaitForMove(uint8_t axis, double target, std::string reply, uint32_t se
   return end;
 }
 
-// Step 12: bit 2 of P1013 clear (or unreadable) means the emergency stop is in.
+// After a move: bit 2 of P1013 clear (or unreadable) means the emergency stop is in.
 bool EmergencyStopActive(uint8_t axis) {
   VERIDialog(axis, "P1013?");
   int32_t inputs = 0;
@@ -213,14 +214,21 @@ TMoveResult Move(uint8_t axis, double speed, double target, const TPositionSink 
     return r;
   }
   TAxisConfig &a = Axes[axis];
-  if (speed > a.MaxSpeed) speed = a.MaxSpeed;
+  speed = DrivenSpeed(axis, speed);
+  // Started inside another motion it would clear that motion's STOP.
+  if (MotionUnderWay()) {
+    ReportLine("$ Move [" + ax + "] not started: another motion is under way");
+    r.Outcome = TMoveOutcome::Stopped;
+    return r;
+  }
+  TMotionHold motion;
   // A jog, Home or Goto from idle runs as a manual move; inside a task run
-  // or another move the state stays as it is.
+  // the state stays as it is.
   TBusyGuard busy(Moving, {Idle});
   for (;;) {  // the emergency-stop box's Abort repeats the move
     r = TMoveResult();
     a.Speed = speed;
-    if (std::fabs(target - a.Position) <= MoveDeadBand) {
+    if (!a.PositionUnknown && std::fabs(target - a.Position) <= MoveDeadBand) {
       ReportLine("$ Move [" + ax + "] from " + MotionNumber(a.Position) + " to: " + MotionNumber(target) +
                  " = delta:" + MotionNumber(target - a.Position) + ";  Speed: " + MotionNumber(speed));
       return r;
@@ -230,6 +238,9 @@ TMoveResult Move(uint8_t axis, double speed, double target, const TPositionSink 
       r.Outcome = TMoveOutcome::Stopped;
       return r;
     }
+    // Every commanded move, a repeat after the emergency-stop box included,
+    // offers the manual STOP again.
+    TManualStopHold offer;
     ReportLine("$ Move [" + ax + "]  to: " + MotionNumber(target) + ";  Speed: " + MotionNumber(speed));
     const uint32_t limitMs = MoveTimeLimitMs(axis, speed, target);
     StopRequest = false;
@@ -259,6 +270,7 @@ TMoveResult Move(uint8_t axis, double speed, double target, const TPositionSink 
                                            : TMoveOutcome::Reached;
     const bool emergency = EmergencyStopActive(axis);
     unsigned answer = mbYes;
+    const uint32_t asked = StopLatch().Presses();
     if (emergency) {
       r.Outcome = TMoveOutcome::Stopped;
       a.StopActive = true;
@@ -267,6 +279,7 @@ TMoveResult Move(uint8_t axis, double speed, double target, const TPositionSink 
     a.Changed = true;
     r.PositionRead = VERIGetPosition(axis);
     r.Position = a.Position;
+    if (r.PositionRead && sink) sink(axis, a.Position);  // where the move ended, for the record
     if (!r.PositionRead) {
       // Where the axis stands is unknown: the last value read is no answer.
       ReportLine("*** Move [" + ax + "]: the position could not be read after the move");
@@ -283,8 +296,13 @@ TMoveResult Move(uint8_t axis, double speed, double target, const TPositionSink 
                  "] did not reach its target " + MotionNumber(target) + ": the controller reports " +
                  MotionNumber(a.Position));
     }
-    if (!emergency || answer != mbAbort) return r;
+    // Abort answers the STOPs made before the box, not one made while it was open.
+    if (!emergency || answer != mbAbort || StopLatch().Presses() != asked) return r;
   }
+}
+
+double DrivenSpeed(uint8_t axis, double speed) {
+  return speed > Axes[axis].MaxSpeed ? Axes[axis].MaxSpeed : speed;
 }
 
 void MoveTo(uint8_t axis, bool &ok, double speed, double target) { ok = Move(axis, speed, target).Ok(); }
@@ -308,7 +326,7 @@ std::vector<TLeg> HomeLegs() {
 TMoveResult MoveLegs(const std::vector<TLeg> &legs, uint32_t stops, const TPositionSink &sink) {
   TMoveResult r;
   for (const TLeg &leg : legs) {
-    if (StopPresses() != stops) {
+    if (StopLatch().Presses() != stops) {
       r = TMoveResult();
       r.Outcome = TMoveOutcome::Stopped;
       return r;
@@ -328,15 +346,17 @@ bool TaskAbort() {
 TTravelResult Travel(const std::string &name, double x, double y, const TPositionSink &sink) {
   TBusyGuard busy(Moving, {Idle});
   TTravelResult t;
-  uint32_t stops = StopPresses();
+  uint32_t stops = StopLatch().Presses();
   for (;;) {  // Retry in the STOP dialog runs the whole positioning again
     ReportLine("$ Move to Position " + name);
     t.Last = MoveLegs(TravelLegs(x, y), stops, sink);
     t.Ok = t.Last.Ok();
-    // A program that is ending asks nothing and tries nothing again.
-    if (t.Ok || ProgramEnding() || TaskAbort()) return t;
-    // Retry is the operator's answer to every STOP pressed until now.
-    stops = t.RetryStops = StopPresses();
+    // A program that is ending asks nothing and tries nothing again. Retry
+    // answers the STOPs made before the question; one made while it was
+    // open ends the positioning.
+    const uint32_t asked = StopLatch().Presses();
+    if (t.Ok || ProgramEnding() || TaskAbort() || StopLatch().Presses() != asked) return t;
+    stops = t.RetryStops = asked;
     t.Retried = true;
   }
 }
@@ -344,23 +364,21 @@ TTravelResult Travel(const std::string &name, double x, double y, const TPositio
 void MoveToTopfPosition(const std::string &name, double x, double y, bool &ok) { ok = Travel(name, x, y).Ok; }
 
 TMoveResult HomePos(const TPositionSink &sink) {
-  TBusyGuard busy(Moving, {Idle});
   TMoveResult r;
+  r.Outcome = TMoveOutcome::Stopped;
+  if (MotionUnderWay()) return r;  // its STOP must not be cancelled
+  TBusyGuard busy(Moving, {Idle});
   if (ProgramEnding()) {
     ReportLine("Not moving home: the program is ending");
-    r.Outcome = TMoveOutcome::Stopped;
     return r;
   }
   {
     TManualStopHold stop;
     ReportLine("Moving to home position ..");
-    r = MoveLegs(HomeLegs(), StopPresses(), sink);
+    r = MoveLegs(HomeLegs(), StopLatch().Presses(), sink);
   }
   ReportLine("  ... done.");
   return r;
 }
 
-void ReferencePos() {
-  TBusyGuard busy(Referencing, {Idle});
-  VERIGotoReference(255);
-}
+void ReferencePos() { VERIGotoReference(255); }

@@ -54,7 +54,7 @@ std::vector<TLeg> TravelLegs(double x, double y);
 // The legs of the move home: Z, Y, X.
 std::vector<TLeg> HomeLegs();
 // Moves the legs in order at CurrentSpeed until one does not reach its
-// target or a STOP press has come since `stops` (StopPresses()); returns the
+// target or a STOP press has come since `stops` (StopLatch().Presses()); returns the
 // last move's result (Stopped with nothing sent when a STOP stood between).
 TMoveResult MoveLegs(const std::vector<TLeg> &legs, uint32_t stops, const TPositionSink &sink = {});
 
@@ -63,7 +63,7 @@ struct TTravelResult {
   TMoveResult Last;          // the last move made
   bool Ok = false;           // all legs reached
   bool Retried = false;      // the operator answered Retry at least once
-  uint32_t RetryStops = 0;   // StopPresses() when Retry was last answered
+  uint32_t RetryStops = 0;   // StopLatch().Presses() when Retry was last answered
 };
 // Z to the safe height, then X and Y over the stored position `name` at
 // (x, y). A failure asks TaskAbort: Retry runs the whole positioning again.
@@ -75,6 +75,9 @@ bool TaskAbort();
 // is ending it moves nothing and says so.
 TMoveResult HomePos(const TPositionSink &sink = {});
 void ReferencePos();
+
+// The speed a move of `axis` drives: `speed` limited to the axis's MaxSpeed.
+double DrivenSpeed(uint8_t axis, double speed);
 
 // A target this close to the last read position needs no move (cm).
 constexpr double MoveDeadBand = 0.005;

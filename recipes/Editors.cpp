@@ -154,6 +154,7 @@ void GotoXY(const std::string &xText, const std::string &yText) {
   const double x = LimitTo(ReadNumber(xText), TravelMin[1], TravelMax[1]);
   const double y = withY ? LimitTo(ReadNumber(yText), TravelMin[2], TravelMax[2]) : 0;
   TBusyGuard busy(Moving, {Idle});
+  if (!busy.Entered()) return;  // nothing starts inside another operation
   TManualStopHold stop;
   bool ok = true;
   MoveTo(3, ok, CurrentSpeed, MachineSettings.StandardZ);

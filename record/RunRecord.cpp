@@ -27,7 +27,7 @@ const char *const EndError = "error";
 namespace {
 
 // The columns of the present format; the first names the version.
-const char *const Columns[] = {"Written ms (record 2)",
+const char *const Columns[] = {"Written ms (record 3)",
                                "Task",
                                "Level",
                                "Process",
@@ -51,6 +51,8 @@ const char *const Columns[] = {"Written ms (record 2)",
                                "Top reached ms",
                                "Held bottom ms",
                                "Held top ms",
+                               "Bottom cm",
+                               "Top cm",
                                "Withdrawal cm/s",
                                "Outputs",
                                "Seen",
@@ -157,6 +159,8 @@ bool SetField(TRecordRow &r, const std::string &name, const std::string &f) {
   if (name == "Held bottom ms") return ReadMs(f, r.HeldBottom);
   if (name == "Held top ms") return ReadMs(f, r.HeldTop);
   if (name == "Withdrawal cm/s") return ReadNum(f, r.Withdrawal);
+  if (name == "Bottom cm") return ReadNum(f, r.BottomRead);
+  if (name == "Top cm") return ReadNum(f, r.TopRead);
   if (name == "Outputs") return r.Outputs = f, true;
   if (name == "Z reads ms:cm") return ReadReads(f, r.ZReads);
   if (name == "Seen") return r.Seen = f, true;
@@ -275,6 +279,8 @@ std::string FormatRecordRow(const TRecordRow &r) {
                            Ms(r.TopAt),
                            Ms(r.HeldBottom),
                            Ms(r.HeldTop),
+                           RecordNumber(r.BottomRead),
+                           RecordNumber(r.TopRead),
                            RecordNumber(r.Withdrawal),
                            Text(r.Outputs),
                            Text(r.Seen),

@@ -49,6 +49,9 @@ struct TRecordRow {
   // DownAt the positioning began, TopAt it arrived. End row: TopAt the end.
   int64_t DownAt = -1, BottomAt = -1, UpAt = -1, TopAt = -1;
   int64_t HeldBottom = -1, HeldTop = -1;  // ms at the bottom / at the top
+  // Z read where the down / up stroke ended (fast dips: TopRead where the
+  // program left it); NaN when no read worked.
+  double BottomRead = NAN, TopRead = NAN;
   double Withdrawal = NAN;                // cm/s over the up stroke; NaN below three reads
   std::string Outputs;                    // output writes, "channel=state@ms" words
   std::vector<TReading> ZReads;           // Z position reads of the dip
@@ -60,7 +63,7 @@ struct TRecordRow {
 };
 
 // The format version written in the header's first column.
-constexpr int RecordVersion = 2;
+constexpr int RecordVersion = 3;
 
 // The header line and one row as stored.
 std::string RecordHeader();

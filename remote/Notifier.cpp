@@ -12,12 +12,28 @@
 #include "remote/RunWatch.h"
 
 namespace {
+// Why a post failed, in words that never hold the URL (Qt's error strings
+// may quote it whole, with its user, password and path).
+std::string Failure(QNetworkReply::NetworkError e) {
+  switch (e) {
+    case QNetworkReply::NoError: return "";
+    case QNetworkReply::OperationCanceledError:  // the transfer time-out cancels
+    case QNetworkReply::TimeoutError: return "timed out after " + std::to_string(TNotifier::TimeoutMs / 1000) + " s";
+    case QNetworkReply::ConnectionRefusedError: return "connection refused";
+    case QNetworkReply::RemoteHostClosedError: return "connection closed by the server";
+    case QNetworkReply::HostNotFoundError: return "host not found";
+    case QNetworkReply::SslHandshakeFailedError: return "TLS handshake failed";
+    case QNetworkReply::ProtocolUnknownError: return "not an http or https URL";
+    default: return "network error " + std::to_string(int(e));
+  }
+}
+
 // Lives in the notifier's thread; its network manager is made there.
 class TPoster : public QObject {
 public:
-  using TDone = std::function<void(const std::string &url, const std::string &failure)>;
+  using TDone = std::function<void(const std::string &url, const std::string &failure, bool test)>;
   TPoster(int retryMs, TDone done) : RetryMs(retryMs), Done(std::move(done)) {}
-  void Post(const QString &url, const QByteArray &body, int attempt) {
+  void Post(const QString &url, const QByteArray &body, int attempt, bool test) {
     if (!Net) Net = new QNetworkAccessManager(this);
     QNetworkRequest request{QUrl(url)};
     request.setHeader(QNetworkRequest::ContentTypeHeader, "application/json");
@@ -28,12 +44,12 @@ public:
       const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
       std::string failure;
       if (status && (status < 200 || status > 299)) failure = "HTTP " + std::to_string(status);
-      else if (reply->error() != QNetworkReply::NoError) failure = reply->errorString().toStdString();
+      else failure = Failure(reply->error());
       if (!failure.empty() && attempt < TNotifier::Attempts) {
-        QTimer::singleShot(RetryMs, this, [=] { Post(url, body, attempt + 1); });
+        QTimer::singleShot(RetryMs, this, [=] { Post(url, body, attempt + 1, test); });
         return;
       }
-      Done(url.toStdString(), failure);
+      Done(url.toStdString(), failure, test);
     });
   }
 
@@ -47,12 +63,12 @@ private:
 TNotifier::TNotifier(std::vector<std::string> urls, int retryMs, QObject *parent)
     : QObject(parent), Urls(std::move(urls)), RetryMs(retryMs) {
   QPointer<TNotifier> self(this);
-  Worker = new TPoster(RetryMs, [self](const std::string &url, const std::string &failure) {
+  Worker = new TPoster(RetryMs, [self](const std::string &url, const std::string &failure, bool test) {
     // Back on the window thread, where the report log is written.
     QMetaObject::invokeMethod(
         self.data(),
-        [self, url, failure] {
-          if (self) self->Done(url, failure);
+        [self, url, failure, test] {
+          if (self) self->Done(url, failure, test);
         },
         Qt::QueuedConnection);
   });
@@ -80,7 +96,25 @@ std::string TNotifier::NoticeText(const TRunEvent &e) {
   return "";
 }
 
-void TNotifier::Send(const std::string &text, const TRunEvent &event) {
+std::string TNotifier::Shown(const std::string &url) {
+  const QUrl u(QString::fromStdString(url));
+  if (!u.isValid() || u.host().isEmpty()) return "(a URL without a host)";
+  return u.adjusted(QUrl::RemoveUserInfo | QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment)
+      .toString()
+      .toStdString();
+}
+
+void TNotifier::Test() {
+  RemoveRunListener(ListenerId);
+  ListenerId = 0;
+  TRunEvent e(TRunEventKind::RunEnded);
+  e.End = "test";
+  Post("Kavetra on " + QSysInfo::machineHostName().toStdString() + ": a test notice", e, true);
+}
+
+void TNotifier::Send(const std::string &text, const TRunEvent &event) { Post(text, event, false); }
+
+void TNotifier::Post(const std::string &text, const TRunEvent &event, bool test) {
   QJsonObject o = RunEventJson(event, WallMs());
   o["text"] = QString::fromStdString(text);
   const QByteArray body = QJsonDocument(o).toJson(QJsonDocument::Compact);
@@ -88,16 +122,19 @@ void TNotifier::Send(const std::string &text, const TRunEvent &event) {
   for (const std::string &u : Urls) {
     const QString url = QString::fromStdString(u);
     QMetaObject::invokeMethod(
-        poster, [poster, url, body] { poster->Post(url, body, 1); }, Qt::QueuedConnection);
+        poster, [poster, url, body, test] { poster->Post(url, body, 1, test); }, Qt::QueuedConnection);
   }
 }
 
-void TNotifier::Done(const std::string &url, const std::string &failure) {
+void TNotifier::Done(const std::string &url, const std::string &failure, bool test) {
   ++EndedCount;
+  // Only scheme and host are logged: a webhook's path or user is its secret.
+  const std::string what = std::string(test ? "Test notice" : "Notice") + " to " + Shown(url);
   if (failure.empty()) {
     Failing.erase(url);
+    if (test) ReportLine(what + " sent");
     return;
   }
-  if (Failing.insert(url).second)
-    ReportLine("*** Notice to " + url + " not sent (" + std::to_string(Attempts) + " tries): " + failure);
+  if (test || Failing.insert(url).second)
+    ReportLine("*** " + what + " not sent (" + std::to_string(Attempts) + " tries): " + failure);
 }

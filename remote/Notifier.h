@@ -2,7 +2,8 @@
 // Notices to chat webhooks and the like: when a run ends and when a
 // question waits for the operator, a POST of {"text": ...} to each URL.
 // Sent from a thread of its own, retried a few times; the run never waits
-// for it. A URL that fails is logged once, until it works again.
+// for it. A URL that fails is logged once, until it works again, by its
+// scheme and host alone.
 #include <QObject>
 #include <QThread>
 #include <set>
@@ -22,13 +23,19 @@ public:
   ~TNotifier() override;
   // Posts {"text": text, ...} to every URL and returns at once.
   void Send(const std::string &text, const TRunEvent &event);
+  // A test notice to every URL; each one's outcome is logged. The notifier
+  // then sends nothing else (it no longer follows the runs).
+  void Test();
+  // A URL as the log shows it: scheme, host and port, no user, path or query.
+  static std::string Shown(const std::string &url);
   // What an event is told with; "" for the events that notify nobody.
   static std::string NoticeText(const TRunEvent &event);
   // Notices to one URL that have ended, sent or given up.
   int Ended() const { return EndedCount; }
 
 private:
-  void Done(const std::string &url, const std::string &failure);
+  void Post(const std::string &text, const TRunEvent &event, bool test);
+  void Done(const std::string &url, const std::string &failure, bool test);
   std::vector<std::string> Urls;
   int RetryMs;
   QThread Thread;

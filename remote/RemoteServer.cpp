@@ -4,11 +4,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QHttpServerRequest>
 #include <QJsonDocument>
 #include <QTcpSocket>
-#include <QUrlQuery>
 #include <QWebSocket>
+#include <QWebSocketServer>
 #include <algorithm>
 
 #include "base/Host.h"
@@ -16,32 +15,6 @@
 #include "tasks/TaskRun.h"
 
 namespace {
-// The token a request brings: "Authorization: Bearer ...", the page's
-// cookie, or "?token=" of the link that opened the page.
-std::string BearerToken(const std::string &authorization) {
-  const std::string prefix = "Bearer ";
-  return authorization.compare(0, prefix.size(), prefix) == 0 ? authorization.substr(prefix.size()) : "";
-}
-
-std::string CookieToken(const std::string &cookies) {
-  for (const QString &c : QString::fromStdString(cookies).split(';')) {
-    const QString t = c.trimmed();
-    if (t.startsWith("kv_token=")) return t.mid(9).toStdString();
-  }
-  return "";
-}
-
-std::string QueryToken(const std::string &target) {
-  const QUrl url(QString::fromStdString(target));
-  return QUrlQuery(url).queryItemValue("token").toStdString();
-}
-
-bool AnyMatches(const std::string &token, std::initializer_list<std::string> given) {
-  for (const std::string &g : given)
-    if (TokenMatches(token, g)) return true;
-  return false;
-}
-
 const QByteArray JsonType = "application/json";
 
 void RespondPlain(QTcpSocket *socket, int status) {
@@ -50,13 +23,6 @@ void RespondPlain(QTcpSocket *socket, int status) {
 }
 
 QByteArray Json(const QJsonObject &o) { return QJsonDocument(o).toJson(QJsonDocument::Compact); }
-
-// A record's name as the list shows it: a plain file name in the records
-// folder, nothing that could lead out of it.
-bool PlainRecordName(const QString &name) {
-  return !name.isEmpty() && !name.startsWith('.') && !name.contains('/') && !name.contains('\\') &&
-         !name.contains(QChar(0)) && name.endsWith(".csv");
-}
 
 QString LastLine(const QString &path) {
   QFile f(path);
@@ -74,14 +40,23 @@ QString FirstRow(const QString &path) {
 }
 }  // namespace
 
-TRemoteHttp::TRemoteHttp(const TRemoteSettings &settings, std::string recordsFolder, TAsk ask)
-    : Settings(settings), Records(std::move(recordsFolder)), Ask(std::move(ask)), Gate(new THttpGate(this)) {
-  Gate->AdmitUpgrade = [this](const THttpHead &head, const QHostAddress &) {
-    if (QUrl(QString::fromStdString(head.Target)).path() != "/api/events") return 404;
-    if (!ReadAllowed(head)) return 401;
-    return int(Sockets.size()) < MaxWebSockets ? 0 : 503;
-  };
-  connect(this, &QAbstractHttpServer::newWebSocketConnection, this, [this] { TakeWebSocket(); });
+TRemoteHttp::TRemoteHttp(const TRemoteSettings &settings, std::string recordsFolder, TAsk ask,
+                         const TRemoteLimits &limits)
+    : Settings(settings),
+      Access{settings.Lab, 0, settings.ReadToken, settings.Token},
+      Records(std::move(recordsFolder)),
+      Ask(std::move(ask)),
+      Limits(limits),
+      Gate(new THttpGate(limits, this)),
+      WsServer(new QWebSocketServer("Kavetra", QWebSocketServer::NonSecureMode, this)) {
+  Gate->Judge = [this](const THttpHead &head, const QHostAddress &from) { return Judge(head, from); };
+  Gate->Take = [this](const THttpHead &head, QTcpSocket *socket) { return Take(head, socket); };
+  WsServer->setMaxPendingConnections(limits.MaxWebSockets);
+  WsServer->setHandshakeTimeout(limits.AnswerTimeoutMs);
+  connect(WsServer, &QWebSocketServer::newConnection, this, [this] { TakeWebSocket(); });
+  Clock.start();
+  PingTimer.setInterval(limits.PingMs);
+  connect(&PingTimer, &QTimer::timeout, this, [this] { Ping(); });
 }
 
 TRemoteHttp::~TRemoteHttp() {
@@ -93,84 +68,87 @@ TRemoteHttp::~TRemoteHttp() {
 }
 
 bool TRemoteHttp::Listen(std::string &error) {
+  // Lab: every IPv4 and IPv6 address (the dialog lists them); local: 127.0.0.1.
   const QHostAddress where = Settings.Lab ? QHostAddress::Any : QHostAddress::LocalHost;
   if (!Gate->listen(where, quint16(Settings.Port))) {
     error = Gate->errorString().toStdString();
     return false;
   }
-  bind(Gate);
+  Access.Port = Gate->serverPort();
   return true;
 }
 
-bool TRemoteHttp::ReadAllowed(const QHttpServerRequest &r) const {
-  if (!Settings.Lab) return true;
-  return AnyMatches(Settings.Token, {BearerToken(r.value("Authorization").toStdString()),
-                                     CookieToken(r.value("Cookie").toStdString()),
-                                     QueryToken(r.url().toString(QUrl::FullyEncoded).toStdString())});
-}
-
-bool TRemoteHttp::ReadAllowed(const THttpHead &h) const {
-  if (!Settings.Lab) return true;
-  return AnyMatches(Settings.Token, {BearerToken(h.Header("authorization")), CookieToken(h.Header("cookie")),
-                                     QueryToken(h.Target)});
-}
-
-void TRemoteHttp::missingHandler(const QHttpServerRequest &, QTcpSocket *socket) {
-  RespondPlain(socket, 404);
-}
-
-bool TRemoteHttp::handleRequest(const QHttpServerRequest &request, QTcpSocket *socket) {
-  const QString path = request.url().path(QUrl::FullyDecoded);
-  // The upgrade to the event WebSocket (admitted by the gate) comes here
-  // too; the socket is the WebSocket's now.
-  if (path == "/api/events" && !request.value("Upgrade").isEmpty()) return true;
-  const bool get = request.method() == QHttpServerRequest::Method::Get;
-  const bool post = request.method() == QHttpServerRequest::Method::Post;
-  int status = 0;
-  if (path == "/api/stop") {
-    if (!post) status = 405;
-    else if (!TokenMatches(Settings.Token, BearerToken(request.value("Authorization").toStdString())))
-      status = 401;
-    else {
-      // Runs on the window thread at its next event pump, as a press of STOP.
-      Ask.Stop(request.remoteAddress().toString().toStdString());
-      THttpGate::Answer(socket, 200, JsonType, Json({{"stop", "sent"}}));
+int TRemoteHttp::Judge(const THttpHead &head, const QHostAddress &from) {
+  const TVerdict v = JudgeRequest(head, Access);
+  if (v.Status == 401 || v.Status == 403) {
+    // Logged, but once a minute per address: a flood must not flood the log.
+    const QString address = from.toString();
+    const auto last = RefusedLogged.constFind(address);
+    const qint64 now = Clock.elapsed();
+    if (last == RefusedLogged.cend() || now - *last >= Limits.RefusalLogMs) {
+      if (RefusedLogged.size() > 1000) RefusedLogged.clear();
+      RefusedLogged[address] = now;
+      Ask.Log("Remote access refused to " + address.toStdString() + ": " + head.Method + " " + v.Path + " (" +
+              std::to_string(v.Status) + ")");
     }
-  } else if (!ReadAllowed(request)) {
-    status = 401;
-  } else if (path == "/" || path == "/api/status" || path == "/api/runs" || path.startsWith("/api/runs/")) {
-    if (!get) status = 405;
-    else if (path == "/") THttpGate::Answer(socket, 200, "text/html; charset=utf-8", StatusPageHtml());
-    else if (path == "/api/status") {
-      // Answered when the window thread has built it, once for all waiting.
-      if (Waiting.size() >= MaxWaiting) status = 503;
-      else {
-        if (Waiting.empty()) Ask.Status();
-        Waiting.push_back({socket, request.query().hasQueryItem("full")});
-      }
-    } else if (path == "/api/runs") THttpGate::Answer(socket, 200, JsonType, RunsJson());
-    else {
-      const QString name = path.mid(QString("/api/runs/").size());
-      const QDir dir(QString::fromStdString(Records));
-      const QFileInfo file(dir.filePath(name));
-      if (!PlainRecordName(name) || QFileInfo(file.absolutePath()).canonicalFilePath() != dir.canonicalPath())
-        status = 400;
-      else {
-        QFile f(file.filePath());
-        if (!file.isFile() || !f.open(QIODevice::ReadOnly)) status = 404;
-        else THttpGate::Answer(socket, 200, "text/csv; charset=utf-8", f.readAll());
-      }
-    }
-  } else {
-    status = 404;
   }
-  if (status) RespondPlain(socket, status);
+  if (v.Status) return v.Status;
+  // Counted from the hand-over (the WebSocket takes the line's signals, so
+  // a weak pointer tells when it is gone), so a burst gets exactly the limit.
+  Upgrades.erase(std::remove(Upgrades.begin(), Upgrades.end(), nullptr), Upgrades.end());
+  if (v.Route == TRoute::Events && int(Upgrades.size()) >= Limits.MaxWebSockets) return 503;
+  return 0;
+}
+
+bool TRemoteHttp::Take(const THttpHead &head, QTcpSocket *socket) {
+  const TVerdict v = JudgeRequest(head, Access);
+  if (v.Route != TRoute::Events) {
+    Serve(v, socket);
+    return false;
+  }
+  Upgrades.push_back(socket);
+  WsServer->handleConnection(socket);
   return true;
+}
+
+void TRemoteHttp::Serve(const TVerdict &v, QTcpSocket *socket) {
+  switch (v.Route) {
+    case TRoute::Stop:
+      // Runs on the window thread at its next event pump, as a press of STOP.
+      Ask.Stop(PeerAddress(socket).toString().toStdString());
+      THttpGate::Answer(socket, 200, JsonType, Json({{"stop", "sent"}}));
+      return;
+    case TRoute::Page: THttpGate::Answer(socket, 200, "text/html; charset=utf-8", StatusPageHtml()); return;
+    case TRoute::Status:
+      // Answered when the window thread has built it, once for all waiting.
+      if (Waiting.empty()) Ask.Status();
+      Waiting.push_back({socket, v.Full});
+      return;
+    case TRoute::Runs: THttpGate::Answer(socket, 200, JsonType, RunsJson()); return;
+    case TRoute::Version:
+      THttpGate::Answer(socket, 200, JsonType,
+                        Json({{"program", "Kavetra"},
+                              {"version", KV_PROGRAM_VERSION},
+                              {"schema", RemoteSchemaVersion}}));
+      return;
+    case TRoute::RunFile: {
+      // A plain name in the records folder, and no link that leads elsewhere.
+      const QDir dir(QString::fromStdString(Records));
+      const QFileInfo file(dir.filePath(QString::fromStdString(v.Name)));
+      QFile f(file.filePath());
+      if (file.isSymLink() || !file.isFile() || !f.open(QIODevice::ReadOnly)) RespondPlain(socket, 404);
+      else THttpGate::Answer(socket, 200, "text/csv; charset=utf-8", f.readAll());
+      return;
+    }
+    case TRoute::Events:
+    case TRoute::None: break;
+  }
+  RespondPlain(socket, 404);
 }
 
 QByteArray TRemoteHttp::RunsJson() const {
   QDir dir(QString::fromStdString(Records));
-  QStringList names = dir.entryList({"*.csv"}, QDir::Files, QDir::Name | QDir::Reversed);
+  QStringList names = dir.entryList({"*.csv"}, QDir::Files | QDir::NoSymLinks, QDir::Name | QDir::Reversed);
   names.removeIf([](const QString &n) { return n.endsWith(".reads.csv"); });  // a record's position reads
   if (names.size() > RunsListed) names.erase(names.begin() + RunsListed, names.end());
   QJsonArray runs;
@@ -195,7 +173,8 @@ QByteArray TRemoteHttp::RunsJson() const {
 }
 
 void TRemoteHttp::Publish(const QString &message) {
-  for (QWebSocket *s : Sockets) {
+  const std::vector<QWebSocket *> sockets = Sockets;  // an abort takes one out at once
+  for (QWebSocket *s : sockets) {
     // A client that does not read is let go rather than buffered without end.
     if (s->bytesToWrite() > 1 << 20) s->abort();
     else s->sendTextMessage(message);
@@ -205,29 +184,53 @@ void TRemoteHttp::Publish(const QString &message) {
 void TRemoteHttp::Deliver(const QByteArray &status, const QByteArray &full) {
   LastStatus = status;
   for (const TWaiting &w : Waiting)
-    if (w.Socket) THttpGate::Answer(w.Socket, 200, JsonType, w.Full ? full : status);
+    if (w.Socket && w.Socket->state() == QAbstractSocket::ConnectedState)
+      THttpGate::Answer(w.Socket, 200, JsonType, w.Full ? full : status);
   Waiting.clear();
 }
 
 void TRemoteHttp::TakeWebSocket() {
-  while (hasPendingWebSocketConnections()) {
-    QWebSocket *s = nextPendingWebSocketConnection().release();
+  while (WsServer->hasPendingConnections()) {
+    QWebSocket *s = WsServer->nextPendingConnection();
     s->setParent(this);
+    // The WebSocket leaves its line to whoever made it: it goes after it.
+    for (const QPointer<QTcpSocket> &t : Upgrades)
+      if (t && t->peerPort() == s->peerPort() && t->peerAddress() == s->peerAddress())
+        connect(s, &QObject::destroyed, t, &QObject::deleteLater);
     Sockets.push_back(s);
+    Heard[s] = Clock.elapsed();
     WebSockets = int(Sockets.size());
     connect(s, &QWebSocket::disconnected, this, [this, s] {
       Sockets.erase(std::remove(Sockets.begin(), Sockets.end(), s), Sockets.end());
+      Heard.remove(s);
       WebSockets = int(Sockets.size());
       s->deleteLater();
     });
-    // Clients only listen; what they send is dropped.
+    // Clients only listen; what they send is dropped, but it shows they live.
     s->setMaxAllowedIncomingMessageSize(1024);
+    s->setMaxAllowedIncomingFrameSize(1024);
+    auto heard = [this, s] { Heard[s] = Clock.elapsed(); };
+    connect(s, &QWebSocket::pong, this, heard);
+    connect(s, &QWebSocket::textMessageReceived, this, heard);
+    connect(s, &QWebSocket::binaryMessageReceived, this, heard);
     s->sendTextMessage(QString::fromUtf8("{\"event\":\"hello\",\"status\":" + LastStatus + "}"));
+    if (!PingTimer.isActive()) PingTimer.start();
   }
 }
 
-TRemoteServer::TRemoteServer(TRunWatch &watch, const TRemoteSettings &settings, std::string recordsFolder)
-    : Watch(watch), Settings(settings), Records(std::move(recordsFolder)) {
+void TRemoteHttp::Ping() {
+  const qint64 now = Clock.elapsed();
+  const std::vector<QWebSocket *> sockets = Sockets;  // an abort takes one out at once
+  for (QWebSocket *s : sockets) {
+    if (now - Heard.value(s) > 2 * Limits.PingMs) s->abort();  // silent: gone, or a half-open line
+    else s->ping();
+  }
+  if (Sockets.empty()) PingTimer.stop();
+}
+
+TRemoteServer::TRemoteServer(TRunWatch &watch, const TRemoteSettings &settings, std::string recordsFolder,
+                             const TRemoteLimits &limits)
+    : Watch(watch), Settings(settings), Records(std::move(recordsFolder)), Limits(limits) {
   TraceTimer.setInterval(TraceStepMs);
   connect(&TraceTimer, &QTimer::timeout, this, [this] {
     Watch.SampleZ();
@@ -276,15 +279,19 @@ bool TRemoteServer::Start(std::string &error) {
         self.data(),
         [address] {
           ReportLine("Remote STOP from " + address);
-          StopAll();
+          StopAll("by remote access");
         },
         Qt::QueuedConnection);
+  };
+  ask.Log = [self](std::string line) {
+    QMetaObject::invokeMethod(
+        self.data(), [line] { ReportLine(line); }, Qt::QueuedConnection);
   };
   QMetaObject::invokeMethod(
       anchor,
       [&] {
         anchor->deleteLater();
-        auto *http = new TRemoteHttp(Settings, Records, ask);
+        auto *http = new TRemoteHttp(Settings, Records, ask, Limits);
         ok = http->Listen(error);
         if (ok) {
           Http = http;

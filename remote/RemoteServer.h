@@ -1,15 +1,18 @@
 #pragma once
-// The remote page's server on Qt's HTTP server: the status page, its JSON,
-// the run records, the run events over a WebSocket, and STOP. Nothing else
-// it serves can change anything.
+// The remote page's server: the status page, its JSON, the run records, the
+// run events over a WebSocket (Qt's WebSocket server takes the upgrades the
+// door lets through), and STOP. Nothing else it serves can change anything.
 //
 // The server has a thread of its own: every moment the window thread spends
 // on a request would lengthen a dip's holds (a wait is 100 ms sleeps and the
 // events between them). The window thread only builds the status when asked
 // (once for all requests waiting) and runs STOP, both at its next event pump.
-#include <QAbstractHttpServer>
+#include <QElapsedTimer>
+#include <QHash>
+#include <QObject>
 #include <QPointer>
 #include <QThread>
+#include <QTcpSocket>
 #include <QTimer>
 #include <atomic>
 #include <functional>
@@ -18,26 +21,33 @@
 
 #include "remote/HttpGate.h"
 #include "remote/RemoteSettings.h"
+#include "remote/RequestJudge.h"
 #include "remote/RunWatch.h"
 
 class QWebSocket;
+class QWebSocketServer;
 
 // The status page (one file, no outside resources).
 const char *StatusPageHtml();
 
+struct TRemoteLimits : THttpLimits {
+  int MaxWebSockets = 32;  // upgrades under way count
+  int PingMs = 10000;      // a WebSocket silent for two pings goes
+  int RefusalLogMs = 60000;  // a refused address is logged once in this time
+};
+
 // Lives in the server thread. What it needs of the window thread it asks
-// through the two calls it is given, which must post, not run.
-class TRemoteHttp : public QAbstractHttpServer {
+// through the calls it is given, which must post, not run.
+class TRemoteHttp : public QObject {
   Q_OBJECT
 public:
-  static constexpr int MaxWebSockets = 32;
   static constexpr int RunsListed = 100;
-  static constexpr size_t MaxWaiting = 256;  // status requests waiting for the window thread
   struct TAsk {
     std::function<void()> Status;                   // answer with Deliver()
     std::function<void(std::string address)> Stop;  // STOP, from this client
+    std::function<void(std::string line)> Log;      // a report line
   };
-  TRemoteHttp(const TRemoteSettings &settings, std::string recordsFolder, TAsk ask);
+  TRemoteHttp(const TRemoteSettings &settings, std::string recordsFolder, TAsk ask, const TRemoteLimits &limits);
   ~TRemoteHttp() override;
   bool Listen(std::string &error);
   quint16 Port() const { return Gate->serverPort(); }
@@ -46,20 +56,22 @@ public:
   void Publish(const QString &message);
   std::atomic<int> WebSockets{0};
 
-protected:
-  bool handleRequest(const QHttpServerRequest &request, QTcpSocket *socket) override;
-  void missingHandler(const QHttpServerRequest &request, QTcpSocket *socket) override;
-
 private:
-  bool ReadAllowed(const QHttpServerRequest &request) const;
-  bool ReadAllowed(const THttpHead &head) const;
+  int Judge(const THttpHead &head, const QHostAddress &from);
+  bool Take(const THttpHead &head, QTcpSocket *socket);
+  void Serve(const TVerdict &v, QTcpSocket *socket);
   void TakeWebSocket();
+  void Ping();
   QByteArray RunsJson() const;
 
   TRemoteSettings Settings;
+  TAccess Access;
   std::string Records;
   TAsk Ask;
+  TRemoteLimits Limits;
   THttpGate *Gate;
+  QWebSocketServer *WsServer;
+  std::vector<QPointer<QTcpSocket>> Upgrades;  // the lines of WebSockets and of upgrades under way
   struct TWaiting {
     QPointer<QTcpSocket> Socket;
     bool Full;
@@ -67,6 +79,10 @@ private:
   std::vector<TWaiting> Waiting;
   QByteArray LastStatus = "{}";
   std::vector<QWebSocket *> Sockets;
+  QHash<QWebSocket *, qint64> Heard;  // when each WebSocket last answered
+  QHash<QString, qint64> RefusedLogged;
+  QElapsedTimer Clock;
+  QTimer PingTimer;
 };
 
 // The server seen from the window thread, where it is made, started and
@@ -76,7 +92,8 @@ class TRemoteServer : public QObject {
 public:
   static constexpr int TraceStepMs = 1000;
   // `recordsFolder`: where the run records are (runs/ of the working folder).
-  TRemoteServer(TRunWatch &watch, const TRemoteSettings &settings, std::string recordsFolder = "runs");
+  TRemoteServer(TRunWatch &watch, const TRemoteSettings &settings, std::string recordsFolder = "runs",
+                const TRemoteLimits &limits = {});
   ~TRemoteServer() override;
   // Listens on the settings' port; false with a reason when it cannot.
   bool Start(std::string &error);
@@ -88,6 +105,7 @@ private:
   TRunWatch &Watch;
   TRemoteSettings Settings;
   std::string Records;
+  TRemoteLimits Limits;
   QThread Thread;
   TRemoteHttp *Http = nullptr;  // lives in Thread
   quint16 ListenPort = 0;

@@ -1,7 +1,10 @@
 #include "remote/RemoteSettings.h"
 
 #include <QRandomGenerator>
+#include <fcntl.h>
 #include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "base/Profile.h"
 
@@ -15,6 +18,7 @@ TRemoteSettings LoadRemoteSettings(const std::string &file) {
   if (!s.On()) s.Port = 0;
   s.Lab = ProfileReadString(file, Section, "Network", "local") == "lab";
   s.Token = ProfileReadString(file, Section, "Token", "");
+  s.ReadToken = ProfileReadString(file, Section, "ReadToken", "");
   std::istringstream urls(ProfileReadString(file, Section, "Notify", ""));
   for (std::string u; urls >> u;) s.Notify.push_back(u);
   return s;
@@ -23,9 +27,11 @@ TRemoteSettings LoadRemoteSettings(const std::string &file) {
 void SaveRemoteSettings(const std::string &file, const TRemoteSettings &s) {
   std::string urls;
   for (const std::string &u : s.Notify) urls += (urls.empty() ? "" : " ") + u;
+  KeepSettingsPrivate(file);  // a failure shows in the writes that follow
   ProfileWriteInt(file, Section, "Port", s.Port);
   ProfileWriteString(file, Section, "Network", s.Lab ? "lab" : "local");
   ProfileWriteString(file, Section, "Token", s.Token);
+  ProfileWriteString(file, Section, "ReadToken", s.ReadToken);
   ProfileWriteString(file, Section, "Notify", urls);
 }
 
@@ -45,4 +51,12 @@ bool TokenMatches(const std::string &token, const std::string &given) {
   unsigned char diff = 0;
   for (size_t i = 0; i < token.size(); ++i) diff |= static_cast<unsigned char>(token[i] ^ given[i]);
   return diff == 0;
+}
+
+bool KeepSettingsPrivate(const std::string &file) {
+  const int fd = ::open(ProfilePath(file).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) return false;
+  const bool ok = fchmod(fd, 0600) == 0;
+  ::close(fd);
+  return ok;
 }

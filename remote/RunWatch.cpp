@@ -53,6 +53,7 @@ std::string RemoteStateName(bool questionOpen) {
     case Referencing: return "referencing";
     case TaskRunning: return "running";
     case Unwinding: return "stopping";
+    case Connecting: return "connecting";
   }
   return "idle";
 }
@@ -116,6 +117,7 @@ QJsonObject TRunWatch::Status() const {
   const uint32_t upTo = Run ? GetTickCount() : EndTick;
   const bool ran = !Task.empty();
   QJsonObject o{
+      {"schema", RemoteSchemaVersion},
       {"state", Q(RemoteStateName(!Question.empty()))},
       {"connected", Connected ? Connected() : false},
       {"running", Run},

@@ -13,6 +13,10 @@
 
 #include "tasks/RunEvents.h"
 
+// The version of the JSON of /api/status and of the events (docs/remote.md);
+// it grows when a field changes meaning or goes, not when one is added.
+constexpr int RemoteSchemaVersion = 1;
+
 // One event as the WebSocket sends it: {"event":"dip_started", ...}.
 QJsonObject RunEventJson(const TRunEvent &event, int64_t wallMs);
 // "idle", "moving", "referencing", "running", "stopping" or "question".

@@ -38,10 +38,14 @@ canvas{width:100%;height:10em}ul{margin:0;padding-left:1.2em;font-size:.85em}
 <div class="card"><b>Runs</b><ul id="runs"></ul></div>
 <script>
 "use strict";
+// Tokens stay in this origin's localStorage (no cookie: other services on
+// the PC would get it) and go as a Bearer header; the link's read token
+// leaves the address bar at once.
 const q=new URLSearchParams(location.search);
-if(q.get("token")){document.cookie="kv_token="+q.get("token")+"; path=/; max-age=31536000; SameSite=Strict";
- history.replaceState(null,"",location.pathname);}
-function token(){const m=document.cookie.match(/(?:^|; )kv_token=([0-9a-f]+)/);return m?m[1]:"";}
+if(q.get("token")){localStorage.setItem("kv_read",q.get("token"));history.replaceState(null,"",location.pathname);}
+const readToken=()=>localStorage.getItem("kv_read")||"";
+const auth=t=>t?{Authorization:"Bearer "+t}:{};
+const withToken=u=>readToken()?u+(u.includes("?")?"&":"?")+"token="+encodeURIComponent(readToken()):u;
 const $=id=>document.getElementById(id);
 let trace=[],polls=0;
 function clock(s){s=Math.round(s||0);const h=Math.floor(s/3600),m=Math.floor(s/60)%60,r=s%60;
@@ -65,26 +69,27 @@ function plot(){const c=$("plot"),g=c.getContext("2d");g.clearRect(0,0,c.width,c
  g.strokeStyle="#06c";g.lineWidth=2;g.beginPath();
  trace.forEach((p,i)=>{const x=p[0]/t1*(c.width-4)+2,y=(p[1]-lo)/(hi-lo)*(c.height-4)+2;i?g.lineTo(x,y):g.moveTo(x,y);});
  g.stroke();g.fillStyle="#666";g.fillText("Z "+lo.toFixed(1)+" (top) .. "+hi.toFixed(1)+" cm",4,c.height-4);}
-async function poll(full){try{const r=await fetch("/api/status"+(full?"?full=1":""),{cache:"no-store"});
+async function poll(full){try{const r=await fetch("/api/status"+(full?"?full=1":""),{cache:"no-store",headers:auth(readToken())});
  if(r.ok)show(await r.json());}catch(e){$("conn").textContent="server not reached";}}
-async function runs(){try{const r=await fetch("/api/runs");if(!r.ok)return;const ul=$("runs");ul.textContent="";
+async function runs(){try{const r=await fetch("/api/runs",{headers:auth(readToken())});if(!r.ok)return;const ul=$("runs");ul.textContent="";
  for(const x of (await r.json()).slice(0,20)){const li=document.createElement("li"),a=document.createElement("a");
-  a.href="/api/runs/"+encodeURIComponent(x.name);a.textContent=x.task+" "+x.start;li.append(a," "+(x.how||"running or cut"));ul.append(li);}}catch(e){}}
+  a.href=withToken("/api/runs/"+encodeURIComponent(x.name));a.textContent=x.task+" "+x.start;li.append(a," "+(x.how||"running or cut"));ul.append(li);}}catch(e){}}
 function note(e){const li=document.createElement("li");
  const what={run_started:"run started",dip_started:"dip started",dip_ended:"dip ended",process_done:"process done",
   run_ended:"run ended",question_asked:"question waits",question_answered:"question answered",line_fault:"line fault"}[e.event]||e.event;
  li.textContent=new Date(e.time_ms).toLocaleTimeString()+" "+what+" "+[e.task,e.process,e.dips?e.dip+" of "+e.dips:"",e.end,e.text,e.answer].filter(x=>x).join(" ");
  li.className=e.event;const ul=$("events");ul.prepend(li);while(ul.children.length>20)ul.lastChild.remove();}
-function listen(){const ws=new WebSocket((location.protocol=="https:"?"wss://":"ws://")+location.host+"/api/events");
+function listen(){const ws=new WebSocket((location.protocol=="https:"?"wss://":"ws://")+location.host+withToken("/api/events"));
  ws.onmessage=m=>{const e=JSON.parse(m.data);if(e.event=="hello"){show(e.status);return;}
   note(e);if(e.dips)$("dip").textContent=e.dip+" of "+e.dips;
   poll(e.event=="run_started"||e.event=="run_ended");if(e.event=="run_ended")runs();};
  ws.onclose=()=>setTimeout(listen,3000);}
 $("stop").onclick=async()=>{
  if(!confirm("Send STOP to the robot?")||!confirm("Really STOP? The run ends and the machine goes home."))return;
- let t=token();if(!t){t=prompt("Token (Settings / Remote access):")||"";if(!t)return;
-  document.cookie="kv_token="+t+"; path=/; max-age=31536000; SameSite=Strict";}
- const r=await fetch("/api/stop",{method:"POST",headers:{Authorization:"Bearer "+t}});
+ let t=localStorage.getItem("kv_control")||"";
+ if(!t){t=(prompt("Control token (Settings / Remote access):")||"").trim();if(!t)return;}
+ const r=await fetch("/api/stop",{method:"POST",headers:auth(t)});
+ if(r.ok)localStorage.setItem("kv_control",t);else if(r.status==401)localStorage.removeItem("kv_control");
  alert(r.ok?"STOP sent":"STOP refused ("+r.status+")");};
 poll(true);runs();listen();
 setInterval(()=>poll(++polls%5==0),1000);

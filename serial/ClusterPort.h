@@ -2,14 +2,25 @@
 // What the controller transport needs of the serial line: send one frame,
 // and take received clusters off the queue. TSerialPortNG implements it;
 // transport tests use a fake queue.
+#include <bitset>
 #include <cstdint>
 #include <string>
 
 enum class TFastReplies : int { Off = 0, On = 1, Automatic = 2 };  // stored as 0, 1, 2
 
+// Per controller address: whose complete replies close at their CR LF
+// instead of the cut.
 struct TReplyRule {
-  bool AtLineEnd = false;    // a complete reply closes at its CR LF, else the cut
-  bool EchoOnlyToo = false;  // so do echo-only replies (writes, moves)
+  std::bitset<256> Answers;   // replies with words after the echo (reads, VER, polls)
+  std::bitset<256> EchoOnly;  // echo-only replies (writes, moves)
+  // Automatic: a clean reply under the cut rule earns its address and kind.
+  bool Earning = false;
+  bool AtLineEnd() const { return Answers.any() || EchoOnly.any(); }
+  static TReplyRule All() {
+    TReplyRule r;
+    r.Answers.set();
+    return r;
+  }
 };
 
 class IClusterPort {
@@ -37,7 +48,13 @@ public:
   virtual TFastReplies FastRepliesSetting() const { return TFastReplies::Off; }
   virtual TReplyRule ReplyRule() const { return {}; }
   virtual void SetReplyRule(TReplyRule) {}
+  // Bytes that came after a reply closed at its line end and wait inside
+  // the port for a cluster: handed over to the caller's stale drain.
+  virtual std::string TakeHeld() { return std::string(); }
 };
+
+// "off", "on", "automatic, at the line end" or "automatic, by the cut rule".
+std::string ReplyRuleText(const IClusterPort &port);
 
 // The line the controllers are reached through (SerialPortNG1 in the
 // program). Null means no port: sends are dropped and nothing arrives.

@@ -8,15 +8,20 @@
 // Bytes already waiting when a frame goes out belong to an earlier frame:
 // their cluster, and every one until the next frame, is left to the cut.
 #include <atomic>
+#include <bitset>
 #include <cstdint>
 #include <mutex>
 #include <string>
 
 class TReplyEnd {
 public:
+  // Some address closes at the line end: the worker takes bytes as they come.
   std::atomic<bool> On{false};
-  // Echo-only replies close at their CR LF too (frames sent without answer words).
-  std::atomic<bool> EchoOnly{false};
+  // The addresses whose replies with answer words, and whose echo-only
+  // replies (frames sent without answer words), close at their CR LF.
+  void SetRule(const std::bitset<256> &answers, const std::bitset<256> &echoOnly);
+  std::bitset<256> Answers();
+  std::bitset<256> EchoOnly();
 
   // Main thread, before the frame is written; fd is the open port.
   void Sent(const std::string &frame, int fd, bool answerWords = true);
@@ -38,10 +43,12 @@ private:
   size_t EchoWords = 0;   // words of that frame
   bool EchoEnds = false;  // its echo alone, with CR LF, is a complete reply
   bool Armed = false;     // a frame went out on a quiet line, no cluster since
+  std::bitset<256> AnswersAt, EchoOnlyAt;
 };
 
 // Words are runs of characters above code 32.
 size_t ReplyWordCount(const std::string &text, std::string *first = nullptr);
 // `bytes` are a complete reply to a frame to `address` ("#3") of `echoWords`
-// words: that echo, more words (or none when `echoEnds`), CR LF at the end.
+// words: one line from that "#" to its only CR LF, more words than the echo
+// (or none when `echoEnds`); a status poll's (echo "#3" alone) is "#3 OKn".
 bool ReplyComplete(const std::string &bytes, const std::string &address, size_t echoWords, bool echoEnds);

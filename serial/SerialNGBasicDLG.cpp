@@ -9,6 +9,7 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
+#include "base/Host.h"
 #include "base/Profile.h"
 #include "serial/SerialDevices.h"
 #include "serial/SerialPortNG.h"
@@ -129,6 +130,7 @@ bool ChangeSerialSettings(TSerialNGBasicDLG &dlg, TSerialPortNG &port, const std
   dlg.LoadPortSettings(port);
   if (dlg.exec() != QDialog::Accepted) return false;
   dlg.ApplyPortSettings(port);
+  ReportLine("Replies end at the line end: " + ReplyRuleText(port));
   // What the port holds now, so the file says what the line runs with.
   ProfileWriteString(iniFile, Section, "Port", port.CommPort());
   ProfileWriteInt(iniFile, Section, "Baud", int32_t(port.BaudRate()));

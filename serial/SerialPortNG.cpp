@@ -220,6 +220,8 @@ void TSerialPortNG::ReopenPort(bool activate) {
       FFd = -1;
       ReplyEnd.Clear();
     }
+    // What a line earned says nothing of the line opened next.
+    if (FFastReplies == TFastReplies::Automatic) SetReplyRule(TReplyRule());
     if (e) ProcessError(103, e, 0, "Error closing Port");
   }
   if (activate) {
@@ -314,14 +316,16 @@ void TSerialPortNG::SendFrame(const std::string &text, bool answerWords) {
 }
 
 void TSerialPortNG::SetFastReplies(TFastReplies v) {
+  // The same setting again (OK in the settings dialog) keeps what was earned.
+  if (v == FFastReplies) return;
   FFastReplies = v;
   // Automatic starts on the cut rule: only a line check earns the line end.
-  SetReplyRule({v == TFastReplies::On, false});
+  SetReplyRule(v == TFastReplies::On ? TReplyRule::All() : TReplyRule());
 }
 
 void TSerialPortNG::SetReplyRule(TReplyRule rule) {
-  ReplyEnd.EchoOnly = rule.AtLineEnd && rule.EchoOnlyToo;
-  ReplyEnd.On = rule.AtLineEnd;
+  FRule = rule;
+  ReplyEnd.SetRule(rule.Answers, rule.EchoOnly);
 }
 
 int32_t TSerialPortNG::NextClusterLength() {

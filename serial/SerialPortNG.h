@@ -141,8 +141,9 @@ public:
   TFastReplies FastReplies() const { return FFastReplies; }
   void SetFastReplies(TFastReplies v);
   TFastReplies FastRepliesSetting() const override { return FFastReplies; }
-  TReplyRule ReplyRule() const override { return {ReplyEnd.On, ReplyEnd.EchoOnly}; }
+  TReplyRule ReplyRule() const override { return FRule; }
   void SetReplyRule(TReplyRule rule) override;
+  std::string TakeHeld() override { return ReplyEnd.Release(); }
   uint32_t CommError() const { return FCommError; }
   uint8_t CommStateFlags() const { return FCommStateFlags; }
   uint32_t CommStateInQueue() const { return FCommStateInQueue; }
@@ -249,6 +250,7 @@ private:
   std::condition_variable ClusterCv;  // a cluster was appended
   TReplyEnd ReplyEnd;
   TFastReplies FFastReplies = TFastReplies::Automatic;
+  TReplyRule FRule;  // main thread; ReplyEnd holds the worker's copy
 
   struct TPendingCall {
     uint64_t Id;

@@ -231,6 +231,10 @@ void TWorkThread::TryRead() {
       return;
   }
   std::string data = Port.ReplyEnd.Release();  // empty unless fast replies held bytes
+  if (data.empty() && inq == 0) {
+    LastRxTick = now;  // the main thread took the held bytes for its stale drain
+    return;
+  }
   ssize_t r = 0;
   int err = 0;
   if (inq > 0) {

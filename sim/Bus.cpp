@@ -224,6 +224,10 @@ void TSimBus::Frame(const std::string &text, double nowMs) {
     reply = body;
     Note(nowMs, std::to_string(address) + " echo without its line end");
   }
+  if (f.LineEnd.Active() && reply.size() >= 2 && reply.compare(reply.size() - 2, 2, "\r\n") == 0) {
+    f.LineEnd.Use();
+    reply = reply.substr(0, reply.size() - 2) + char(f.LineEnd.Value);
+  }
   if (f.LineAfter.Active()) {
     f.LineAfter.Use();
     reply += "READY\r\n";

@@ -32,6 +32,7 @@ struct TSimFaults {
   // allow for: the answer on a line of its own, a line after the reply,
   // answering frames addressed to others, an echo-only reply without CR LF.
   TSimFault TwoLines, LineAfter, Foreign, NoLineEnd;
+  TSimFault LineEnd;  // Value: the one character that ends a reply (LF or CR)
 };
 
 // Processing time of a command: Ms plus a uniform draw of 0..Jitter ms.

@@ -26,6 +26,7 @@ const char *ControlHelp() {
          "  foreign A [N]              also answer frames addressed to other\n"
          "                             controllers (with A's own address, echo only)\n"
          "  noeol A [N]                echo-only replies (writes, moves) without CR LF\n"
+         "  lfonly A [N] | cronly A [N] every reply ends with LF (CR) alone\n"
          "  powercycle A [MS]          electronics off and on: silent for MS ms\n"
          "                             (default 500), then back unreferenced, motors\n"
          "                             off, registers and outputs clear\n"
@@ -132,6 +133,8 @@ std::string TSimBus::Control(const std::string &line, double nowMs) {
     else if (cmd == "lineafter" && count(2, n)) f.LineAfter = {n, 0};
     else if (cmd == "foreign" && count(2, n)) f.Foreign = {n, 0};
     else if (cmd == "noeol" && count(2, n)) f.NoLineEnd = {n, 0};
+    else if (cmd == "lfonly" && count(2, n)) f.LineEnd = {n, '\n'};
+    else if (cmd == "cronly" && count(2, n)) f.LineEnd = {n, '\r'};
     else if ((cmd == "delay" || cmd == "wrongaddr" || cmd == "split") && w.size() >= 3 && Int(w[2], v) &&
              v >= 0 && count(3, n)) {
       TSimFault ft{v == 0 && cmd == "delay" ? 0 : n, v};

@@ -10,7 +10,6 @@
 #include "tasks/Process.h"
 #include "machine/Motion.h"
 #include "tasks/DipCycle.h"
-#include "tasks/ProcessSteps.h"
 #include "tasks/TaskLanguage.h"
 #include "veri/Transport.h"
 
@@ -47,7 +46,7 @@ public:
   // A move as the motion layer makes it: none below 5/1000 cm or at no speed.
   double Move(int axis, double speed, double target) {
     if (!(speed > 0)) return 0;
-    if (speed > Axes[axis].MaxSpeed) speed = Axes[axis].MaxSpeed;
+    speed = DrivenSpeed(axis, speed);
     const double d = std::fabs(target - At[axis]);
     if (d <= MoveDeadBand) return 0;
     At[axis] = target;
@@ -204,7 +203,7 @@ std::string EstimateCheckLine(const std::string &line) {
 }
 
 std::string DurationText(double seconds) { return Hms(seconds, "%ld h %ld min %ld s"); }
-std::string ClockText(double seconds) { return Hms(seconds, "%ld:%02ld:%02ld"); }
+std::string HmsText(double seconds) { return Hms(seconds, "%ld:%02ld:%02ld"); }
 
 void TRunProgress::Begin(const std::string &line) {
   *this = TRunProgress();
@@ -235,14 +234,14 @@ double TRunProgress::RemainingSeconds() const {
 
 std::string TRunProgress::StatusText() const {
   if (!Going) return "";
-  return "Elapsed " + ClockText(Elapsed(Started)) + ", remaining about " + ClockText(RemainingSeconds());
+  return "Elapsed " + HmsText(Elapsed(Started)) + ", remaining about " + HmsText(RemainingSeconds());
 }
 
 std::string TRunProgress::End() {
   if (!Going) return "";
   Going = false;
   const double estimate = Estimate.Total(), took = Elapsed(Started);
-  std::string line = "Estimate was " + ClockText(estimate) + ", the run took " + ClockText(took);
+  std::string line = "Estimate was " + HmsText(estimate) + ", the run took " + HmsText(took);
   if (Done < Estimate.Terms.size()) {
     line += " (ended after " + std::to_string(Done) + " of " + std::to_string(Estimate.Terms.size()) +
             " processes)";

@@ -50,7 +50,7 @@ std::string EstimateCheckLine(const std::string &line);
 
 // Whole seconds, rounded: "0 h 12 min 34 s" and "0:12:34".
 std::string DurationText(double seconds);
-std::string ClockText(double seconds);
+std::string HmsText(double seconds);
 
 // Progress of a run against its estimate, on the host's clock.
 class TRunProgress {

@@ -1,14 +1,9 @@
 #pragma once
-// One process of a task: the recipe tests, the check line, and in run mode
-// the travel to the process's position and its dips, either step by step
-// (moves and waits driven from here) or as fast dips run by the program
-// inside the Z controller.
+// What a process term needs below the run: the recipe tests, the check
+// line, the outputs of the dip cycle's steps and the waits.
 #include <cstdint>
 #include <string>
 
-// Set by the task STOP button, cleared at the start and end of every run;
-// cuts every wait short and ends the run at its next step.
-extern bool AbortRequest;
 
 // Task error word bits of process execution.
 constexpr int ProcErrNoPosition = 7;    // no position defined
@@ -19,9 +14,12 @@ constexpr int ProcErrBadSpeed = 11;     // InSpeed or OutSpeed not above 0
 constexpr int ProcErrDipsStopped = 12;  // dips interrupted (failed move, STOP, emergency abort)
 constexpr int ProcErrPositioning = 13;  // positioning failed, operator chose Abort
 
-// The task language's callback: mode 1 checks and lists, mode 2 runs.
-// `count` is the number of repetitions still to come, only shown.
-void RunProcess(const std::string &name, uint8_t mode, uint8_t level, uint16_t &error, int32_t count);
+// The process's recipe tests; each clears its bit when it passes. Returns
+// the index of the process, 0 when a test failed.
+uint8_t TestProcess(const std::string &name, uint16_t &error);
+
+// A process term outside run mode: mode 1 checks and lists.
+void CheckProcess(const std::string &name, uint8_t mode, uint8_t level, uint16_t &error);
 
 // Writes the process's output for one step (1..6) of the dip cycle; true
 // when a write went out and was answered.
@@ -32,9 +30,7 @@ uint8_t ChannelState(int32_t mode, int32_t step);
 // Waits `seconds` in 100 ms steps (N + 1 steps, N = seconds x 10 rounded,
 // each ending 100 ms after the one before, however long its events took),
 // processing events each step; ends at once when AbortRequest is set.
-// Waits above 5 s show the wait label and bar of `view` (the run's own when
-// none is given).
-void WaitWithBar(double seconds);
+// Waits above 5 s show the wait label and bar of `view`.
 // The N of a wait, limited to what a wait can sensibly mean (NaN counts as 0).
 int32_t WaitTenths(double seconds);
 constexpr double MaxWaitSeconds = 86400.0;  // one day

@@ -18,6 +18,7 @@
 #include "record/RunRecord.h"
 #include "tasks/Estimate.h"
 #include "tasks/Process.h"
+#include "tasks/ProcessRun.h"
 #include "tasks/RunEvents.h"
 #include "tasks/TaskLanguage.h"
 #include "serial/ClusterPort.h"
@@ -57,23 +58,37 @@ const char *HomeEnd(const TMoveResult &home) {
 TTaskRun *ActiveRun() { return Active; }
 
 TTaskRun::TTaskRun(const std::string &task, const std::string &line, IWaitView *view)
-    : Task(task), Line(line), WaitView(view), Accepted(StopPresses()) {}
+    : Task(task), Line(line), WaitView(view) {
+  StopLatch().AnswerAll();
+}
 
 TTaskRun::~TTaskRun() {
   if (Active == this) Active = nullptr;
 }
 
-bool TTaskRun::Stopped() const { return StopPresses() != Accepted; }
+bool TTaskRun::Stopped() const { return StopLatch().Unanswered(); }
 
-void TTaskRun::AcceptRetry(uint32_t stops) {
-  if (stops != StopPresses()) return;  // a STOP came after the answer
-  Accepted = stops;
-  AbortRequest = false;
-  if (OpState() == Unwinding) SetOpState(TaskRunning);
+
+TPositionSink TTaskRun::PositionSink() { return RunPositionSink(); }
+
+void TTaskRun::Process(const std::string &name, uint8_t level, uint16_t &error, int32_t count) {
+  const TProcessEnd end = TProcessRun(Task, name, level, WaitView, &Progress).Run(error, count);
+  if (end.Holding) Held = end.Held, Holding = true;
 }
 
-TPositionSink TTaskRun::PositionSink() {
-  return [](uint8_t axis, double position) { RunRecorder().NoteRead(axis, position); };
+void TTaskRun::LiftHeld() {
+  if (!Holding) return;
+  Holding = false;
+  Held.HeldBottom = Record().Now() - Held.BottomAt;
+  Record().Add(Held);
+}
+
+void RunProcess(const std::string &name, uint8_t mode, uint8_t level, uint16_t &error, int32_t count) {
+  if (mode != TaskModeRun) return CheckProcess(name, mode, level, error);
+  if (TTaskRun *run = ActiveRun()) return run->Process(name, level, error, count);
+  // A process run on its own (no Start): a run of its own, unrecorded.
+  TTaskRun alone("", "", nullptr);
+  alone.Process(name, level, error, count);
 }
 
 void TTaskRun::Run() {
@@ -113,6 +128,7 @@ void TTaskRun::Run() {
   home.Mode = RecordTravel;
   home.Position = "home";
   home.X = MachineSettings.HomeX, home.Y = MachineSettings.HomeY, home.Top = MachineSettings.HomeZ;
+  LiftHeld();
   home.DownAt = RunRecorder().Now();
   RunRecorder().Event("home begins");
   try {
@@ -221,7 +237,7 @@ void TaskStart(IWaitView *view) {
   // however the run ends.
   TBusyGuard busy(TaskRunning, {Idle});
   if (!busy.Entered()) return;
-  AbortRequest = false;
+  StopLatch().ClearAbort();
   ReportLine("--- Start Task  ---" + TaskDateTimeText());
   ReportLine("Task: " + ShownTask().Name);
   // Nothing moves before the record is open, or the operator chose to run
@@ -253,21 +269,21 @@ void TaskStart(IWaitView *view) {
   RunRecorder().Keep(".dip", DefinitionsText());
   TTaskRun run(ShownTask().Name, ShownTask().Line, view);
   struct TClear {
-    ~TClear() { AbortRequest = false; }
+    ~TClear() { StopLatch().ClearAbort(); }
   } clear;
   run.Run();
 }
 
-void TaskStop() {
-  PressStop();
-  AbortRequest = true;
+void TaskStop(const char *from) {
+  StopLatch().Press(true, from);
   if (OpState() == TaskRunning) SetOpState(Unwinding);
   ReportLine("Stop Execution");
+  RunRecorder().Event(std::string("STOP pressed ") + from);
 }
 
-void StopAll() {
+void StopAll(const char *from) {
   const TOpState s = OpState();
-  if (s == TaskRunning || s == Unwinding) TaskStop();
+  if (s == TaskRunning || s == Unwinding) TaskStop(from);
   else ManualStopPress();
 }
 
@@ -276,7 +292,7 @@ void CheckSyntax() {
   // inside it; nothing moves.
   TBusyGuard busy(TaskRunning);
   if (!busy.Entered()) return;
-  AbortRequest = false;
+  StopLatch().ClearAbort();
   const TTaskEntry &task = ShownTask();
   ReportLine("Checking Task(" + std::to_string(CurTask) + "): " + task.Name);
   const std::string line = task.Line;

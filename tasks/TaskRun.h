@@ -12,7 +12,6 @@
 #include "tasks/Estimate.h"
 
 class IWaitView;
-struct TProcEntry;
 
 class TTaskRun {
 public:
@@ -28,11 +27,8 @@ public:
   // A STOP was pressed during the run and not answered with Retry: nothing
   // moves any more but the move home.
   bool Stopped() const;
-  // The operator answered Retry in the STOP dialog with `stops` presses
-  // counted: those STOPs are answered, the run goes on.
-  void AcceptRetry(uint32_t stops);
 
-  // One process term in run mode.
+  // One process term in run mode (a TProcessRun).
   void Process(const std::string &name, uint8_t level, uint16_t &error, int32_t count);
 
   // Position reads of the run's moves go to its record.
@@ -42,16 +38,24 @@ public:
   TRunProgress Progress;
 
 private:
-  bool RunDips(const TProcEntry &e, bool ok, const TRecordRow &row);
+  // A dip row left in the bath is added, with the time held, when the move
+  // home begins to lift it.
+  void LiftHeld();
   std::string Task, Line;
   IWaitView *WaitView;
-  uint32_t Accepted;  // StopPresses() answered so far
   uint16_t Error = 0;
   TMoveResult Home;
+  TRecordRow Held;
+  bool Holding = false;
 };
 
 // The run under way, or null.
 TTaskRun *ActiveRun();
+
+// The task language's callback: mode 1 checks and lists, mode 2 runs (in
+// the run under way, or in a run of its own, unrecorded). `count` is the
+// number of repetitions still to come, only shown.
+void RunProcess(const std::string &name, uint8_t mode, uint8_t level, uint16_t &error, int32_t count);
 
 // Start: runs the task shown in the task panel (CurTask) and brings the
 // machine home afterwards, whatever ended the run. Refused unless idle.
@@ -73,10 +77,11 @@ std::string RunAboutText(const std::string &task, const std::string &line, const
 // RobotName of [Settings] in KVSettings.ini; the host name when absent.
 std::string RobotName();
 // STOP: asks a run to end; its STOP stays usable until it has unwound.
-void TaskStop();
+// `from` tells the record where it was pressed.
+void TaskStop(const char *from = "on the screen");
 // Whatever runs stops: a task run as by its STOP, anything else as by the
 // manual STOP (closing the window while the machine is busy).
-void StopAll();
+void StopAll(const char *from = "on the screen");
 // Check: walks the shown task's line in check mode.
 void CheckSyntax();
 

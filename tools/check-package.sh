@@ -56,10 +56,10 @@ else
   fail "lintian is missing (tools/setup.sh installs it)"
 fi
 DEPENDS="$(dpkg-deb -f "$DEB" Depends)"
-for d in libqt6httpserver6 libqt6websockets6; do
+for d in libqt6websockets6; do
   [ "$(grep -oE "(^|[ ,])$d( |,|$)" <<<"$DEPENDS" | wc -l)" = 1 ] || fail "Depends does not name $d once: $DEPENDS"
 done
-for d in libqt6widgets6 libqt6gui6 libqt6core6 libstdc++6 qt6-qpa-plugins libqt6httpserver6 libqt6websockets6; do
+for d in libqt6widgets6 libqt6gui6 libqt6core6 libstdc++6 qt6-qpa-plugins libqt6websockets6; do
   [[ "$DEPENDS" == *"$d"* ]] || fail "Depends lacks $d: $DEPENDS"
 done
 

@@ -42,7 +42,16 @@ FAULTS = [
     F("ser-dlg-cancel", "serial settings dialog",
       "Cancel or Esc in the line settings dialog still applies and saves them",
       "if (dlg.exec() != QDialog::Accepted) return false;", "dlg.exec();"),
+    F("ser-fast-any-address", "fast replies",
+      "a reply closes at its line end whoever sent it (the address check left out)",
+      "return first == address && (words > echoWords", "return first[0] == address[0] && (words > echoWords"),
+    F("ser-fast-crlf-inside", "fast replies",
+      "a reply closes at its line end with a CR LF inside (two lines, two replies)",
+      'if (bytes.find("\\r\\n") != n - 2) return false;', ""),
     # --- controller transport ------------------------------------------------
+    F("vt-glued-split-off", "controller transport",
+      "an echo without its line end glued to the next reply is not split from it",
+      "        end = k;\n        break;", "        break;"),
     F("vt-stale-kept", "controller transport",
       "a stale cluster is not drained before a command, so it is taken for the reply",
       "  IClusterPort *port = VeriPort();\n  DrainStale(port);\n  // A closed or vanished line",
@@ -122,7 +131,7 @@ FAULTS = [
       '" WA=" + FloatToStrF(target * 10, 4)', '" WA=" + FloatToStrF(target, 4)'),
     F("am-speed-clamp", "axis motion",
       "speed above the axis's maximum no longer clamped",
-      "if (speed > a.MaxSpeed) speed = a.MaxSpeed;", ""),
+      "return speed > Axes[axis].MaxSpeed ? Axes[axis].MaxSpeed : speed;", "return speed;"),
     F("am-end-polls", "axis motion",
       "the end of a move is watched by whole cycles, so the stand is seen half a cycle late",
       "if (cycleMs > 0 && due < cycleMs) {",
@@ -131,13 +140,29 @@ FAULTS = [
       "STOP not honoured while waiting for a move to finish",
       "if (StopRequest) {\n      end = TMoveEnd::Stopped;",
       "if (false) {\n      end = TMoveEnd::Stopped;"),
+    F("rt-lost-reached", "axis motion/run record",
+      "a move whose controller stopped answering is taken as reached",
+      "      r.Outcome = TMoveOutcome::Lost;\n      return r;", "      return r;"),
+    F("rt-stale-position", "axis motion/run record",
+      "the last position kept is taken for a read after an abandoned move: 'no move needed'",
+      "if (!a.PositionUnknown && std::fabs(target - a.Position) <= MoveDeadBand) {",
+      "if (std::fabs(target - a.Position) <= MoveDeadBand) {"),
+    F("rt-row-done", "run record",
+      "every dip row is written 'done', whatever its moves did",
+      "Row.End = End = ok ? EndDone : RecordEndOf(Last);", "Row.End = End = EndDone;"),
+    F("am-stop-last-pump", "axis motion",
+      "a STOP handled in a move's last pump, after the poll saw the axis stand, no longer ends what follows",
+      "  if (StopRequest) end = TMoveEnd::Stopped;\n  return end;", "  return end;"),
+    F("am-legs-no-stop", "axis motion",
+      "a STOP between the legs of a travel (after Abort repeated a stopped leg) no longer ends the travel",
+      "if (StopLatch().Presses() != stops) {", "if (StopLatch().Presses() != stops && false) {"),
     # --- manual control, jog, STOP -------------------------------------------
     F("jg-direction", "jog/STOP",
       "jog buttons swapped: + drives to the travel minimum",
       "plus ? TravelMax[axis] : TravelMin[axis]", "plus ? TravelMin[axis] : TravelMax[axis]"),
     F("jg-stop-dead", "jog/STOP",
       "the jog pad's STOP button no longer requests a stop",
-      "void ManualStopPress() {\n  PressStop();", "void ManualStopPress() {"),
+      "void ManualStopPress() {\n  StopLatch().Press(false, \"on the screen\");", "void ManualStopPress() {"),
     # --- recipes: tables, editors, .dip file ---------------------------------
     F("rc-delete-short", "recipe tables",
       "deleting an entry shifts one entry too few (the last one is lost, a copy remains)",
@@ -163,7 +188,11 @@ FAULTS = [
     # --- task run ------------------------------------------------------------
     F("tr-stop-no-flag", "task run",
       "task STOP no longer stops the move under way (StopRequest not set, the press not counted)",
-      "void TaskStop() {\n  PressStop();", "void TaskStop() {"),
+      "void TaskStop(const char *from) {\n  StopLatch().Press(true, from);", "void TaskStop(const char *from) {"),
+    F("tr-retry-late-stop", "task run",
+      "Retry answers a STOP pressed while its box was open: the run goes on",
+      "  if (presses != Count) return false;  // a STOP came after the answer\n  Answered = presses;",
+      "  Answered = Count;"),
     F("tr-check-runs", "task run",
       "Check Syntax runs the task instead of checking it",
       "ParseTask(line, TaskModeCheck, RunProcess);", "ParseTask(line, TaskModeRun, RunProcess);"),
@@ -183,6 +212,9 @@ FAULTS = [
     F("pe-channel-step", "process execution/dip cycle",
       "channel mode 2 switches the output on one step early (at the bottom instead of before the up stroke)",
       "case 2: on = 4, off = 5; break;", "case 2: on = 3, off = 5; break;"),
+    F("pe-fast-start-stop", "process execution/fast dips",
+      "the fast dips start after a STOP or an abort at the emergency stop during the move to the top",
+      "if (topStopped || RunStopped()) {", "if ((topStopped || RunStopped()) && false) {"),
     F("pe-fast-threshold", "process execution/fast dips",
       "a bottom wait of exactly 0 runs step by step instead of as fast dips",
       "if (e.InTime > 0.0) {", "if (e.InTime >= 0.0) {"),
@@ -205,6 +237,24 @@ FAULTS = [
     F("mw-report-level", "report log",
       "report level 2 by default: every '$' trace line is shown",
       "uint8_t ReportLevel = 1;", "uint8_t ReportLevel = 2;"),
+    # --- remote server --------------------------------------------------------
+    F("rem-upgrade-half", "remote server",
+      "an upgrade without 'Connection: upgrade' is handed to the WebSocket server",
+      "return upgrade && key.size() == 24", "return key.size() == 24"),
+    F("rem-host-any", "remote server",
+      "local mode serves any Host (DNS rebinding reads it)",
+      "if (!access.Lab && !LocalHost(host, access.Port))",
+      "if (!access.Lab && !LocalHost(host, access.Port) && host.empty())"),
+    F("rem-ws-one-more", "remote server",
+      "a burst of upgrades gets one WebSocket more than the limit",
+      "int(Upgrades.size()) >= Limits.MaxWebSockets", "int(Upgrades.size()) > Limits.MaxWebSockets"),
+    F("rem-address-cap", "remote server",
+      "waiting connections are capped in all only, not per address",
+      "if (same < Limits.WaitingPerAddress)", "if (same < Limits.MaxWaiting)"),
+    F("rem-notice-url-whole", "remote server",
+      "a failing notice URL is logged whole (user, password, path)",
+      "const std::string what = std::string(test ? \"Test notice\" : \"Notice\") + \" to \" + Shown(url);",
+      "const std::string what = std::string(test ? \"Test notice\" : \"Notice\") + \" to \" + url;"),
 ]
 
 # Folders that are not the program; everything else with these endings is.
@@ -365,7 +415,7 @@ def main():
     ap.add_argument("--only", help="comma-separated fault ids")
     ap.add_argument("--list", action="store_true", help="print the fault table and exit")
     ap.add_argument("--scratch", default=SCRATCH, help="scratch folder (default: %(default)s)")
-    ap.add_argument("--timeout", type=int, default=60, help="per-test time-out in s")
+    ap.add_argument("--timeout", type=int, default=300, help="per-test time-out in s")
     ap.add_argument("--jobs", type=int, default=2, help="build jobs")
     ap.add_argument("--test-jobs", type=int, default=2, help="tests run at once")
     ap.add_argument("--all-failures", action="store_true",

@@ -11,7 +11,7 @@ kv_need=()
 for p in build-essential cmake ninja-build qt6-base-dev qt6-charts-dev libqt6opengl6-dev qt6-svg-dev libgtest-dev \
          fonts-liberation locales xvfb xauth clang libclang-rt-14-dev \
          xdotool imagemagick dpkg-dev file lintian poppler-utils \
-         qt6-httpserver-dev qt6-websockets-dev chromium zlib1g-dev appstream desktop-file-utils; do
+         qt6-websockets-dev chromium zlib1g-dev appstream desktop-file-utils; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || kv_need+=("$p")
 done
 if [ ${#kv_need[@]} -gt 0 ]; then
@@ -32,7 +32,11 @@ fi
 kv_build() {
   local dir="$1"; shift
   if [ ! -f "$dir/build.ninja" ]; then
-    cmake -S "$KV_ROOT" -B "$dir" -G Ninja "$@" </dev/null
+    # A compiler cache, where the machine has one, spares rebuilding what a
+    # tree beside this one already compiled.
+    local cache=()
+    command -v ccache >/dev/null && cache=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+    cmake -S "$KV_ROOT" -B "$dir" -G Ninja "${cache[@]}" "$@" </dev/null
   fi
   cmake --build "$dir" -j"$(nproc)" </dev/null
 }

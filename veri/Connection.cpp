@@ -145,14 +145,16 @@ void VERICheckConnection() {
   TCheck c;
   if (View) View->SetProgress(0);
   ProcessMessages();
-  for (uint8_t axis = 1; axis <= 3; ++axis)
-    if (axis != 2 || NMotors != 2) CheckAxis(axis, c);
-  // The short line check on the controllers that answered: it decides how
-  // this connection's replies end.
+  // The line check rides on the check's own exchanges: nothing earned
+  // before (another line, a controller since replaced) stays in force.
+  VERILineBegin();
   std::vector<uint8_t> found;
-  for (uint8_t axis : VERILineAxes())
-    if (Axes[axis].Connected) found.push_back(axis);
-  if (!found.empty()) VERICheckLine(found, false);
+  for (uint8_t axis = 1; axis <= 3; ++axis)
+    if (axis != 2 || NMotors != 2) {
+      CheckAxis(axis, c);
+      if (Axes[axis].Connected) found.push_back(axis);
+    }
+  VERILineReport(found);
 
   if (c.AllConnected) {
     for (uint8_t axis = 1; axis <= 3; ++axis) Axes[axis].Connected = true;

@@ -113,9 +113,10 @@ bool VERIGetPosition(uint8_t axis) {
   double v = 0;
   std::string error;
   VERIGetParam(axis, 51, v, error);
+  Axes[axis].Changed = true;
+  Axes[axis].PositionUnknown = !error.empty();
   if (!error.empty()) return false;
   Axes[axis].Position = v / 10.0;
-  Axes[axis].Changed = true;
   return true;
 }
 
@@ -142,6 +143,7 @@ TRefEnd ReferenceAxis(uint8_t axis) {
       // A controller that stops answering must not pass for referenced,
       // and STOP must be able to end a run that never finishes.
       if (!error.empty()) {
+        VERICall(axis, "S");  // it may still be running
         end = TRefEnd::Lost;
         break;
       }
@@ -167,16 +169,25 @@ TRefEnd ReferenceAxis(uint8_t axis) {
 
 void VERIGotoReference(uint8_t axis) {
   if (axis != 255 && (axis < 1 || axis > 3)) return;
-  TBusyGuard busy(Referencing, {Idle});
+  // Started inside another motion it would clear that motion's STOP; a
+  // program that is ending starts no motion.
+  if (MotionUnderWay() || ProgramEnding()) {
+    ReportLine("$ Reference run not started");
+    return;
+  }
+  TBusyGuard busy(Referencing, {Idle, Connecting});
+  if (!busy.Entered()) return;  // nothing starts inside a task run
+  TMotionHold motion;
   StopRequest = false;
   if (axis != 255) {
     ReferenceAxis(axis);
     return;
   }
-  // Z first, so the holder is lifted before X and Y travel; STOP ends the
-  // whole run, not just the axis under way.
+  // Z first, so the holder is lifted before X and Y travel; STOP, a lost
+  // controller or a program told to end ends the whole run, not just the
+  // axis under way.
   bool stopped = false;
   ForAxes({3, 2, 1}, [&stopped](uint8_t a) {
-    if (!stopped) stopped = ReferenceAxis(a) == TRefEnd::Stopped;
+    if (!stopped && !ProgramEnding()) stopped = ReferenceAxis(a) != TRefEnd::Done;
   });
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <deque>
+#include <map>
 
 #include "base/Host.h"
 #include "serial/ClusterPort.h"
@@ -11,20 +12,29 @@ const char *const VERINoConnection = "*** VERIDialog: no connection to VERI  ";
 
 namespace {
 
+struct TSent {
+  std::vector<std::string> Words;
+  bool Answer = true;  // its reply carries words after the echo
+  std::string Line;
+};
+
 // Frames whose reply was not read (timed out, or sent without waiting): a
 // late reply to one of them may come during the wait for a later command.
-std::deque<std::vector<std::string>> Unanswered;
+std::deque<TSent> Unanswered;
 
 // Replies of a received cluster not yet looked at: one cluster may hold the
 // echoes of writes sent without waiting and the reply awaited.
 std::deque<std::string> Pending;
 
+// The frame sent last: what a stale cluster is measured against.
+TSent LastFrame;
+
 bool Echoes(const std::vector<std::string> &reply, const std::vector<std::string> &frame) {
   return reply.size() >= frame.size() && std::equal(frame.begin(), frame.end(), reply.begin());
 }
 
-void Unanswer(const std::string &line) {
-  Unanswered.push_back(VERIWords(line));
+void Unanswer(const TSent &sent) {
+  Unanswered.push_back(sent);
   if (Unanswered.size() > 8) Unanswered.pop_front();
 }
 
@@ -36,48 +46,98 @@ std::string Shown(const std::string &bytes) {
   return s;
 }
 
-// Automatic fast replies: a reply that breaks what closing at the line end
-// assumes puts the line back on the cut rule until the next line check.
-void Broke(IClusterPort *port, const std::string &what, const std::string &bytes) {
-  if (!port || port->FastRepliesSetting() != TFastReplies::Automatic || !port->ReplyRule().AtLineEnd) return;
-  port->SetReplyRule({});
-  ReportLine("Replies end by the cut rule until the next Connect: " + what + " (\"" + Shown(bytes) + "\")");
+// "#12" -> 12; -1 when the word is no address.
+int AddressOf(const std::string &word) {
+  if (word.size() < 2 || word.size() > 4 || word[0] != '#' ||
+      word.find_first_not_of("0123456789", 1) != std::string::npos)
+    return -1;
+  const int a = std::stoi(word.substr(1));
+  return a < 256 ? a : -1;
 }
 
-// Words of the longest sent frame (this one or an unanswered one) that
-// `piece` echoes; 0 when none.
-size_t EchoSize(const std::vector<std::string> &piece, const std::vector<std::string> &frame) {
-  size_t n = Echoes(piece, frame) ? frame.size() : 0;
+// The line's verdicts (automatic replies).
+std::map<uint8_t, TLineVerdict> Verdicts;
+bool CheckOpen = false;
+
+TLineVerdict &VerdictOf(int address) {
+  TLineVerdict &v = Verdicts[uint8_t(address)];
+  v.Address = uint8_t(address);
+  return v;
+}
+
+// What a cluster showed that closing replies at their line end does not
+// allow for, said as the controller did it.
+struct TBreak {
+  std::string What, Bytes;
+  int Blame = -1;  // the controller at fault; -1: the one addressed
+};
+
+void Note(TBreak *b, const std::string &what, const std::string &bytes, int blame = -1) {
+  if (b && b->What.empty()) *b = {what, bytes, blame};
+}
+
+// Automatic fast replies: a reply that breaks what closing at the line end
+// assumes puts the line back on the cut rule until the next Connect. `ms`
+// is when the bytes came after `sent` went out (-1: unknown).
+void Broke(IClusterPort *port, const TBreak &b, const TSent &sent, int ms) {
+  if (b.What.empty() || !port || port->FastRepliesSetting() != TFastReplies::Automatic) return;
+  const TReplyRule rule = port->ReplyRule();
+  if (!rule.Earning && !rule.AtLineEnd()) return;  // on the cut rule already
+  port->SetReplyRule({});
+  const int blame = b.Blame >= 0 ? b.Blame : (sent.Words.empty() ? -1 : AddressOf(sent.Words[0]));
+  if (blame >= 0) {
+    TLineVerdict &v = VerdictOf(blame);
+    v.Passed = false;
+    v.Broken = b.What;
+    v.Seen = "\"" + Shown(b.Bytes) + "\"" +
+             (ms >= 0 ? " " + std::to_string(ms) + " ms after \"" + Shown(sent.Line) + "\"" : std::string());
+  }
+  if (!CheckOpen)
+    ReportLine("Replies end by the cut rule until the next Connect: " + b.What + " (\"" + Shown(b.Bytes) + "\")");
+}
+
+// The sent frame (this one or an unanswered one) that `piece` echoes
+// longest; null when none.
+const TSent *Echoed(const std::vector<std::string> &piece, const TSent &frame) {
+  const TSent *best = Echoes(piece, frame.Words) && !frame.Words.empty() ? &frame : nullptr;
   for (auto &u : Unanswered)
-    if (Echoes(piece, u)) n = std::max(n, u.size());
-  return n;
+    if (Echoes(piece, u.Words) && (!best || u.Words.size() > best->Words.size())) best = &u;
+  return best;
 }
 
 // A cluster cut into replies, each from its "#" to its CR LF. A line
-// without "#" continues a reply that holds only its echo so far (a reply in
-// two lines); otherwise it stands alone. Whatever breaks what closing at
-// the line end assumes is told to Broke.
-std::vector<std::string> Split(IClusterPort *port, const std::string &text,
-                               const std::vector<std::string> &frame) {
+// without "#" continues a read's reply that holds only its echo so far (its
+// answer on a line of its own); otherwise it stands alone. The first thing
+// that breaks what closing at the line end assumes goes to `b`.
+std::vector<std::string> Split(const std::string &text, const TSent &frame, TBreak *b) {
   std::vector<std::string> pieces;
   size_t at = 0;
   while (at < text.size()) {
     size_t end = text.find("\r\n", at);
     end = end == std::string::npos ? text.size() : end + 2;
-    // An echo without its line end glued to the next reply.
+    // A reply begun without the line end of the one before: an echo without
+    // its line end, or a line ended by LF or CR alone.
     for (size_t k = at + 1; k + 1 < end; ++k)
       if (text[k] == '#' && std::isdigit(static_cast<unsigned char>(text[k + 1])) &&
-          static_cast<unsigned char>(text[k - 1]) > 32) {
+          (static_cast<unsigned char>(text[k - 1]) > 32 || text[k - 1] == '\n' || text[k - 1] == '\r')) {
         end = k;
         break;
       }
     const std::string line = text.substr(at, end - at);
     at = end;
+    const std::vector<std::string> words = VERIWords(line);
+    if (words.empty()) {
+      Note(b, std::string(line == "\n" ? "a line feed" : "an empty line") +
+                  (pieces.empty() ? " before the reply" : " after the reply"),
+           line);
+      continue;
+    }
     if (!pieces.empty() && line[0] != '#') {
       const std::vector<std::string> prev = VERIWords(pieces.back());
-      if (prev.size() <= EchoSize(prev, frame)) {
+      const TSent *s = Echoed(prev, frame);
+      if (s && s->Answer && prev.size() <= s->Words.size()) {
         pieces.back() += line;
-        Broke(port, "a reply sent as two lines", pieces.back());
+        Note(b, "the answer on a line of its own after the echo", pieces.back());
         continue;
       }
     }
@@ -85,42 +145,60 @@ std::vector<std::string> Split(IClusterPort *port, const std::string &text,
   }
   for (const std::string &p : pieces) {
     const std::vector<std::string> w = VERIWords(p);
-    if (p[0] != '#') Broke(port, "a line after the reply", p);
-    else if (!frame.empty() && !w.empty() && w[0] != frame[0] && EchoSize(w, frame) == 0)
-      Broke(port, "another controller answered", p);
-    else if (p.size() < 2 || p.compare(p.size() - 2, 2, "\r\n") != 0)
-      Broke(port, "a reply without its line end", p);
+    const TSent *s = Echoed(w, frame);
+    const size_t n = p.size();
+    if (p[0] != '#') {
+      Note(b, "a line after the reply", text);
+    } else if (!frame.Words.empty() && w[0] != frame.Words[0] && !s) {
+      Note(b, "controller " + w[0].substr(1) + " answered a frame to controller " + frame.Words[0].substr(1), p,
+           AddressOf(w[0]));
+    } else if (n >= 2 && p.compare(n - 2, 2, "\r\n") == 0) {
+    } else if (p[n - 1] == '\n') {
+      Note(b, "the reply ends with LF alone, not CR LF", p);
+    } else if (p[n - 1] == '\r') {
+      Note(b, "the reply ends with CR alone, not CR LF", p);
+    } else {
+      Note(b, s && !s->Answer ? "the echo of a write without its line end" : "a reply without its line end", p);
+    }
   }
   return pieces;
 }
 
-// The frame sent last: what a stale cluster is measured against.
-std::vector<std::string> LastFrame;
-
-// A stale reply (a late one, the rest of a split one) must not be taken for
-// the answer to the next command: drain before each send.
+// A stale reply (a late one, the rest of a split one, bytes the port held
+// after a reply closed) must not be taken for the answer to the next
+// command: drain before each send.
 void DrainStale(IClusterPort *port) {
   for (; !Pending.empty(); Pending.pop_front()) ReportLine("$ VERI Serial Talk buffer: " + Pending.front());
-  if (port && port->NextClusterLength() >= 0) {
-    const std::string text = port->ReadNextClusterText();
-    Split(port, text, LastFrame);
-    ReportLine("$ VERI Serial Talk buffer: " + text);
-  }
+  if (!port) return;
+  std::string text = port->TakeHeld();
+  if (port->NextClusterLength() >= 0) text = port->ReadNextClusterText() + text;
+  if (text.empty()) return;
+  TBreak b;
+  Split(text, LastFrame, &b);
+  Broke(port, b, LastFrame, -1);
+  ReportLine("$ VERI Serial Talk buffer: " + text);
 }
 
 // A reply of the addressed controller that echoes another command is a late
 // reply to that one: taking it for this command's answer would give, say, a
 // position read the value of an input. Replies of other controllers and
 // noise are left to the caller.
-bool Stale(const std::vector<std::string> &frame, const std::vector<std::string> &reply) {
+bool Stale(const std::vector<std::string> &frame, const std::vector<std::string> &reply, TBreak *b) {
   if (frame.empty() || reply.empty() || reply[0] != frame[0]) return false;
   // An empty poll echoes only the address: any reply of this controller
   // does, so the echo of an unanswered command decides.
   for (auto u = Unanswered.begin(); u != Unanswered.end(); ++u) {
-    if (u->size() > frame.size() && Echoes(reply, *u)) {
+    if (u->Words.size() > frame.size() && Echoes(reply, u->Words)) {
       Unanswered.erase(u);
       return true;
     }
+  }
+  // A poll is answered "OK" and the state digit, nothing else.
+  if (frame.size() == 1 && (reply.size() < 2 || reply[1].compare(0, 2, "OK") != 0)) {
+    std::string line;
+    for (auto &w : reply) line += (line.empty() ? "" : " ") + w;
+    Note(b, "the status poll was answered by a line that is no status reply", line);
+    return true;
   }
   return !Echoes(reply, frame);
 }
@@ -173,8 +251,18 @@ std::string Talk(const std::string &line, bool answerWords) {
   // A closed or vanished line cannot answer: fail as a silent controller
   // does, without its second of waiting.
   const bool down = port && port->LineDown();
+  const TSent sent{VERIWords(line), answerWords, line};
+  const std::vector<std::string> &frame = sent.Words;
+  // Automatic: a reply under the cut rule shows whether this controller's
+  // replies of this kind may close at their line end.
+  const int address = frame.empty() ? -1 : AddressOf(frame[0]);
+  TReplyRule rule = port ? port->ReplyRule() : TReplyRule();
+  const bool judged = port && port->FastRepliesSetting() == TFastReplies::Automatic && rule.Earning &&
+                      address >= 0 && !(answerWords ? rule.Answers : rule.EchoOnly)[size_t(address)];
+  bool clean = true;
+  TBreak b;
   if (port && !down) port->SendFrame(line, answerWords);
-  const std::vector<std::string> frame = LastFrame = VERIWords(line);
+  LastFrame = sent;
   std::string reply;
   int counter = down ? 0 : 100;
   bool got = false;
@@ -191,15 +279,21 @@ std::string Talk(const std::string &line, bool answerWords) {
     if (cc != 0) {
       reply = "*** SerialTalk: NextClusterCCError  ";
       got = true;
+      clean = false;
       break;
     }
-    for (std::string &p : Split(port, text, frame)) Pending.push_back(p);
+    const std::vector<std::string> pieces = Split(text, sent, &b);
+    clean = clean && pieces.size() == 1;
+    Broke(port, b, sent, int(GetTickCount() - started));
+    for (const std::string &p : pieces) Pending.push_back(p);
     while (!Pending.empty() && !got) {
       const std::string piece = Pending.front();
       Pending.pop_front();
       const std::vector<std::string> words = VERIWords(piece);
-      if (BesideTheReply(frame, words) || Stale(frame, words)) {
+      if (BesideTheReply(frame, words) || Stale(frame, words, &b)) {
+        Broke(port, b, sent, int(GetTickCount() - started));
         ReportLine("$ VERI Serial Talk buffer: " + piece);
+        clean = false;
         continue;
       }
       reply = piece;
@@ -213,7 +307,15 @@ std::string Talk(const std::string &line, bool answerWords) {
   }
   if (!got) {
     reply = "*** SerialTalk: TimeOut  ";
-    Unanswer(line);
+    Unanswer(sent);
+  } else if (judged && clean && b.What.empty() && port) {
+    rule = port->ReplyRule();
+    if (rule.Earning) {
+      (answerWords ? rule.Answers : rule.EchoOnly).set(size_t(address));
+      port->SetReplyRule(rule);
+      TLineVerdict &v = VerdictOf(address);
+      (answerWords ? v.Reads : v.Writes) = true;
+    }
   }
   ReportLine("$ VERI Rcvd: (" + std::to_string(counter) + ") : " + reply);
   return reply;
@@ -227,10 +329,25 @@ void SerialCall(const std::string &line) {
   IClusterPort *port = VeriPort();
   DrainStale(port);
   if (port && !port->LineDown()) port->SendFrame(line, false);
-  LastFrame = VERIWords(line);
-  Unanswer(line);
+  LastFrame = {VERIWords(line), false, line};
+  Unanswer(LastFrame);
   ReportLine("$ VERI Call: " + line);
 }
+
+void VERILineBegin() {
+  Verdicts.clear();
+  CheckOpen = true;
+  IClusterPort *port = VeriPort();
+  if (port && port->FastRepliesSetting() == TFastReplies::Automatic) {
+    TReplyRule fresh;
+    fresh.Earning = true;
+    port->SetReplyRule(fresh);
+  }
+}
+
+void VERILineEnd() { CheckOpen = false; }
+
+const std::map<uint8_t, TLineVerdict> &VERILineVerdicts() { return Verdicts; }
 
 bool VERIAnswerWords(const std::string &command) {
   const std::vector<std::string> w = VERIWords(command);
@@ -263,9 +380,17 @@ std::vector<std::string> VERIWords(const std::string &text) {
   return words;
 }
 
+std::string VERIWithoutLineEnd(const std::string &raw) {
+  size_t keep = raw.size();
+  while (keep > 0 && raw.size() - keep < 2 &&
+         (raw[keep - 1] == '\r' || raw[keep - 1] == '\n' || raw[keep - 1] == ' '))
+    --keep;
+  return raw.substr(0, keep);
+}
+
 std::string VERICutAnswer(uint8_t address, const std::string &command, const std::string &raw) {
   size_t n = VERIWords(VERIFrame(address, command)).size();
-  std::string cut = raw.size() < 2 ? std::string() : raw.substr(0, raw.size() - 2);
+  std::string cut = VERIWithoutLineEnd(raw);
   std::vector<std::string> words = VERIWords(cut);
   if (!words.empty() && words[0] == "#" + std::to_string(address)) {
     std::string answer;

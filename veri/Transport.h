@@ -3,6 +3,7 @@
 // and where an answer is wanted, the next received cluster as the reply.
 // Failures come back as texts that begin with "*".
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,10 @@ std::vector<std::string> VERIWords(const std::string &text);
 // The reply to `command` carries words after its echo (a read, VER, a poll);
 // else it is the echo alone.
 bool VERIAnswerWords(const std::string &command);
+// A raw reply without its line end: CR LF, LF or CR alone (two characters
+// cut blindly would take a digit from a reply ended by LF alone, "P12=16\n"
+// read as 1), or an error text's two trailing blanks.
+std::string VERIWithoutLineEnd(const std::string &raw);
 // The answer of `address` to `command` cut out of a raw reply (see VERIDialog).
 std::string VERICutAnswer(uint8_t address, const std::string &command, const std::string &raw);
 
@@ -40,4 +45,23 @@ double VERIExchangeMs(TExchangeKind kind);
 constexpr double VERIDefaultExchangeMs = 270.0;
 void VERIResetExchangeMs();  // back to the figure before the first
 
-extern const char *const VERINoConnection;  // "*** VERIDialog: no connection to VERI  "
+extern const char *const VERINoConnection;
+
+// Automatic replies: with the setting automatic, a controller's first reply
+// of a kind (with answer words; echo-only) comes under the cut rule, so every
+// byte of it and whatever follows is seen. One line from its "#" to its only
+// CR LF, nothing after it, earns that address and kind the line end. Whatever
+// breaks that (here or later) puts the whole line back on the cut rule until
+// the next Connect and is kept here against the controller at fault.
+struct TLineVerdict {
+  uint8_t Address = 0;
+  bool Reads = false, Writes = false;  // earned the line end
+  bool Passed = true;
+  std::string Broken;  // what broke, in the controller's terms
+  std::string Seen;    // its bytes (\r \n shown) and when they came
+};
+// A fresh start (Connect, "Check line"): nothing earned, every verdict
+// gone; until VERILineEnd a break is kept for the check's report, not logged.
+void VERILineBegin();
+void VERILineEnd();
+const std::map<uint8_t, TLineVerdict> &VERILineVerdicts();  // "*** VERIDialog: no connection to VERI  "

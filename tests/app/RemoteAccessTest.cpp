@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTcpServer>
+#include <filesystem>
 
 #include "app/FormMain.h"
 #include "app/RemoteAccess.h"
@@ -39,6 +40,8 @@ TEST_F(RemoteAccessTest, TheDialogTurnsItOnAndTheWindowTellsThePage) {
   EXPECT_EQ(token.find_first_not_of("0123456789abcdef"), std::string::npos);
   EXPECT_EQ(ProfileReadInt(SettingsIniFile, "Remote", "Port", 0), port);
   EXPECT_EQ(ProfileReadString(SettingsIniFile, "Remote", "Network", ""), "local");
+  EXPECT_EQ(ProfileReadString(SettingsIniFile, "Remote", "ReadToken", "").size(), 64u);
+  EXPECT_EQ(std::filesystem::status(ProfilePath(SettingsIniFile)).permissions(), std::filesystem::perms(0600));
   EXPECT_EQ(form.ReportWindow->Line(0),
             "Remote access on port " + std::to_string(port) + " (this computer only)");
 
@@ -59,7 +62,8 @@ TEST_F(RemoteAccessTest, TheDialogTurnsItOnAndTheWindowTellsThePage) {
   EXPECT_EQ(heard[2].Kind, TRunEventKind::QuestionAnswered);
   EXPECT_EQ(heard[2].Answer, "No");
   EXPECT_EQ(form.ReportWindow->Line(1), "*** No answer from controller 3");
-  const std::string status = BodyOf(Exchange(quint16(port), "GET /api/status?full=1 HTTP/1.1\r\n\r\n"));
+  const QByteArray host = "Host: 127.0.0.1:" + QByteArray::number(port) + "\r\n\r\n";
+  const std::string status = BodyOf(Exchange(quint16(port), "GET /api/status?full=1 HTTP/1.1\r\n" + host));
   EXPECT_NE(status.find("\"lines\":[\"Remote access on port"), std::string::npos) << status;
   EXPECT_NE(status.find("\"*** No answer from controller 3\"]"), std::string::npos);
 
@@ -67,7 +71,7 @@ TEST_F(RemoteAccessTest, TheDialogTurnsItOnAndTheWindowTellsThePage) {
   off.Port = 0;
   remote.Apply(off);
   EXPECT_EQ(form.ReportWindow->Line(2), "Remote access off");
-  EXPECT_EQ(StatusOf(Exchange(quint16(port), "GET /api/status HTTP/1.1\r\n\r\n")), 0);
+  EXPECT_EQ(StatusOf(Exchange(quint16(port), "GET /api/status HTTP/1.1\r\n" + host)), 0);
 }
 
 }  // namespace

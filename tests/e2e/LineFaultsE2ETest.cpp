@@ -5,12 +5,18 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 
 #include "base/OpState.h"
 #include "base/Machine.h"
 #include "recipes/Definitions.h"
 #include "support/Fakes.h"
 #include "support/SimLine.h"
+#include "support/TempDir.h"
+#include "machine/Motion.h"
+#include "veri/Params.h"
+#include "record/RunRecord.h"
 #include "tasks/TaskRun.h"
 #include "veri/Connection.h"
 
@@ -106,4 +112,52 @@ TEST_F(LineFaultsE2E, LateControllerIsNeverTakenForTheNextAnswer) {
   EXPECT_TRUE(Host.Report.HasPrefix("$ VERI Serial Talk buffer: #3 P51? P51="));
   EXPECT_FALSE(Host.Report.HasPrefix("*** Move [3] did not reach"));
   EXPECT_TRUE(HomeSent());
+}
+
+// A move whose controller falls silent as it starts leaves Z's position
+// unknown: the controller went on to 2.5, so a move back to where the
+// program last read it is still made, and ends there.
+TEST_F(LineFaultsE2E, PositionUnknownAfterALostMoveIsMovedFrom) {
+  Sim.Control("speedup 1");
+  Move(3, 2, 1);
+  ASSERT_DOUBLE_EQ(Axes[3].Position, 1);
+  bool muted = false;
+  Host.Events.OnPump = [&] {
+    if (!muted && Axes[3].Moving) muted = Sim.Control("mute 3");
+  };
+  EXPECT_EQ(Move(3, 1, 2.5).Outcome, TMoveOutcome::Lost);
+  Host.Events.OnPump = nullptr;
+  EXPECT_TRUE(Axes[3].PositionUnknown);
+  Sim.Control("clear 3");
+  SleepMs(2000);
+  EXPECT_TRUE(Move(3, 2, 1).Ok());
+  EXPECT_TRUE(VERIGetPosition(3));
+  EXPECT_DOUBLE_EQ(Axes[3].Position, 1);
+}
+
+// The record's folder gone during the move home and back after the run:
+// the rows kept are written by the retry, home and end rows included.
+TEST_F(LineFaultsE2E, RecordEndWrittenWhenTheDiskIsBack) {
+  TWorkDir work;
+  Sim.Control("speedup 10");
+  AppendTask({"TA", "A"});
+  CurTask = TaskCount;
+  Host.Events.OnPump = [&] {
+    if (Host.Report.Has("Moving to home position ..") && !std::filesystem::exists("away")) {
+      std::filesystem::rename("runs", "away");
+      std::ofstream("runs") << "a file where the folder was";
+    }
+  };
+  TaskStart();
+  Host.Events.OnPump = nullptr;
+  std::filesystem::remove("runs");
+  std::filesystem::rename("away", "runs");
+  RunRecorder().Retry();
+  std::vector<TRecordRow> rows;
+  std::string error;
+  ASSERT_TRUE(ReadRunRecord(RunRecorder().Path(), rows, error)) << error;
+  ASSERT_EQ(rows.size(), RunRecorder().Rows().size());
+  EXPECT_EQ(rows[rows.size() - 2].Position, "home");
+  EXPECT_EQ(rows.back().Mode, RecordEnd);
+  EXPECT_TRUE(Host.Report.Has("Run record " + RunRecorder().Path() + " written again: no row lost"));
 }

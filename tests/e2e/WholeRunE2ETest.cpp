@@ -1,4 +1,4 @@
-// A task of step-by-step and fast dips and a program upload over the paced
+// A task of step-by-step and fast dips over the paced
 // simulator. Run with fast replies off and on, the controllers must be told
 // the same things in the same order; only the number of polls may differ.
 #include <gtest/gtest.h>
@@ -9,7 +9,6 @@
 #include "support/SimLine.h"
 #include "support/TempDir.h"
 #include "tasks/TaskRun.h"
-#include "veri/Utilities.h"
 
 namespace {
 using V = std::vector<std::string>;
@@ -22,15 +21,9 @@ std::string Orders(const V &frames) {
   return out;
 }
 
-struct TNoBar : IUploadView {
-  void ShowBar(bool) override {}
-  void SetBar(int, int) override {}
-  void StepBar() override {}
-};
-
 using WholeRunE2E = TTempDirTest;
 
-TEST_F(WholeRunE2E, StepAndFastDipsThenAnUpload) {
+TEST_F(WholeRunE2E, StepAndFastDips) {
   THostFixture host;
   TSimLine line;
   ASSERT_TRUE(line.Open());
@@ -59,11 +52,6 @@ TEST_F(WholeRunE2E, StepAndFastDipsThenAnUpload) {
             "#3 M1 = 1\n#3 RUN\n"
             // Home.
             "#3 V=1200.0000 WA=10.0000 E\n#2 V=1200.0000 WA=10.0000 E\n#1 V=1200.0000 WA=10.0000 E\n");
-
-  Put("KV1pgm.ini", "L1 A=1\r\nL2 A=2\r\n");
-  TNoBar bar;
-  ASSERT_TRUE(UploadProgram(3, bar));
-  EXPECT_EQ(Get("KV1pgmdwn.txt"), "L1 A=1 \r\nL2 A=2 \r\n");
 }
 
 }  // namespace

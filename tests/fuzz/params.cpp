@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size < 1) return 0;
   const uint8_t address = data[0] % 4;
   const std::string &raw = Port.Reply.assign(reinterpret_cast<const char *>(data + 1), size - 1);
-  const auto words = VERIWords(raw.size() >= 2 ? raw.substr(0, raw.size() - 2) : "");
+  const auto words = VERIWords(VERIWithoutLineEnd(raw));
   const bool ours = !words.empty() && words[0] == "#" + std::to_string(data[0]);
   for (const char *command : {"", "P51?", "V=1200.0000 WA=-12.5000 E"}) {
     const std::string answer = VERICutAnswer(data[0], command, raw);

@@ -85,23 +85,6 @@ TEST_F(MotionTest, MoveSendsMmAndMmPerMinuteClampedToTheAxis) {
   EXPECT_TRUE(Line.Sent.empty());
 }
 
-TEST_F(MotionTest, JogRunsToTheTravelEndUntilStop) {
-  Line.Ctl(1).Position = 100;
-  Axes[1].Position = 10;
-  AtPump(5, [] { ManualStopPress(); });
-  Jog(1, true);  // towards 54 cm
-  EXPECT_EQ(Line.Commands(1)[0], "V=1200.0000 WA=540.0000 E");
-  EXPECT_EQ(Count(1, "S"), 1);
-  EXPECT_LT(Axes[1].Position, 54);
-
-  // A new move clears the request and runs to the end.
-  Host.Events.OnPump = nullptr;
-  bool ok = false;
-  MoveTo(1, ok, 2, 10);
-  EXPECT_TRUE(ok);
-  EXPECT_DOUBLE_EQ(Axes[1].Position, 10);
-}
-
 TEST_F(MotionTest, EmergencyStopBoxAbortRepeatsYesFails) {
   // Pressed in the middle of the move: the controller halts and refuses the
   // repeat while the button is in.

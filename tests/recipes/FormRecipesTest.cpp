@@ -83,6 +83,17 @@ TEST_F(TFormRecipes, EditorsAndFileMenu) {
   EXPECT_NE(Get("LastDefinitions.dip").find("prc; 1; LongProcessName1; 1;"), std::string::npos);
   form.CheckSyntax->click();
   EXPECT_TRUE(host.Report.Has("Level : 1  LongProcessName1 OK")) << host.Report.Joined();
+
+  // Every name field takes ten characters typed, and they survive a save and a load.
+  QLineEdit *const names[] = {form.PosNameEdit, form.ProcNameEdit, form.TaskNameEdit};
+  for (QLineEdit *e : names) {
+    e->setText("");
+    for (int i = 0; i < 12; ++i) QApplication::sendEvent(e, &key);
+  }
+  form.Save1->trigger();
+  form.New1->trigger();
+  form.Open1->trigger();
+  for (QLineEdit *e : names) EXPECT_EQ(S(e->text()), "XXXXXXXXXX") << S(e->objectName());
 }
 
 }  // namespace

@@ -1,9 +1,7 @@
 // A real browser (Debian's chromium, headless) on the status page during a
 // task on the simulated robot; the page is kept as a screenshot in
 // build/remote/.
-#include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QProcess>
 #include <QStandardPaths>
 
@@ -27,11 +25,7 @@ void StartChromium(QProcess &p, const std::string &profile, const QStringList &m
 // Runs the event loop (the server's status is built on this thread) until
 // chromium ends; what it printed.
 std::string Finish(QProcess &p) {
-  QEventLoop loop;
-  QObject::connect(&p, &QProcess::finished, &loop, &QEventLoop::quit);
-  QObject::connect(&p, &QProcess::errorOccurred, &loop, &QEventLoop::quit);
-  QTimer::singleShot(120000, &loop, &QEventLoop::quit);  // guard against a hang
-  if (p.state() != QProcess::NotRunning) loop.exec();
+  Until([&] { return p.state() == QProcess::NotRunning; }, 120000);
   if (p.state() != QProcess::NotRunning) {
     p.kill();
     p.waitForFinished();
@@ -60,12 +54,9 @@ TEST_F(RemoteRunTest, ABrowserFollowsTheDipCounterDuringATask) {
   const int id = AddRunListener([&](const TRunEvent &e) {
     if (e.Kind != TRunEventKind::DipStarted) return;
     const int until = built + 2;
-    QElapsedTimer guard;  // against a browser that died, not a timing
-    guard.start();
-    while ((built < until || server->WebSocketCount() == 0) && guard.elapsed() < 60000)
-      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    Until([&] { return built >= until && server->WebSocketCount() > 0; }, 60000);
   });
-  const std::string url = "http://127.0.0.1:" + std::to_string(server->Port()) + "/?token=" + settings.Token;
+  const std::string url = "http://127.0.0.1:" + std::to_string(server->Port()) + "/?token=" + settings.ReadToken;
   QProcess dump;
   StartChromium(dump, Work.Dir + "/profile", {"--dump-dom"}, url);
   TaskStart();

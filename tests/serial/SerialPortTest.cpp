@@ -26,6 +26,7 @@ double ProcessCpuMs() { return 1e3 * double(std::clock()) / CLOCKS_PER_SEC; }
 
 class SettingsDialog : public TTempDirTest {
 protected:
+  THostFixture Host{1};
   TPtyPeer Peer;
   TSerialPortNG Port;
   TSerialNGBasicDLG Dlg;
@@ -50,6 +51,24 @@ TEST(SerialPort, DevicePaths) {
   EXPECT_EQ(SerialDevicePath("COM1"), "/dev/ttyS0");
   EXPECT_EQ(SerialDevicePath("COM4"), "/dev/ttyS3");
   EXPECT_EQ(SerialDevicePath("/dev/ttyUSB0"), "/dev/ttyUSB0");
+}
+
+// When the bytes held are a complete reply to the frame last sent.
+TEST(SerialPort, ReplyCompleteCases) {
+  struct {
+    const char *Bytes, *Address;
+    size_t EchoWords;
+    bool EchoEnds, Complete;
+  } cases[] = {
+      {"#1 P51? P51=10\r\n", "#1", 2, false, true}, {"#10 P51? P51=10\r\n", "#1", 2, false, false},
+      {"#1 P51? P51=10\r\n", "#10", 2, false, false}, {"#1 P51?\r\nP51=10\r\n", "#1", 2, false, false},
+      {"#1 P51?\r\n", "#1", 2, false, false}, {"#1 P134=7\r\n", "#1", 2, true, true},  // read, write
+      {"#1 P134=7", "#1", 2, true, false}, {"\n#1 P51? P51=10\r\n", "#1", 2, false, false},
+      {"#1 P51? P51=10\n", "#1", 2, false, false}, {"#1 P51? P51=10\r", "#1", 2, false, false},
+      {"#3 OK0\r\n", "#3", 1, false, true}, {"#3 P51?\r\n", "#3", 1, false, false},  // a status poll's
+  };
+  for (auto &c : cases)
+    EXPECT_EQ(ReplyComplete(c.Bytes, c.Address, c.EchoWords, c.EchoEnds), c.Complete) << c.Bytes << c.Address;
 }
 
 TEST(SerialPort, AppliesSettingsSendsAndCutsRepliesIntoClusters) {
@@ -134,9 +153,11 @@ TEST_F(SettingsDialog, OkSetsThePortOpensItAndWritesWhatItHolds) {
       [&] {
         Dlg.CBParity->setCurrentText("Even");
         Dlg.CBFlow->setCurrentText("RTS-CTS");
-        Dlg.CBFastReplies->setCurrentText("On");
         // "Check line" shows what the check says, in the dialog.
-        Dlg.OnCheckLine = [] { return std::string("Line check, controller 1: passed"); };
+        Dlg.OnCheckLine = [&] {
+          Port.SetReplyRule(TReplyRule::All());  // as if earned
+          return std::string("Line check, controller 1: passed");
+        };
         Dlg.CheckLineButton->click();
         EXPECT_EQ(Dlg.CheckLineResult->text().toStdString(), "Line check, controller 1: passed");
       },
@@ -146,8 +167,13 @@ TEST_F(SettingsDialog, OkSetsThePortOpensItAndWritesWhatItHolds) {
   EXPECT_EQ(Port.FlowControl(), 8196);
   EXPECT_EQ(
       Key("Port") + " " + Key("Baud") + " " + Key("Parity") + " " + Key("Control") + " " + Key("FastReplies"),
-      Peer.SlavePath + " 19200 2 8196 1");
+      Peer.SlavePath + " 19200 2 8196 2");
+  // OK with the setting unchanged keeps what the line earned, and says it.
+  EXPECT_TRUE(Port.ReplyRule().Answers[1]);
+  EXPECT_TRUE(Host.Report.Has("Replies end at the line end: automatic, at the line end"));
+  ASSERT_TRUE(Run([&] { Dlg.CBFastReplies->setCurrentText("On"); }, true));
   EXPECT_EQ(Port.FastReplies(), TFastReplies::On);
+  EXPECT_TRUE(Host.Report.Has("Replies end at the line end: on"));
   EXPECT_EQ(ProfileReadInt("KVSettings.ini", "General", "NMotors", 0), 2);  // the rest untouched
 }
 

@@ -12,26 +12,32 @@
 #include "support/Fakes.h"
 #include "support/SimProcess.h"
 #include "tasks/Process.h"
+#include "veri/LineCheck.h"
 #include "veri/Transport.h"
 
 // KV_FAST_REPLIES=1 runs the end-to-end tests with "Replies end at the line
-// end" on (tests/CMakeLists.txt runs them both ways).
-inline bool FastRepliesUnderTest() {
+// end" on, =2 automatic (tests/CMakeLists.txt runs them all three ways).
+inline TFastReplies FastRepliesUnderTest() {
   const char *v = std::getenv("KV_FAST_REPLIES");
-  return v && std::string(v) == "1";
+  const std::string s = v ? v : "";
+  return s == "1" ? TFastReplies::On : s == "2" ? TFastReplies::Automatic : TFastReplies::Off;
 }
 
 class TSimLine {
 public:
-  TSimLine() : Port(std::make_unique<TSerialPortNG>()), SavedPort(VeriPort()) {
+  // Automatic earns the line end as Connect does, on the controllers' reads
+  // (writes earn it at the first of each).
+  explicit TSimLine(TFastReplies mode = FastRepliesUnderTest())
+      : Port(std::make_unique<TSerialPortNG>()), SavedPort(VeriPort()) {
     Host().Clock = nullptr;
     if (!Sim.Started()) return;
     Port->SetCommPort(Sim.SlavePath);
     Port->SetBaudRate(19200);
     Port->ThreadQuietMode = true;
-    Port->SetFastReplies(FastRepliesUnderTest() ? TFastReplies::On : TFastReplies::Off);
+    Port->SetFastReplies(mode);
     Port->SetActive(true);
     VeriPort() = Port.get();
+    if (mode == TFastReplies::Automatic) VERICheckLine({1, 2, 3});
   }
   ~TSimLine() {
     VeriPort() = SavedPort;
@@ -49,7 +55,7 @@ public:
   void PrepareDipMachine() {
     ResetMachineDefaults();
     ResetDefinitions();
-    StopRequest = AbortRequest = false;
+    StopLatch() = TStopLatch();
     SetOpState(Idle);
     Sim.Control("speedup 10");
     for (uint8_t a = 1; a <= 3; ++a) {

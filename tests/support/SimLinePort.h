@@ -5,8 +5,10 @@
 // Installs itself as VeriPort() for its lifetime; install it after the
 // THostFixture so its clock is the fake one.
 #include <cstdint>
+#include <cstdlib>
 #include <deque>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/Host.h"
@@ -26,10 +28,11 @@ public:
   void SendText(const std::string &text) override { SendFrame(text, true); }
   void SendFrame(const std::string &text, bool answerWords) override {
     Take();
-    Armed = Held.empty();
     Address.clear();
     EchoWords = ReplyWordCount(text, &Address);
-    EchoEnds = Rule.EchoOnlyToo && !answerWords;
+    EchoEnds = !answerWords;
+    const int a = Address.size() > 1 ? std::atoi(Address.c_str() + 1) : -1;
+    Armed = Held.empty() && a >= 0 && a < 256 && (answerWords ? Rule.Answers : Rule.EchoOnly)[size_t(a)];
     Sent.push_back(text);
     Bus.Receive(text, Now());
   }
@@ -44,11 +47,13 @@ public:
     Bus.Baud = 19200;
     Cut = true;
     Setting = setting;
-    Rule = {setting == TFastReplies::On, false};
+    Rule = setting == TFastReplies::On ? TReplyRule::All() : TReplyRule();
   }
   TFastReplies FastRepliesSetting() const override { return Setting; }
   TReplyRule ReplyRule() const override { return Rule; }
   void SetReplyRule(TReplyRule rule) override { Rule = rule; }
+  // As the port: bytes are held only while some reply may close early.
+  std::string TakeHeld() override { return Take(), Rule.AtLineEnd() ? std::exchange(Held, {}) : std::string(); }
   int32_t NextClusterCCError() override { return NextClusterLength() < 0 ? -1 : 0; }
   std::string ReadNextClusterText() override {
     if (NextClusterLength() < 0) return "";
@@ -90,7 +95,7 @@ private:
     }
     if (Held.empty()) return;
     const bool quiet = Now() - LastRx > int64_t(Held.size() * 0.57 + 250);
-    if (quiet || (Rule.AtLineEnd && Armed && ReplyComplete(Held, Address, EchoWords, EchoEnds))) {
+    if (quiet || (Armed && ReplyComplete(Held, Address, EchoWords, EchoEnds))) {
       Queue.push_back(Held);
       Held.clear();
       Armed = false;

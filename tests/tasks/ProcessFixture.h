@@ -14,6 +14,7 @@
 #include "recipes/Definitions.h"
 #include "support/Fakes.h"
 #include "tasks/Process.h"
+#include "tasks/TaskRun.h"
 
 class ProcessTest : public ::testing::Test {
 protected:
@@ -23,8 +24,7 @@ protected:
   void SetUp() override {
     ResetMachineDefaults();
     ResetDefinitions();
-    AbortRequest = false;
-    StopRequest = false;
+    StopLatch() = TStopLatch();
     for (int a = 1; a <= 3; ++a) {
       Port.Ctl(a).MotorOn = true;
       Axes[a].Position = Port.Ctl(a).Position / 10.0;

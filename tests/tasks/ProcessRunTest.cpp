@@ -25,7 +25,7 @@ TEST_F(ProcessTest, WaitsTakeNPlusOneStepsAndStopEndsThem) {
   EXPECT_EQ(view.Shown, std::vector<std::string>{"Wait 7sec"});
   EXPECT_EQ(view.Max, std::vector<int>{73});
 
-  H.Events.OnPump = [] { AbortRequest = true; };
+  H.Events.OnPump = [] { StopLatch().Press(true, "test"); };
   H.Clock.Slept = 0;
   WaitWithBar(60, &view);
   EXPECT_EQ(H.Clock.Slept, 100u);

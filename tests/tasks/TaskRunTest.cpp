@@ -16,30 +16,6 @@ protected:
   }
 };
 
-// A program told to end while X travels stops it and starts nothing more,
-// the move home included, whatever the operator would answer.
-TEST_F(TaskRunTest, EndingProgramStartsNoMotion) {
-  AppendProcess(Proc("A", 0.2, 0.2, 1));
-  Show("A");
-  size_t sentAtEnd = 0;
-  H.Events.OnPump = [this, &sentAtEnd] {
-    if (!ProgramEnding() && Axes[1].Moving) {
-      SetProgramEnding();
-      StopAll();
-      sentAtEnd = Port.Sent.size();
-    }
-  };
-  H.Operator.Answers = {mbRetry, mbRetry, mbRetry};
-  TaskStart();
-  ASSERT_GT(sentAtEnd, 0u);
-  for (size_t i = sentAtEnd; i < Port.Sent.size(); ++i)
-    EXPECT_EQ(Port.Sent[i].find(" WA="), std::string::npos) << Port.Sent[i];
-  EXPECT_TRUE(Logged("Not moving home: the program is ending"));
-  EXPECT_FALSE(Logged("Moving to home position .."));
-  EXPECT_EQ(H.Report.Lines.back(), "-- End Task ---.");
-  EXPECT_EQ(OpState(), Idle);
-}
-
 // Check Syntax lists every term, stops at the first fault and moves nothing.
 TEST_F(TaskRunTest, CheckSyntaxListsTermsAndStopsAtTheFirstFault) {
   AppendProcess(Proc("A", 1, 1, 1));
