@@ -467,17 +467,25 @@ void TRunChart::CopyFrom(const TRunChart &o) {
 namespace {
 // The run's length rounded up to eight round steps: the ticks fall on
 // round times, and the range holds until the run outgrows it.
-double RoundEnd(double ms) {
-  static const double steps[] = {1e3,  2e3,  5e3,  1e4,  15e3, 3e4,   6e4,   12e4,  18e4,  3e5,   6e5,
-                                 9e5,  12e5, 18e5, 36e5, 72e5, 108e5, 144e5, 216e5, 432e5, 864e5};
-  for (double s : steps)
-    if (8 * s >= ms) return 8 * s;
-  return 8 * 864e5 * std::ceil(ms / (8 * 864e5));
+// Round steps of the time axis, ms; eight make a range.
+const double Steps[] = {10,   20,   50,   100,  200,  500,   1e3,   2e3,   5e3,   1e4,   15e3,  3e4,   6e4,  12e4,
+                        18e4, 3e5,  6e5,  9e5,  12e5, 18e5,  36e5,  72e5,  108e5, 144e5, 216e5, 432e5, 864e5};
+constexpr int StepCount = int(sizeof Steps / sizeof Steps[0]);
+// The smallest step of which eight span `ms` (the largest beyond).
+int RoundIndex(double ms) {
+  for (int i = 0; i < StepCount; ++i)
+    if (8 * Steps[i] >= ms) return i;
+  return StepCount - 1;
 }
+double RoundStep(double ms) {
+  return ms <= 8 * Steps[StepCount - 1] ? Steps[RoundIndex(ms)] : 864e5 * std::ceil(ms / (8 * 864e5));
+}
+double RoundEnd(double ms) { return 8 * RoundStep(std::max(ms, 8e3)); }
 }  // namespace
 
 void TRunChart::Fit() {
   const double end = RoundEnd(T1 * 1.02);
+  Rounded = end;
   const QDateTime a = QDateTime::fromMSecsSinceEpoch(qint64(AxisTime(0))),
                   b = QDateTime::fromMSecsSinceEpoch(qint64(AxisTime(end)));
   if (Time->min() != a || Time->max() != b) Time->setRange(a, b);
@@ -487,6 +495,32 @@ void TRunChart::Fit() {
     Z->applyNiceNumbers();
   }
   Draw();
+}
+
+void TRunChart::RoundTime() {
+  const double a = RecordMs(double(Time->min().toMSecsSinceEpoch())),
+               b = RecordMs(double(Time->max().toMSecsSinceEpoch()));
+  int i = RoundIndex(b - a);
+  // A zoom always changes the step: rounding must not undo it.
+  if (b - a < Rounded && 8 * Steps[i] >= Rounded && i > 0) --i;
+  if (b - a > Rounded && 8 * Steps[i] <= Rounded && i + 1 < StepCount) ++i;
+  const double step = Steps[i], start = std::round(a / step) * step;
+  Rounded = 8 * step;
+  const QDateTime from = QDateTime::fromMSecsSinceEpoch(qint64(AxisTime(start))),
+                  to = QDateTime::fromMSecsSinceEpoch(qint64(AxisTime(start + 8 * step)));
+  if (Time->min() != from || Time->max() != to) Time->setRange(from, to);
+}
+
+bool TRunChart::Nearest(double x, double slack, QPointF &reading) const {
+  double best = slack;
+  bool found = false;
+  for (const TThinLine *line : {Seen, Live}) {
+    const auto &all = line->All;
+    auto it = std::lower_bound(all.begin(), all.end(), x, [](const QPointF &p, double v) { return p.x() < v; });
+    for (auto c : {it, it == all.begin() ? it : std::prev(it)})
+      if (c != all.end() && std::abs(c->x() - x) <= best) best = std::abs(c->x() - x), reading = *c, found = true;
+  }
+  return found;
 }
 
 int TRunChart::Points() const {
@@ -759,6 +793,7 @@ void TZoomView::ZoomBy(double factor, QPointF at) {
   }
   chart()->zoomIn(r);
   UserZoomed = true;
+  emit Settled();
 }
 
 void TZoomView::Pan(double dx, double dy) {
@@ -803,11 +838,14 @@ void TZoomView::mouseReleaseEvent(QMouseEvent *event) {
     Panning = false;
     unsetCursor();
     event->accept();
+    emit Settled();
     return;
   }
   QChartView::mouseReleaseEvent(event);  // a box drawn zooms in, the right button out
-  if (event->button() == Qt::LeftButton || event->button() == Qt::RightButton)
+  if (event->button() == Qt::LeftButton || event->button() == Qt::RightButton) {
     UserZoomed = chart()->isZoomed();
+    if (UserZoomed) emit Settled();
+  }
 }
 
 void TZoomView::mouseDoubleClickEvent(QMouseEvent *event) {

@@ -103,9 +103,15 @@ public:
   // Both axes to the whole run, the time at a round step; the axes are left
   // alone while the run still fits them.
   void Fit();
+  // The time range moved to eight round steps near it (after a zoom or a
+  // pan), so the ticks fall on round times.
+  void RoundTime();
   // The data of another chart (the export draws its own at its size).
   void CopyFrom(const TRunChart &other);
   int Points() const;  // drawn points, all series
+  // The Z reading (axis time, cm) nearest to axis time `x`, within `slack`
+  // ms; false when none is that near.
+  bool Nearest(double x, double slack, QPointF &reading) const;
   double EndMs() const { return T1; }
 
 private:
@@ -116,6 +122,7 @@ private:
   size_t RowsShown = 0, LiveShown = 0;
   const void *Shown = nullptr;
   double T1 = 1000, Z0 = 0, Z1 = 1;
+  double Rounded = 0;  // the time range's span as last fitted or rounded
   bool Drawing = false;
   QObject *Guard;  // context of the chart's signals to this, gone with it
   void SeeZ(double z);
@@ -162,6 +169,7 @@ public:
 
 signals:
   void WholeAsked();                         // refit the axes to the data
+  void Settled();                            // a zoom or a mouse pan ended
   void Hover(QPointF value, QPoint global);  // the chart's values under the mouse
   void Left();
 

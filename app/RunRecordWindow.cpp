@@ -9,6 +9,7 @@
 #include <QGraphicsLayout>
 #include <QGraphicsScene>
 #include <QHBoxLayout>
+#include <QGuiApplication>
 #include <QImage>
 #include <QLabel>
 #include <QMessageBox>
@@ -16,6 +17,8 @@
 #include <QPdfWriter>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSaveFile>
+#include <QScreen>
 #include <QShortcut>
 #include <QSortFilterProxyModel>
 #include <QStandardPaths>
@@ -25,6 +28,8 @@
 #include <QToolTip>
 #include <QValueAxis>
 #include <QVBoxLayout>
+#include <cmath>
+#include <functional>
 #include <memory>
 
 #include "app/RunRecordPlot.h"
@@ -111,6 +116,57 @@ protected:
   }
 };
 
+void PaintTitle(QPainter &p, const TTitleBlock &block, const QStringList &title) {
+  p.setPen(Qt::black);
+  for (int i = 0; i < title.size(); ++i) {
+    p.setFont(i ? block.Small : block.Big);
+    p.drawText(block.Rects[i], Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, title[i]);
+  }
+}
+
+// Writes the picture `paint` draws at `size` as `kind` says; false when the
+// file cannot be written.
+bool WritePicture(const QString &path, const QString &kind, QSizeF size, const QStringList &title,
+                  const std::function<void(QPainter &)> &paint) {
+  QPainter p;
+  if (kind == "png") {
+    const double scale = 1.5;  // sharp enough for a printed page
+    QImage image((size * scale).toSize(), QImage::Format_RGB32);
+    image.fill(Qt::white);
+    p.begin(&image);
+    p.scale(scale, scale);
+    paint(p);
+    p.end();
+    return image.save(path, "PNG");
+  }
+  if (kind == "svg") {
+    QSvgGenerator svg;
+    svg.setFileName(path);
+    svg.setSize(size.toSize());
+    svg.setViewBox(QRectF(QPointF(0, 0), size));
+    // The page measures what the picture measured on this screen.
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    svg.setResolution(screen ? qRound(screen->logicalDotsPerInch()) : 96);
+    svg.setTitle(title.front());
+    svg.setDescription(title.mid(1).join('\n'));
+    if (!p.begin(&svg)) return false;
+    paint(p);
+    return p.end();
+  }
+  QPdfWriter pdf(path);
+  pdf.setTitle(title.front());
+  pdf.setCreator(QString("Kavetra %1").arg(KV_VERSION));
+  pdf.setPageSize(QPageSize(QPageSize::A4));
+  pdf.setPageMargins(QMarginsF(10, 10, 10, 10), QPageLayout::Millimeter);
+  pdf.setResolution(300);
+  if (!p.begin(&pdf)) return false;
+  const QRect page = pdf.pageLayout().paintRectPixels(pdf.resolution());
+  const double scale = std::min(page.width() / size.width(), page.height() / size.height());
+  p.scale(scale, scale);
+  paint(p);
+  return p.end();
+}
+
 }  // namespace
 
 TTitleBlock LayOutTitle(const QStringList &title, double width) {
@@ -150,6 +206,8 @@ TRunRecordWindow::TRunRecordWindow(QWidget *parent) : QWidget(parent, Qt::Window
       "or drag a box; pan: middle button, Shift+drag or the arrow keys.");
   ExportButton = Button("ExportRecord", "Export...", this);
   ExportButton->setToolTip("PNG, SVG or PDF with a title block (Ctrl+E)");
+  DataButton = Button("ExportData", "Export data...", this);
+  DataButton->setToolTip("The rows and Z reads of the visible time range as CSV");
   ProcessList = new QComboBox(this);
   ProcessList->setObjectName("ProcessList");
   ProcessList->setMinimumContentsLength(12);
@@ -172,7 +230,8 @@ TRunRecordWindow::TRunRecordWindow(QWidget *parent) : QWidget(parent, Qt::Window
 
   auto *buttons = new QHBoxLayout;
   for (QWidget *w : {static_cast<QWidget *>(OpenButton), static_cast<QWidget *>(CurrentButton),
-                     static_cast<QWidget *>(WholeButton), static_cast<QWidget *>(ExportButton)})
+                     static_cast<QWidget *>(WholeButton), static_cast<QWidget *>(ExportButton),
+                     static_cast<QWidget *>(DataButton)})
     buttons->addWidget(w);
   buttons->addStretch();
   buttons->addWidget(new QLabel("Process:", this));
@@ -189,9 +248,11 @@ TRunRecordWindow::TRunRecordWindow(QWidget *parent) : QWidget(parent, Qt::Window
   connect(OpenButton, &QPushButton::clicked, this, &TRunRecordWindow::OpenClick);
   connect(CurrentButton, &QPushButton::clicked, this, &TRunRecordWindow::FollowRecorder);
   connect(ExportButton, &QPushButton::clicked, this, &TRunRecordWindow::ExportClick);
+  connect(DataButton, &QPushButton::clicked, this, &TRunRecordWindow::DataClick);
   connect(WholeButton, &QPushButton::clicked, this,
           [this] { static_cast<TZoomView *>(Tabs->currentWidget())->Whole(); });
   connect(RunView, &TZoomView::WholeAsked, this, &TRunRecordWindow::FitRun);
+  connect(RunView, &TZoomView::Settled, this, [this] { Run->RoundTime(); });
   connect(OverlayView, &TZoomView::WholeAsked, this, [this] {
     DetailStale = true;
     RefreshDetail();
@@ -311,6 +372,54 @@ void TRunRecordWindow::ExportClick() {
   dialog->open();
 }
 
+void TRunRecordWindow::DataClick() {
+  QString name = QFileInfo(QString::fromStdString(Path())).completeBaseName();
+  const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+  auto *dialog = new QFileDialog(this, "Export the data shown",
+                                 QDir(folder).filePath((name.isEmpty() ? "run-record" : name) + "-data.csv"),
+                                 "CSV table (*.csv)");
+  dialog->setAcceptMode(QFileDialog::AcceptSave);
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  connect(dialog, &QFileDialog::fileSelected, this, [this](const QString &file) {
+    QString error;
+    if (ExportData(file, error)) return ReadOut->setText("Exported to " + file);
+    auto *box = new QMessageBox(QMessageBox::Warning, "Run record",
+                                QString("The table \"%1\" cannot be written: %2").arg(file, error),
+                                QMessageBox::Ok, this);
+    box->setObjectName("ExportError");
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+  });
+  dialog->open();
+}
+
+bool TRunRecordWindow::ExportData(const QString &path, QString &error) const {
+  const double t0 = RecordMs(double(Run->Time->min().toMSecsSinceEpoch())),
+               t1 = RecordMs(double(Run->Time->max().toMSecsSinceEpoch()));
+  // QString::number writes "." whatever the locale; a text field is quoted.
+  auto num = [](double v, int digits) { return std::isfinite(v) ? QString::number(v, 'f', digits) : QString(); };
+  auto sec = [&](int64_t ms) { return ms < 0 ? QString() : num(double(ms) / 1000, 3); };
+  auto text = [](const std::string &s) { return '"' + QString::fromStdString(s).replace('"', "\"\"") + '"'; };
+  QString out = "kind,time s,Z cm,process,position,dip,dips,mode,bottom s,up s,top s,held bottom s,held top s,"
+                "withdrawal cm/s,end\n";
+  for (const TRecordRow &r : Rows()) {
+    const int64_t from = r.DownAt >= 0 ? r.DownAt : r.WrittenAt, to = std::max(r.TopAt, r.WrittenAt);
+    if (to < t0 || from > t1) continue;
+    out += QStringList{"row", sec(from), QString(), text(r.Process), text(r.Position), QString::number(r.Dip),
+                       QString::number(r.Dips), text(r.Mode), sec(r.BottomAt), sec(r.UpAt), sec(r.TopAt),
+                       sec(r.HeldBottom), sec(r.HeldTop), num(r.Withdrawal, 5), text(r.End)}
+               .join(',') + '\n';
+    for (const TReading &z : r.ZReads)
+      if (z.first >= t0 && z.first <= t1) out += "read," + sec(z.first) + ',' + num(z.second, 4) + ",,,,,,,,,,,,\n";
+  }
+  QSaveFile file(path);
+  if (!file.open(QIODevice::WriteOnly) || file.write(out.toUtf8()) < 0 || !file.commit()) {
+    error = "the file cannot be written";
+    return false;
+  }
+  return true;
+}
+
 void TRunRecordWindow::Listen(bool on) {
   // The recorder has one listener; it is ours only while we follow and show.
   // It runs inside the run (every row, every read), so it only marks.
@@ -408,17 +517,21 @@ void TRunRecordWindow::UpdateLive() {
   if (!live && LiveTimer->isActive() && !Stale) LiveTimer->stop();
 }
 
-QString TRunRecordWindow::ReadOutAt(double ms, double z) const {
+QString TRunRecordWindow::ReadOutAt(double ms) const {
   const double ms1 = RecordMs(double(Run->Time->max().toMSecsSinceEpoch()));
   const double ms0 = RecordMs(double(Run->Time->min().toMSecsSinceEpoch()));
   const double slack = (ms1 - ms0) / 300;  // a few pixels either side
-  QString text = QString("%1, Z %2 cm").arg(ClockText(ms)).arg(z, 0, 'f', 2);
+  // The curve's nearest reading, not the cursor's height: Z is what was read.
+  QPointF read;
+  QString text = Run->Nearest(AxisTime(ms), slack, read)
+                     ? QString("%1, Z %2 cm").arg(ClockText(RecordMs(read.x()))).arg(read.y(), 0, 'f', 2)
+                     : QString("%1, no Z read").arg(ClockText(ms));
   if (const TRecordRow *r = RowAt(Rows(), ms, slack)) text += "\n" + RowText(*r);
   return text;
 }
 
 void TRunRecordWindow::ShowRunHover(QPointF value, QPoint global) {
-  const QString text = ReadOutAt(RecordMs(value.x()), value.y());
+  const QString text = ReadOutAt(RecordMs(value.x()));
   ReadOut->setText(text.section('\n', 0, 1));
   if (text.contains('\n')) QToolTip::showText(global, text.section('\n', 1), RunView);
   else QToolTip::hideText();
@@ -453,19 +566,9 @@ QStringList TRunRecordWindow::TitleLines() const {
   return lines;
 }
 
-bool TRunRecordWindow::Export(const QString &path, QString &error) {
-  const QString kind = QFileInfo(path).suffix().toLower();
-  if (kind != "png" && kind != "svg" && kind != "pdf") {
-    error = "the name must end in .png, .svg or .pdf";
-    return false;
-  }
-  // Charts of their own at the picture's size; the run chart keeps the
-  // window's zoom.
-  const std::vector<TRecordRow> &rows = Rows();
-  const QString process = ProcessList->currentText();
-  const double width = 1200;
-  const QSizeF runSize(width, 520), detailSize(width, 440);
-  // Hidden views of their own, drawn as the window draws its charts.
+std::vector<std::unique_ptr<QChartView>> TRunRecordWindow::ExportCharts(double width) const {
+  // Hidden views of their own at the picture's size, drawn as the window
+  // draws its charts; the run chart keeps the window's zoom.
   auto view = [](QChart *chart, const QSizeF &size) {
     auto v = std::make_unique<QChartView>(chart);
     v->setAttribute(Qt::WA_DontShowOnScreen);
@@ -483,9 +586,10 @@ bool TRunRecordWindow::Export(const QString &path, QString &error) {
     run.Time->setRange(Run->Time->min(), Run->Time->max());
     run.Z->setRange(Run->Z->min(), Run->Z->max());
   }
-  // Every process's overlay and holds chart, the chosen one first.
   std::vector<std::unique_ptr<QChartView>> views;
-  views.push_back(view(runChart, runSize));
+  views.push_back(view(runChart, QSizeF(width, 520)));
+  // Every process's overlay and holds chart, the chosen one first.
+  const QString process = ProcessList->currentText();
   QStringList processes = Names;
   if (processes.removeAll(process)) processes.prepend(process);
   if (processes.isEmpty()) processes << QString();
@@ -493,73 +597,39 @@ bool TRunRecordWindow::Export(const QString &path, QString &error) {
     auto *overlay = new QChart, *holds = new QChart;
     const auto bundle = Bundles->find(name);
     FillOverlayChart(overlay, bundle == Bundles->end() ? nullptr : &bundle->second, name, nullptr);
-    FillHoldsChart(holds, rows, name, nullptr);
-    views.push_back(view(overlay, detailSize));
-    views.push_back(view(holds, detailSize));
+    FillHoldsChart(holds, Rows(), name, nullptr);
+    views.push_back(view(overlay, QSizeF(width, 440)));
+    views.push_back(view(holds, QSizeF(width, 440)));
   }
   QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+  return views;
+}
 
+bool TRunRecordWindow::Export(const QString &path, QString &error) {
+  const QString kind = QFileInfo(path).suffix().toLower();
+  if (kind != "png" && kind != "svg" && kind != "pdf") {
+    error = "the name must end in .png, .svg or .pdf";
+    return false;
+  }
+  const double width = 1200;
+  const std::vector<std::unique_ptr<QChartView>> views = ExportCharts(width);
   const QStringList title = TitleLines();
   const TTitleBlock block = LayOutTitle(title, width);
   double height = block.Height;
   for (const auto &v : views) height += v->height();
-
   auto paint = [&](QPainter &p) {
     p.setRenderHint(QPainter::Antialiasing);
     p.fillRect(QRectF(0, 0, width, height), Qt::white);
-    p.setPen(Qt::black);
-    for (int i = 0; i < title.size(); ++i) {
-      p.setFont(i ? block.Small : block.Big);
-      p.drawText(block.Rects[i], Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, title[i]);
-    }
+    PaintTitle(p, block, title);
     double top = block.Height;
     for (const auto &v : views) {
       v->render(&p, QRectF(0, top, v->width(), v->height()), v->rect());
       top += v->height();
     }
   };
-
-  if (kind == "png") {
-    const double scale = 1.5;  // sharp enough for a printed page
-    QImage image(QSize(int(width * scale), int(height * scale)), QImage::Format_RGB32);
-    image.fill(Qt::white);
-    QPainter p(&image);
-    p.scale(scale, scale);
-    paint(p);
-    p.end();
-    if (!image.save(path, "PNG")) {
-      error = "the file cannot be written";
-      return false;
-    }
-  } else if (kind == "svg") {
-    QSvgGenerator svg;
-    svg.setFileName(path);
-    svg.setSize(QSize(int(width), int(height)));
-    svg.setViewBox(QRectF(0, 0, width, height));
-    svg.setTitle(title.front());
-    svg.setDescription(title.mid(1).join('\n'));
-    QPainter p;
-    if (!p.begin(&svg)) {
-      error = "the file cannot be written";
-      return false;
-    }
-    paint(p);
-  } else {
-    QPdfWriter pdf(path);
-    pdf.setTitle(title.front());
-    pdf.setCreator(QString("Kavetra %1").arg(KV_VERSION));
-    pdf.setPageSize(QPageSize(QPageSize::A4));
-    pdf.setPageMargins(QMarginsF(10, 10, 10, 10), QPageLayout::Millimeter);
-    pdf.setResolution(300);
-    QPainter p;
-    if (!p.begin(&pdf)) {
-      error = "the file cannot be written";
-      return false;
-    }
-    const QRect page = pdf.pageLayout().paintRectPixels(pdf.resolution());
-    const double scale = std::min(page.width() / width, page.height() / height);
-    p.scale(scale, scale);
-    paint(p);
+  if (!WritePicture(path, kind, QSizeF(width, height), title, paint)) {
+    error = "the file cannot be written";
+    return false;
   }
   return true;
 }

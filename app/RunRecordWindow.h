@@ -17,6 +17,7 @@
 #include "record/RunRecord.h"
 
 class QChart;
+class QChartView;
 class QComboBox;
 class QLabel;
 class QPushButton;
@@ -46,8 +47,13 @@ public:
   // The title block's lines: task and sample, date and file, how the run
   // ended, the recipe of each process, the program and its version.
   QStringList TitleLines() const;
-  // The read-out for a point of the run chart (ms since the run began, cm).
-  QString ReadOutAt(double ms, double z) const;
+  // The rows and Z reads of the run chart's visible time range as one CSV
+  // ("." decimals, seconds since the run began): a line per row, then its
+  // reads in that range. False with the reason.
+  bool ExportData(const QString &path, QString &error) const;
+  // The read-out at a time of the run chart (ms since the run began): the
+  // curve's nearest Z reading and the row there.
+  QString ReadOutAt(double ms) const;
   // What the live timer does: draws the news the recorder marked, if any.
   void DrawNews();
   // The sample's label, when the record names one.
@@ -58,7 +64,7 @@ public:
   QComboBox *ProcessList;
   QLabel *Info;     // the record's file and how the run ended
   QLabel *ReadOut;  // what lies under the mouse
-  QPushButton *OpenButton, *CurrentButton, *WholeButton, *ExportButton;
+  QPushButton *OpenButton, *CurrentButton, *WholeButton, *ExportButton, *DataButton;
   QTimer *LiveTimer;  // draws what came in since the last picture
 
 protected:
@@ -70,6 +76,7 @@ private:
   std::string Path() const;
   void OpenClick();
   void ExportClick();
+  void DataClick();
   void Listen(bool on);
   void Feed();           // the rows not on the charts yet onto them
   void Refresh();        // new rows and reads onto the charts; the summary line
@@ -77,6 +84,8 @@ private:
   void UpdateLive();
   void FitRun();
   void ShowRunHover(QPointF value, QPoint global);
+  // The export's charts: the run as zoomed, every process's overlay and holds.
+  std::vector<std::unique_ptr<QChartView>> ExportCharts(double width) const;
 
   bool Follow = true;
   bool Listening = false;

@@ -9,6 +9,9 @@
 #include <QDateTime>
 #include <QDateTimeAxis>
 #include <QFile>
+#include <QGuiApplication>
+#include <QRegularExpression>
+#include <QScreen>
 #include <QImage>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -86,10 +89,14 @@ TEST_F(RunRecordWindow, ShowsARunNamesTheFailedDipAndKeepsItOnABadFile) {
   for (QLegendMarker *m : w.RunView->chart()->legend()->markers())
     if (m->isVisible()) legend << m->label();
   EXPECT_EQ(legend, QStringList({"travel", "(recipe)", "observed", "not done"}));
-  const QString hover = w.ReadOutAt(4300, 2.5);
+  // The summary wraps: the window fits the screen.
+  const QSize room = w.screen()->availableGeometry().size(), need = w.minimumSizeHint();
+  EXPECT_TRUE(need.width() <= room.width() && need.height() <= room.height()) << need.width() << "x" << need.height();
+  // The nearest reading (4300 ms), not the cursor's height.
+  const QString hover = w.ReadOutAt(4310);
   EXPECT_TRUE(hover.startsWith("0:00:04.3, Z 2.50 cm\nDip at Rinse: dip 2 of 3")) << hover.toStdString();
   EXPECT_TRUE(hover.contains("end: move failed (error bits 0x0080)")) << hover.toStdString();
-  EXPECT_EQ(w.ReadOutAt(600, 1.5).section('\n', 1, 1), "travel to Rinse (X -, Y - cm)");
+  EXPECT_EQ(w.ReadOutAt(600).section('\n', 1, 1), "travel to Rinse (X -, Y - cm)");
 
   // A file that is no record: the rows stay, a box says why.
   Put("bad.csv", "this is not a run record\n");
@@ -291,7 +298,7 @@ TEST_F(RunRecordWindow, ProcessChoiceOverlayAndRecipes) {
   const QStringList title = w.TitleLines();
   EXPECT_TRUE(title.contains("recipe: Rinse at Beaker: Z 1.00 to 4.00 cm, 5 fast dips"))
       << title.join('|').toStdString();
-  EXPECT_TRUE(w.ReadOutAt(15000, 2).contains("Rinse at Beaker: fast dips 5"));
+  EXPECT_TRUE(w.ReadOutAt(15000).contains("Rinse at Beaker: fast dips 5"));
 }
 
 // A 100-dip run read back from its file: the process chosen, every dip on
@@ -300,6 +307,8 @@ TEST_F(RunRecordWindow, ProcessChoiceOverlayAndRecipes) {
 TEST_F(RunRecordWindow, A100DipRunZoomsAndExportsWithItsTitleBlock) {
   std::ofstream out("2026-12-07_10-00-00_Coating.csv");
   out << RecordHeader() << "\n";
+  std::ofstream zfile("2026-12-07_10-00-00_Coating.reads.csv");
+  zfile << "ms,axis,cm\n";
   TRecordRow travel;
   travel.Task = "Coating", travel.Process = "Coat", travel.Position = "Beaker", travel.Mode = RecordTravel;
   travel.X = 8, travel.Y = 6, travel.Top = 5, travel.DownAt = 0, travel.TopAt = 8000, travel.End = EndDone;
@@ -313,15 +322,16 @@ TEST_F(RunRecordWindow, A100DipRunZoomsAndExportsWithItsTitleBlock) {
     const int64_t held = k == 37 ? 6700 : 5500 + (k % 7) * 10;
     r.BottomAt = t + 1550, r.UpAt = r.BottomAt + held, r.TopAt = r.UpAt + 6050;
     r.HeldBottom = held, r.HeldTop = 2300 + (k % 5) * 10, r.Withdrawal = 0.5 - (k % 3) * 0.002;
+    r.WrittenAt = r.TopAt;
     for (int64_t s = r.UpAt; s <= r.TopAt; s += 400)
-      r.ZReads.push_back({s, 8 - 3.0 * double(s - r.UpAt) / double(r.TopAt - r.UpAt)});
+      zfile << s << ",3," << RecordNumber(8 - 3.0 * double(s - r.UpAt) / double(r.TopAt - r.UpAt)) << "\n";
     out << FormatRecordRow(r) << "\n";
     t = r.TopAt + r.HeldTop;
   }
   TRecordRow end;
   end.Task = "Coating", end.Mode = RecordEnd, end.TopAt = t + 9000, end.End = EndDone;
   out << FormatRecordRow(end) << "\n";
-  out.close();
+  out.close(), zfile.close();
 
   TRunRecordWindow w;
   w.resize(1000, 700);
@@ -343,6 +353,31 @@ TEST_F(RunRecordWindow, A100DipRunZoomsAndExportsWithItsTitleBlock) {
   w.Tabs->setCurrentWidget(w.RunView);
   w.RunView->ZoomBy(0.25, QPointF(w.RunView->width() / 2.0, w.RunView->height() / 2.0));
   const qint64 zoomed = w.Run->Time->min().msecsTo(w.Run->Time->max());
+  // Ticks at round times: eight round steps from a multiple of the step.
+  const qint64 from = QDateTime::fromMSecsSinceEpoch(qint64(AxisTime(0))).msecsTo(w.Run->Time->min());
+  EXPECT_TRUE(zoomed % 8 == 0 && QString("10 20 50 100 200 500 1000 2000 5000 10000 15000 30000 60000 120000 180000")
+                                     .split(' ')
+                                     .contains(QString::number(zoomed / 8)) &&
+              from % (zoomed / 8) == 0)
+      << from << " " << zoomed;
+  // Export data: the rows and reads of the visible range, "." decimals.
+  QString dataError;
+  ASSERT_TRUE(w.ExportData("data.csv", dataError));
+  QFile data("data.csv");
+  ASSERT_TRUE(data.open(QIODevice::ReadOnly));
+  const QStringList table = QString(data.readAll()).split('\n', Qt::SkipEmptyParts);
+  EXPECT_TRUE(table.value(0).startsWith("kind,time s,Z cm,process,"));
+  int rows = 0, reads = 0;
+  for (const QString &line : table.mid(1)) {
+    const QStringList f = line.split(',');
+    ASSERT_EQ(f.size(), 15) << line.toStdString();
+    rows += f[0] == "row";
+    if (f[0] != "read") continue;
+    ++reads;
+    EXPECT_TRUE(f[1].toDouble() * 1000 >= from && f[1].toDouble() * 1000 <= from + zoomed && f[2].toDouble() >= 5 &&
+                f[2].toDouble() <= 8) << line.toStdString();
+  }
+  EXPECT_TRUE(rows > 0 && rows < 100 && reads > rows) << rows << " " << reads;
   w.DrawNews();
   EXPECT_EQ(w.Run->Time->min().msecsTo(w.Run->Time->max()), zoomed);
   EXPECT_EQ(w.Run->Time->format(), "h:mm:ss");
@@ -391,6 +426,9 @@ TEST_F(RunRecordWindow, A100DipRunZoomsAndExportsWithItsTitleBlock) {
   const QByteArray drawing = svg.readAll();
   EXPECT_TRUE(drawing.contains("<svg"));
   EXPECT_TRUE(drawing.contains("Run record of task Coating, sample S-17"));
+  // The page measures what the picture did on the screen.
+  const QString mm = QRegularExpression("width=\"([0-9.]+)mm\"").match(QString(drawing)).captured(1);
+  EXPECT_NEAR(mm.toDouble(), 1200 * 25.4 / QGuiApplication::primaryScreen()->logicalDotsPerInch(), 1) << mm.toStdString();
   EXPECT_FALSE(w.Export("picture.bmp", error));
   EXPECT_EQ(error, "the name must end in .png, .svg or .pdf");
 }
