@@ -355,27 +355,21 @@ TEST_F(RunRecordWindow, A100DipRunZoomsAndExportsWithItsTitleBlock) {
   const qint64 zoomed = w.Run->Time->min().msecsTo(w.Run->Time->max());
   // Ticks at round times: eight round steps from a multiple of the step.
   const qint64 from = QDateTime::fromMSecsSinceEpoch(qint64(AxisTime(0))).msecsTo(w.Run->Time->min());
-  EXPECT_TRUE(zoomed % 8 == 0 && QString("10 20 50 100 200 500 1000 2000 5000 10000 15000 30000 60000 120000 180000")
-                                     .split(' ')
-                                     .contains(QString::number(zoomed / 8)) &&
-              from % (zoomed / 8) == 0)
-      << from << " " << zoomed;
+  const QStringList steps = QString("1000 2000 5000 10000 15000 30000 60000 120000 180000").split(' ');
+  EXPECT_TRUE(zoomed % 8 == 0 && steps.contains(QString::number(zoomed / 8)) && from % (zoomed / 8) == 0) << zoomed;
   // Export data: the rows and reads of the visible range, "." decimals.
   QString dataError;
-  ASSERT_TRUE(w.ExportData("data.csv", dataError));
   QFile data("data.csv");
-  ASSERT_TRUE(data.open(QIODevice::ReadOnly));
+  ASSERT_TRUE(w.ExportData("data.csv", dataError) && data.open(QIODevice::ReadOnly));
   const QStringList table = QString(data.readAll()).split('\n', Qt::SkipEmptyParts);
   EXPECT_TRUE(table.value(0).startsWith("kind,time s,Z cm,process,"));
   int rows = 0, reads = 0;
   for (const QString &line : table.mid(1)) {
     const QStringList f = line.split(',');
-    ASSERT_EQ(f.size(), 15) << line.toStdString();
-    rows += f[0] == "row";
-    if (f[0] != "read") continue;
-    ++reads;
-    EXPECT_TRUE(f[1].toDouble() * 1000 >= from && f[1].toDouble() * 1000 <= from + zoomed && f[2].toDouble() >= 5 &&
-                f[2].toDouble() <= 8) << line.toStdString();
+    const double ms = f.value(1).toDouble() * 1000, z = f.value(2).toDouble();
+    rows += f[0] == "row", reads += f[0] == "read";
+    EXPECT_TRUE(f.size() == 15 && (f[0] == "row" || (ms >= from && ms <= from + zoomed && z >= 5 && z <= 8)))
+        << line.toStdString();
   }
   EXPECT_TRUE(rows > 0 && rows < 100 && reads > rows) << rows << " " << reads;
   w.DrawNews();
