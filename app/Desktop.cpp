@@ -36,12 +36,12 @@ QIcon ProgramIcon() {
   return QIcon(":/kavetra/kavetra.png");
 }
 
-std::vector<std::string> ChooseWorkFolder() {
+std::vector<std::string> ChooseWorkFolder(bool given) {
   const QString here = QDir::current().canonicalPath();
   const bool launcherFolder = here == QDir::home().canonicalPath() || here == "/" ||
                               ::access(QFile::encodeName(here).constData(), W_OK) != 0;
   std::vector<std::string> lines;
-  if (!launcherFolder || HoldsProgramFiles(QDir(here))) {
+  if (given || !launcherFolder || HoldsProgramFiles(QDir(here))) {
     lines.push_back("Working folder: " + here.toStdString());
   } else {
     const QString own = PerUserFolder();

@@ -13,5 +13,6 @@ QIcon ProgramIcon();
 // LastDefinitions.dip), the program moves to $XDG_DATA_HOME/kavetra
 // (~/.local/share/kavetra) and gives that folder the example recipe when it
 // has none. Started anywhere else it stays where it is. Returns the report
-// lines that say which folder it uses.
-std::vector<std::string> ChooseWorkFolder();
+// lines that say which folder it uses. `given`: the folder was named on the
+// command line, and the program stays in it.
+std::vector<std::string> ChooseWorkFolder(bool given = false);

@@ -141,6 +141,8 @@ public slots:
   void New1Click();
   void SaveClick(QObject *sender);
   void OpenClick(QObject *sender);
+  void LoadDefinitionsFrom(const std::string &path, bool append);  // and the editors refreshed
+  TRunRecordWindow *RunRecordWindow() const { return RunRecordView; }  // null until first shown
   void Exit1Click();
   void ChangeSerialSettings();
   void VERI1Click();

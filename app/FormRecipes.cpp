@@ -446,7 +446,11 @@ void TTFormMain::OpenClick(QObject *sender) {
     path = RunFileDialog(dialog);
     if (path.empty()) return;
   }
-  LoadDefinitions(path, sender == AddFile1, [this] {
+  LoadDefinitionsFrom(path, sender == AddFile1);
+}
+
+void TTFormMain::LoadDefinitionsFrom(const std::string &path, bool append) {
+  LoadDefinitions(path, append, [this] {
     UpdatePosEntry(PosCount);
     UpdatePositionList();
     UpdateProcEntry(ProcCount);

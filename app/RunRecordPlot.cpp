@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QDateTimeAxis>
 #include <QGuiApplication>
+#include <QImage>
 #include <QLegendMarker>
 #include <QLineSeries>
 #include <QMouseEvent>
@@ -13,6 +14,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <memory>
 
 namespace {
 const QColor RecipeColor(120, 190, 255);
@@ -22,7 +24,6 @@ const QColor TravelColor(222, 222, 222);
 const QColor FastColor(255, 238, 190);
 const QColor FaultColor(200, 0, 0);
 const QColor TopColor(0, 140, 70);
-constexpr double BandHeight = 1e4;  // cm: a band fills the chart's height
 
 struct TPoint {
   double Ms, Z;
@@ -83,13 +84,6 @@ QString Fixed(double v, int decimals = 2) {
   return std::isfinite(v) ? QString::number(v, 'f', decimals) : QString("-");
 }
 QString Seconds(int64_t ms) { return ms < 0 ? QString("-") : ClockText(double(ms)); }
-
-// Adds a point; a run of equal Z (a hold, a pause) keeps its two ends only.
-void Append(QList<QPointF> &pts, double x, double z) {
-  const qsizetype n = pts.size();
-  if (n >= 2 && pts[n - 1].y() == z && pts[n - 2].y() == z) pts[n - 1] = QPointF(x, z);
-  else pts.append(QPointF(x, z));
-}
 
 QLineSeries *Line(QChart *chart, const QString &name, const QPen &pen) {
   auto *s = new QLineSeries;
@@ -203,34 +197,126 @@ QStringList RecipeLines(const std::vector<TRecordRow> &rows) {
   return lines;
 }
 
+// --- thinned lines and bands -----------------------------------------------
+
+void TThinLine::Append(double x, double y) {
+  const size_t n = All.size();
+  if (n >= 2 && All[n - 1].y() == y && All[n - 2].y() == y) All[n - 1] = QPointF(x, y);
+  else All.emplace_back(x, y);
+}
+
+void TThinLine::Clear() {
+  All.clear();
+  Thin.clear();
+  Open = Drawn = 0;
+  ThinOpen = 0;
+  Columns = 0;
+  Series->clear();
+}
+
+void TThinLine::Draw(double x0, double x1, int columns) {
+  const bool again = x0 != X0 || x1 != X1 || columns != Columns || All.size() < Drawn;
+  if (!again && All.size() == Drawn && Drawn > 0) {
+    // The last point may have been moved (a hold grows): redraw its column.
+    if (Thin.isEmpty() || Thin.back() == All.back()) return;
+  }
+  // A range grown at its end (the run outgrew it): each new, wider column
+  // holds whole old ones, so the old columns' points stand for theirs
+  // (within a pixel) and only the open column's points are taken again.
+  const bool grown = again && Drawn > 0 && x0 == X0 && x1 > X1 && columns == Columns && All.size() >= Drawn;
+  std::deque<QPointF> again_from;
+  size_t from = Open;
+  if (grown) {
+    again_from.assign(Thin.begin(), Thin.begin() + ThinOpen);
+    again_from.insert(again_from.end(), All.begin() + long(Open), All.end());
+    from = 0;
+  }
+  if (again) {
+    X0 = x0, X1 = x1, Columns = columns;
+    Thin.clear();
+    // One point before the range, so the line enters from its edge.
+    if (!grown) {
+      from = size_t(std::lower_bound(All.begin(), All.end(), x0,
+                                     [](const QPointF &p, double x) { return p.x() < x; }) -
+                    All.begin());
+      if (from > 0) --from;
+    }
+  } else {
+    Thin.resize(ThinOpen);
+  }
+  const std::deque<QPointF> &src = grown ? again_from : All;
+  const double per = columns / std::max(1e-9, x1 - x0);
+  auto column = [&](double x) { return x < x0 ? -1L : x > x1 ? long(columns) + 1 : long((x - x0) * per); };
+  size_t i = from;
+  while (i < src.size()) {
+    const long c = column(src[i].x());
+    // A column's points: first, lowest, highest and last, in their order.
+    size_t lo = i, hi = i, last = i;
+    size_t j = i + 1;
+    for (; j < src.size() && column(src[j].x()) == c; ++j) {
+      if (src[j].y() < src[lo].y()) lo = j;
+      if (src[j].y() > src[hi].y()) hi = j;
+      last = j;
+    }
+    Open = i;
+    ThinOpen = Thin.size();
+    size_t keep[4] = {i, std::min(lo, hi), std::max(lo, hi), last};
+    if (c < 0) keep[0] = keep[1] = keep[2] = last;
+    for (int k = 0; k < 4; ++k)
+      if (k == 0 || keep[k] != keep[k - 1]) Thin.append(src[keep[k]]);
+    i = j;
+    if (c > columns) break;  // the first point after the range ends the line
+  }
+  // The open column is taken from the whole line next time.
+  if (grown && Open < src.size())
+    Open = size_t(std::lower_bound(All.begin(), All.end(), src[Open].x(),
+                                   [](const QPointF &p, double x) { return p.x() < x; }) -
+                  All.begin());
+  Drawn = All.size();
+  Series->replace(Thin);
+}
+
+TBands::TBands(QChart *chart, const char *name, const QColor &color) : Color(color) {
+  // An empty area series for the legend's entry; the bands themselves are
+  // the plot area's background.
+  Top = new QLineSeries;
+  Bottom = new QLineSeries;
+  Area = new QAreaSeries(Top, Bottom);
+  Area->setName(name);
+  Area->setBrush(color);
+  Area->setPen(Qt::NoPen);
+  chart->addSeries(Area);
+}
+
+void TBands::Clear() {
+  All.clear();
+  Changed = true;
+}
+
+void TBands::Paint(QImage &row, double x0, double x1) const {
+  // A band narrower than a pixel still gets one.
+  const double per = row.width() / std::max(1e-9, x1 - x0);
+  auto *line = reinterpret_cast<QRgb *>(row.scanLine(0));
+  for (const auto &band : All) {
+    if (band.second < x0 || band.first > x1) continue;
+    const int a = std::max(0, int((band.first - x0) * per)), b = std::min(row.width() - 1, int((band.second - x0) * per));
+    for (int i = a; i <= std::max(a, b); ++i) line[i] = Color.rgb();
+  }
+}
+
 // --- run chart ------------------------------------------------------------
 
-namespace {
-// A filled band between two new line series, without an outline.
-QAreaSeries *Band(QLineSeries *&top, QLineSeries *&bottom, const char *name, const QColor &color) {
-  top = new QLineSeries;
-  bottom = new QLineSeries;
-  QAreaSeries *band = new QAreaSeries(top, bottom);
-  band->setName(name);
-  band->setBrush(color);
-  band->setPen(Qt::NoPen);
-  return band;
-}
-}  // namespace
-
-TRunChart::TRunChart(QChart *chart) : Chart(chart) {
+TRunChart::TRunChart(QChart *chart) : Chart(chart), Guard(new QObject) {
   PlainLook(chart);
-  // A band is the area between a line that rises to the chart's height
-  // over the band and one that stays below it: nothing between bands.
-  Travel = Band(TravelTop, TravelBottom, "travel", TravelColor);
-  Fast = Band(FastTop, FastBottom, "fast dips", FastColor);
-  chart->addSeries(Travel);
-  chart->addSeries(Fast);
-  // Solid: Qt strokes a dashed line of a whole run ten times slower, and
-  // the window draws while the run waits.
-  Recipe = Line(chart, "recipe", QPen(RecipeColor, 1.5));
-  Seen = Line(chart, "observed", QPen(SeenColor, 2));
-  Live = Line(chart, "dip in progress", QPen(LiveColor, 2));
+  Travel = new TBands(chart, "travel", TravelColor);
+  Fast = new TBands(chart, "fast dips", FastColor);
+  // The recipe first and thin, so the dips are drawn over it. Solid: Qt
+  // strokes a dashed line ten times slower.
+  Recipe = new TThinLine(Line(chart, "(recipe)", QPen(RecipeColor, 1)));
+  // One pixel wide: a thinned line turns at every column, and Qt strokes
+  // wider lines' turns many times slower.
+  Seen = new TThinLine(Line(chart, "observed", QPen(SeenColor, 1)));
+  Live = new TThinLine(Line(chart, "dip in progress", QPen(LiveColor, 2)));
   Faults = new QScatterSeries;
   Faults->setName("not done");
   Faults->setColor(FaultColor);
@@ -250,18 +336,31 @@ TRunChart::TRunChart(QChart *chart) : Chart(chart) {
     s->attachAxis(Time);
     s->attachAxis(Z);
   }
-  // Finer labels once zoomed into seconds.
-  QObject::connect(Time, &QDateTimeAxis::rangeChanged, Time, [this](const QDateTime &a, const QDateTime &b) {
+  // Finer labels once zoomed into seconds; the lines thinned for the new range.
+  QObject::connect(Time, &QDateTimeAxis::rangeChanged, Guard, [this](const QDateTime &a, const QDateTime &b) {
     Time->setFormat(a.msecsTo(b) < 60000 ? "h:mm:ss.zzz" : "h:mm:ss");
+    Draw();
   });
+  QObject::connect(Z, &QValueAxis::rangeChanged, Guard, [this] { Draw(); });
+  QObject::connect(chart, &QChart::plotAreaChanged, Guard, [this] { Draw(); });
   Fit();
 }
 
+TRunChart::~TRunChart() {
+  delete Guard;
+  delete Recipe;
+  delete Seen;
+  delete Live;
+  delete Travel;
+  delete Fast;
+}
+
 void TRunChart::Clear() {
-  for (auto &[series, pts] : Lists()) {
-    pts->clear();
-    series->clear();
-  }
+  for (TThinLine *l : {Recipe, Seen, Live}) l->Clear();
+  Travel->Clear();
+  Fast->Clear();
+  FaultPts.clear();
+  Faults->clear();
   RowsShown = LiveShown = 0;
   T1 = 1000, Z0 = 0, Z1 = 1;
 }
@@ -279,32 +378,40 @@ void TRunChart::Add(const TRecordRow &r) {
   }
   const auto span = Span(r);
   if (span.first >= 0) T1 = std::max(T1, span.second);
-  if (r.Mode == RecordTravel || r.Mode == RecordFast) {
-    if (span.first >= 0) {
-      const bool fast = r.Mode == RecordFast;
-      const double x0 = AxisTime(span.first), x1 = AxisTime(std::max(span.second, span.first + 1));
-      (fast ? FastTopPts : TravelTopPts)
-          .append({QPointF(x0, -BandHeight), QPointF(x0, BandHeight), QPointF(x1, BandHeight),
-                   QPointF(x1, -BandHeight)});
-      (fast ? FastBottomPts : TravelBottomPts)
-          .append({QPointF(x0, -BandHeight), QPointF(x0, -BandHeight), QPointF(x1, -BandHeight),
-                   QPointF(x1, -BandHeight)});
-    }
+  if ((r.Mode == RecordTravel || r.Mode == RecordFast) && span.first >= 0) {
+    TBands *b = r.Mode == RecordFast ? Fast : Travel;
+    b->All.emplace_back(AxisTime(span.first), AxisTime(std::max(span.second, span.first + 1)));
+    b->Changed = true;
   }
   SeeZ(r.Top);
   SeeZ(r.Bottom);
-  for (const TPoint &p : Nominal(r)) RecipePts.append(QPointF(AxisTime(p.Ms), p.Z));
+  for (const TPoint &p : Nominal(r)) Recipe->All.emplace_back(AxisTime(p.Ms), p.Z);
   for (const TPoint &p : Observed(r))
     if (std::isfinite(p.Z)) {
       SeeZ(p.Z);
-      Append(SeenPts, AxisTime(p.Ms), p.Z);
+      Seen->Append(AxisTime(p.Ms), p.Z);
     }
   if (Failed(r)) {
     const int64_t t = LastSeen(r);
     double z = r.Bottom;
     if (!r.ZReads.empty()) z = r.ZReads.back().second;
-    if (t >= 0 && std::isfinite(z)) FaultPts.append(QPointF(AxisTime(double(t)), z));
+    if (t >= 0 && std::isfinite(z)) FaultPts.emplace_back(AxisTime(double(t)), z);
   }
+}
+
+void TRunChart::SetLive(const std::vector<TReading> *live) {
+  // The dip in progress: its reads so far; a finished dip moved to its row.
+  if (!live || live->size() < LiveShown) {
+    Live->Clear();
+    LiveShown = 0;
+  }
+  if (live)
+    for (; LiveShown < live->size(); ++LiveShown) {
+      const TReading &z = (*live)[LiveShown];
+      T1 = std::max(T1, double(z.first));
+      SeeZ(z.second);
+      Live->Append(AxisTime(double(z.first)), z.second);
+    }
 }
 
 void TRunChart::Update(const std::vector<TRecordRow> &rows, const std::vector<TReading> *live) {
@@ -313,45 +420,111 @@ void TRunChart::Update(const std::vector<TRecordRow> &rows, const std::vector<TR
     Shown = &rows;
   }
   for (; RowsShown < rows.size(); ++RowsShown) Add(rows[RowsShown]);
-  // The dip in progress: its reads so far; a finished dip moved to its row.
-  if (!live || live->size() < LiveShown) {
-    LivePts.clear();
-    LiveShown = 0;
-  }
-  if (live)
-    for (; LiveShown < live->size(); ++LiveShown) {
-      const TReading &z = (*live)[LiveShown];
-      T1 = std::max(T1, double(z.first));
-      SeeZ(z.second);
-      Append(LivePts, AxisTime(double(z.first)), z.second);
-    }
-  // Each series takes its points at once: one redraw, not one a point.
-  for (auto &[series, pts] : Lists())
-    if (series->count() != pts->size() || (pts->size() && series->at(series->count() - 1) != pts->back()))
-      series->replace(*pts);
+  SetLive(live);
+  Draw();
 }
 
-std::vector<std::pair<QXYSeries *, QList<QPointF> *>> TRunChart::Lists() {
-  return {{Recipe, &RecipePts},
-          {Seen, &SeenPts},
-          {Live, &LivePts},
-          {TravelTop, &TravelTopPts},
-          {TravelBottom, &TravelBottomPts},
-          {FastTop, &FastTopPts},
-          {FastBottom, &FastBottomPts},
-          {Faults, &FaultPts}};
+void TRunChart::Draw() {
+  if (Drawing) return;  // a range set while drawing
+  Drawing = true;
+  const double x0 = double(Time->min().toMSecsSinceEpoch()), x1 = double(Time->max().toMSecsSinceEpoch());
+  const int columns = std::max(100, int(Chart->plotArea().width()));
+  for (TThinLine *l : {Recipe, Seen, Live}) l->Draw(x0, x1, columns);
+  // The bands as the plot area's background, a pixel row stretched to its
+  // height: Qt fills hundreds of tall thin polygons a hundred times slower.
+  const QRectF area = Chart->plotArea();
+  if (area.width() >= 1) {
+    QImage row(int(area.width()), 1, QImage::Format_RGB32);
+    row.fill(Qt::white);
+    for (TBands *b : {Travel, Fast}) b->Paint(row, x0, x1);
+    QBrush brush(row);
+    brush.setTransform(QTransform::fromTranslate(area.left(), area.top()));
+    Chart->setPlotAreaBackgroundBrush(brush);
+    Chart->setPlotAreaBackgroundPen(Qt::NoPen);
+    Chart->setPlotAreaBackgroundVisible(true);
+  }
+  if (Faults->count() != qsizetype(FaultPts.size()))
+    Faults->replace(QList<QPointF>(FaultPts.begin(), FaultPts.end()));
+  // No legend entry for what the run does not have.
+  for (QAbstractSeries *s : {static_cast<QAbstractSeries *>(Faults), static_cast<QAbstractSeries *>(Live->Series)})
+    for (QLegendMarker *m : Chart->legend()->markers(s)) m->setVisible(qobject_cast<QXYSeries *>(s)->count() > 0);
+  for (TBands *b : {Travel, Fast})
+    for (QLegendMarker *m : Chart->legend()->markers(b->Area)) m->setVisible(!b->All.empty());
+  Drawing = false;
 }
+
+void TRunChart::CopyFrom(const TRunChart &o) {
+  Clear();
+  Recipe->All = o.Recipe->All;
+  Seen->All = o.Seen->All;
+  Live->All = o.Live->All;
+  Travel->All = o.Travel->All;
+  Fast->All = o.Fast->All;
+  FaultPts = o.FaultPts;
+  T1 = o.T1, Z0 = o.Z0, Z1 = o.Z1;
+}
+
+namespace {
+// The run's length rounded up to eight round steps: the ticks fall on
+// round times, and the range holds until the run outgrows it.
+// Round steps of the time axis, ms; eight make a range.
+const double Steps[] = {10,   20,   50,   100,  200,  500,   1e3,   2e3,   5e3,   1e4,   15e3,  3e4,   6e4,  12e4,
+                        18e4, 3e5,  6e5,  9e5,  12e5, 18e5,  36e5,  72e5,  108e5, 144e5, 216e5, 432e5, 864e5};
+constexpr int StepCount = int(sizeof Steps / sizeof Steps[0]);
+// The smallest step of which eight span `ms` (the largest beyond).
+int RoundIndex(double ms) {
+  for (int i = 0; i < StepCount; ++i)
+    if (8 * Steps[i] >= ms) return i;
+  return StepCount - 1;
+}
+double RoundStep(double ms) {
+  return ms <= 8 * Steps[StepCount - 1] ? Steps[RoundIndex(ms)] : 864e5 * std::ceil(ms / (8 * 864e5));
+}
+double RoundEnd(double ms) { return 8 * RoundStep(std::max(ms, 8e3)); }
+}  // namespace
 
 void TRunChart::Fit() {
-  Time->setRange(QDateTime::fromMSecsSinceEpoch(qint64(AxisTime(0))),
-                 QDateTime::fromMSecsSinceEpoch(qint64(AxisTime(T1 * 1.02))));
-  Z->setRange(Z0, Z1 + (Z1 - Z0) * 0.05);
-  Z->applyNiceNumbers();
+  const double end = RoundEnd(T1 * 1.02);
+  Rounded = end;
+  const QDateTime a = QDateTime::fromMSecsSinceEpoch(qint64(AxisTime(0))),
+                  b = QDateTime::fromMSecsSinceEpoch(qint64(AxisTime(end)));
+  if (Time->min() != a || Time->max() != b) Time->setRange(a, b);
+  const double z0 = Z0, z1 = Z1 + (Z1 - Z0) * 0.05;
+  if (!(Z->min() <= z0 && Z->max() >= z1 && Z->max() - Z->min() <= 2 * (z1 - z0))) {
+    Z->setRange(z0, z1);
+    Z->applyNiceNumbers();
+  }
+  Draw();
+}
+
+void TRunChart::RoundTime() {
+  const double a = RecordMs(double(Time->min().toMSecsSinceEpoch())),
+               b = RecordMs(double(Time->max().toMSecsSinceEpoch()));
+  int i = RoundIndex(b - a);
+  // A zoom always changes the step: rounding must not undo it.
+  if (b - a < Rounded && 8 * Steps[i] >= Rounded && i > 0) --i;
+  if (b - a > Rounded && 8 * Steps[i] <= Rounded && i + 1 < StepCount) ++i;
+  const double step = Steps[i], start = std::round(a / step) * step;
+  Rounded = 8 * step;
+  const QDateTime from = QDateTime::fromMSecsSinceEpoch(qint64(AxisTime(start))),
+                  to = QDateTime::fromMSecsSinceEpoch(qint64(AxisTime(start + 8 * step)));
+  if (Time->min() != from || Time->max() != to) Time->setRange(from, to);
+}
+
+bool TRunChart::Nearest(double x, double slack, QPointF &reading) const {
+  double best = slack;
+  bool found = false;
+  for (const TThinLine *line : {Seen, Live}) {
+    const auto &all = line->All;
+    auto it = std::lower_bound(all.begin(), all.end(), x, [](const QPointF &p, double v) { return p.x() < v; });
+    for (auto c : {it, it == all.begin() ? it : std::prev(it)})
+      if (c != all.end() && std::abs(c->x() - x) <= best) best = std::abs(c->x() - x), reading = *c, found = true;
+  }
+  return found;
 }
 
 int TRunChart::Points() const {
-  return Recipe->count() + Seen->count() + Live->count() + TravelTop->count() + FastTop->count() +
-         Faults->count();
+  return Recipe->Shown() + Seen->Shown() + Live->Shown() + int(Faults->count());
 }
 
 // --- dips overlaid ----------------------------------------------------------
@@ -367,7 +540,60 @@ static void ClearChart(QChart *chart, const QString &process, const char *title)
   chart->setTitle(process.isEmpty() ? QString("No dips recorded") : QString(title).arg(process));
 }
 
-void FillOverlayChart(QChart *chart, const std::vector<TRecordRow> &rows, const QString &process,
+void TDipBundle::Add(const TRecordRow &r) {
+  if (!IsDip(r) || r.DownAt < 0) return;
+  ++Count;
+  std::vector<QPointF> pts;
+  for (const TPoint &p : Observed(r))
+    if (std::isfinite(p.Z)) pts.emplace_back((p.Ms - double(r.DownAt)) / 1000, p.Z);
+  if (Recipe.empty())
+    for (const TPoint &p : Nominal(r, 0)) Recipe.emplace_back(p.Ms / 1000, p.Z);
+  for (const QPointF &p : Recipe) T1 = std::max(T1, p.x()), Z0 = std::min(Z0, p.y()), Z1 = std::max(Z1, p.y());
+  for (const QPointF &p : pts) T1 = std::max(T1, p.x()), Z0 = std::min(Z0, p.y()), Z1 = std::max(Z1, p.y());
+  const QString what = QString("dip %1 in this run (dip %2 of %3, %4)")
+                           .arg(Count)
+                           .arg(r.Dip)
+                           .arg(r.Dips)
+                           .arg(QString::fromStdString(r.End));
+  if (Failed(r)) {
+    if (NotDone.size() < 20) NotDone.emplace_back(what, std::move(pts));
+    return;
+  }
+  ++Done;
+  if (SlotMs <= 0) SlotMs = std::max(0.01, T1 / 1000);  // s
+  // Each segment widens the count it crosses by its Z there.
+  auto see = [&](size_t slot, double z) {
+    if (slot >= Lo.size()) {
+      Lo.resize(slot + 1, 1e30f), Hi.resize(slot + 1, -1e30f);
+      LoDip.resize(slot + 1, 0), HiDip.resize(slot + 1, 0);
+    }
+    if (z < Lo[slot]) Lo[slot] = float(z), LoDip[slot] = Count;
+    if (z > Hi[slot]) Hi[slot] = float(z), HiDip[slot] = Count;
+  };
+  for (size_t i = 0; i < pts.size(); ++i) {
+    const QPointF a = pts[i], b = i + 1 < pts.size() ? pts[i + 1] : pts[i];
+    const size_t s0 = size_t(std::max(0.0, a.x()) / SlotMs), s1 = size_t(std::max(0.0, b.x()) / SlotMs);
+    for (size_t s = s0; s <= s1 && s < s0 + 100000; ++s) {
+      auto at = [&](double t) {
+        t = std::clamp(t, a.x(), b.x());
+        return b.x() > a.x() ? a.y() + (b.y() - a.y()) * (t - a.x()) / (b.x() - a.x()) : b.y();
+      };
+      see(s, at(double(s) * SlotMs));
+      see(s, at(double(s + 1) * SlotMs));
+    }
+  }
+  Latest = std::move(pts);
+  LatestWhat = what;
+}
+
+std::map<QString, TDipBundle> BundleDips(const std::vector<TRecordRow> &rows) {
+  std::map<QString, TDipBundle> bundles;
+  for (const TRecordRow &r : rows)
+    if (IsDip(r)) bundles[QString::fromStdString(r.Process)].Add(r);
+  return bundles;
+}
+
+void FillOverlayChart(QChart *chart, const TDipBundle *bundle, const QString &process,
                       const std::function<void(const QString &)> &hover) {
   ClearChart(chart, process, "%1: every dip from its down command");
   auto *t = ValueAxis("time since the down command [s]", "%.1f");
@@ -375,62 +601,81 @@ void FillOverlayChart(QChart *chart, const std::vector<TRecordRow> &rows, const 
   z->setReverse(true);
   chart->addAxis(t, Qt::AlignBottom);
   chart->addAxis(z, Qt::AlignLeft);
-  double t1 = 1, z0 = 1e9, z1 = -1e9;
-  const std::vector<const TRecordRow *> dips = DipsOf(rows, process);
-  bool first = true, firstFault = true;
-  for (size_t i = 0; i < dips.size(); ++i) {
-    const TRecordRow &r = *dips[i];
-    if (r.DownAt < 0) continue;
-    const bool fault = Failed(r);
-    auto *s = new QLineSeries;
-    QColor c = fault ? FaultColor : SeenColor;
-    c.setAlpha(fault ? 255 : 110);
-    s->setPen(QPen(c, fault ? 2 : 1.2));
-    s->setName(fault ? "not done" : QString("dips (%1)").arg(dips.size()));
-    for (const TPoint &p : Observed(r)) {
-      if (!std::isfinite(p.Z)) continue;
-      s->append((p.Ms - r.DownAt) / 1000, p.Z);
-      t1 = std::max(t1, (p.Ms - r.DownAt) / 1000);
-      z0 = std::min(z0, p.Z);
-      z1 = std::max(z1, p.Z);
-    }
+  auto add = [&](QAbstractSeries *s) {
     chart->addSeries(s);
     s->attachAxis(t);
     s->attachAxis(z);
-    if (!(fault ? firstFault : first)) HideMarker(chart, s);
-    (fault ? firstFault : first) = false;
-    const int k = int(i) + 1;
-    const QString what = QString("%1 dip %2 in this run (dip %3 of %4, %5)")
-                             .arg(process)
-                             .arg(k)
-                             .arg(r.Dip)
-                             .arg(r.Dips)
-                             .arg(QString::fromStdString(r.End));
-    QObject::connect(s, &QLineSeries::hovered, s, [hover, what](const QPointF &p, bool on) {
-      if (on && hover)
-        hover(QString("%1: %2 s after the down command, Z %3 cm")
-                  .arg(what)
-                  .arg(p.x(), 0, 'f', 2)
-                  .arg(p.y(), 0, 'f', 2));
+  };
+  auto say = [hover](const QString &text) {
+    if (hover) hover(text);
+  };
+  static const TDipBundle none;
+  const TDipBundle &b = bundle ? *bundle : none;
+  const QString name = process;
+  auto line = [&](const std::vector<QPointF> &pts, const QString &title, const QPen &pen, const QString &what) {
+    auto *s = Line(chart, title, pen);
+    s->replace(QList<QPointF>(pts.begin(), pts.end()));
+    s->attachAxis(t);
+    s->attachAxis(z);
+    QObject::connect(s, &QLineSeries::hovered, s, [say, name, what](const QPointF &p, bool on) {
+      if (on)
+        say(QString("%1 %2: %3 s after the down command, Z %4 cm")
+                .arg(name, what)
+                .arg(p.x(), 0, 'f', 2)
+                .arg(p.y(), 0, 'f', 2));
     });
-  }
-  if (!dips.empty()) {
-    auto *recipe = new QLineSeries;
-    recipe->setName("recipe");
-    recipe->setPen(QPen(Qt::black, 2, Qt::DashLine));
-    for (const TPoint &p : Nominal(*dips.front(), 0)) {
-      recipe->append(p.Ms / 1000, p.Z);
-      t1 = std::max(t1, p.Ms / 1000);
-      z0 = std::min(z0, p.Z);
-      z1 = std::max(z1, p.Z);
+    return s;
+  };
+  if (!b.Recipe.empty()) line(b.Recipe, "(recipe)", QPen(Qt::black, 1, Qt::DashLine), "recipe");
+  if (b.Done > 0) {
+    // The bundle's range per pixel column: one area, however many dips.
+    const size_t count = b.Lo.size(), per = std::max<size_t>(1, count / 1000);
+    QList<QPointF> hi, lo;
+    for (size_t s = 0; s < count; s += per) {
+      float l = 1e30f, h = -1e30f;
+      for (size_t k = s; k < std::min(count, s + per); ++k) l = std::min(l, b.Lo[k]), h = std::max(h, b.Hi[k]);
+      if (h < l) continue;
+      const double x = (double(s) + per / 2.0) * b.SlotMs;
+      lo.append(QPointF(x, l));
+      hi.append(QPointF(x, h));
     }
-    chart->addSeries(recipe);
-    recipe->attachAxis(t);
-    recipe->attachAxis(z);
+    auto *upper = new QLineSeries, *lower = new QLineSeries;
+    upper->replace(hi);
+    lower->replace(lo);
+    auto *area = new QAreaSeries(upper, lower);
+    QColor c = SeenColor;
+    c.setAlpha(70);
+    area->setName(QString("range of %1 dips").arg(b.Done));
+    area->setBrush(c);
+    area->setPen(QPen(SeenColor, 1));
+    add(area);
+    const std::shared_ptr<TDipBundle> copy = std::make_shared<TDipBundle>(b);  // outlives a refill
+    QObject::connect(area, &QAreaSeries::hovered, area, [say, name, copy](const QPointF &p, bool on) {
+      const size_t s = size_t(std::max(0.0, p.x()) / copy->SlotMs);
+      if (!on || s >= copy->Lo.size()) return;
+      say(QString("%1 at %2 s after the down command: Z from %3 cm (dip %4) to %5 cm (dip %6) over %7 dips")
+              .arg(name)
+              .arg(p.x(), 0, 'f', 2)
+              .arg(copy->Lo[s], 0, 'f', 2)
+              .arg(copy->LoDip[s])
+              .arg(copy->Hi[s], 0, 'f', 2)
+              .arg(copy->HiDip[s])
+              .arg(copy->Done));
+    });
+    QColor d = SeenColor;
+    d.setAlpha(200);
+    line(b.Latest, "latest dip", QPen(d, 1.5), b.LatestWhat);
   }
+  bool first = true;
+  for (const auto &[what, pts] : b.NotDone) {
+    auto *s = line(pts, "not done", QPen(FaultColor, 2), what);
+    if (!first) HideMarker(chart, s);
+    first = false;
+  }
+  double z0 = b.Z0, z1 = b.Z1;
   if (z0 > z1) z0 = 0, z1 = 1;
   const double pad = std::max(0.1, (z1 - z0) * 0.05);
-  t->setRange(0, t1 * 1.02);
+  t->setRange(0, b.T1 * 1.02);
   z->setRange(z0 - pad, z1 + pad);
   t->applyNiceNumbers();
   z->applyNiceNumbers();
@@ -471,17 +716,21 @@ void FillHoldsChart(QChart *chart, const std::vector<TRecordRow> &rows, const QS
     s->setName(c.Name);
     s->setPen(QPen(c.Color, c.Recipe ? 1.5 : 2, c.Recipe ? Qt::DashLine : Qt::SolidLine));
     s->setPointsVisible(!c.Recipe && dips.size() <= 200);
+    TThinLine thin(s);  // a point per dip, thinned to the pixels
     for (size_t i = 0; i < dips.size(); ++i) {
       const double v = c.Value(*dips[i]);
       if (!std::isfinite(v)) continue;
-      s->append(double(i + 1), v);
+      if (c.Recipe) thin.Append(double(i + 1), v);  // the recipe's runs of one value: their ends
+      else thin.All.emplace_back(double(i + 1), v);
       auto &rg = range.try_emplace(c.Axis, v, v).first->second;
       rg.first = std::min(rg.first, v);
       rg.second = std::max(rg.second, v);
     }
+    thin.Draw(0, double(dips.size()) + 1, 1000);
     chart->addSeries(s);
     s->attachAxis(n);
     s->attachAxis(c.Axis);
+    if (thin.All.empty()) HideMarker(chart, s);
     const QString name = c.Name;
     QObject::connect(s, &QLineSeries::hovered, s, [hover, name, process](const QPointF &p, bool on) {
       if (on && hover)
@@ -489,6 +738,21 @@ void FillHoldsChart(QChart *chart, const std::vector<TRecordRow> &rows, const QS
             QString("%1 dip %2: %3 %4").arg(process).arg(std::lround(p.x())).arg(name).arg(p.y(), 0, 'f', 3));
     });
   }
+  // Dips not done, on the bottom hold's axis where their hold would be.
+  auto *faults = new QScatterSeries;
+  faults->setName("not done");
+  faults->setColor(FaultColor);
+  faults->setBorderColor(FaultColor);
+  faults->setMarkerSize(9);
+  for (size_t i = 0; i < dips.size(); ++i)
+    if (Failed(*dips[i])) {
+      faults->append(double(i + 1), dips[i]->HeldBottom >= 0 ? dips[i]->HeldBottom / 1000.0 : 0.0);
+    }
+  chart->addSeries(faults);
+  faults->attachAxis(n);
+  faults->attachAxis(held);
+  if (faults->count() == 0) HideMarker(chart, faults);
+  speed->setGridLineVisible(false);  // one grid: the held axis's
   n->setRange(0.5, std::max<double>(1.5, double(dips.size()) + 0.5));
   n->setTickType(QValueAxis::TicksDynamic);
   n->setTickAnchor(1);
@@ -529,6 +793,7 @@ void TZoomView::ZoomBy(double factor, QPointF at) {
   }
   chart()->zoomIn(r);
   UserZoomed = true;
+  emit Settled();
 }
 
 void TZoomView::Pan(double dx, double dy) {
@@ -573,11 +838,14 @@ void TZoomView::mouseReleaseEvent(QMouseEvent *event) {
     Panning = false;
     unsetCursor();
     event->accept();
+    emit Settled();
     return;
   }
   QChartView::mouseReleaseEvent(event);  // a box drawn zooms in, the right button out
-  if (event->button() == Qt::LeftButton || event->button() == Qt::RightButton)
+  if (event->button() == Qt::LeftButton || event->button() == Qt::RightButton) {
     UserZoomed = chart()->isZoomed();
+    if (UserZoomed) emit Settled();
+  }
 }
 
 void TZoomView::mouseDoubleClickEvent(QMouseEvent *event) {

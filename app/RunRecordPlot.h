@@ -7,7 +7,9 @@
 #include <QList>
 #include <QPointF>
 #include <QString>
+#include <deque>
 #include <functional>
+#include <map>
 #include <vector>
 
 #include "record/RunRecord.h"
@@ -18,6 +20,7 @@ class QLineSeries;
 class QScatterSeries;
 class QXYSeries;
 class QAreaSeries;
+class QImage;
 
 // The run chart's time axis is a date-time axis (labels "h:mm:ss"); a run's
 // ms are counted from a fixed local midnight.
@@ -35,42 +38,120 @@ QStringList DipProcesses(const std::vector<TRecordRow> &rows);
 // One line per process: its position and what the recipe asks.
 QStringList RecipeLines(const std::vector<TRecordRow> &rows);
 
-// Z over time. Rows are added as they come; only new ones cost work.
+// A line kept whole in memory and drawn thinned to the pixels: per pixel
+// column of the visible range its first, lowest, highest and last point,
+// so a run of any length draws a few thousand points. New points cost only
+// the last column again.
+class TThinLine {
+public:
+  explicit TThinLine(QXYSeries *series) : Series(series) {}
+  QXYSeries *Series;
+  // x ascending; a deque: growing never copies a night's points at once
+  std::deque<QPointF> All;
+  void Append(double x, double y);  // a run of equal y keeps its two ends
+  void Clear();
+  // Draws [x0, x1] in `columns` columns; only what is new when the range,
+  // the columns and the earlier points are as last time.
+  void Draw(double x0, double x1, int columns);
+  int Shown() const { return int(Thin.size()); }
+
+private:
+  double X0 = 0, X1 = 0;
+  int Columns = 0;
+  size_t Open = 0;         // All's index where the last drawn column begins
+  qsizetype ThinOpen = 0;  // Thin's index of that column's first point
+  size_t Drawn = 0;        // All's size when last drawn
+  QList<QPointF> Thin;
+};
+
+// Bands of time (travels, fast dips), drawn into the plot area's background;
+// an empty area series gives their legend entry.
+class TBands {
+public:
+  TBands(QChart *chart, const char *name, const QColor &color);
+  QAreaSeries *Area;
+  std::vector<std::pair<double, double>> All;  // axis time, ascending
+  // Colours the pixels of `row` (spanning [x0, x1]) the bands cover.
+  void Paint(QImage &row, double x0, double x1) const;
+  void Clear();
+  bool Changed = true;
+
+private:
+  QColor Color;
+  QLineSeries *Top, *Bottom;
+};
+
+// Z over time. Rows are added as they come; a tick draws only what is new,
+// thinned to the chart's pixels.
 class TRunChart {
 public:
   explicit TRunChart(QChart *chart);
+  ~TRunChart();
   QChart *Chart;
   QDateTimeAxis *Time;
   QValueAxis *Z;
+  void Add(const TRecordRow &row);
+  // The dip in progress (may be null): its reads so far.
+  void SetLive(const std::vector<TReading> *live);
+  // What is new onto the series; everything again when the range or the
+  // chart's width changed.
+  void Draw();
   // Adds the rows not shown yet (all again when `rows` is not the run shown
-  // before) and puts the dip in progress (may be null) on the live line.
+  // before), the live reads, and draws.
   void Update(const std::vector<TRecordRow> &rows, const std::vector<TReading> *live);
   void Clear();
-  // Both axes to the whole run.
+  // Both axes to the whole run, the time at a round step; the axes are left
+  // alone while the run still fits them.
   void Fit();
+  // The time range moved to eight round steps near it (after a zoom or a
+  // pan), so the ticks fall on round times.
+  void RoundTime();
+  // The data of another chart (the export draws its own at its size).
+  void CopyFrom(const TRunChart &other);
   int Points() const;  // drawn points, all series
+  // The Z reading (axis time, cm) nearest to axis time `x`, within `slack`
+  // ms; false when none is that near.
+  bool Nearest(double x, double slack, QPointF &reading) const;
+  double EndMs() const { return T1; }
 
 private:
-  QLineSeries *Recipe, *Seen, *Live, *TravelTop, *TravelBottom, *FastTop, *FastBottom;
-  QAreaSeries *Travel, *Fast;
+  TThinLine *Recipe, *Seen, *Live;
+  TBands *Travel, *Fast;
   QScatterSeries *Faults;
-  // What the series show, kept here and handed over once an update.
-  QList<QPointF> RecipePts, SeenPts, LivePts, TravelTopPts, TravelBottomPts, FastTopPts, FastBottomPts,
-      FaultPts;
-  std::vector<std::pair<QXYSeries *, QList<QPointF> *>> Lists();
+  std::vector<QPointF> FaultPts;
   size_t RowsShown = 0, LiveShown = 0;
   const void *Shown = nullptr;
   double T1 = 1000, Z0 = 0, Z1 = 1;
-  void Add(const TRecordRow &row);
+  double Rounded = 0;  // the time range's span as last fitted or rounded
+  bool Drawing = false;
+  QObject *Guard;  // context of the chart's signals to this, gone with it
   void SeeZ(double z);
 };
 
-// All step-by-step dips of `process` drawn from their down command (s).
-// `hover` is told the text to show for a point under the mouse.
-void FillOverlayChart(QChart *chart, const std::vector<TRecordRow> &rows, const QString &process,
+// Every step-by-step dip of one process from its down command, gathered as
+// rows come: per time slot the lowest and highest Z over all dips and
+// which dip it was, the latest dip's curve, the dips not done, the recipe.
+// Adding a dip costs its own points; drawing costs the chart's width.
+struct TDipBundle {
+  double SlotMs = 0;  // set by the first dip
+  std::vector<float> Lo, Hi;
+  std::vector<int> LoDip, HiDip;
+  int Count = 0, Done = 0;
+  std::vector<QPointF> Latest, Recipe;  // s, cm
+  QString LatestWhat;
+  std::vector<std::pair<QString, std::vector<QPointF>>> NotDone;  // the first few
+  double T1 = 1, Z0 = 1e9, Z1 = -1e9;
+  void Add(const TRecordRow &row);
+};
+
+// The dips of `process` drawn from their down command (s): their range as
+// a band, the latest dip, the dips not done, the recipe. `hover` is told
+// the text to show for a point under the mouse.
+void FillOverlayChart(QChart *chart, const TDipBundle *bundle, const QString &process,
                       const std::function<void(const QString &)> &hover);
 // Per dip of `process` (its number in the run): time held at the bottom and
-// at the top (s) and the withdrawal speed (cm/s), beside the recipe's.
+// at the top (s) and the withdrawal speed (cm/s), beside the recipe's; the
+// dips not done marked.
 void FillHoldsChart(QChart *chart, const std::vector<TRecordRow> &rows, const QString &process,
                     const std::function<void(const QString &)> &hover);
 
@@ -88,6 +169,7 @@ public:
 
 signals:
   void WholeAsked();                         // refit the axes to the data
+  void Settled();                            // a zoom or a mouse pan ended
   void Hover(QPointF value, QPoint global);  // the chart's values under the mouse
   void Left();
 

@@ -9,6 +9,7 @@
 #include <QGraphicsLayout>
 #include <QGraphicsScene>
 #include <QHBoxLayout>
+#include <QGuiApplication>
 #include <QImage>
 #include <QLabel>
 #include <QMessageBox>
@@ -16,17 +17,25 @@
 #include <QPdfWriter>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSaveFile>
+#include <QScreen>
 #include <QShortcut>
+#include <QSortFilterProxyModel>
+#include <QStandardPaths>
 #include <QSvgGenerator>
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolTip>
 #include <QValueAxis>
 #include <QVBoxLayout>
+#include <cmath>
+#include <functional>
 #include <memory>
 
 #include "app/RunRecordPlot.h"
 #include "base/TextFile.h"
+
+struct TRunRecordWindow::TBundles : std::map<QString, TDipBundle> {};
 
 QString RecordSummary(const std::vector<TRecordRow> &rows, const std::string &path, bool running) {
   QStringList parts;
@@ -39,7 +48,7 @@ QString RecordSummary(const std::vector<TRecordRow> &rows, const std::string &pa
   if (running) parts << "run in progress";
   else if (end) {
     QString e = "run ended: " + QString::fromStdString(end->End);
-    if (end->TopAt >= 0) e += QString(" after %1 s").arg(end->TopAt / 1000.0, 0, 'f', 2);
+    if (end->TopAt >= 0) e += " after " + ClockText(double(end->TopAt));
     parts << e;
     if (!end->Seen.empty()) parts << QString::fromStdString(end->Seen);  // the estimate's line
   } else if (rows.empty()) parts << "no run recorded yet";
@@ -96,10 +105,93 @@ QString RunSample(const std::string &path) {
   return QString::fromStdString(text.substr(at + 8, end == std::string::npos ? end : end - at - 8));
 }
 
+// The file list without the reads files beside the records.
+class TNoReadsFiles : public QSortFilterProxyModel {
+public:
+  using QSortFilterProxyModel::QSortFilterProxyModel;
+
+protected:
+  bool filterAcceptsRow(int row, const QModelIndex &parent) const override {
+    return !sourceModel()->index(row, 0, parent).data().toString().endsWith(".reads.csv", Qt::CaseInsensitive);
+  }
+};
+
+void PaintTitle(QPainter &p, const TTitleBlock &block, const QStringList &title) {
+  p.setPen(Qt::black);
+  for (int i = 0; i < title.size(); ++i) {
+    p.setFont(i ? block.Small : block.Big);
+    p.drawText(block.Rects[i], Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, title[i]);
+  }
+}
+
+// Writes the picture `paint` draws at `size` as `kind` says; false when the
+// file cannot be written.
+bool WritePicture(const QString &path, const QString &kind, QSizeF size, const QStringList &title,
+                  const std::function<void(QPainter &)> &paint) {
+  QPainter p;
+  if (kind == "png") {
+    const double scale = 1.5;  // sharp enough for a printed page
+    QImage image((size * scale).toSize(), QImage::Format_RGB32);
+    image.fill(Qt::white);
+    p.begin(&image);
+    p.scale(scale, scale);
+    paint(p);
+    p.end();
+    return image.save(path, "PNG");
+  }
+  if (kind == "svg") {
+    QSvgGenerator svg;
+    svg.setFileName(path);
+    svg.setSize(size.toSize());
+    svg.setViewBox(QRectF(QPointF(0, 0), size));
+    // The page measures what the picture measured on this screen.
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    svg.setResolution(screen ? qRound(screen->logicalDotsPerInch()) : 96);
+    svg.setTitle(title.front());
+    svg.setDescription(title.mid(1).join('\n'));
+    if (!p.begin(&svg)) return false;
+    paint(p);
+    return p.end();
+  }
+  QPdfWriter pdf(path);
+  pdf.setTitle(title.front());
+  pdf.setCreator(QString("Kavetra %1").arg(KV_VERSION));
+  pdf.setPageSize(QPageSize(QPageSize::A4));
+  pdf.setPageMargins(QMarginsF(10, 10, 10, 10), QPageLayout::Millimeter);
+  pdf.setResolution(300);
+  if (!p.begin(&pdf)) return false;
+  const QRect page = pdf.pageLayout().paintRectPixels(pdf.resolution());
+  const double scale = std::min(page.width() / size.width(), page.height() / size.height());
+  p.scale(scale, scale);
+  paint(p);
+  return p.end();
+}
+
 }  // namespace
+
+TTitleBlock LayOutTitle(const QStringList &title, double width) {
+  TTitleBlock b;
+  // Sizes in the picture's own units, whatever the device's resolution.
+  b.Big = QFont("Arial"), b.Small = QFont("Arial");
+  b.Big.setPixelSize(20);
+  b.Big.setBold(true);
+  b.Small.setPixelSize(13);
+  double y = 6;
+  for (int i = 0; i < title.size(); ++i) {
+    // Each line wrapped at word ends within the margins, as tall as it needs.
+    const QRectF room(12, y, width - 24, 1e6);
+    const QRectF used = QFontMetricsF(i ? b.Small : b.Big)
+                            .boundingRect(room, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, title[i]);
+    b.Rects << QRectF(room.left(), y, room.width(), used.height());
+    y += used.height() + (i ? 3 : 8);
+  }
+  b.Height = y + 6;
+  return b;
+}
 
 TRunRecordWindow::TRunRecordWindow(QWidget *parent) : QWidget(parent, Qt::Window) {
   setObjectName("RunRecordWindow");
+  Bundles = std::make_unique<TBundles>();
   setWindowTitle("Run record");
   // Closing the main window ends the program even while this one is open.
   setAttribute(Qt::WA_QuitOnClose, false);
@@ -114,6 +206,8 @@ TRunRecordWindow::TRunRecordWindow(QWidget *parent) : QWidget(parent, Qt::Window
       "or drag a box; pan: middle button, Shift+drag or the arrow keys.");
   ExportButton = Button("ExportRecord", "Export...", this);
   ExportButton->setToolTip("PNG, SVG or PDF with a title block (Ctrl+E)");
+  DataButton = Button("ExportData", "Export data...", this);
+  DataButton->setToolTip("The rows and Z reads of the visible time range as CSV");
   ProcessList = new QComboBox(this);
   ProcessList->setObjectName("ProcessList");
   ProcessList->setMinimumContentsLength(12);
@@ -132,10 +226,12 @@ TRunRecordWindow::TRunRecordWindow(QWidget *parent) : QWidget(parent, Qt::Window
   Info = new QLabel(this);
   Info->setObjectName("RecordInfo");
   Info->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  Info->setWordWrap(true);  // a long summary must not widen the window off the screen
 
   auto *buttons = new QHBoxLayout;
   for (QWidget *w : {static_cast<QWidget *>(OpenButton), static_cast<QWidget *>(CurrentButton),
-                     static_cast<QWidget *>(WholeButton), static_cast<QWidget *>(ExportButton)})
+                     static_cast<QWidget *>(WholeButton), static_cast<QWidget *>(ExportButton),
+                     static_cast<QWidget *>(DataButton)})
     buttons->addWidget(w);
   buttons->addStretch();
   buttons->addWidget(new QLabel("Process:", this));
@@ -152,9 +248,11 @@ TRunRecordWindow::TRunRecordWindow(QWidget *parent) : QWidget(parent, Qt::Window
   connect(OpenButton, &QPushButton::clicked, this, &TRunRecordWindow::OpenClick);
   connect(CurrentButton, &QPushButton::clicked, this, &TRunRecordWindow::FollowRecorder);
   connect(ExportButton, &QPushButton::clicked, this, &TRunRecordWindow::ExportClick);
+  connect(DataButton, &QPushButton::clicked, this, &TRunRecordWindow::DataClick);
   connect(WholeButton, &QPushButton::clicked, this,
           [this] { static_cast<TZoomView *>(Tabs->currentWidget())->Whole(); });
   connect(RunView, &TZoomView::WholeAsked, this, &TRunRecordWindow::FitRun);
+  connect(RunView, &TZoomView::Settled, this, [this] { Run->RoundTime(); });
   connect(OverlayView, &TZoomView::WholeAsked, this, [this] {
     DetailStale = true;
     RefreshDetail();
@@ -195,7 +293,7 @@ void TRunRecordWindow::FollowRecorder() {
   Follow = true;
   Opened.clear();
   OpenedPath.clear();
-  Run->Clear();
+  FedRows = nullptr;
   RunView->Whole();
   Listen(isVisible());
   DetailStale = true;
@@ -207,7 +305,7 @@ void TRunRecordWindow::ShowRows(std::vector<TRecordRow> rows, const std::string 
   Listen(false);
   Opened = std::move(rows);
   OpenedPath = path;
-  Run->Clear();
+  FedRows = nullptr;
   RunView->Whole();
   DetailStale = true;
   Refresh();
@@ -238,6 +336,9 @@ void TRunRecordWindow::OpenClick() {
   auto *dialog = new QFileDialog(this, "Open a run record", start, "Run records (*.csv);;All files (*)");
   dialog->setFileMode(QFileDialog::ExistingFile);
   dialog->setAttribute(Qt::WA_DeleteOnClose);
+  // A record's ".reads.csv" companion is no record: not offered.
+  dialog->setOption(QFileDialog::DontUseNativeDialog);
+  dialog->setProxyModel(new TNoReadsFiles(dialog));
   connect(dialog, &QFileDialog::fileSelected, this,
           [this](const QString &file) { OpenRecord(file.toStdString()); });
   dialog->open();
@@ -246,12 +347,17 @@ void TRunRecordWindow::OpenClick() {
 void TRunRecordWindow::ExportClick() {
   QString name = QFileInfo(QString::fromStdString(Path())).completeBaseName();
   if (name.isEmpty()) name = "run-record";
-  auto *dialog = new QFileDialog(this, "Export the run record", QDir::current().filePath(name + ".png"),
+  // The folder used last, else the user's documents (not the program's hidden working folder).
+  static QString lastFolder;
+  const QString folder =
+      lastFolder.isEmpty() ? QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) : lastFolder;
+  auto *dialog = new QFileDialog(this, "Export the run record", QDir(folder).filePath(name + ".png"),
                                  "PNG picture (*.png);;SVG drawing (*.svg);;PDF page (*.pdf)");
   dialog->setAcceptMode(QFileDialog::AcceptSave);
   dialog->setAttribute(Qt::WA_DeleteOnClose);
   connect(dialog, &QFileDialog::fileSelected, this, [this](const QString &file) {
     QString error;
+    lastFolder = QFileInfo(file).absolutePath();
     if (Export(file, error)) {
       ReadOut->setText("Exported to " + file);
       return;
@@ -266,6 +372,54 @@ void TRunRecordWindow::ExportClick() {
   dialog->open();
 }
 
+void TRunRecordWindow::DataClick() {
+  QString name = QFileInfo(QString::fromStdString(Path())).completeBaseName();
+  const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+  auto *dialog = new QFileDialog(this, "Export the data shown",
+                                 QDir(folder).filePath((name.isEmpty() ? "run-record" : name) + "-data.csv"),
+                                 "CSV table (*.csv)");
+  dialog->setAcceptMode(QFileDialog::AcceptSave);
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  connect(dialog, &QFileDialog::fileSelected, this, [this](const QString &file) {
+    QString error;
+    if (ExportData(file, error)) return ReadOut->setText("Exported to " + file);
+    auto *box = new QMessageBox(QMessageBox::Warning, "Run record",
+                                QString("The table \"%1\" cannot be written: %2").arg(file, error),
+                                QMessageBox::Ok, this);
+    box->setObjectName("ExportError");
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+  });
+  dialog->open();
+}
+
+bool TRunRecordWindow::ExportData(const QString &path, QString &error) const {
+  const double t0 = RecordMs(double(Run->Time->min().toMSecsSinceEpoch())),
+               t1 = RecordMs(double(Run->Time->max().toMSecsSinceEpoch()));
+  // QString::number writes "." whatever the locale; a text field is quoted.
+  auto num = [](double v, int digits) { return std::isfinite(v) ? QString::number(v, 'f', digits) : QString(); };
+  auto sec = [&](int64_t ms) { return ms < 0 ? QString() : num(double(ms) / 1000, 3); };
+  auto text = [](const std::string &s) { return '"' + QString::fromStdString(s).replace('"', "\"\"") + '"'; };
+  QString out = "kind,time s,Z cm,process,position,dip,dips,mode,bottom s,up s,top s,held bottom s,held top s,"
+                "withdrawal cm/s,end\n";
+  for (const TRecordRow &r : Rows()) {
+    const int64_t from = r.DownAt >= 0 ? r.DownAt : r.WrittenAt, to = std::max(r.TopAt, r.WrittenAt);
+    if (to < t0 || from > t1) continue;
+    out += QStringList{"row", sec(from), QString(), text(r.Process), text(r.Position), QString::number(r.Dip),
+                       QString::number(r.Dips), text(r.Mode), sec(r.BottomAt), sec(r.UpAt), sec(r.TopAt),
+                       sec(r.HeldBottom), sec(r.HeldTop), num(r.Withdrawal, 5), text(r.End)}
+               .join(',') + '\n';
+    for (const TReading &z : r.ZReads)
+      if (z.first >= t0 && z.first <= t1) out += "read," + sec(z.first) + ',' + num(z.second, 4) + ",,,,,,,,,,,,\n";
+  }
+  QSaveFile file(path);
+  if (!file.open(QIODevice::WriteOnly) || file.write(out.toUtf8()) < 0 || !file.commit()) {
+    error = "the file cannot be written";
+    return false;
+  }
+  return true;
+}
+
 void TRunRecordWindow::Listen(bool on) {
   // The recorder has one listener; it is ours only while we follow and show.
   // It runs inside the run (every row, every read), so it only marks.
@@ -274,37 +428,66 @@ void TRunRecordWindow::Listen(bool on) {
   RunRecorder().SetListener(on ? TRunRecorder::TListener([this] { Stale = true; }) : nullptr);
 }
 
+void TRunRecordWindow::Feed() {
+  const std::vector<TRecordRow> &rows = Rows();
+  const std::string path = Path();
+  if (FedRows != &rows || rows.size() < Fed || path != FedPath) {
+    Run->Clear();
+    Bundles->clear();
+    Names.clear();
+    Fed = 0, FedRows = &rows, FedPath = path;
+    DetailStale = true;
+  }
+  // The recorder keeps the reads of its newest rows only: older ones come
+  // from the file (once, when the window begins to follow a long run).
+  std::vector<TRecordRow> disk;
+  std::string error;
+  if (Follow && Fed < RunRecorder().ReadsKeptFrom() && !ReadRunRecord(path, disk, error)) disk.clear();
+  for (; Fed < rows.size(); ++Fed) {
+    const TRecordRow *r = &rows[Fed];
+    TRecordRow whole;
+    if (Fed < disk.size() && r->ZReads.empty() && disk[Fed].WrittenAt == r->WrittenAt) {
+      whole = *r;
+      whole.ZReads = std::move(disk[Fed].ZReads);
+      r = &whole;
+    }
+    Run->Add(*r);
+    if (r->Mode == RecordStepByStep) {
+      const QString p = QString::fromStdString(r->Process);
+      if (!Names.contains(p)) Names << p;
+      (*Bundles)[p].Add(*r);
+    }
+    DetailStale = true;
+  }
+}
+
 void TRunRecordWindow::Refresh() {
   Stale = false;
   const TRunRecorder &rec = RunRecorder();
   const bool live = Follow && rec.Active();
   const std::vector<TRecordRow> &rows = Rows();
-  Run->Update(rows, live ? &rec.LiveZ() : nullptr);
-  if (!RunView->Zoomed()) Run->Fit();
+  Feed();
+  Run->SetLive(live ? &rec.LiveZ() : nullptr);
+  if (!RunView->Zoomed()) Run->Fit();  // draws too
+  else Run->Draw();
   Info->setText(RecordSummary(rows, Path(), live));
   // The process list: the one with the most dips first chosen.
-  const QStringList names = DipProcesses(rows);
   QStringList shown;
   for (int i = 0; i < ProcessList->count(); ++i) shown << ProcessList->itemText(i);
-  if (names != shown) {
+  if (Names != shown) {
     const QString keep = ProcessList->currentText();
     QSignalBlocker quiet(ProcessList);
     ProcessList->clear();
-    ProcessList->addItems(names);
-    int pick = names.indexOf(keep);
-    if (pick < 0 && !names.isEmpty()) {
-      size_t most = 0;
-      for (int i = 0; i < names.size(); ++i) {
-        size_t n = 0;
-        for (const TRecordRow &r : rows)
-          n += r.Mode == RecordStepByStep && r.Process == names[i].toStdString();
-        if (n > most) most = n, pick = i;
-      }
+    ProcessList->addItems(Names);
+    int pick = Names.indexOf(keep);
+    if (pick < 0 && !Names.isEmpty()) {
+      int most = 0;
+      for (int i = 0; i < Names.size(); ++i)
+        if ((*Bundles)[Names[i]].Count > most) most = (*Bundles)[Names[i]].Count, pick = i;
     }
     ProcessList->setCurrentIndex(pick);
     DetailStale = true;
   }
-  if (int(rows.size()) != property("detailRows").toInt()) DetailStale = true;
   RefreshDetail();
   UpdateLive();
 }
@@ -313,12 +496,12 @@ void TRunRecordWindow::RefreshDetail() {
   // Only the chart in sight is filled; the other on its turn.
   if (!DetailStale || Tabs->currentWidget() == RunView) return;
   DetailStale = false;
-  const std::vector<TRecordRow> &rows = Rows();
-  setProperty("detailRows", int(rows.size()));
   auto hover = [this](const QString &text) { ReadOut->setText(text); };
   const QString process = ProcessList->currentText();
-  if (!OverlayView->Zoomed()) FillOverlayChart(OverlayView->chart(), rows, process, hover);
-  if (!HoldsView->Zoomed()) FillHoldsChart(HoldsView->chart(), rows, process, hover);
+  const auto it = Bundles->find(process);
+  if (!OverlayView->Zoomed())
+    FillOverlayChart(OverlayView->chart(), it == Bundles->end() ? nullptr : &it->second, process, hover);
+  if (!HoldsView->Zoomed()) FillHoldsChart(HoldsView->chart(), Rows(), process, hover);
 }
 
 void TRunRecordWindow::DrawNews() {
@@ -334,17 +517,21 @@ void TRunRecordWindow::UpdateLive() {
   if (!live && LiveTimer->isActive() && !Stale) LiveTimer->stop();
 }
 
-QString TRunRecordWindow::ReadOutAt(double ms, double z) const {
+QString TRunRecordWindow::ReadOutAt(double ms) const {
   const double ms1 = RecordMs(double(Run->Time->max().toMSecsSinceEpoch()));
   const double ms0 = RecordMs(double(Run->Time->min().toMSecsSinceEpoch()));
   const double slack = (ms1 - ms0) / 300;  // a few pixels either side
-  QString text = QString("%1, Z %2 cm").arg(ClockText(ms)).arg(z, 0, 'f', 2);
+  // The curve's nearest reading, not the cursor's height: Z is what was read.
+  QPointF read;
+  QString text = Run->Nearest(AxisTime(ms), slack, read)
+                     ? QString("%1, Z %2 cm").arg(ClockText(RecordMs(read.x()))).arg(read.y(), 0, 'f', 2)
+                     : QString("%1, no Z read").arg(ClockText(ms));
   if (const TRecordRow *r = RowAt(Rows(), ms, slack)) text += "\n" + RowText(*r);
   return text;
 }
 
 void TRunRecordWindow::ShowRunHover(QPointF value, QPoint global) {
-  const QString text = ReadOutAt(RecordMs(value.x()), value.y());
+  const QString text = ReadOutAt(RecordMs(value.x()));
   ReadOut->setText(text.section('\n', 0, 1));
   if (text.contains('\n')) QToolTip::showText(global, text.section('\n', 1), RunView);
   else QToolTip::hideText();
@@ -379,19 +566,9 @@ QStringList TRunRecordWindow::TitleLines() const {
   return lines;
 }
 
-bool TRunRecordWindow::Export(const QString &path, QString &error) {
-  const QString kind = QFileInfo(path).suffix().toLower();
-  if (kind != "png" && kind != "svg" && kind != "pdf") {
-    error = "the name must end in .png, .svg or .pdf";
-    return false;
-  }
-  // Charts of their own at the picture's size; the run chart keeps the
-  // window's zoom.
-  const std::vector<TRecordRow> &rows = Rows();
-  const QString process = ProcessList->currentText();
-  const double width = 1200;
-  const QSizeF runSize(width, 520), detailSize(width, 440);
-  // Hidden views of their own, drawn as the window draws its charts.
+std::vector<std::unique_ptr<QChartView>> TRunRecordWindow::ExportCharts(double width) const {
+  // Hidden views of their own at the picture's size, drawn as the window
+  // draws its charts; the run chart keeps the window's zoom.
   auto view = [](QChart *chart, const QSizeF &size) {
     auto v = std::make_unique<QChartView>(chart);
     v->setAttribute(Qt::WA_DontShowOnScreen);
@@ -403,91 +580,56 @@ bool TRunRecordWindow::Export(const QString &path, QString &error) {
   };
   auto runChart = new QChart;
   TRunChart run(runChart);
-  run.Update(rows, nullptr);
+  run.CopyFrom(*Run);
   run.Fit();
   if (RunView->Zoomed()) {
     run.Time->setRange(Run->Time->min(), Run->Time->max());
     run.Z->setRange(Run->Z->min(), Run->Z->max());
   }
-  auto *overlay = new QChart, *holds = new QChart;
-  FillOverlayChart(overlay, rows, process, nullptr);
-  FillHoldsChart(holds, rows, process, nullptr);
-  const std::unique_ptr<QChartView> views[] = {view(runChart, runSize), view(overlay, detailSize),
-                                               view(holds, detailSize)};
+  std::vector<std::unique_ptr<QChartView>> views;
+  views.push_back(view(runChart, QSizeF(width, 520)));
+  // Every process's overlay and holds chart, the chosen one first.
+  const QString process = ProcessList->currentText();
+  QStringList processes = Names;
+  if (processes.removeAll(process)) processes.prepend(process);
+  if (processes.isEmpty()) processes << QString();
+  for (const QString &name : processes) {
+    auto *overlay = new QChart, *holds = new QChart;
+    const auto bundle = Bundles->find(name);
+    FillOverlayChart(overlay, bundle == Bundles->end() ? nullptr : &bundle->second, name, nullptr);
+    FillHoldsChart(holds, Rows(), name, nullptr);
+    views.push_back(view(overlay, QSizeF(width, 440)));
+    views.push_back(view(holds, QSizeF(width, 440)));
+  }
   QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+  return views;
+}
 
+bool TRunRecordWindow::Export(const QString &path, QString &error) {
+  const QString kind = QFileInfo(path).suffix().toLower();
+  if (kind != "png" && kind != "svg" && kind != "pdf") {
+    error = "the name must end in .png, .svg or .pdf";
+    return false;
+  }
+  const double width = 1200;
+  const std::vector<std::unique_ptr<QChartView>> views = ExportCharts(width);
   const QStringList title = TitleLines();
-  // Sizes in the picture's own units, whatever the device's resolution.
-  QFont big("Arial"), small("Arial");
-  big.setPixelSize(20);
-  big.setBold(true);
-  small.setPixelSize(13);
-  const double line = QFontMetricsF(small).height() * 1.25;
-  const double titleHeight = QFontMetricsF(big).height() * 1.4 + line * (title.size() - 1) + 8;
-  const double height = titleHeight + runSize.height() + 2 * detailSize.height();
-
+  const TTitleBlock block = LayOutTitle(title, width);
+  double height = block.Height;
+  for (const auto &v : views) height += v->height();
   auto paint = [&](QPainter &p) {
     p.setRenderHint(QPainter::Antialiasing);
     p.fillRect(QRectF(0, 0, width, height), Qt::white);
-    p.setPen(Qt::black);
-    p.setFont(big);
-    double y = QFontMetricsF(big).ascent() + 4;
-    p.drawText(QPointF(12, y), title.front());
-    p.setFont(small);
-    y += QFontMetricsF(big).descent() + line * 0.4;
-    for (int i = 1; i < title.size(); ++i) {
-      const bool last = i == title.size() - 1;
-      if (last) p.drawText(QRectF(12, 4, width - 24, line), Qt::AlignRight | Qt::AlignTop, title[i]);
-      else p.drawText(QPointF(12, y += line), title[i]);
-    }
-    double top = titleHeight;
+    PaintTitle(p, block, title);
+    double top = block.Height;
     for (const auto &v : views) {
       v->render(&p, QRectF(0, top, v->width(), v->height()), v->rect());
       top += v->height();
     }
   };
-
-  if (kind == "png") {
-    const double scale = 1.5;  // sharp enough for a printed page
-    QImage image(QSize(int(width * scale), int(height * scale)), QImage::Format_RGB32);
-    image.fill(Qt::white);
-    QPainter p(&image);
-    p.scale(scale, scale);
-    paint(p);
-    p.end();
-    if (!image.save(path, "PNG")) {
-      error = "the file cannot be written";
-      return false;
-    }
-  } else if (kind == "svg") {
-    QSvgGenerator svg;
-    svg.setFileName(path);
-    svg.setSize(QSize(int(width), int(height)));
-    svg.setViewBox(QRectF(0, 0, width, height));
-    svg.setTitle(title.front());
-    svg.setDescription(title.mid(1).join('\n'));
-    QPainter p;
-    if (!p.begin(&svg)) {
-      error = "the file cannot be written";
-      return false;
-    }
-    paint(p);
-  } else {
-    QPdfWriter pdf(path);
-    pdf.setTitle(title.front());
-    pdf.setCreator(QString("Kavetra %1").arg(KV_VERSION));
-    pdf.setPageSize(QPageSize(QPageSize::A4));
-    pdf.setPageMargins(QMarginsF(10, 10, 10, 10), QPageLayout::Millimeter);
-    pdf.setResolution(300);
-    QPainter p;
-    if (!p.begin(&pdf)) {
-      error = "the file cannot be written";
-      return false;
-    }
-    const QRect page = pdf.pageLayout().paintRectPixels(pdf.resolution());
-    const double scale = std::min(page.width() / width, page.height() / height);
-    p.scale(scale, scale);
-    paint(p);
+  if (!WritePicture(path, kind, QSizeF(width, height), title, paint)) {
+    error = "the file cannot be written";
+    return false;
   }
   return true;
 }

@@ -6,13 +6,18 @@
 // speed per dip against the recipe. Zoom, pan, a read-out under the mouse,
 // and export as PNG, SVG or PDF with a title block. It never blocks a run:
 // the recorder only marks it stale, and a slow timer draws what is new.
+#include <QFont>
+#include <QList>
+#include <QRectF>
 #include <QWidget>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "record/RunRecord.h"
 
 class QChart;
+class QChartView;
 class QComboBox;
 class QLabel;
 class QPushButton;
@@ -42,8 +47,13 @@ public:
   // The title block's lines: task and sample, date and file, how the run
   // ended, the recipe of each process, the program and its version.
   QStringList TitleLines() const;
-  // The read-out for a point of the run chart (ms since the run began, cm).
-  QString ReadOutAt(double ms, double z) const;
+  // The rows and Z reads of the run chart's visible time range as one CSV
+  // ("." decimals, seconds since the run began): a line per row, then its
+  // reads in that range. False with the reason.
+  bool ExportData(const QString &path, QString &error) const;
+  // The read-out at a time of the run chart (ms since the run began): the
+  // curve's nearest Z reading and the row there.
+  QString ReadOutAt(double ms) const;
   // What the live timer does: draws the news the recorder marked, if any.
   void DrawNews();
   // The sample's label, when the record names one.
@@ -54,7 +64,7 @@ public:
   QComboBox *ProcessList;
   QLabel *Info;     // the record's file and how the run ended
   QLabel *ReadOut;  // what lies under the mouse
-  QPushButton *OpenButton, *CurrentButton, *WholeButton, *ExportButton;
+  QPushButton *OpenButton, *CurrentButton, *WholeButton, *ExportButton, *DataButton;
   QTimer *LiveTimer;  // draws what came in since the last picture
 
 protected:
@@ -66,12 +76,16 @@ private:
   std::string Path() const;
   void OpenClick();
   void ExportClick();
+  void DataClick();
   void Listen(bool on);
+  void Feed();           // the rows not on the charts yet onto them
   void Refresh();        // new rows and reads onto the charts; the summary line
   void RefreshDetail();  // the overlay and holds charts of the chosen process
   void UpdateLive();
   void FitRun();
   void ShowRunHover(QPointF value, QPoint global);
+  // The export's charts: the run as zoomed, every process's overlay and holds.
+  std::vector<std::unique_ptr<QChartView>> ExportCharts(double width) const;
 
   bool Follow = true;
   bool Listening = false;
@@ -79,7 +93,24 @@ private:
   bool DetailStale = true;
   std::vector<TRecordRow> Opened;
   std::string OpenedPath;
+  // What the charts were given: the rows' list, its file, how many rows.
+  const void *FedRows = nullptr;
+  std::string FedPath;
+  size_t Fed = 0;
+  struct TBundles;
+  std::unique_ptr<TBundles> Bundles;  // per process, for the overlay
+  QStringList Names;                      // processes with dips, in run order
 };
+
+// The export's title block: each line (the first large, the others small)
+// wrapped at word ends into a rectangle of the picture's width less its
+// margins, as tall as its text; the block's height.
+struct TTitleBlock {
+  QFont Big, Small;
+  QList<QRectF> Rects;
+  double Height = 0;
+};
+TTitleBlock LayOutTitle(const QStringList &title, double width);
 
 // The line under the charts: file name, how the run ended and its first
 // fault.

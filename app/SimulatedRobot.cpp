@@ -10,8 +10,14 @@
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QThread>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "app/SerialNGBasicDLG.h"
 
@@ -20,10 +26,26 @@ TSimulatedRobot::TSimulatedRobot(QObject *parent) : QObject(parent) {}
 TSimulatedRobot::~TSimulatedRobot() { Stop(); }
 
 QString TSimulatedRobot::LinkPath() {
-  // $XDG_RUNTIME_DIR (private to the user), or Qt's per-user stand-in.
-  QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-  if (dir.isEmpty()) dir = QDir::tempPath() + "/kavetra-" + QString::number(::getuid());
+  // $XDG_RUNTIME_DIR (private to the user), else a folder of our own in /tmp.
+  QString dir = QString::fromLocal8Bit(qgetenv("XDG_RUNTIME_DIR"));
+  if (!QDir::isAbsolutePath(dir)) dir = "/tmp/kavetra-" + QString::number(::getuid());
   return QDir(dir).filePath("kavetra-sim.pty");
+}
+
+bool PrivateFolder(const QString &dir, QString &error) {
+  const QByteArray path = QFile::encodeName(dir);
+  if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST) {
+    error = dir + " cannot be made: " + QString::fromLocal8Bit(std::strerror(errno));
+    return false;
+  }
+  // Another user's folder (or a link to one) would let them lead the port.
+  struct stat st {};
+  if (::lstat(path.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid() ||
+      (st.st_mode & 07777) != 0700) {
+    error = dir + " is not a folder of this user's own with mode 0700";
+    return false;
+  }
+  return true;
 }
 
 QString TSimulatedRobot::Program() {
@@ -46,7 +68,15 @@ bool TSimulatedRobot::Start(QString &error) {
     error = "the simulator kavetra-sim is not installed";
     return false;
   }
-  QDir().mkpath(QFileInfo(link).path());
+  if (!PrivateFolder(QFileInfo(link).path(), error)) return false;
+  // One program of the user at a time owns the link: a second one would
+  // re-point it under the first, and its end would remove it.
+  Lock = ::open(QFile::encodeName(link + ".lock").constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (Lock < 0 || ::flock(Lock, LOCK_EX | LOCK_NB) != 0) {
+    error = "another Kavetra of this user runs the simulated robot at " + link;
+    Stop();
+    return false;
+  }
   // A link left by a simulator that is gone would lead the port nowhere.
   if (QFileInfo(link).isSymLink()) QFile::remove(link);
   Sim = new QProcess(this);
@@ -73,6 +103,12 @@ bool TSimulatedRobot::Start(QString &error) {
 }
 
 void TSimulatedRobot::Stop() {
+  StopSimulator();
+  if (Lock >= 0) ::close(Lock);  // the link is free once our simulator is gone
+  Lock = -1;
+}
+
+void TSimulatedRobot::StopSimulator() {
   if (!Sim) return;
   if (Sim->state() != QProcess::NotRunning) {
     Sim->terminate();

@@ -2,14 +2,23 @@
 // against the paced simulator twice, without and with the window open and
 // following the run (offscreen, its live timer drawing), and the holds the
 // record measured are compared. Then what one picture of a 100-dip run
-// costs the window's thread.
+// costs the window's thread. Then a night's run: 20 000 dips fed to the
+// recorder on a fake clock, with the window closed and open: the window's
+// longest tick and the resident memory at 1 000, 10 000 and 20 000 dips;
+// and the record of 5 000 dips opened, zoomed and exported.
 #include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QTabWidget>
 #include <algorithm>
+#include <fstream>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <cstdio>
 #include <ctime>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,6 +26,7 @@
 #include "app/RunRecordPlot.h"
 #include "app/RunRecordWindow.h"
 #include "base/Host.h"
+#include "support/Fakes.h"
 #include "tasks/Process.h"
 #include "tasks/TaskRun.h"
 
@@ -84,9 +94,182 @@ std::vector<TRecordRow> HundredDips() {
   return rows;
 }
 
+double ResidentMiB() {
+  long pages = 0, resident = 0;
+  std::ifstream("/proc/self/statm") >> pages >> resident;
+  return resident * double(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
+}
+
+double Since(const QElapsedTimer &t) { return double(t.nsecsElapsed()) / 1e6; }
+// CPU time of this thread, ms: what the window costs without the waits of
+// a machine shared with other work.
+double ThreadCpuMs() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
+}
+
+// One dip of the night's run as the dip cycle records it: a read every
+// 37 ms (27 a second), 1 s strokes between 2 and 5 cm, holds of 1.2 s,
+// four event rows; a travel row before every 20 dips.
+void NightDip(TFakeClock &clock, int k, int dips, const std::function<void()> &tick) {
+  TRunRecorder &rec = RunRecorder();
+  if (k % 20 == 1) {
+    TRecordRow t;
+    t.Task = "Night", t.Process = "Coat", t.Position = "Beaker", t.Mode = RecordTravel, t.X = 8, t.Y = 6;
+    t.Top = 2, t.DownAt = rec.Now();
+    clock.Now += 1500;
+    t.TopAt = rec.Now(), t.End = EndDone;
+    rec.Add(t);
+  }
+  TRecordRow r;
+  r.Task = "Night", r.Process = "Coat", r.Position = "Beaker", r.Mode = RecordStepByStep;
+  r.Dip = (k - 1) % 20 + 1, r.Dips = 20, r.Top = 2, r.Bottom = 5, r.InSpeed = r.OutSpeed = 3;
+  r.InTime = r.OutTime = 1.2, r.InDriven = r.OutDriven = 3;
+  const int64_t t0 = rec.Now();
+  r.DownAt = t0, r.BottomAt = t0 + 1000, r.UpAt = t0 + 2200, r.TopAt = t0 + 3200;
+  rec.Event("Coat dip " + std::to_string(k) + ": down stroke begins");
+  for (int64_t t = 0; t < 4400; t += 37) {
+    clock.Now += 37;
+    const double z = t < 1000 ? 2 + 3 * t / 1000.0 : t < 2200 ? 5 : t < 3200 ? 5 - 3 * (t - 2200) / 1000.0 : 2;
+    rec.NoteRead(3, z);
+    if (t == 999 || t == 2183 || t == 3182) rec.Event("Coat dip " + std::to_string(k) + ": stroke ends");
+    tick();
+  }
+  r.HeldBottom = 1200, r.HeldTop = 1200, r.Withdrawal = 3, r.Outputs = "1=1@" + std::to_string(t0);
+  r.ZReads = rec.LiveZ();
+  r.End = EndDone;
+  rec.Add(r);
+  (void)dips;
+}
+
+// The night's run in a process of its own (its memory is its own); prints
+// a line per mark.
+void NightRun(int argc, char **argv, bool open, int dips) {
+  char tmpl[] = "/tmp/kvbench-night-XXXXXX";
+  if (!mkdtemp(tmpl) || chdir(tmpl) != 0) return;
+  QApplication app(argc, argv);
+  TFakeClock clock;
+  Host().Clock = &clock;
+  std::unique_ptr<TRunRecordWindow> w;
+  if (open) {
+    w = std::make_unique<TRunRecordWindow>();
+    w->resize(1000, 700);
+    w->show();
+    QCoreApplication::processEvents();
+  }
+  RunRecorder().Begin("Night", std::time(nullptr), clock.Now);
+  const int marks[] = {1000, 10000, 20000};
+  double longest = 0, total = 0, longestCpu = 0, draw = 0;
+  long ticks = 0;
+  uint32_t next = clock.Now + 1000;
+  int k = 0;
+  // The live timer's tick: once a second of the run near each mark, once
+  // every 25 dips between them (a tick then has 25 dips of news).
+  auto tick = [&] {
+    if (!w || clock.Now < next) return;
+    bool nearMark = false;
+    for (int m : marks) nearMark = nearMark || (k > m - 20 && k <= m);
+    next = clock.Now + (nearMark ? 1000 : 25 * 4400);
+    QElapsedTimer t;
+    t.start();
+    const double cpu = ThreadCpuMs();
+    w->DrawNews();
+    draw = std::max(draw, Since(t));
+    QCoreApplication::processEvents();  // the paint
+    const double ms = Since(t);
+    longest = std::max(longest, ms), total += ms, ++ticks;
+    if (ms > 300 && getenv("KV_BENCH_PROBE")) {
+      for (QAbstractSeries *x : w->RunView->chart()->series()) {
+        x->setVisible(false);
+        QElapsedTimer g;
+        g.start();
+        (void)w->RunView->grab();
+        std::fprintf(stderr, "without %s: %.1f ms\n", qPrintable(x->name()), Since(g));
+        x->setVisible(true);
+      }
+      std::exit(0);
+    }
+    if (ms > 40 && getenv("KV_BENCH_SLOW"))
+      std::fprintf(stderr, "slow tick at dip %d: %.1f ms, draw %.1f ms\n", k, ms, draw);
+    longestCpu = std::max(longestCpu, ThreadCpuMs() - cpu);
+  };
+  QElapsedTimer all;
+  all.start();
+  for (k = 1; k <= dips; ++k) {
+    NightDip(clock, k, dips, tick);
+    for (int m : marks)
+      if (k == m) {
+        std::printf("plot_window_night_%s_%d_dips: %.1f MiB resident", open ? "open" : "closed", k, ResidentMiB());
+        if (open)
+          std::printf(", longest tick %.1f ms (CPU %.1f ms, new points %.1f ms; %ld ticks, mean %.1f ms)", longest,
+                      longestCpu, draw, ticks, total / double(ticks));
+        std::printf(", %.0f s to run\n", Since(all) / 1000);
+        std::fflush(stdout);
+        longest = total = longestCpu = draw = 0, ticks = 0;
+      }
+  }
+  RunRecorder().Finish(EndDone, 0);
+  // The record of the first 5 000 dips as a past run: open, paint, zoom, export.
+  if (open) {
+    std::vector<TRecordRow> rows;
+    std::string error;
+    QElapsedTimer t;
+    t.start();
+    ReadRunRecord(RunRecorder().Path(), rows, error);
+    size_t n = 0, dip = 0;
+    while (n < rows.size() && dip < 5000) dip += rows[n++].Mode == RecordStepByStep;
+    rows.resize(n);
+    const double read = Since(t);
+    t.restart();
+    w->ShowRows(std::move(rows), "runs/night.csv");
+    QCoreApplication::processEvents();
+    (void)w->RunView->grab();
+    const double show = Since(t);
+    t.restart();
+    QString kept;
+    if (getenv("KV_BENCH_KEEP")) w->Export("/tmp/night-whole.png", kept);
+    w->RunView->ZoomBy(0.25, QPointF(500, 300));
+    (void)w->RunView->grab();
+    const double zoom = Since(t);
+    t.restart();
+    w->Tabs->setCurrentWidget(w->OverlayView);
+    (void)w->OverlayView->grab();
+    const double overlay = Since(t);
+    QString why;
+    t.restart();
+    w->Export("night.png", why);
+    const double png = Since(t);
+    t.restart();
+    w->Export("night.pdf", why);
+    const double pdf = Since(t);
+    std::printf("plot_window_5000_dips_record: %.0f ms to read, %.0f ms to show and paint, %.0f ms a zoom, "
+                "%.0f ms the overlay, export %.0f ms PNG, %.0f ms PDF (%.1f MB)\n",
+                read, show, zoom, overlay, png, pdf, double(QFileInfo("night.pdf").size()) / 1e6);
+  }
+  w.reset();
+  Host().Clock = nullptr;
+  std::system((std::string("rm -rf '") + tmpl + "'").c_str());
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
+  // --night N: only the night's run, to N dips.
+  if (argc >= 3 && std::string(argv[1]) == "--night") {
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    const int dips = std::atoi(argv[2]);
+    for (bool open : {false, true}) {
+      if (argc >= 4 && std::string(argv[3]) != (open ? "open" : "closed")) continue;
+      if (fork() == 0) {
+        NightRun(argc, argv, open, dips);
+        std::fflush(stdout);
+        _exit(0);
+      }
+      wait(nullptr);
+    }
+    return 0;
+  }
   setenv("QT_QPA_PLATFORM", "offscreen", 1);
   QApplication app(argc, argv);
   TSimProcess sim;
@@ -159,5 +342,7 @@ int main(int argc, char **argv) {
   Host().Events = nullptr;
   VeriPort() = nullptr;
   port.SetActive(false);
-  return 0;
+  std::fflush(stdout);
+  // The night's run, each case in a process of its own.
+  return std::system((std::string("'") + argv[0] + "' --night 20000").c_str()) == 0 ? 0 : 1;
 }

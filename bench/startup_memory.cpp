@@ -46,6 +46,10 @@ int main(int argc, char **argv) {
 
   TFakeClock clock;
   Host().Clock = &clock;
+  // Start's sample question answered at once: the bench runs unattended.
+  TFakeOperator answers;
+  IOperator *const asking = Host().Operator;
+  Host().Operator = &answers;
   {
     TSimLinePort line;
     for (int a = 1; a <= 3; ++a) line.Ctl(a).MotorOn = true;
@@ -66,6 +70,7 @@ int main(int argc, char **argv) {
   std::printf("rss_after_200_dips: %.1f MiB\n", ResidentMiB());
   std::printf("report_lines_after_200_dips: %d lines\n", form->ReportWindow->LineCount());
   Host().Clock = form;
+  Host().Operator = asking;
   delete form;
   std::system((std::string("rm -rf '") + tmpl + "'").c_str());
   return 0;

@@ -9,8 +9,23 @@ set(_gen ${CMAKE_BINARY_DIR}/packaging)
 set_target_properties(kvapp PROPERTIES AUTORCC ON)
 target_sources(kvapp PRIVATE ${_pkg}/kavetra.qrc)
 
+# Every time stamp of the package is the newest changelog entry's, so two
+# builds of one commit give the same .deb (cpack reads it from its config).
+execute_process(COMMAND dpkg-parsechangelog -l ${_pkg}/changelog -S Timestamp
+                OUTPUT_VARIABLE KV_SOURCE_DATE_EPOCH OUTPUT_STRIP_TRAILING_WHITESPACE)
+set(ENV{SOURCE_DATE_EPOCH} ${KV_SOURCE_DATE_EPOCH})
+string(TIMESTAMP KV_DATE "%Y-%m-%d" UTC)
+file(WRITE ${_gen}/cpack-env.cmake "set(ENV{SOURCE_DATE_EPOCH} \"${KV_SOURCE_DATE_EPOCH}\")\n")
+set(CPACK_PROJECT_CONFIG_FILE ${_gen}/cpack-env.cmake)
+
 install(TARGETS kavetra kavetra-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${_pkg}/kavetra.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+# Double-click: .dip recipes and run records open in the program.
+install(FILES ${_pkg}/kavetra-mime.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages RENAME kavetra.xml)
+# What software centres list (AppStream).
+set(KV_VERSION ${PROJECT_VERSION})
+configure_file(${_pkg}/io.github.kavetra.Kavetra.metainfo.xml ${_gen}/io.github.kavetra.Kavetra.metainfo.xml @ONLY)
+install(FILES ${_gen}/io.github.kavetra.Kavetra.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(FILES ${_pkg}/kavetra.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 foreach(size 48 64 128 256)
   install(FILES ${_pkg}/icons/kavetra-${size}.png DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
@@ -60,11 +75,10 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${_gen}/conffiles)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # The libraries the binaries link (Qt 6 with Charts and Svg, libstdc++,
-# libc) come from dpkg-shlibdeps; Qt's platform plugins are loaded at run
-# time, so they are named here, as the font the window is drawn in. The
-# remote page's server (Qt's HTTP server and WebSockets) is named too, so the
-# package says it even where dpkg-shlibdeps is not run.
+# libc, the remote page's WebSockets) come from
+# dpkg-shlibdeps, each once; Qt's platform plugins are loaded at run time, so
+# they are named here, as the font the window is drawn in.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6websockets6")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation")
 include(CPack)

@@ -1,5 +1,7 @@
-// veri-sim: simulated VERI controllers on a pseudo-terminal.
+// veri-sim: simulated VERI controllers on a pseudo-terminal (installed as
+// kavetra-sim; its texts name it as it was called).
 #include <cstdio>
+#include <string>
 
 #include "sim/Bus.h"
 #include "sim/Server.h"
@@ -42,6 +44,7 @@ static const char *Usage =
     "                  \"lineafter 2\", \"foreign 3\" or \"noeol 1\" (see the control\n"
     "                  commands below); may be given again\n"
     "  --help          this text\n"
+    "  --version       the version\n"
     "Replies: echo of the frame's words, a blank and the answer words, CR LF.\n"
     "Answers: VER -> VERISIM_1.0; P<n>? -> P<n>=<value>, but\n"
     "P134? -> ON|OFF and P0? -> RUN|IDLE; empty command -> OK<d> (0 moving,\n"
@@ -49,17 +52,31 @@ static const char *Usage =
     "the next stored line, END after the last; unknown -> ?; all else echo only.\n"
     "Axes move in trapezoid ramps; an error in P11 stops them.\n";
 
+// The usage line with the program's own name (its output lines keep
+// "veri-sim:", which tools read).
+static std::string Named(const std::string &name) {
+  std::string text = Usage;
+  return text.replace(text.find("veri-sim"), 8, name);
+}
+
 int main(int argc, char **argv) {
+  std::string name = argc > 0 ? argv[0] : "veri-sim";
+  name = name.substr(name.find_last_of('/') + 1);
   std::vector<std::string> args(argv + 1, argv + argc);
+  for (const std::string &a : args)
+    if (a == "--version") {
+      std::printf("%s %s\n", name.c_str(), KV_VERSION);
+      return 0;
+    }
   TSimOptions options;
   bool help = false;
   std::string error;
   if (!ParseSimOptions(args, options, help, error)) {
-    std::fprintf(stderr, "veri-sim: %s\n%s", error.c_str(), Usage);
+    std::fprintf(stderr, "%s: %s\n%s", name.c_str(), error.c_str(), Named(name).c_str());
     return 2;
   }
   if (help) {
-    std::printf("%s\n%s", Usage, ControlHelp());
+    std::printf("%s\n%s", Named(name).c_str(), ControlHelp());
     return 0;
   }
   return RunSimServer(options);

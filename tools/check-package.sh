@@ -22,6 +22,7 @@ dpkg-deb -x "$DEB" "$T/root"
 VERSION="$(sed -n '1s/^kavetra (\([^)]*\)).*/\1/p' "$SRC/packaging/changelog")"
 [ "$(dpkg-deb -f "$DEB" Version)" = "$VERSION" ] || fail "package version is not the changelog's $VERSION"
 for f in usr/bin/kavetra usr/bin/kavetra-sim usr/share/applications/kavetra.desktop \
+         usr/share/mime/packages/kavetra.xml usr/share/metainfo/io.github.kavetra.Kavetra.metainfo.xml \
          usr/share/doc/kavetra/README.md usr/share/doc/kavetra/copyright usr/share/doc/kavetra/changelog.gz \
          usr/share/man/man1/kavetra.1.gz usr/share/man/man1/kavetra-sim.1.gz etc/kavetra/KVHardware.ini \
          usr/share/icons/hicolor/scalable/apps/kavetra.svg; do
@@ -34,14 +35,30 @@ done
 dpkg-deb --ctrl-tarfile "$DEB" | tar -xO ./conffiles | grep -qx /etc/kavetra/KVHardware.ini ||
   fail "/etc/kavetra/KVHardware.ini is not a conffile"
 ! grep -q 'run\.sh\|test\.sh' "$T/root/usr/share/doc/kavetra/README.md" || fail "the package's README speaks of the source tree"
+# Two builds of one commit give the same bytes (time stamps from the changelog).
+(cd "$BUILD" && cpack -G DEB -B "$T/again" >"$T/cpack-again.log" 2>&1) || fail "the second cpack failed"
+cmp -s "$DEB" "$T/again/$(basename "$DEB")" || fail "two builds of one commit give different packages"
+desktop-file-validate "$T/root/usr/share/applications/kavetra.desktop" || fail "the desktop entry is not valid"
+appstreamcli validate --no-net "$T/root/usr/share/metainfo/io.github.kavetra.Kavetra.metainfo.xml" \
+  >"$T/appstream.log" 2>&1 || { cat "$T/appstream.log" >&2; fail "the AppStream metainfo is not valid"; }
+# --version prints and ends: nothing written into an empty folder (nor its home).
+mkdir "$T/empty"
+V="$(cd "$T/empty" && env -u XDG_DATA_HOME HOME="$T/empty" "$T/root/usr/bin/kavetra" --version)" ||
+  fail "kavetra --version ended with $?"
+[ "$V" = "kavetra $VERSION" ] || fail "kavetra --version printed \"$V\""
+[ -z "$(ls -A "$T/empty")" ] || fail "kavetra --version wrote into its folder: $(ls -A "$T/empty")"
 if command -v lintian >/dev/null; then
   lintian --tag-display-limit 0 "$DEB" >"$BUILD/lintian.log" 2>&1 || true
   if grep -q '^E: ' "$BUILD/lintian.log"; then grep '^E: ' "$BUILD/lintian.log" >&2; fail "lintian reports errors"; fi
-  LINTIAN="lintian: $(grep -c '^W: ' "$BUILD/lintian.log" || true) warnings, no error"
+  if grep -q 'hardening-' "$BUILD/lintian.log"; then grep 'hardening-' "$BUILD/lintian.log" >&2; fail "lintian reports unhardened binaries"; fi
+  LINTIAN="lintian: $(grep -c '^W: ' "$BUILD/lintian.log" || true) warnings, no error, no hardening tag"
 else
   fail "lintian is missing (tools/setup.sh installs it)"
 fi
 DEPENDS="$(dpkg-deb -f "$DEB" Depends)"
+for d in libqt6websockets6; do
+  [ "$(grep -oE "(^|[ ,])$d( |,|$)" <<<"$DEPENDS" | wc -l)" = 1 ] || fail "Depends does not name $d once: $DEPENDS"
+done
 for d in libqt6widgets6 libqt6gui6 libqt6core6 libstdc++6 qt6-qpa-plugins libqt6websockets6; do
   [[ "$DEPENDS" == *"$d"* ]] || fail "Depends lacks $d: $DEPENDS"
 done

@@ -11,7 +11,7 @@ kv_need=()
 for p in build-essential cmake ninja-build libgrpc++-dev protobuf-compiler-grpc libprotobuf-dev protobuf-compiler libssl-dev pkg-config libavahi-client-dev qt6-base-dev qt6-charts-dev libqt6opengl6-dev qt6-svg-dev libgtest-dev \
          fonts-liberation locales xvfb xauth clang libclang-rt-14-dev \
          xdotool imagemagick dpkg-dev file lintian poppler-utils \
-         qt6-websockets-dev chromium zlib1g-dev; do
+         qt6-websockets-dev chromium zlib1g-dev appstream desktop-file-utils; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || kv_need+=("$p")
 done
 if [ ${#kv_need[@]} -gt 0 ]; then

@@ -9,21 +9,29 @@
 #include <QDateTime>
 #include <QDateTimeAxis>
 #include <QFile>
+#include <QGuiApplication>
+#include <QRegularExpression>
+#include <QScreen>
 #include <QImage>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QWheelEvent>
+#include <QAreaSeries>
 #include <QLabel>
+#include <QLegendMarker>
 #include <QLineSeries>
 #include <QXYSeries>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 #include <QValueAxis>
+#include <cmath>
 #include <fstream>
 
 #include "app/RunRecordPlot.h"
 #include "app/RunRecordWindow.h"
+#include "base/Host.h"
+#include "support/Fakes.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -69,16 +77,26 @@ TEST_F(RunRecordWindow, ShowsARunNamesTheFailedDipAndKeepsItOnABadFile) {
   w.ShowRows({travel, Dip(1, 1000, EndDone), failed, end}, "runs/2024-05-01_10-00-00_T.csv");
   w.show();
   EXPECT_GT(w.Run->Points(), 10);
-  // The failed dip as the recipe would have ended it (5100 ms), and 2 % more.
-  EXPECT_EQ(w.Run->Time->min().msecsTo(w.Run->Time->max()), 5202);
+  // The failed dip as the recipe would have ended it (5100 ms), and 2 % more,
+  // up to eight round steps of a second.
+  EXPECT_EQ(w.Run->Time->min().msecsTo(w.Run->Time->max()), 8000);
   const QString info = w.Info->text();
   EXPECT_TRUE(info.startsWith("2024-05-01_10-00-00_T.csv")) << info.toStdString();
-  EXPECT_TRUE(info.contains("run ended: move failed after 5.00 s")) << info.toStdString();
+  EXPECT_TRUE(info.contains("run ended: move failed after 0:00:05.0")) << info.toStdString();
   EXPECT_TRUE(info.contains("first fault: Dip dip 2 of 3: move failed")) << info.toStdString();
-  const QString hover = w.ReadOutAt(4300, 2.5);
+  // Without a series, no legend entry ("fast dips", "dip in progress").
+  QStringList legend;
+  for (QLegendMarker *m : w.RunView->chart()->legend()->markers())
+    if (m->isVisible()) legend << m->label();
+  EXPECT_EQ(legend, QStringList({"travel", "(recipe)", "observed", "not done"}));
+  // The summary wraps: the window fits the screen.
+  const QSize room = w.screen()->availableGeometry().size(), need = w.minimumSizeHint();
+  EXPECT_TRUE(need.width() <= room.width() && need.height() <= room.height()) << need.width() << "x" << need.height();
+  // The nearest reading (4300 ms), not the cursor's height.
+  const QString hover = w.ReadOutAt(4310);
   EXPECT_TRUE(hover.startsWith("0:00:04.3, Z 2.50 cm\nDip at Rinse: dip 2 of 3")) << hover.toStdString();
   EXPECT_TRUE(hover.contains("end: move failed (error bits 0x0080)")) << hover.toStdString();
-  EXPECT_EQ(w.ReadOutAt(600, 1.5).section('\n', 1, 1), "travel to Rinse (X -, Y - cm)");
+  EXPECT_EQ(w.ReadOutAt(600).section('\n', 1, 1), "travel to Rinse (X -, Y - cm)");
 
   // A file that is no record: the rows stay, a box says why.
   Put("bad.csv", "this is not a run record\n");
@@ -99,7 +117,7 @@ TEST_F(RunRecordWindow, FollowsTheRecorderOnItsTimerWhileShown) {
   {
     TRunRecordWindow w;
     w.show();
-    ASSERT_TRUE(RunRecorder().Begin("T", 0, 0));
+    ASSERT_TRUE(RunRecorder().Begin("T", 0, GetTickCount()));
     EXPECT_TRUE(w.LiveTimer->isActive() || (w.DrawNews(), w.LiveTimer->isActive()));
     // A hold's many equal reads: its two ends are drawn.
     for (int i = 0; i < 50; ++i) RunRecorder().NoteZ(1.7);
@@ -108,7 +126,7 @@ TEST_F(RunRecordWindow, FollowsTheRecorderOnItsTimerWhileShown) {
     EXPECT_EQ(SeriesPoints(run, "dip in progress"), 2);
     RunRecorder().NoteZ(2.0);
     w.DrawNews();
-    EXPECT_EQ(SeriesPoints(run, "dip in progress"), 3);
+    EXPECT_EQ(SeriesPoints(run, "dip in progress"), 2);  // one pixel column: its ends
     const QString before = w.Info->text();
     RunRecorder().Add(Dip(1, 0, EndStopped));
     QCoreApplication::processEvents();
@@ -128,6 +146,56 @@ TEST_F(RunRecordWindow, FollowsTheRecorderOnItsTimerWhileShown) {
   }
   RunRecorder().Add(Dip(3, 5000, EndDone));
   RunRecorder().Finish(EndStopped, 0);
+}
+
+// A long run: the recorder keeps only its newest rows' reads, a window
+// opened late takes the older ones from the file (dip 1 went deeper), and
+// however long the run, the chart draws a few points per pixel column.
+TEST_F(RunRecordWindow, ALongRunTakesOldReadsFromTheFileAndDrawsThin) {
+  THostFixture host;
+  ASSERT_TRUE(RunRecorder().Begin("T", 0, host.Clock.Now));
+  const int dips = int(TRunRecorder::KeepReadsRows) + 100;
+  for (int k = 1; k <= dips; ++k) {
+    TRecordRow r = Dip(k, RunRecorder().Now(), EndDone, dips);
+    for (int i = 0; i < 20; ++i, host.Clock.Now += 100) RunRecorder().NoteZ(i == 5 && k == 1 ? 9 : 1.5 + i % 10 * 0.1);
+    r.ZReads = RunRecorder().LiveZ();
+    RunRecorder().Add(r);
+  }
+  EXPECT_TRUE(RunRecorder().Rows().front().ZReads.empty());
+  EXPECT_EQ(RunRecorder().Rows().back().ZReads.size(), 20u);
+  TRunRecordWindow w;
+  w.resize(1000, 700);
+  w.show();
+  w.DrawNews();
+  for (const char *line : {"observed", "(recipe)"})
+    EXPECT_LE(SeriesPoints(w.RunView->chart(), line), 4 * int(w.RunView->chart()->plotArea().width()) + 2);
+  w.Tabs->setCurrentWidget(w.OverlayView);
+  auto *range = qobject_cast<QAreaSeries *>(w.OverlayView->chart()->series().at(1));
+  ASSERT_NE(range, nullptr);
+  emit range->hovered(QPointF(0.52, 2), true);
+  EXPECT_TRUE(w.ReadOut->text().endsWith(QString("(dip 1) over %1 dips").arg(dips)))
+      << w.ReadOut->text().toStdString();
+  RunRecorder().Finish(EndDone, 0);
+}
+
+// A range grown at its end is thinned from the old columns' points: the
+// same points as thinning the whole line again.
+TEST_F(RunRecordWindow, AGrownRangeThinsAsTheWholeLine) {
+  QLineSeries grown, whole;
+  TThinLine a(&grown), b(&whole);
+  auto y = [](int i) { return std::fmod(i * 7.31, 13.0) + i * 1e-6; };  // no two alike
+  for (int i = 0; i < 1000; ++i) a.Append(i, y(i));
+  a.Draw(0, 1000, 100);
+  for (int i = 1000; i < 2000; ++i) a.Append(i, y(i));
+  for (int i = 0; i < 2000; ++i) b.Append(i, y(i));
+  a.Draw(0, 2000, 100);
+  b.Draw(0, 2000, 100);
+  EXPECT_EQ(grown.points(), whole.points());
+  EXPECT_LE(grown.count(), 4 * 101);
+  for (int i = 2000; i < 2100; ++i) a.Append(i, y(i)), b.Append(i, y(i));
+  a.Draw(0, 2000, 100);
+  b.Draw(0, 2000, 100);
+  EXPECT_EQ(grown.points(), whole.points());
 }
 
 // What the mouse and keys do on a chart, as the operator does it: read-out,
@@ -184,10 +252,13 @@ TEST_F(RunRecordWindow, MouseAndKeysZoomPanAndReadOut) {
   w.WholeButton->click();
 
   w.Tabs->setCurrentWidget(w.OverlayView);
-  auto *second = qobject_cast<QXYSeries *>(w.OverlayView->chart()->series().at(1));
-  emit second->hovered(QPointF(1.25, 2.5), true);
+  auto *latest = qobject_cast<QXYSeries *>(w.OverlayView->chart()->series().at(2));
+  emit latest->hovered(QPointF(1.25, 2.5), true);
   EXPECT_EQ(w.ReadOut->text(),
-            "Dip dip 2 in this run (dip 2 of 3, done): 1.25 s after the down command, Z 2.50 cm");
+            "Dip dip 3 in this run (dip 3 of 3, done): 1.25 s after the down command, Z 2.50 cm");
+  auto *range = qobject_cast<QAreaSeries *>(w.OverlayView->chart()->series().at(1));
+  emit range->hovered(QPointF(1.25, 2.5), true);
+  EXPECT_EQ(w.ReadOut->text(), "Dip at 1.25 s after the down command: Z from 2.50 cm (dip 1) to 2.50 cm (dip 1) over 3 dips");
 
   EXPECT_TRUE(w.TitleLines()[1].startsWith("date not known  ·  (no file)"))
       << w.TitleLines()[1].toStdString();
@@ -213,8 +284,9 @@ TEST_F(RunRecordWindow, ProcessChoiceOverlayAndRecipes) {
   EXPECT_EQ(w.ProcessList->currentText(), "Dip");
   w.Tabs->setCurrentWidget(w.OverlayView);
   QChart *overlay = w.OverlayView->chart();
-  EXPECT_EQ(overlay->series().size(), 4);
-  EXPECT_EQ(overlay->series().at(2)->name(), "not done");
+  EXPECT_EQ(overlay->series().size(), 4);  // recipe, range, latest, not done
+  EXPECT_EQ(overlay->series().at(1)->name(), "range of 2 dips");
+  EXPECT_EQ(overlay->series().at(3)->name(), "not done");
   EXPECT_EQ(overlay->title(), "Dip: every dip from its down command");
   w.Tabs->setCurrentWidget(w.HoldsView);
   auto *held = qobject_cast<QXYSeries *>(w.HoldsView->chart()->series().at(0));
@@ -226,7 +298,7 @@ TEST_F(RunRecordWindow, ProcessChoiceOverlayAndRecipes) {
   const QStringList title = w.TitleLines();
   EXPECT_TRUE(title.contains("recipe: Rinse at Beaker: Z 1.00 to 4.00 cm, 5 fast dips"))
       << title.join('|').toStdString();
-  EXPECT_TRUE(w.ReadOutAt(15000, 2).contains("Rinse at Beaker: fast dips 5"));
+  EXPECT_TRUE(w.ReadOutAt(15000).contains("Rinse at Beaker: fast dips 5"));
 }
 
 // A 100-dip run read back from its file: the process chosen, every dip on
@@ -235,6 +307,8 @@ TEST_F(RunRecordWindow, ProcessChoiceOverlayAndRecipes) {
 TEST_F(RunRecordWindow, A100DipRunZoomsAndExportsWithItsTitleBlock) {
   std::ofstream out("2026-12-07_10-00-00_Coating.csv");
   out << RecordHeader() << "\n";
+  std::ofstream zfile("2026-12-07_10-00-00_Coating.reads.csv");
+  zfile << "ms,axis,cm\n";
   TRecordRow travel;
   travel.Task = "Coating", travel.Process = "Coat", travel.Position = "Beaker", travel.Mode = RecordTravel;
   travel.X = 8, travel.Y = 6, travel.Top = 5, travel.DownAt = 0, travel.TopAt = 8000, travel.End = EndDone;
@@ -248,15 +322,16 @@ TEST_F(RunRecordWindow, A100DipRunZoomsAndExportsWithItsTitleBlock) {
     const int64_t held = k == 37 ? 6700 : 5500 + (k % 7) * 10;
     r.BottomAt = t + 1550, r.UpAt = r.BottomAt + held, r.TopAt = r.UpAt + 6050;
     r.HeldBottom = held, r.HeldTop = 2300 + (k % 5) * 10, r.Withdrawal = 0.5 - (k % 3) * 0.002;
+    r.WrittenAt = r.TopAt;
     for (int64_t s = r.UpAt; s <= r.TopAt; s += 400)
-      r.ZReads.push_back({s, 8 - 3.0 * double(s - r.UpAt) / double(r.TopAt - r.UpAt)});
+      zfile << s << ",3," << RecordNumber(8 - 3.0 * double(s - r.UpAt) / double(r.TopAt - r.UpAt)) << "\n";
     out << FormatRecordRow(r) << "\n";
     t = r.TopAt + r.HeldTop;
   }
   TRecordRow end;
   end.Task = "Coating", end.Mode = RecordEnd, end.TopAt = t + 9000, end.End = EndDone;
   out << FormatRecordRow(end) << "\n";
-  out.close();
+  out.close(), zfile.close();
 
   TRunRecordWindow w;
   w.resize(1000, 700);
@@ -265,12 +340,12 @@ TEST_F(RunRecordWindow, A100DipRunZoomsAndExportsWithItsTitleBlock) {
   EXPECT_EQ(w.ProcessList->currentText(), "Coat");
   w.Tabs->setCurrentWidget(w.OverlayView);
   QChart *overlay = w.OverlayView->chart();
-  EXPECT_EQ(overlay->series().size(), 101);  // every dip and the recipe
-  EXPECT_EQ(SeriesPoints(overlay, "recipe"), 5);
+  EXPECT_EQ(overlay->series().size(), 3);  // the recipe, the range of all dips, the latest
+  EXPECT_EQ(SeriesPoints(overlay, "(recipe)"), 5);
   QChart *holds = w.HoldsView->chart();
   EXPECT_EQ(SeriesPoints(holds, "held at the bottom"), 100);
   EXPECT_EQ(SeriesPoints(holds, "withdrawal"), 100);
-  EXPECT_EQ(SeriesPoints(holds, "up speed (recipe)"), 100);
+  EXPECT_EQ(SeriesPoints(holds, "up speed (recipe)"), 2);  // the same all along: its ends
   const auto *heldAxis = static_cast<QValueAxis *>(holds->axes(Qt::Vertical).front());
   EXPECT_GE(heldAxis->max(), 6.7);  // the outlier is inside the chart
 
@@ -278,6 +353,25 @@ TEST_F(RunRecordWindow, A100DipRunZoomsAndExportsWithItsTitleBlock) {
   w.Tabs->setCurrentWidget(w.RunView);
   w.RunView->ZoomBy(0.25, QPointF(w.RunView->width() / 2.0, w.RunView->height() / 2.0));
   const qint64 zoomed = w.Run->Time->min().msecsTo(w.Run->Time->max());
+  // Ticks at round times: eight round steps from a multiple of the step.
+  const qint64 from = QDateTime::fromMSecsSinceEpoch(qint64(AxisTime(0))).msecsTo(w.Run->Time->min());
+  const QStringList steps = QString("1000 2000 5000 10000 15000 30000 60000 120000 180000").split(' ');
+  EXPECT_TRUE(zoomed % 8 == 0 && steps.contains(QString::number(zoomed / 8)) && from % (zoomed / 8) == 0) << zoomed;
+  // Export data: the rows and reads of the visible range, "." decimals.
+  QString dataError;
+  QFile data("data.csv");
+  ASSERT_TRUE(w.ExportData("data.csv", dataError) && data.open(QIODevice::ReadOnly));
+  const QStringList table = QString(data.readAll()).split('\n', Qt::SkipEmptyParts);
+  EXPECT_TRUE(table.value(0).startsWith("kind,time s,Z cm,process,"));
+  int rows = 0, reads = 0;
+  for (const QString &line : table.mid(1)) {
+    const QStringList f = line.split(',');
+    const double ms = f.value(1).toDouble() * 1000, z = f.value(2).toDouble();
+    rows += f[0] == "row", reads += f[0] == "read";
+    EXPECT_TRUE(f.size() == 15 && (f[0] == "row" || (ms >= from && ms <= from + zoomed && z >= 5 && z <= 8)))
+        << line.toStdString();
+  }
+  EXPECT_TRUE(rows > 0 && rows < 100 && reads > rows) << rows << " " << reads;
   w.DrawNews();
   EXPECT_EQ(w.Run->Time->min().msecsTo(w.Run->Time->max()), zoomed);
   EXPECT_EQ(w.Run->Time->format(), "h:mm:ss");
@@ -293,6 +387,20 @@ TEST_F(RunRecordWindow, A100DipRunZoomsAndExportsWithItsTitleBlock) {
   EXPECT_EQ(title.back(), QString("Kavetra ") + KV_VERSION_UNDER_TEST);
   std::ofstream("2026-12-07_10-00-00_Coating.about.ini") << "[Run]\nSample=S-17\nOperator=Ana\n";
   EXPECT_EQ(w.TitleLines()[0], "Run record of task Coating, sample S-17");
+
+  // Every title line, a long one too, wrapped inside the picture's margins
+  // and below the one before.
+  QStringList lines = title;
+  lines << QString("first fault: Coat dip 14 of 20: move failed ").repeated(8);
+  const TTitleBlock block = LayOutTitle(lines, 1200);
+  ASSERT_EQ(block.Rects.size(), lines.size());
+  for (int i = 0; i < lines.size(); ++i) {
+    const QRectF need = QFontMetricsF(i ? block.Small : block.Big)
+                            .boundingRect(block.Rects[i], Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, lines[i]);
+    EXPECT_TRUE(QRectF(0, 0, 1200, block.Height).contains(block.Rects[i]) && block.Rects[i].contains(need)) << i;
+    EXPECT_GE(block.Rects[i].top(), i ? block.Rects[i - 1].bottom() : 0.0);
+  }
+  EXPECT_GT(block.Rects.back().height(), 1.5 * QFontMetricsF(block.Small).height());  // wrapped
 
   // The pictures are kept in the build folder for a look.
   const QString keep = QString(KV_BUILD_DIR) + "/run-record-100-dips.";
@@ -312,6 +420,9 @@ TEST_F(RunRecordWindow, A100DipRunZoomsAndExportsWithItsTitleBlock) {
   const QByteArray drawing = svg.readAll();
   EXPECT_TRUE(drawing.contains("<svg"));
   EXPECT_TRUE(drawing.contains("Run record of task Coating, sample S-17"));
+  // The page measures what the picture did on the screen.
+  const QString mm = QRegularExpression("width=\"([0-9.]+)mm\"").match(QString(drawing)).captured(1);
+  EXPECT_NEAR(mm.toDouble(), 1200 * 25.4 / QGuiApplication::primaryScreen()->logicalDotsPerInch(), 1) << mm.toStdString();
   EXPECT_FALSE(w.Export("picture.bmp", error));
   EXPECT_EQ(error, "the name must end in .png, .svg or .pdf");
 }

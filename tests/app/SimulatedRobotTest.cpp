@@ -120,4 +120,39 @@ TEST_F(SimulatedRobot, ThePortFieldTakesATypedDevicePath) {
   EXPECT_EQ(dlg.CBPort->currentText(), "/dev/kavetra-typed-tty");
 }
 
+// The link's folder: made 0700, refused unless this user's own with mode
+// 0700 (not a link); without XDG_RUNTIME_DIR it lies in /tmp/kavetra-<uid>.
+// One program of the user at a time runs the simulator: a second one is
+// refused and leaves the first one's link alone.
+TEST_F(SimulatedRobot, ThePrivateFolderAndOneProgramAtATime) {
+  QString error;
+  const std::string own = Dir + "/own";
+  EXPECT_TRUE(PrivateFolder(QString::fromStdString(own), error));
+  struct stat st {};
+  ASSERT_EQ(stat(own.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0700u);
+  ASSERT_EQ(chmod(own.c_str(), 0755), 0);
+  ASSERT_EQ(symlink(own.c_str(), (Dir + "/link").c_str()), 0);
+  for (const std::string &bad : {own, Dir + "/link"}) {
+    EXPECT_FALSE(PrivateFolder(QString::fromStdString(bad), error));
+    EXPECT_EQ(error.toStdString(), bad + " is not a folder of this user's own with mode 0700");
+  }
+  unsetenv("XDG_RUNTIME_DIR");
+  EXPECT_EQ(TSimulatedRobot::LinkPath(), QString("/tmp/kavetra-%1/kavetra-sim.pty").arg(getuid()));
+  setenv("XDG_RUNTIME_DIR", (Dir + "/run").c_str(), 1);
+
+  THostFixture host;
+  Host().Clock = nullptr;
+  const QString link = TSimulatedRobot::LinkPath();
+  TSimulatedRobot first, second;
+  ASSERT_TRUE(first.Start(error)) << error.toStdString();
+  const QString target = QFileInfo(link).symLinkTarget();
+  EXPECT_FALSE(second.Start(error));
+  EXPECT_EQ(error, "another Kavetra of this user runs the simulated robot at " + link);
+  second.Stop();
+  EXPECT_EQ(QFileInfo(link).symLinkTarget(), target);
+  first.Stop();
+  EXPECT_TRUE(second.Start(error)) << error.toStdString();
+}
+
 }  // namespace
