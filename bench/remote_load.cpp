@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "BenchLine.h"
+#include "DipHolds.h"
 #include "base/Host.h"
 #include "remote/RemoteServer.h"
 #include "tasks/Process.h"
@@ -30,45 +31,11 @@
 
 namespace {
 
-double Now() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
 double CpuSeconds() {
   rusage u{};
   getrusage(RUSAGE_SELF, &u);
   return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
-
-// The window's pump: the server answers inside the process's waits, as in
-// the program.
-class TPump : public IEventPump {
-public:
-  void ProcessMessages() override { QCoreApplication::processEvents(); }
-};
-
-// Notes each output step's time and tells the page of each dip.
-class TSteps : public IReportSink {
-public:
-  std::vector<std::pair<int, double>> Steps;
-  int Dip = 0;
-  void AppendLine(const std::string &line) override {
-    const std::string head = "$ ChMode, ProcAction, ChNumber, Action:";
-    if (line.compare(0, head.size(), head) != 0) return;
-    const size_t a = line.find("; ");
-    if (a == std::string::npos) return;
-    const int step = std::atoi(line.c_str() + a + 2);
-    Steps.emplace_back(step, Now());
-    if (step == 1) {
-      TRunEvent e;
-      e.Kind = TRunEventKind::DipStarted;
-      e.Process = "Bench";
-      e.Dip = ++Dip;
-      e.Dips = 3;
-      SendRunEvent(e);
-    }
-  }
-};
 
 int Connect(uint16_t port) {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
@@ -165,7 +132,7 @@ struct TFlood {
     Threads.emplace_back([this, port] {
       auto next = std::chrono::steady_clock::now();
       while (!Stop) {
-        const double t0 = Now();
+        const double t0 = BenchNow();
         const int fd = Connect(port);
         timeval patience{3, 0};  // a browser's patience, not the load clients' 200 ms
         if (fd >= 0) setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
@@ -177,7 +144,7 @@ struct TFlood {
         }
         if (fd >= 0) close(fd);
         ++(got.compare(0, 12, "HTTP/1.1 200") == 0 ? Served : Failed);
-        Took.push_back((Now() - t0) * 1000);
+        Took.push_back((BenchNow() - t0) * 1000);
         next += std::chrono::milliseconds(100);
         std::this_thread::sleep_until(next);
       }
@@ -188,29 +155,6 @@ struct TFlood {
     for (auto &t : Threads) t.join();
   }
 };
-
-// One three-dip process; the mean and worst of the holds above nominal (ms).
-void Cycle(const char *tag, TSteps &steps) {
-  steps.Steps.clear();
-  uint16_t error = 0;
-  RunProcess("Bench", 2, 1, error, 1);
-  double at3 = 0, at5 = 0, sum = 0, worst = 0;
-  int n = 0;
-  std::vector<double> all;
-  for (auto &[step, at] : steps.Steps) {
-    if (step == 3) at3 = at;
-    if (step == 5) at5 = at;
-    if (step != 4 && step != 6) continue;
-    const double over = step == 4 ? at - at3 - 1.1 : at - at5 - 0.6;
-    all.push_back(over * 1000);
-    sum += over * 1000;
-    worst = std::max(worst, over * 1000);
-    ++n;
-  }
-  std::sort(all.begin(), all.end());
-  std::printf("remote_dip_holds_over_nominal_%s: %.1f ms (median %.1f, max %.1f, %d holds, error word %u)\n",
-              tag, n ? sum / n : 0, n ? all[all.size() / 2] : 0, worst, n, error);
-}
 
 }  // namespace
 
@@ -227,10 +171,10 @@ int main(int argc, char **argv) {
     return 1;
   }
   {
-    const double c0 = CpuSeconds(), w0 = Now();
+    const double c0 = CpuSeconds(), w0 = BenchNow();
     QTimer::singleShot(10000, &app, &QCoreApplication::quit);
     app.exec();
-    const double cpu = CpuSeconds() - c0, wall = Now() - w0;
+    const double cpu = CpuSeconds() - c0, wall = BenchNow() - w0;
     std::printf("idle_cpu_remote_server: %.2f %%core (%.3f s CPU in %.2f s, no client)\n", 100 * cpu / wall,
                 cpu, wall);
   }
@@ -238,25 +182,25 @@ int main(int argc, char **argv) {
   TSimProcess sim;
   TSerialPortNG port;
   if (!OpenBenchPort(port, sim, false, "remote_load")) return 1;
-  TSteps steps;
-  TPump pump;
+  TDipSteps steps;
+  TBenchPump pump;
   Host().Report = &steps;
   Host().Events = &pump;
   ReportLevel = 2;
   BenchMotorsOn();
   AppendBenchProcess(3);
 
-  Cycle("no_clients", steps);
+  DipHoldsLine("remote_dip_holds_over_nominal", "no_clients", steps);
   {
     TLoad load(server.Port(), 10, 5);
-    Cycle("10_pollers_5_websockets", steps);
+    DipHoldsLine("remote_dip_holds_over_nominal", "10_pollers_5_websockets", steps);
     std::printf("remote_load_served: %d status answers, %d WebSocket reads, %d WebSockets open\n",
                 load.Answers.load(), load.Frames.load(), server.WebSocketCount());
   }
-  Cycle("no_clients_again", steps);
+  DipHoldsLine("remote_dip_holds_over_nominal", "no_clients_again", steps);
   {
     auto flood = std::make_unique<TFlood>(server.Port());
-    Cycle("slow_header_flood", steps);
+    DipHoldsLine("remote_dip_holds_over_nominal", "slow_header_flood", steps);
     flood->Stop = true;
     for (auto &t : flood->Threads) t.join();
     flood->Threads.clear();

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "BenchLine.h"
+#include "DipHolds.h"
 #include "DipCoatingService.grpc.pb.h"
 #include "base/Host.h"
 #include "sila/SilaServer.h"
@@ -21,51 +22,6 @@
 
 namespace {
 namespace dc = sila2::org::kavetra::dipcoating::dipcoatingservice::v1;
-
-double Now() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); }
-
-class TPump : public IEventPump {
-public:
-  void ProcessMessages() override { QCoreApplication::processEvents(); }
-};
-
-class TSteps : public IReportSink {
-public:
-  std::vector<std::pair<int, double>> Steps;
-  int Dip = 0;
-  void AppendLine(const std::string &line) override {
-    const std::string head = "$ ChMode, ProcAction, ChNumber, Action:";
-    if (line.compare(0, head.size(), head) != 0) return;
-    const size_t a = line.find("; ");
-    if (a == std::string::npos) return;
-    const int step = std::atoi(line.c_str() + a + 2);
-    Steps.emplace_back(step, Now());
-    if (step == 1) {
-      TRunEvent e(TRunEventKind::DipStarted);
-      e.Process = "Bench", e.Dip = ++Dip, e.Dips = 3;
-      SendRunEvent(e);
-    }
-  }
-};
-
-void Cycle(const char *tag, TSteps &steps) {
-  steps.Steps.clear();
-  uint16_t error = 0;
-  RunProcess("Bench", 2, 1, error, 1);
-  double at3 = 0, at5 = 0, sum = 0;
-  std::vector<double> all;
-  for (auto &[step, at] : steps.Steps) {
-    if (step == 3) at3 = at;
-    if (step == 5) at5 = at;
-    if (step != 4 && step != 6) continue;
-    all.push_back((step == 4 ? at - at3 - 1.1 : at - at5 - 0.6) * 1000);
-    sum += all.back();
-  }
-  std::sort(all.begin(), all.end());
-  const size_t n = all.size();
-  std::printf("sila_dip_holds_over_nominal_%s: %.1f ms (median %.1f, max %.1f, %zu holds, error word %u)\n", tag,
-              n ? sum / n : 0, n ? all[n / 2] : 0, n ? all.back() : 0, n, error);
-}
 
 struct TSubscribers {
   std::atomic<int> Values{0};
@@ -124,20 +80,20 @@ int main(int argc, char **argv) {
   TSimProcess sim;
   TSerialPortNG port;
   if (!OpenBenchPort(port, sim, false, "sila_load")) return 1;
-  TSteps steps;
-  TPump pump;
+  TDipSteps steps;
+  TBenchPump pump;
   Host().Report = &steps;
   Host().Events = &pump;
   ReportLevel = 2;
   BenchMotorsOn();
   AppendBenchProcess(3);
-  Cycle("no_clients", steps);
+  DipHoldsLine("sila_dip_holds_over_nominal", "no_clients", steps);
   {
     TSubscribers subs(server.Port(), cert.CertPem, 10);
-    Cycle("10_schedulers_state_position", steps);
+    DipHoldsLine("sila_dip_holds_over_nominal", "10_schedulers_state_position", steps);
     std::printf("sila_load_values: %d property values sent to 20 subscriptions\n", subs.Values.load());
   }
-  Cycle("no_clients_again", steps);
+  DipHoldsLine("sila_dip_holds_over_nominal", "no_clients_again", steps);
   Host() = THost();
   VeriPort() = nullptr;
   port.SetActive(false);
