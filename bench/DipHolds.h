@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "BenchLine.h"
 #include "base/Host.h"
 #include "tasks/RunEvents.h"
 #include "tasks/TaskRun.h"
@@ -64,3 +65,22 @@ inline void DipHoldsLine(const char *prefix, const char *tag, TDipSteps &steps) 
   std::printf("%s_%s: %.1f ms (median %.1f, max %.1f, %zu holds, error word %u)\n", prefix, tag, n ? sum / n : 0,
               n ? all[n / 2] : 0, n ? all.back() : 0, n, error);
 }
+
+// The three-dip process on veri-sim with the steps noted and the window's
+// pump: what a load bench sets up before its cases.
+struct TDipHoldsBench {
+  TSimProcess Sim;
+  TSerialPortNG Port;
+  TDipSteps Steps;
+  TBenchPump Pump;
+  // False (and a "<tag>: failed" line) when the simulator or port is not up.
+  bool Open(const std::string &tag) {
+    if (!OpenBenchPort(Port, Sim, false, tag)) return false;
+    Host().Report = &Steps;
+    Host().Events = &Pump;
+    ReportLevel = 2;
+    BenchMotorsOn();
+    AppendBenchProcess(3);
+    return true;
+  }
+};

@@ -179,16 +179,9 @@ int main(int argc, char **argv) {
                 cpu, wall);
   }
 
-  TSimProcess sim;
-  TSerialPortNG port;
-  if (!OpenBenchPort(port, sim, false, "remote_load")) return 1;
-  TDipSteps steps;
-  TBenchPump pump;
-  Host().Report = &steps;
-  Host().Events = &pump;
-  ReportLevel = 2;
-  BenchMotorsOn();
-  AppendBenchProcess(3);
+  TDipHoldsBench bench;
+  if (!bench.Open("remote_load")) return 1;
+  TDipSteps &steps = bench.Steps;
 
   DipHoldsLine("remote_dip_holds_over_nominal", "no_clients", steps);
   {
@@ -213,6 +206,6 @@ int main(int argc, char **argv) {
   }
   Host() = THost();
   VeriPort() = nullptr;
-  port.SetActive(false);
+  bench.Port.SetActive(false);
   return 0;
 }

@@ -77,16 +77,9 @@ int main(int argc, char **argv) {
     std::printf("sila_load: failed (%s)\n", why.c_str());
     return 1;
   }
-  TSimProcess sim;
-  TSerialPortNG port;
-  if (!OpenBenchPort(port, sim, false, "sila_load")) return 1;
-  TDipSteps steps;
-  TBenchPump pump;
-  Host().Report = &steps;
-  Host().Events = &pump;
-  ReportLevel = 2;
-  BenchMotorsOn();
-  AppendBenchProcess(3);
+  TDipHoldsBench bench;
+  if (!bench.Open("sila_load")) return 1;
+  TDipSteps &steps = bench.Steps;
   DipHoldsLine("sila_dip_holds_over_nominal", "no_clients", steps);
   {
     TSubscribers subs(server.Port(), cert.CertPem, 10);
@@ -96,6 +89,6 @@ int main(int argc, char **argv) {
   DipHoldsLine("sila_dip_holds_over_nominal", "no_clients_again", steps);
   Host() = THost();
   VeriPort() = nullptr;
-  port.SetActive(false);
+  bench.Port.SetActive(false);
   return 0;
 }
