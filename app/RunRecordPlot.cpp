@@ -511,6 +511,12 @@ void TRunChart::RoundTime() {
   if (Time->min() != from || Time->max() != to) Time->setRange(from, to);
 }
 
+void TRunChart::StepTime(int steps) {
+  RoundTime();
+  const qint64 by = qint64(steps * Rounded / 8);
+  Time->setRange(Time->min().addMSecs(by), Time->max().addMSecs(by));
+}
+
 bool TRunChart::Nearest(double x, double slack, QPointF &reading) const {
   double best = slack;
   bool found = false;
@@ -859,8 +865,17 @@ void TZoomView::keyPressEvent(QKeyEvent *event) {
     case Qt::Key_Home: Whole(); break;
     case Qt::Key_Plus: ZoomBy(0.8, rect().center()); break;
     case Qt::Key_Minus: ZoomBy(1.25, rect().center()); break;
-    case Qt::Key_Left: Pan(-step, 0); break;
-    case Qt::Key_Right: Pan(step, 0); break;
+    case Qt::Key_Left:
+    case Qt::Key_Right: {
+      const int dir = event->key() == Qt::Key_Left ? -1 : 1;
+      if (StepTime) {
+        StepTime(dir);
+        UserZoomed = true;
+      } else {
+        Pan(dir * step, 0);
+      }
+      break;
+    }
     case Qt::Key_Up: Pan(0, step); break;
     case Qt::Key_Down: Pan(0, -step); break;
     default: QChartView::keyPressEvent(event); return;

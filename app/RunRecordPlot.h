@@ -106,6 +106,9 @@ public:
   // The time range moved to eight round steps near it (after a zoom or a
   // pan), so the ticks fall on round times.
   void RoundTime();
+  // The time range moved by `steps` of its round tick step (the arrow keys),
+  // so the ticks stay on round times.
+  void StepTime(int steps);
   // The data of another chart (the export draws its own at its size).
   void CopyFrom(const TRunChart &other);
   int Points() const;  // drawn points, all series
@@ -166,6 +169,9 @@ public:
   void Whole();
   void ZoomBy(double factor, QPointF at);  // at: widget position
   void Pan(double dx, double dy);          // pixels
+  // Set by a time chart: the left and right keys move by its tick step
+  // instead of a number of pixels.
+  std::function<void(int steps)> StepTime;
 
 signals:
   void WholeAsked();                         // refit the axes to the data

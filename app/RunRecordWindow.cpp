@@ -253,6 +253,7 @@ TRunRecordWindow::TRunRecordWindow(QWidget *parent) : QWidget(parent, Qt::Window
           [this] { static_cast<TZoomView *>(Tabs->currentWidget())->Whole(); });
   connect(RunView, &TZoomView::WholeAsked, this, &TRunRecordWindow::FitRun);
   connect(RunView, &TZoomView::Settled, this, [this] { Run->RoundTime(); });
+  RunView->StepTime = [this](int steps) { Run->StepTime(steps); };
   connect(OverlayView, &TZoomView::WholeAsked, this, [this] {
     DetailStale = true;
     RefreshDetail();
@@ -402,16 +403,32 @@ bool TRunRecordWindow::ExportData(const QString &path, QString &error) const {
   auto text = [](const std::string &s) { return '"' + QString::fromStdString(s).replace('"', "\"\"") + '"'; };
   QString out = "kind,time s,Z cm,process,position,dip,dips,mode,bottom s,up s,top s,held bottom s,held top s,"
                 "withdrawal cm/s,end\n";
-  for (const TRecordRow &r : Rows()) {
+  // A live run's older rows keep their reads on disk only.
+  const std::vector<TRecordRow> &rows = Rows();
+  std::vector<TRecordRow> disk;
+  std::string why;
+  if (Follow && RunRecorder().ReadsKeptFrom() > 0 && !ReadRunRecord(Path(), disk, why)) {
+    error = QString("the older reads cannot be read (%1)").arg(QString::fromStdString(why));
+    return false;
+  }
+  auto inRange = [&](const TReading &z) { return z.first >= t0 && z.first <= t1; };
+  for (size_t i = 0; i < rows.size(); ++i) {
+    const TRecordRow &r = rows[i];
     const int64_t from = r.DownAt >= 0 ? r.DownAt : r.WrittenAt, to = std::max(r.TopAt, r.WrittenAt);
     if (to < t0 || from > t1) continue;
     out += QStringList{"row", sec(from), QString(), text(r.Process), text(r.Position), QString::number(r.Dip),
                        QString::number(r.Dips), text(r.Mode), sec(r.BottomAt), sec(r.UpAt), sec(r.TopAt),
                        sec(r.HeldBottom), sec(r.HeldTop), num(r.Withdrawal, 5), text(r.End)}
                .join(',') + '\n';
-    for (const TReading &z : r.ZReads)
-      if (z.first >= t0 && z.first <= t1) out += "read," + sec(z.first) + ',' + num(z.second, 4) + ",,,,,,,,,,,,\n";
+    // All from one source: a read in the ms of a row's write goes to one row.
+    const bool onDisk = i < disk.size() && disk[i].WrittenAt == r.WrittenAt;
+    for (const TReading &z : onDisk ? disk[i].ZReads : r.ZReads)
+      if (inRange(z)) out += "read," + sec(z.first) + ',' + num(z.second, 4) + ",,,,,,,,,,,,\n";
   }
+  // The dip in progress: its reads so far, as the chart shows them.
+  if (Follow && RunRecorder().Active())
+    for (const TReading &z : RunRecorder().LiveZ())
+      if (inRange(z)) out += "read," + sec(z.first) + ',' + num(z.second, 4) + ",,,,,,,,,,,,\n";
   QSaveFile file(path);
   if (!file.open(QIODevice::WriteOnly) || file.write(out.toUtf8()) < 0 || !file.commit()) {
     error = "the file cannot be written";

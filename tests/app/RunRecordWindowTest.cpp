@@ -175,6 +175,16 @@ TEST_F(RunRecordWindow, ALongRunTakesOldReadsFromTheFileAndDrawsThin) {
   emit range->hovered(QPointF(0.52, 2), true);
   EXPECT_TRUE(w.ReadOut->text().endsWith(QString("(dip 1) over %1 dips").arg(dips)))
       << w.ReadOut->text().toStdString();
+  // Export data holds every read of the run, the old ones from the file,
+  // and those of the dip in progress.
+  RunRecorder().NoteZ(4.25);
+  QString error;
+  ASSERT_TRUE(w.ExportData("live.csv", error)) << error.toStdString();
+  QFile data("live.csv");
+  ASSERT_TRUE(data.open(QIODevice::ReadOnly));
+  const QString csv = QString::fromUtf8(data.readAll());
+  EXPECT_EQ(csv.count("\nread,"), dips * 20 + 1);
+  EXPECT_TRUE(csv.contains("\nread,0.500,9.0000,") && csv.contains(",4.2500,")) << csv.left(400).toStdString();
   RunRecorder().Finish(EndDone, 0);
 }
 
@@ -249,6 +259,12 @@ TEST_F(RunRecordWindow, MouseAndKeysZoomPanAndReadOut) {
   QKeyEvent plus(QEvent::KeyPress, Qt::Key_Plus, Qt::NoModifier);
   QCoreApplication::sendEvent(w.RunView, &plus);
   EXPECT_LT(span(), whole);
+  // The arrow keys move by a tick step: the ticks stay on round times.
+  const QDateTime before = w.Run->Time->min();
+  QKeyEvent right(QEvent::KeyPress, Qt::Key_Right, Qt::NoModifier);
+  QCoreApplication::sendEvent(w.RunView, &right);
+  EXPECT_EQ(before.msecsTo(w.Run->Time->min()), span() / 8);
+  EXPECT_EQ(qint64(RecordMs(double(w.Run->Time->min().toMSecsSinceEpoch()))) % (span() / 8), 0);
   w.WholeButton->click();
 
   w.Tabs->setCurrentWidget(w.OverlayView);
