@@ -90,7 +90,8 @@ TEST_F(RunRecordWindow, ShowsARunNamesTheFailedDipAndKeepsItOnABadFile) {
     if (m->isVisible()) legend << m->label();
   EXPECT_EQ(legend, QStringList({"travel", "(recipe)", "observed", "not done"}));
   // The summary wraps: the window fits the screen.
-  const QSize room = w.screen()->availableGeometry().size(), need = w.minimumSizeHint();
+  const QRect room = w.screen()->availableGeometry();
+  const QSize need = w.minimumSizeHint();
   EXPECT_TRUE(need.width() <= room.width() && need.height() <= room.height()) << need.width() << "x" << need.height();
   // The nearest reading (4300 ms), not the cursor's height.
   const QString hover = w.ReadOutAt(4310);
@@ -107,6 +108,21 @@ TEST_F(RunRecordWindow, ShowsARunNamesTheFailedDipAndKeepsItOnABadFile) {
   EXPECT_TRUE(box->text().startsWith("The run record \"bad.csv\" cannot be read: "))
       << box->text().toStdString();
   EXPECT_GT(box->text().size(), QString("The run record \"bad.csv\" cannot be read: ").size());
+  // On a real display (the run under Xvfb), with a long summary: the window
+  // as placed lies within the screen, and the screen's picture shows it.
+  if (QGuiApplication::platformName() == "xcb") {
+    box->close();
+    w.ShowRows({travel, Dip(1, 1000, EndDone), failed, end},
+               "runs/2024-05-01_10-00-00_" + std::string(30, 'T') + QString(" batch T").repeated(30).toStdString() + ".csv");
+    QTimer::singleShot(500, [] { QCoreApplication::exit(); });
+    QCoreApplication::exec();  // mapped, placed and painted
+    EXPECT_TRUE(room.contains(w.frameGeometry())) << w.frameGeometry().width() << "x" << w.frameGeometry().height();
+    const QImage shot = w.screen()->grabWindow(0).toImage();
+    shot.save(QString(KV_BUILD_DIR) + "/run-record-window-xvfb.png");
+    const QRect inside = w.geometry().intersected(shot.rect());
+    EXPECT_GT(inside.width() * inside.height(), need.width() * need.height() / 2);
+    EXPECT_NE(shot.pixel(inside.center()), shot.pixel(inside.topLeft() + QPoint(2, 2)));
+  }
 }
 
 // The recorder's one listener is the window's only while it shows, and it
@@ -403,6 +419,8 @@ TEST_F(RunRecordWindow, A100DipRunZoomsAndExportsWithItsTitleBlock) {
   EXPECT_EQ(title.back(), QString("Kavetra ") + KV_VERSION_UNDER_TEST);
   std::ofstream("2026-12-07_10-00-00_Coating.about.ini") << "[Run]\nSample=S-17\nOperator=Ana\n";
   EXPECT_EQ(w.TitleLines()[0], "Run record of task Coating, sample S-17");
+  std::ofstream("2026-12-07_10-00-00_Coating.about.ini")
+      << "[Run]\nSample=S-17 " << std::string(40, 'W') << QString(" batch W").repeated(12).toStdString() << "\n";
 
   // Every title line, a long one too, wrapped inside the picture's margins
   // and below the one before.
@@ -428,6 +446,11 @@ TEST_F(RunRecordWindow, A100DipRunZoomsAndExportsWithItsTitleBlock) {
   const QImage png(keep + "png");
   EXPECT_EQ(png.width(), 1800);
   EXPECT_GT(png.height(), 2000);
+  // The long sample label wraps: no glyph reaches the title block's right margin.
+  const int titleHeight = int(LayOutTitle(w.TitleLines(), 1200).Height * png.width() / 1200);
+  for (int y = 0; y < titleHeight; ++y)
+    for (int x = png.width() - 16; x < png.width(); ++x)
+      ASSERT_EQ(QColor(png.pixel(x, y)).lightness(), 255) << x << "," << y;
   QFile pdf(keep + "pdf");
   ASSERT_TRUE(pdf.open(QIODevice::ReadOnly));
   EXPECT_TRUE(pdf.read(5) == "%PDF-");
@@ -435,7 +458,7 @@ TEST_F(RunRecordWindow, A100DipRunZoomsAndExportsWithItsTitleBlock) {
   ASSERT_TRUE(svg.open(QIODevice::ReadOnly));
   const QByteArray drawing = svg.readAll();
   EXPECT_TRUE(drawing.contains("<svg"));
-  EXPECT_TRUE(drawing.contains("Run record of task Coating, sample S-17"));
+  EXPECT_TRUE(drawing.contains("Run record of task Coating, sample S-17 WWW"));
   // The page measures what the picture did on the screen.
   const QString mm = QRegularExpression("width=\"([0-9.]+)mm\"").match(QString(drawing)).captured(1);
   EXPECT_NEAR(mm.toDouble(), 1200 * 25.4 / QGuiApplication::primaryScreen()->logicalDotsPerInch(), 1) << mm.toStdString();
