@@ -4,6 +4,7 @@
 // taken home with the controls given back.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -42,13 +43,22 @@ protected:
   }
   void TearDown() override { SetOpState(Idle); }
 
-  // Runs the task with `fault` sent as the down stroke begins and cleared
-  // once the log shows `cleared`; a run that outlasts 40 s is stopped.
-  void Run(const std::string &fault, const std::string &cleared = "*** Move [3] stopped") {
+  // Runs the task with `fault` sent as the down stroke begins (with
+  // `polls`, once the stroke's command was answered: the simulator takes
+  // it in its own time, so only the polls can meet it) and cleared once
+  // the log shows `cleared`; a run that outlasts 40 s is stopped.
+  void Run(const std::string &fault, const std::string &cleared = "*** Move [3] stopped", bool polls = false) {
     bool sent = false, healed = false, stopped = false;
     const Clock::time_point start = Clock::now();
+    auto begun = [&] {
+      const std::vector<std::string> &l = Host.Report.Lines;
+      auto move = std::find(l.begin(), l.end(), "$ Move [3]  to: 2.5;  Speed: 1");
+      return move != l.end() && (!polls || std::any_of(move, l.end(), [](const std::string &x) {
+                                   return x.rfind("$ VERI Rcvd:", 0) == 0 && x.find(" : #3 V=") != std::string::npos;
+                                 }));
+    };
     Host.Events.OnPump = [&] {
-      if (!sent && Host.Report.Has("$ Move [3]  to: 2.5;  Speed: 1")) sent = Sim.Control(fault);
+      if (!sent && begun()) sent = Sim.Control(fault);
       if (!healed && Host.Report.HasPrefix(cleared)) healed = Sim.Control("clear 3");
       if (!stopped && Clock::now() - start > std::chrono::seconds(40)) stopped = true, TaskStop();
     };
@@ -71,7 +81,7 @@ protected:
 }  // namespace
 
 TEST_F(LineFaultsE2E, NoiseInTheEchoFailsThePollAndStopsTheAxis) {
-  Run("noise 3");
+  Run("noise 3", "*** Move [3] stopped", true);
   // "#3 OK0" with its blank hit: another controller's echo to the program.
   EXPECT_TRUE(Host.Report.HasPrefix("*** Move [3] stopped, no valid answer from the controller: *** #30OK0"))
       << Host.Report.Joined();
@@ -103,7 +113,7 @@ TEST_F(LineFaultsE2E, PowerCycledControllerIsFoundUnreferencedAndOff) {
 }
 
 TEST_F(LineFaultsE2E, LateControllerIsNeverTakenForTheNextAnswer) {
-  Run("delay 3 1200");
+  Run("delay 3 1200", "*** Move [3] stopped", true);
   EXPECT_TRUE(
       Host.Report.Has("*** Move [3] stopped, no valid answer from the controller: *** SerialTalk: TimeOut "
                       "*** VERIDialog: no connection to VERI"))
