@@ -153,8 +153,18 @@ bool ReadWholeFile(const std::string &path, std::string &text, std::string &erro
     error = std::strerror(errno);
     return false;
   }
-  std::ostringstream all;
-  all << in.rdbuf();
-  text = all.str();
+  // Sized once: a night's record is read without growing the string.
+  in.seekg(0, std::ios::end);
+  const std::streamoff size = in.tellg();
+  in.seekg(0, std::ios::beg);
+  if (size > 0) {
+    text.resize(size_t(size));
+    in.read(text.data(), size);
+    text.resize(size_t(in.gcount()));
+  } else {
+    std::ostringstream all;  // not a plain file: as it comes
+    all << in.rdbuf();
+    text = all.str();
+  }
   return true;
 }

@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QTabWidget>
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -112,7 +113,7 @@ double ThreadCpuMs() {
 // One dip of the night's run as the dip cycle records it: a read every
 // 37 ms (27 a second), 1 s strokes between 2 and 5 cm, holds of 1.2 s,
 // four event rows; a travel row before every 20 dips.
-void NightDip(TFakeClock &clock, int k, int dips, const std::function<void()> &tick) {
+void NightDip(TFakeClock &clock, int k, int /*dips*/, const std::function<void()> &tick) {
   TRunRecorder &rec = RunRecorder();
   if (k % 20 == 1) {
     TRecordRow t;
@@ -140,7 +141,6 @@ void NightDip(TFakeClock &clock, int k, int dips, const std::function<void()> &t
   r.ZReads = rec.LiveZ();
   r.End = EndDone;
   rec.Add(r);
-  (void)dips;
 }
 
 // The night's run in a process of its own (its memory is its own); prints
@@ -198,6 +198,13 @@ void NightRun(int argc, char **argv, bool open, int dips) {
   all.start();
   for (k = 1; k <= dips; ++k) {
     NightDip(clock, k, dips, tick);
+    if (k == 5000) {  // the first 5 000 dips as a record of their own
+      std::filesystem::copy_file(RunRecorder().Path(), "night-5000.csv");
+      std::filesystem::copy_file(RunReadsPath(RunRecorder().Path()), "night-5000.reads.csv");
+      if (getenv("KV_BENCH_KEEP"))
+        for (const char *f : {"night-5000.csv", "night-5000.reads.csv"})
+          std::filesystem::copy_file(f, std::string("/tmp/kv-") + f, std::filesystem::copy_options::overwrite_existing);
+    }
     for (int m : marks)
       if (k == m) {
         std::printf("plot_window_night_%s_%d_dips: %.1f MiB resident", open ? "open" : "closed", k, ResidentMiB());
@@ -217,10 +224,15 @@ void NightRun(int argc, char **argv, bool open, int dips) {
     QElapsedTimer t;
     t.start();
     ReadRunRecord(RunRecorder().Path(), rows, error);
-    size_t n = 0, dip = 0;
-    while (n < rows.size() && dip < 5000) dip += rows[n++].Mode == RecordStepByStep;
-    rows.resize(n);
+    const double readAll = Since(t);
+    const size_t wholeRows = rows.size();
+    const double wholeMiB = ResidentMiB();
+    rows.clear();
+    t.restart();
+    if (dips >= 5000 && !ReadRunRecord("night-5000.csv", rows, error)) std::printf("night-5000.csv: %s\n", error.c_str());
     const double read = Since(t);
+    std::printf("plot_window_read: the night's %zu rows in %.0f ms (%.1f MiB resident after), the first 5 000 dips' "
+                "%zu rows in %.0f ms\n", wholeRows, readAll, wholeMiB, rows.size(), read);
     t.restart();
     w->ShowRows(std::move(rows), "runs/night.csv");
     QCoreApplication::processEvents();
@@ -255,6 +267,17 @@ void NightRun(int argc, char **argv, bool open, int dips) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  // --read FILE: only the time to read a record.
+  if (argc >= 3 && std::string(argv[1]) == "--read") {
+    std::vector<TRecordRow> rows;
+    std::string error;
+    QElapsedTimer t;
+    t.start();
+    const bool ok = ReadRunRecord(argv[2], rows, error);
+    std::printf("plot_window_read: %s, %zu rows in %.0f ms, %.1f MiB resident%s%s\n", argv[2], rows.size(), Since(t),
+                ResidentMiB(), ok ? "" : ": ", error.c_str());
+    return ok ? 0 : 1;
+  }
   // --night N: only the night's run, to N dips.
   if (argc >= 3 && std::string(argv[1]) == "--night") {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);

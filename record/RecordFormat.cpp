@@ -1,11 +1,14 @@
 #include "record/RecordFormat.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <string_view>
 #include <system_error>
 #include <unistd.h>
 
@@ -81,49 +84,83 @@ std::string Text(const std::string &s) {
   return q + "\"";
 }
 
-bool SplitFields(const std::string &line, char sep, std::vector<std::string> &fields) {
-  fields.assign(1, "");
+// Splits a line at `sep` ("" quotes a field) into `fields`, whose strings
+// keep their room from line to line: a record of a night reads without a
+// string allocated per field.
+bool SplitFields(std::string_view line, char sep, std::vector<std::string> &fields) {
+  size_t n = 0;
+  auto next = [&]() -> std::string & {
+    if (n == fields.size()) fields.emplace_back();
+    std::string &f = fields[n++];
+    f.clear();
+    return f;
+  };
+  std::string *f = &next();
   bool quoted = false;
   for (size_t i = 0; i < line.size(); ++i) {
     const char c = line[i];
     if (quoted) {
-      if (c != '"') fields.back() += c;
-      else if (i + 1 < line.size() && line[i + 1] == '"') fields.back() += '"', ++i;
+      if (c != '"') *f += c;
+      else if (i + 1 < line.size() && line[i + 1] == '"') *f += '"', ++i;
       else quoted = false;
     } else if (c == '"') {
       quoted = true;
     } else if (c == sep) {
-      fields.emplace_back();
+      f = &next();
     } else {
-      fields.back() += c;
+      // The plain run up to the next separator or quote at once.
+      size_t e = i;
+      while (e < line.size() && line[e] != sep && line[e] != '"') ++e;
+      f->append(line.data() + i, e - i);
+      i = e - 1;
     }
   }
+  fields.resize(n);
   return !quoted;
 }
 
-bool ReadNum(const std::string &f, double &v) {
-  if (f.empty()) return v = NAN, true;
-  return TryStrToFloat(f, v);
+// Numbers as the general rules read them; the plain case without a copy.
+bool Float(std::string_view f, double &v) {
+  const char *e = f.data() + f.size();
+  double d = 0;
+  if (!f.empty() && f[0] != '+') {
+    const auto r = std::from_chars(f.data(), e, d, std::chars_format::general);
+    if (r.ec == std::errc() && r.ptr == e) return v = d, true;
+  }
+  return TryStrToFloat(std::string(f), v);  // blanks, a plus sign, out of range
 }
-bool ReadMs(const std::string &f, int64_t &v) {
+bool Int(std::string_view f, int &v) {
+  const char *e = f.data() + f.size();
+  int i = 0;
+  if (f.size() < 2 || f[1] != 'x') {
+    const auto r = std::from_chars(f.data(), e, i);
+    if (!f.empty() && r.ec == std::errc() && r.ptr == e) return v = i, true;
+  }
+  return TryStrToInt(std::string(f), v);  // hexadecimal, blanks, a plus sign
+}
+
+bool ReadNum(std::string_view f, double &v) {
+  if (f.empty()) return v = NAN, true;
+  return Float(f, v);
+}
+bool ReadMs(std::string_view f, int64_t &v) {
   if (f.empty()) return v = -1, true;
   double d = 0;
-  if (!TryStrToFloat(f, d) || d < 0) return false;
+  if (!Float(f, d) || d < 0) return false;
   v = static_cast<int64_t>(d);
   return true;
 }
-bool ReadInt(const std::string &f, int &v) { return f.empty() ? (v = 0, true) : TryStrToInt(f, v); }
+bool ReadInt(std::string_view f, int &v) { return f.empty() ? (v = 0, true) : Int(f, v); }
 
-bool ReadReads(const std::string &f, std::vector<TReading> &reads) {
+bool ReadReads(std::string_view f, std::vector<TReading> &reads) {
   for (size_t p = 0; p < f.size();) {
     size_t e = f.find(' ', p);
-    if (e == std::string::npos) e = f.size();
-    const std::string w = f.substr(p, e - p);
+    if (e == std::string_view::npos) e = f.size();
+    const std::string_view w = f.substr(p, e - p);
     const size_t colon = w.find(':');
     int64_t t = 0;
     double z = 0;
-    if (colon == std::string::npos || !ReadMs(w.substr(0, colon), t) ||
-        !TryStrToFloat(w.substr(colon + 1), z))
+    if (colon == std::string_view::npos || !ReadMs(w.substr(0, colon), t) || !Float(w.substr(colon + 1), z))
       return false;
     reads.emplace_back(t, z);
     p = e + 1;
@@ -131,58 +168,88 @@ bool ReadReads(const std::string &f, std::vector<TReading> &reads) {
   return true;
 }
 
-// Sets the field of `row` that column `name` holds; unknown columns are left.
-bool SetField(TRecordRow &r, const std::string &name, const std::string &f) {
-  int bits = 0;
-  if (name.rfind(VersionPrefix, 0) == 0) return ReadMs(f, r.WrittenAt);
-  if (name == "Task") return r.Task = f, true;
-  if (name == "Level") return ReadInt(f, r.Level);
-  if (name == "Process") return r.Process = f, true;
-  if (name == "Position") return r.Position = f, true;
-  if (name == "Dip") return ReadInt(f, r.Dip);
-  if (name == "Dips") return ReadInt(f, r.Dips);
-  if (name == "Mode") return r.Mode = f, true;
-  if (name == "X cm") return ReadNum(f, r.X);
-  if (name == "Y cm") return ReadNum(f, r.Y);
-  if (name == "Z top cm") return ReadNum(f, r.Top);
-  if (name == "Z bottom cm") return ReadNum(f, r.Bottom);
-  if (name == "Down speed cm/s") return ReadNum(f, r.InSpeed);
-  if (name == "Up speed cm/s") return ReadNum(f, r.OutSpeed);
-  if (name == "Down speed driven cm/s") return ReadNum(f, r.InDriven);
-  if (name == "Up speed driven cm/s") return ReadNum(f, r.OutDriven);
-  if (name == "Bottom wait s") return ReadNum(f, r.InTime);
-  if (name == "Top wait s") return ReadNum(f, r.OutTime);
-  if (name == "Down commanded ms") return ReadMs(f, r.DownAt);
-  if (name == "Bottom reached ms") return ReadMs(f, r.BottomAt);
-  if (name == "Up commanded ms") return ReadMs(f, r.UpAt);
-  if (name == "Top reached ms") return ReadMs(f, r.TopAt);
-  if (name == "Held bottom ms") return ReadMs(f, r.HeldBottom);
-  if (name == "Held top ms") return ReadMs(f, r.HeldTop);
-  if (name == "Withdrawal cm/s") return ReadNum(f, r.Withdrawal);
-  if (name == "Bottom cm") return ReadNum(f, r.BottomRead);
-  if (name == "Top cm") return ReadNum(f, r.TopRead);
-  if (name == "Outputs") return r.Outputs = f, true;
-  if (name == "Z reads ms:cm") return ReadReads(f, r.ZReads);
-  if (name == "Seen") return r.Seen = f, true;
-  if (name == "Event") return r.Event = f, true;
-  if (name == "Error bits") {
-    if (!ReadInt(f, bits) || bits < 0 || bits > 0xFFFF) return false;
-    r.ErrorBits = static_cast<uint16_t>(bits);
-    return true;
-  }
-  if (name == "End") return r.End = f, true;
-  return true;
+// What each column sets; a column a record names is looked up once per file.
+using TSetter = bool (*)(TRecordRow &, std::string_view);
+struct TField {
+  const char *Name;
+  TSetter Set;
+};
+#define KV_TEXT(member) [](TRecordRow &r, std::string_view f) { return r.member = f, true; }
+#define KV_NUM(member) [](TRecordRow &r, std::string_view f) { return ReadNum(f, r.member); }
+#define KV_MS(member) [](TRecordRow &r, std::string_view f) { return ReadMs(f, r.member); }
+#define KV_INT(member) [](TRecordRow &r, std::string_view f) { return ReadInt(f, r.member); }
+const TField Fields[] = {
+    {"Task", KV_TEXT(Task)},
+    {"Level", KV_INT(Level)},
+    {"Process", KV_TEXT(Process)},
+    {"Position", KV_TEXT(Position)},
+    {"Dip", KV_INT(Dip)},
+    {"Dips", KV_INT(Dips)},
+    {"Mode", KV_TEXT(Mode)},
+    {"X cm", KV_NUM(X)},
+    {"Y cm", KV_NUM(Y)},
+    {"Z top cm", KV_NUM(Top)},
+    {"Z bottom cm", KV_NUM(Bottom)},
+    {"Down speed cm/s", KV_NUM(InSpeed)},
+    {"Up speed cm/s", KV_NUM(OutSpeed)},
+    {"Down speed driven cm/s", KV_NUM(InDriven)},
+    {"Up speed driven cm/s", KV_NUM(OutDriven)},
+    {"Bottom wait s", KV_NUM(InTime)},
+    {"Top wait s", KV_NUM(OutTime)},
+    {"Down commanded ms", KV_MS(DownAt)},
+    {"Bottom reached ms", KV_MS(BottomAt)},
+    {"Up commanded ms", KV_MS(UpAt)},
+    {"Top reached ms", KV_MS(TopAt)},
+    {"Held bottom ms", KV_MS(HeldBottom)},
+    {"Held top ms", KV_MS(HeldTop)},
+    {"Withdrawal cm/s", KV_NUM(Withdrawal)},
+    {"Bottom cm", KV_NUM(BottomRead)},
+    {"Top cm", KV_NUM(TopRead)},
+    {"Outputs", KV_TEXT(Outputs)},
+    {"Z reads ms:cm", [](TRecordRow &r, std::string_view f) { return ReadReads(f, r.ZReads); }},
+    {"Seen", KV_TEXT(Seen)},
+    {"Event", KV_TEXT(Event)},
+    {"Error bits",
+     [](TRecordRow &r, std::string_view f) {
+       int bits = 0;
+       if (!ReadInt(f, bits) || bits < 0 || bits > 0xFFFF) return false;
+       r.ErrorBits = static_cast<uint16_t>(bits);
+       return true;
+     }},
+    {"End", KV_TEXT(End)},
+};
+#undef KV_TEXT
+#undef KV_NUM
+#undef KV_MS
+#undef KV_INT
+
+// The setter of column `name`; columns it does not know are left aside.
+TSetter SetterOf(const std::string &name) {
+  if (name.rfind(VersionPrefix, 0) == 0) return [](TRecordRow &r, std::string_view f) { return ReadMs(f, r.WrittenAt); };
+  for (const TField &f : Fields)
+    if (name == f.Name) return f.Set;
+  return [](TRecordRow &, std::string_view) { return true; };
 }
 
-bool ParseWith(const std::vector<std::string> &names, char sep, const std::string &line, TRecordRow &row) {
-  std::vector<std::string> f;
-  if (!SplitFields(line, sep, f) || f.size() != names.size()) return false;
-  TRecordRow r;
-  for (size_t i = 0; i < f.size(); ++i)
-    if (!SetField(r, names[i], f[i])) return false;
-  row = std::move(r);
-  return true;
-}
+// A header's columns, ready to parse rows with.
+struct TLayout {
+  char Sep = ',';
+  std::vector<TSetter> Set;
+  std::vector<std::string> Scratch;  // the fields of the line at hand
+  TLayout(std::string_view header, char sep) : Sep(sep) {
+    std::vector<std::string> names;
+    SplitFields(header, sep, names);
+    for (const std::string &n : names) Set.push_back(SetterOf(n));
+  }
+  bool Parse(std::string_view line, TRecordRow &row) {
+    if (!SplitFields(line, Sep, Scratch) || Scratch.size() != Set.size()) return false;
+    TRecordRow r;
+    for (size_t i = 0; i < Scratch.size(); ++i)
+      if (!Set[i](r, Scratch[i])) return false;
+    row = std::move(r);
+    return true;
+  }
+};
 
 std::string FileNameText(const std::string &s) {
   std::string out;
@@ -194,18 +261,20 @@ std::string FileNameText(const std::string &s) {
   return out.empty() ? "_" : out;
 }
 
-// The whole file; `cut` tells that its last line has no end (a crash).
-bool ReadWhole(const std::string &path, std::vector<std::string> &lines, bool &cut, std::string &error) {
-  std::string text;
+// The whole file as lines (views into `text`); `cut` tells that its last
+// line has no end (a crash).
+bool ReadWhole(const std::string &path, std::string &text, std::vector<std::string_view> &lines, bool &cut,
+               std::string &error) {
   if (!ReadWholeFile(path, text, error)) return false;
   cut = !text.empty() && text.back() != '\n';
   lines.clear();
+  lines.reserve(size_t(std::count(text.begin(), text.end(), '\n')) + 1);
   for (size_t p = 0; p < text.size();) {
     size_t e = text.find('\n', p);
     if (e == std::string::npos) e = text.size();
-    std::string l = text.substr(p, e - p);
-    if (!l.empty() && l.back() == '\r') l.pop_back();
-    lines.push_back(std::move(l));
+    std::string_view l(text.data() + p, e - p);
+    if (!l.empty() && l.back() == '\r') l.remove_suffix(1);
+    lines.push_back(l);
     p = e + 1;
   }
   return true;
@@ -213,19 +282,24 @@ bool ReadWhole(const std::string &path, std::vector<std::string> &lines, bool &c
 
 // The reads file's reads of Z, in file order; none when it is missing.
 std::vector<TReading> ReadZReads(const std::string &path) {
-  std::vector<std::string> lines;
+  std::string text, error;
+  std::vector<std::string_view> lines;
   bool cut = false;
-  std::string error;
   std::vector<TReading> z;
-  if (!ReadWhole(path, lines, cut, error)) return z;
+  if (!ReadWhole(path, text, lines, cut, error)) return z;
+  z.reserve(lines.size());
   for (size_t i = 1; i < lines.size(); ++i) {
-    std::vector<std::string> f;
+    if (cut && i + 1 == lines.size()) break;
+    // "ms,axis,cm" and perhaps more columns.
+    const std::string_view l = lines[i];
+    const size_t c1 = l.find(','), c2 = c1 == l.npos ? l.npos : l.find(',', c1 + 1);
+    if (c2 == l.npos) continue;
+    const size_t c3 = std::min(l.find(',', c2 + 1), l.size());
     int64_t t = 0;
     int axis = 0;
     double cm = 0;
-    if (cut && i + 1 == lines.size()) break;
-    if (SplitFields(lines[i], ',', f) && f.size() >= 3 && ReadMs(f[0], t) && ReadInt(f[1], axis) &&
-        TryStrToFloat(f[2], cm) && axis == 3)
+    if (ReadMs(l.substr(0, c1), t) && ReadInt(l.substr(c1 + 1, c2 - c1 - 1), axis) &&
+        Float(l.substr(c2 + 1, c3 - c2 - 1), cm) && axis == 3)
       z.emplace_back(t, cm);
   }
   return z;
@@ -293,33 +367,29 @@ std::string FormatRecordRow(const TRecordRow &r) {
 }
 
 bool ParseRecordRow(const std::string &line, TRecordRow &row) {
-  static const std::vector<std::string> names(std::begin(Columns), std::end(Columns));
-  static const std::vector<std::string> first = [] {
-    std::vector<std::string> f;
-    SplitFields(FirstHeader, ';', f);
-    return f;
-  }();
-  return ParseWith(names, ',', line, row) || ParseWith(first, ';', line, row);
+  static thread_local TLayout present(RecordHeader(), ','), first(FirstHeader, ';');
+  return present.Parse(line, row) || first.Parse(line, row);
 }
 
 bool ReadRunRecord(const std::string &path, std::vector<TRecordRow> &rows, std::vector<TRecordRow> &events,
                    std::string &error) {
-  std::vector<std::string> lines;
+  std::string text;
+  std::vector<std::string_view> lines;
   bool cut = false;
-  if (!ReadWhole(path, lines, cut, error)) return false;
+  if (!ReadWhole(path, text, lines, cut, error)) return false;
   char sep = ',';
-  std::vector<std::string> names;
   if (!lines.empty() && lines[0] == FirstHeader) sep = ';';
   else if (lines.empty() || lines[0].rfind(VersionPrefix, 0) != 0) {
     error = "it is not a run record (its first line is not the record's header)";
     return false;
   }
-  SplitFields(lines[0], sep, names);
+  TLayout layout(lines[0], sep);
   std::vector<TRecordRow> read, happened;
+  read.reserve(lines.size() / 4);  // a dip's row comes with a few events
   for (size_t i = 1; i < lines.size(); ++i) {
     if (lines[i].empty()) continue;
     TRecordRow r;
-    if (ParseWith(names, sep, lines[i], r)) {
+    if (layout.Parse(lines[i], r)) {
       (r.Mode == RecordEvent ? happened : read).push_back(std::move(r));
     } else if (i + 1 < lines.size() || (!cut && sep == ',')) {
       error = "line " + std::to_string(i + 1) + " is not a row of a run record";
