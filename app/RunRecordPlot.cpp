@@ -704,7 +704,12 @@ void FillOverlayChart(QChart *chart, const TDipBundle *bundle, const QString &pr
 void FillHoldsChart(QChart *chart, const std::vector<TRecordRow> &rows, const QString &process,
                     const std::function<void(const QString &)> &hover, const std::vector<TRecordRow> *comparison) {
   ClearChart(chart, process, "%1: holds and withdrawal speed per dip");
-  auto *n = ValueAxis(comparison ? "dip of the process in its run" : "dip of the process in this run", "%d");
+  const std::vector<const TRecordRow *> dips = DipsOf(rows, process);
+  // The comparison's dips of the process; none: nothing of it is drawn.
+  const std::vector<const TRecordRow *> others =
+      comparison ? DipsOf(*comparison, process) : std::vector<const TRecordRow *>{};
+  const bool compared = !others.empty();
+  auto *n = ValueAxis(compared ? "dip of the process in its run" : "dip of the process in this run", "%d");
   auto *held = ValueAxis("held [s]", "%.2f");
   auto *speed = ValueAxis("withdrawal [cm/s]", "%.3f");
   chart->addAxis(n, Qt::AlignBottom);
@@ -727,10 +732,6 @@ void FillHoldsChart(QChart *chart, const std::vector<TRecordRow> &rows, const QS
       {"withdrawal", LiveColor, QColor(95, 20, 100), false, speed, [](const TRecordRow &r) { return r.Withdrawal; }},
       {"up speed (recipe)", LiveColor, {}, true, speed, [](const TRecordRow &r) { return r.OutSpeed; }},
   };
-  const std::vector<const TRecordRow *> dips = DipsOf(rows, process);
-  // The comparison's dips of the process; none: nothing of it is drawn.
-  const std::vector<const TRecordRow *> others = comparison ? DipsOf(*comparison, process) : std::vector<const TRecordRow *>{};
-  const bool compared = comparison && !others.empty();
   std::map<QValueAxis *, std::pair<double, double>> range;
   auto curve = [&](const TCurve &c, const std::vector<const TRecordRow *> &of, const QString &tag, const QPen &pen) {
     auto *s = new QLineSeries;
@@ -760,9 +761,6 @@ void FillHoldsChart(QChart *chart, const std::vector<TRecordRow> &rows, const QS
   };
   for (const TCurve &c : curves)
     curve(c, dips, QString(), QPen(c.Color, c.Recipe ? 1.5 : 2, c.Recipe ? Qt::DashLine : Qt::SolidLine));
-  if (compared)
-    for (const TCurve &c : curves)
-      if (!c.Recipe) curve(c, others, ComparisonTag, QPen(c.Compared, 1.5));
   // Dips not done, on the bottom hold's axis where their hold would be.
   auto faults = [&](const std::vector<const TRecordRow *> &of, const QString &tag, const QColor &border,
                     QScatterSeries::MarkerShape shape) {
@@ -780,9 +778,13 @@ void FillHoldsChart(QChart *chart, const std::vector<TRecordRow> &rows, const QS
     if (s->count() == 0) HideMarker(chart, s);
   };
   faults(dips, QString(), FaultColor, QScatterSeries::MarkerShapeCircle);
-  if (compared) faults(others, ComparisonTag, CompareColor, QScatterSeries::MarkerShapeRectangle);
+  if (compared) {
+    for (const TCurve &c : curves)
+      if (!c.Recipe) curve(c, others, ComparisonTag, QPen(c.Compared, 1.5));
+    faults(others, ComparisonTag, CompareColor, QScatterSeries::MarkerShapeRectangle);
+  }
   speed->setGridLineVisible(false);  // one grid: the held axis's
-  const size_t most = std::max(dips.size(), compared ? others.size() : 0);
+  const size_t most = std::max(dips.size(), others.size());
   n->setRange(0.5, std::max<double>(1.5, double(most) + 0.5));
   n->setTickType(QValueAxis::TicksDynamic);
   n->setTickAnchor(1);
