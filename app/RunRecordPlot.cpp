@@ -632,14 +632,17 @@ void FillOverlayChart(QChart *chart, const TDipBundle *bundle, const QString &pr
   // names of the comparison's, whose texts say whose dip it was.
   auto dips = [&](const TDipBundle &d, const QString &tag, const QColor &color, Qt::PenStyle failed) {
     const QString name = process + tag;
-    auto whose = [&](QString what) { return tag.isEmpty() ? what : what.replace("in this run", "in its run"); };
+    auto whose = [&](QString what) {
+      return tag.isEmpty() ? what : what.replace("in this run", "in its run");
+    };
     if (d.Done > 0) {
       // The bundle's range per pixel column: one area, however many dips.
       const size_t count = d.Lo.size(), per = std::max<size_t>(1, count / 1000);
       QList<QPointF> hi, lo;
       for (size_t s = 0; s < count; s += per) {
         float l = 1e30f, h = -1e30f;
-        for (size_t k = s; k < std::min(count, s + per); ++k) l = std::min(l, d.Lo[k]), h = std::max(h, d.Hi[k]);
+        for (size_t k = s; k < std::min(count, s + per); ++k)
+          l = std::min(l, d.Lo[k]), h = std::max(h, d.Hi[k]);
         if (h < l) continue;
         const double x = (double(s) + per / 2.0) * d.SlotMs;
         lo.append(QPointF(x, l));
@@ -702,7 +705,8 @@ void FillOverlayChart(QChart *chart, const TDipBundle *bundle, const QString &pr
 // --- holds and withdrawal ----------------------------------------------------
 
 void FillHoldsChart(QChart *chart, const std::vector<TRecordRow> &rows, const QString &process,
-                    const std::function<void(const QString &)> &hover, const std::vector<TRecordRow> *comparison) {
+                    const std::function<void(const QString &)> &hover,
+                    const std::vector<TRecordRow> *comparison) {
   ClearChart(chart, process, "%1: holds and withdrawal speed per dip");
   const std::vector<const TRecordRow *> dips = DipsOf(rows, process);
   // The comparison's dips of the process; none: nothing of it is drawn.
@@ -729,11 +733,13 @@ void FillHoldsChart(QChart *chart, const std::vector<TRecordRow> &rows, const QS
       {"held at the top", TopColor, QColor(215, 60, 160), false, held,
        [](const TRecordRow &r) { return r.HeldTop < 0 ? NAN : r.HeldTop / 1000.0; }},
       {"top wait (recipe)", TopColor, {}, true, held, [](const TRecordRow &r) { return r.OutTime; }},
-      {"withdrawal", LiveColor, QColor(95, 20, 100), false, speed, [](const TRecordRow &r) { return r.Withdrawal; }},
+      {"withdrawal", LiveColor, QColor(95, 20, 100), false, speed,
+       [](const TRecordRow &r) { return r.Withdrawal; }},
       {"up speed (recipe)", LiveColor, {}, true, speed, [](const TRecordRow &r) { return r.OutSpeed; }},
   };
   std::map<QValueAxis *, std::pair<double, double>> range;
-  auto curve = [&](const TCurve &c, const std::vector<const TRecordRow *> &of, const QString &tag, const QPen &pen) {
+  auto curve = [&](const TCurve &c, const std::vector<const TRecordRow *> &of, const QString &tag,
+                   const QPen &pen) {
     auto *s = new QLineSeries;
     s->setName(c.Name + tag);
     s->setPen(pen);

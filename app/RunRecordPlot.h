@@ -156,7 +156,8 @@ inline constexpr char ComparisonTag[] = " (comparison)";
 // run's dips of the process) is drawn beside them in its own colour, its
 // names ending in ComparisonTag.
 void FillOverlayChart(QChart *chart, const TDipBundle *bundle, const QString &process,
-                      const std::function<void(const QString &)> &hover, const TDipBundle *comparison = nullptr);
+                      const std::function<void(const QString &)> &hover,
+                      const TDipBundle *comparison = nullptr);
 // Per dip of `process` (its number in the run): time held at the bottom and
 // at the top (s) and the withdrawal speed (cm/s), beside the recipe's; the
 // dips not done marked. The `comparison` rows' dips of the process likewise,

@@ -125,7 +125,8 @@ protected:
 // A file dialog over the run records (the "runs" folder if there is one);
 // `chosen` gets the file. open(), not exec(): a task run must not wait for
 // the operator's choice.
-void RecordDialog(QWidget *parent, const QString &title, const std::function<void(const std::string &)> &chosen) {
+void RecordDialog(QWidget *parent, const QString &title,
+                  const std::function<void(const std::string &)> &chosen) {
   QDir runs = QDir::current();
   const QString start = runs.exists("runs") ? runs.filePath("runs") : runs.path();
   auto *dialog = new QFileDialog(parent, title, start, "Run records (*.csv);;All files (*)");
@@ -265,9 +266,8 @@ TRunRecordWindow::TRunRecordWindow(QWidget *parent) : QWidget(parent, Qt::Window
 
   auto *buttons = new QHBoxLayout;
   for (QWidget *w : {static_cast<QWidget *>(OpenButton), static_cast<QWidget *>(CompareButton),
-                     static_cast<QWidget *>(CurrentButton),
-                     static_cast<QWidget *>(WholeButton), static_cast<QWidget *>(ExportButton),
-                     static_cast<QWidget *>(DataButton)})
+                     static_cast<QWidget *>(CurrentButton), static_cast<QWidget *>(WholeButton),
+                     static_cast<QWidget *>(ExportButton), static_cast<QWidget *>(DataButton)})
     buttons->addWidget(w);
   buttons->addStretch();
   buttons->addWidget(new QLabel("Process:", this));
@@ -380,7 +380,8 @@ void TRunRecordWindow::OpenClick() {
 }
 
 void TRunRecordWindow::CompareClick() {
-  RecordDialog(this, "Open a run record as comparison", [this](const std::string &file) { CompareRecord(file); });
+  RecordDialog(this, "Open a run record as comparison",
+               [this](const std::string &file) { CompareRecord(file); });
 }
 
 bool TRunRecordWindow::CompareRecord(const std::string &path) {
@@ -556,7 +557,8 @@ void TRunRecordWindow::Refresh() {
   Run->SetLive(live ? &rec.LiveZ() : nullptr);
   if (!RunView->Zoomed()) Run->Fit();  // draws too
   else Run->Draw();
-  Info->setText(RecordSummary(rows, Path(), live) + (Compared ? "  ·  compared with " + Compared->Name : QString()));
+  Info->setText(RecordSummary(rows, Path(), live) +
+                (Compared ? "  ·  compared with " + Compared->Name : QString()));
   // The process list: the one with the most dips first chosen.
   QStringList shown;
   for (int i = 0; i < ProcessList->count(); ++i) shown << ProcessList->itemText(i);
