@@ -110,8 +110,9 @@ void HideMarker(QChart *chart, QAbstractSeries *s) {
 // Dips of `process`, in run order.
 std::vector<const TRecordRow *> DipsOf(const std::vector<TRecordRow> &rows, const QString &process) {
   std::vector<const TRecordRow *> dips;
+  const std::string name = process.toStdString();  // once, not per row: a live tick's cost
   for (const TRecordRow &r : rows)
-    if (IsDip(r) && QString::fromStdString(r.Process) == process) dips.push_back(&r);
+    if (IsDip(r) && r.Process == name) dips.push_back(&r);
   return dips;
 }
 
@@ -738,27 +739,31 @@ void FillHoldsChart(QChart *chart, const std::vector<TRecordRow> &rows, const QS
       {"up speed (recipe)", LiveColor, {}, true, speed, [](const TRecordRow &r) { return r.OutSpeed; }},
   };
   std::map<QValueAxis *, std::pair<double, double>> range;
+  // The points go in after the axes' ranges: every series attached or range
+  // set re-lays out all points already in the chart (a live tick's cost).
+  std::vector<std::pair<std::unique_ptr<TThinLine>, size_t>> lines;  // each with its dips' count
+  std::vector<std::pair<QXYSeries *, QList<QPointF>>> marks;
   auto curve = [&](const TCurve &c, const std::vector<const TRecordRow *> &of, const QString &tag,
                    const QPen &pen) {
     auto *s = new QLineSeries;
     s->setName(c.Name + tag);
     s->setPen(pen);
     s->setPointsVisible(!c.Recipe && of.size() <= 200);
-    TThinLine thin(s);  // a point per dip, thinned to the pixels
+    chart->addSeries(s);
+    s->attachAxis(n);
+    s->attachAxis(c.Axis);
+    auto thin = std::make_unique<TThinLine>(s);  // a point per dip, thinned to the pixels
     for (size_t i = 0; i < of.size(); ++i) {
       const double v = c.Value(*of[i]);
       if (!std::isfinite(v)) continue;
-      if (c.Recipe) thin.Append(double(i + 1), v);  // the recipe's runs of one value: their ends
-      else thin.All.emplace_back(double(i + 1), v);
+      if (c.Recipe) thin->Append(double(i + 1), v);  // the recipe's runs of one value: their ends
+      else thin->All.emplace_back(double(i + 1), v);
       auto &rg = range.try_emplace(c.Axis, v, v).first->second;
       rg.first = std::min(rg.first, v);
       rg.second = std::max(rg.second, v);
     }
-    thin.Draw(0, double(of.size()) + 1, 1000);
-    chart->addSeries(s);
-    s->attachAxis(n);
-    s->attachAxis(c.Axis);
-    if (thin.All.empty()) HideMarker(chart, s);
+    if (thin->All.empty()) HideMarker(chart, s);
+    lines.emplace_back(std::move(thin), of.size());
     const QString name = c.Name, whose = process + tag;
     QObject::connect(s, &QLineSeries::hovered, s, [hover, name, whose](const QPointF &p, bool on) {
       if (on && hover)
@@ -776,12 +781,15 @@ void FillHoldsChart(QChart *chart, const std::vector<TRecordRow> &rows, const QS
     s->setBorderColor(border);
     s->setMarkerShape(shape);
     s->setMarkerSize(9);
-    for (size_t i = 0; i < of.size(); ++i)
-      if (Failed(*of[i])) s->append(double(i + 1), of[i]->HeldBottom >= 0 ? of[i]->HeldBottom / 1000.0 : 0.0);
     chart->addSeries(s);
     s->attachAxis(n);
     s->attachAxis(held);
-    if (s->count() == 0) HideMarker(chart, s);
+    QList<QPointF> pts;
+    for (size_t i = 0; i < of.size(); ++i)
+      if (Failed(*of[i]))
+        pts.append(QPointF(double(i + 1), of[i]->HeldBottom >= 0 ? of[i]->HeldBottom / 1000.0 : 0.0));
+    if (pts.isEmpty()) HideMarker(chart, s);
+    marks.emplace_back(s, std::move(pts));
   };
   faults(dips, QString(), FaultColor, QScatterSeries::MarkerShapeCircle);
   if (compared) {
@@ -803,6 +811,8 @@ void FillHoldsChart(QChart *chart, const std::vector<TRecordRow> &rows, const QS
     a->setRange(std::max(0.0, lo - pad), hi + pad);
     a->applyNiceNumbers();
   }
+  for (auto &[thin, count] : lines) thin->Draw(0, double(count) + 1, 1000);
+  for (auto &[series, pts] : marks) series->replace(pts);
 }
 
 // --- zoom and pan ------------------------------------------------------------

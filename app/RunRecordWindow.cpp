@@ -39,7 +39,7 @@ struct TRunRecordWindow::TBundles : std::map<QString, TDipBundle> {};
 
 struct TRunRecordWindow::TComparison {
   std::map<QString, TDipBundle> Bundles;
-  std::vector<TRecordRow> Rows;  // without their Z reads: the bundles hold what is drawn
+  std::vector<TRecordRow> Rows;  // its dips without their Z reads: the bundles hold what is drawn
   QString Name, Line;            // its file's name; its line in the export's title
 };
 
@@ -394,14 +394,20 @@ bool TRunRecordWindow::CompareRecord(const std::string &path) {
   // Its bundles now, once: following a live run must not rebuild them.
   auto c = std::make_unique<TComparison>();
   c->Bundles = BundleDips(rows);
-  for (TRecordRow &r : rows) std::vector<TReading>().swap(r.ZReads);
   c->Name = QFileInfo(QString::fromStdString(path)).fileName();
   const QString task = RecordTask(rows), sample = RunSample(path), date = RunDate(path);
   c->Line = "comparison: task " + (task.isEmpty() ? QString("(none)") : task) +
             (sample.isEmpty() ? QString() : ", sample " + sample) + "  ·  " +
             (date.isEmpty() ? QString("date not known") : "run began " + date) + "  ·  " +
             RecordSummary(rows, path, false);
-  c->Rows = std::move(rows);
+  // What the holds chart needs: the dips, without their reads and outputs.
+  for (TRecordRow &r : rows)
+    if (r.Mode == RecordStepByStep) {
+      std::vector<TReading>().swap(r.ZReads);
+      std::string().swap(r.Outputs);
+      c->Rows.push_back(std::move(r));
+    }
+  c->Rows.shrink_to_fit();
   Compared = std::move(c);
   ComparisonChanged();
   return true;
@@ -581,16 +587,21 @@ void TRunRecordWindow::Refresh() {
 }
 
 void TRunRecordWindow::RefreshDetail() {
-  // Only the chart in sight is filled; the other on its turn.
-  if (!DetailStale || Tabs->currentWidget() == RunView) return;
-  DetailStale = false;
+  // Only the chart in sight is filled (a live tick's cost); the other on its turn.
+  if (DetailStale) OverlayStale = HoldsStale = true, DetailStale = false;
   auto hover = [this](const QString &text) { ReadOut->setText(text); };
   const QString process = ProcessList->currentText();
-  const auto it = Bundles->find(process);
-  if (!OverlayView->Zoomed())
-    FillOverlayChart(OverlayView->chart(), it == Bundles->end() ? nullptr : &it->second, process, hover,
-                     ComparedDips(process));
-  if (!HoldsView->Zoomed()) FillHoldsChart(HoldsView->chart(), Rows(), process, hover, ComparedRows());
+  if (Tabs->currentWidget() == OverlayView && OverlayStale) {
+    OverlayStale = false;
+    const auto it = Bundles->find(process);
+    if (!OverlayView->Zoomed())
+      FillOverlayChart(OverlayView->chart(), it == Bundles->end() ? nullptr : &it->second, process, hover,
+                       ComparedDips(process));
+  }
+  if (Tabs->currentWidget() == HoldsView && HoldsStale) {
+    HoldsStale = false;
+    if (!HoldsView->Zoomed()) FillHoldsChart(HoldsView->chart(), Rows(), process, hover, ComparedRows());
+  }
 }
 
 void TRunRecordWindow::DrawNews() {

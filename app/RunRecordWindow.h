@@ -106,6 +106,7 @@ private:
   bool Listening = false;
   bool Stale = false;  // the recorder has news the charts do not show
   bool DetailStale = true;
+  bool OverlayStale = true, HoldsStale = true;  // news the chart in sight takes
   std::vector<TRecordRow> Opened;
   std::string OpenedPath;
   // What the charts were given: the rows' list, its file, how many rows.

@@ -413,6 +413,7 @@ TEST_F(RunRecordWindow, A100DipRunZoomsAndExportsWithItsTitleBlock) {
   QChart *overlay = w.OverlayView->chart();
   EXPECT_EQ(overlay->series().size(), 3);  // the recipe, the range of all dips, the latest
   EXPECT_EQ(SeriesPoints(overlay, "(recipe)"), 5);
+  w.Tabs->setCurrentWidget(w.HoldsView);
   QChart *holds = w.HoldsView->chart();
   EXPECT_EQ(SeriesPoints(holds, "held at the bottom"), 100);
   EXPECT_EQ(SeriesPoints(holds, "withdrawal"), 100);
