@@ -680,7 +680,7 @@ void FillOverlayChart(QChart *chart, const TDipBundle *bundle, const QString &pr
     for (const auto &[what, pts] : d.NotDone) {
       auto *s = line(pts, "not done" + tag, QPen(FaultColor, 2, failed), name, whose(what));
       if (!first) HideMarker(chart, s);
-      first = false;
+      first = first && pts.empty();  // one entry, on a curve that is drawn
     }
   };
   const TDipBundle &c = comparison ? *comparison : none;

@@ -87,7 +87,7 @@ private:
   void CompareClick();
   void CannotRead(const std::string &path, const std::string &error);
   void ComparisonChanged();  // its button, the charts and the info line
-  // The comparison's rows (without their Z reads), or null.
+  // The comparison's dips (without their Z reads), or null.
   const std::vector<TRecordRow> *ComparedRows() const;
   const TDipBundle *ComparedDips(const QString &process) const;
   void ExportClick();
