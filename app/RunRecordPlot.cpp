@@ -24,6 +24,8 @@ const QColor TravelColor(222, 222, 222);
 const QColor FastColor(255, 238, 190);
 const QColor FaultColor(200, 0, 0);
 const QColor TopColor(0, 140, 70);
+// A second run "as comparison": violet beside this run's blue.
+const QColor CompareColor(150, 30, 190);
 
 struct TPoint {
   double Ms, Z;
@@ -108,8 +110,9 @@ void HideMarker(QChart *chart, QAbstractSeries *s) {
 // Dips of `process`, in run order.
 std::vector<const TRecordRow *> DipsOf(const std::vector<TRecordRow> &rows, const QString &process) {
   std::vector<const TRecordRow *> dips;
+  const std::string name = process.toStdString();  // once, not per row: a live tick's cost
   for (const TRecordRow &r : rows)
-    if (IsDip(r) && QString::fromStdString(r.Process) == process) dips.push_back(&r);
+    if (IsDip(r) && r.Process == name) dips.push_back(&r);
   return dips;
 }
 
@@ -600,7 +603,7 @@ std::map<QString, TDipBundle> BundleDips(const std::vector<TRecordRow> &rows) {
 }
 
 void FillOverlayChart(QChart *chart, const TDipBundle *bundle, const QString &process,
-                      const std::function<void(const QString &)> &hover) {
+                      const std::function<void(const QString &)> &hover, const TDipBundle *comparison) {
   ClearChart(chart, process, "%1: every dip from its down command");
   auto *t = ValueAxis("time since the down command [s]", "%.1f");
   auto *z = ValueAxis("Z [cm], down", "%.1f");
@@ -617,8 +620,8 @@ void FillOverlayChart(QChart *chart, const TDipBundle *bundle, const QString &pr
   };
   static const TDipBundle none;
   const TDipBundle &b = bundle ? *bundle : none;
-  const QString name = process;
-  auto line = [&](const std::vector<QPointF> &pts, const QString &title, const QPen &pen, const QString &what) {
+  auto line = [&](const std::vector<QPointF> &pts, const QString &title, const QPen &pen, const QString &name,
+                  const QString &what) {
     auto *s = Line(chart, title, pen);
     s->replace(QList<QPointF>(pts.begin(), pts.end()));
     s->attachAxis(t);
@@ -632,56 +635,75 @@ void FillOverlayChart(QChart *chart, const TDipBundle *bundle, const QString &pr
     });
     return s;
   };
-  if (!b.Recipe.empty()) line(b.Recipe, "(recipe)", QPen(Qt::black, 1, Qt::DashLine), "recipe");
-  if (b.Done > 0) {
-    // The bundle's range per pixel column: one area, however many dips.
-    const size_t count = b.Lo.size(), per = std::max<size_t>(1, count / 1000);
-    QList<QPointF> hi, lo;
-    for (size_t s = 0; s < count; s += per) {
-      float l = 1e30f, h = -1e30f;
-      for (size_t k = s; k < std::min(count, s + per); ++k) l = std::min(l, b.Lo[k]), h = std::max(h, b.Hi[k]);
-      if (h < l) continue;
-      const double x = (double(s) + per / 2.0) * b.SlotMs;
-      lo.append(QPointF(x, l));
-      hi.append(QPointF(x, h));
+  // One run's dips: their range, the latest, those not done; `tag` ends the
+  // names of the comparison's, whose texts say whose dip it was.
+  auto dips = [&](const TDipBundle &d, const QString &tag, const QColor &color, Qt::PenStyle failed) {
+    const QString name = process + tag;
+    auto whose = [&](QString what) {
+      return tag.isEmpty() ? what : what.replace("in this run", "in its run");
+    };
+    if (d.Done > 0) {
+      // The bundle's range per pixel column: one area, however many dips.
+      const size_t count = d.Lo.size(), per = std::max<size_t>(1, count / 1000);
+      QList<QPointF> hi, lo;
+      for (size_t s = 0; s < count; s += per) {
+        float l = 1e30f, h = -1e30f;
+        for (size_t k = s; k < std::min(count, s + per); ++k)
+          l = std::min(l, d.Lo[k]), h = std::max(h, d.Hi[k]);
+        if (h < l) continue;
+        const double x = (double(s) + per / 2.0) * d.SlotMs;
+        lo.append(QPointF(x, l));
+        hi.append(QPointF(x, h));
+      }
+      auto *upper = new QLineSeries, *lower = new QLineSeries;
+      upper->replace(hi);
+      lower->replace(lo);
+      auto *area = new QAreaSeries(upper, lower);
+      QColor c = color;
+      c.setAlpha(70);
+      area->setName(QString("range of %1 dips").arg(d.Done) + tag);
+      area->setBrush(c);
+      area->setPen(QPen(color, 1));
+      add(area);
+      const std::shared_ptr<TDipBundle> copy = std::make_shared<TDipBundle>(d);  // outlives a refill
+      QObject::connect(area, &QAreaSeries::hovered, area, [say, name, copy](const QPointF &p, bool on) {
+        const size_t s = size_t(std::max(0.0, p.x()) / copy->SlotMs);
+        if (!on || s >= copy->Lo.size()) return;
+        say(QString("%1 at %2 s after the down command: Z from %3 cm (dip %4) to %5 cm (dip %6) over %7 dips")
+                .arg(name)
+                .arg(p.x(), 0, 'f', 2)
+                .arg(copy->Lo[s], 0, 'f', 2)
+                .arg(copy->LoDip[s])
+                .arg(copy->Hi[s], 0, 'f', 2)
+                .arg(copy->HiDip[s])
+                .arg(copy->Done));
+      });
+      QColor latest = color;
+      latest.setAlpha(200);
+      line(d.Latest, "latest dip" + tag, QPen(latest, 1.5), name, whose(d.LatestWhat));
     }
-    auto *upper = new QLineSeries, *lower = new QLineSeries;
-    upper->replace(hi);
-    lower->replace(lo);
-    auto *area = new QAreaSeries(upper, lower);
-    QColor c = SeenColor;
-    c.setAlpha(70);
-    area->setName(QString("range of %1 dips").arg(b.Done));
-    area->setBrush(c);
-    area->setPen(QPen(SeenColor, 1));
-    add(area);
-    const std::shared_ptr<TDipBundle> copy = std::make_shared<TDipBundle>(b);  // outlives a refill
-    QObject::connect(area, &QAreaSeries::hovered, area, [say, name, copy](const QPointF &p, bool on) {
-      const size_t s = size_t(std::max(0.0, p.x()) / copy->SlotMs);
-      if (!on || s >= copy->Lo.size()) return;
-      say(QString("%1 at %2 s after the down command: Z from %3 cm (dip %4) to %5 cm (dip %6) over %7 dips")
-              .arg(name)
-              .arg(p.x(), 0, 'f', 2)
-              .arg(copy->Lo[s], 0, 'f', 2)
-              .arg(copy->LoDip[s])
-              .arg(copy->Hi[s], 0, 'f', 2)
-              .arg(copy->HiDip[s])
-              .arg(copy->Done));
-    });
-    QColor d = SeenColor;
-    d.setAlpha(200);
-    line(b.Latest, "latest dip", QPen(d, 1.5), b.LatestWhat);
-  }
-  bool first = true;
-  for (const auto &[what, pts] : b.NotDone) {
-    auto *s = line(pts, "not done", QPen(FaultColor, 2), what);
-    if (!first) HideMarker(chart, s);
-    first = false;
-  }
-  double z0 = b.Z0, z1 = b.Z1;
+    bool first = true;
+    for (const auto &[what, pts] : d.NotDone) {
+      auto *s = line(pts, "not done" + tag, QPen(FaultColor, 2, failed), name, whose(what));
+      if (!first) HideMarker(chart, s);
+      first = first && pts.empty();  // one entry, on a curve that is drawn
+    }
+  };
+  const TDipBundle &c = comparison ? *comparison : none;
+  if (!b.Recipe.empty()) line(b.Recipe, "(recipe)", QPen(Qt::black, 1, Qt::DashLine), process, "recipe");
+  // The comparison's recipe only where it asked otherwise.
+  if (!c.Recipe.empty() && c.Recipe != b.Recipe)
+    line(c.Recipe, QString("(recipe)") + ComparisonTag, QPen(CompareColor, 1, Qt::DashLine),
+         process + ComparisonTag, "recipe");
+  dips(b, QString(), SeenColor, Qt::SolidLine);
+  dips(c, ComparisonTag, CompareColor, Qt::DashLine);
+  // No legend entry for a series without points (a dip with no Z seen).
+  for (QAbstractSeries *s : chart->series())
+    if (auto *xy = qobject_cast<QXYSeries *>(s); xy && xy->count() == 0) HideMarker(chart, s);
+  double z0 = std::min(b.Z0, c.Z0), z1 = std::max(b.Z1, c.Z1);
   if (z0 > z1) z0 = 0, z1 = 1;
   const double pad = std::max(0.1, (z1 - z0) * 0.05);
-  t->setRange(0, b.T1 * 1.02);
+  t->setRange(0, std::max(b.T1, c.T1) * 1.02);
   z->setRange(z0 - pad, z1 + pad);
   t->applyNiceNumbers();
   z->applyNiceNumbers();
@@ -690,9 +712,15 @@ void FillOverlayChart(QChart *chart, const TDipBundle *bundle, const QString &pr
 // --- holds and withdrawal ----------------------------------------------------
 
 void FillHoldsChart(QChart *chart, const std::vector<TRecordRow> &rows, const QString &process,
-                    const std::function<void(const QString &)> &hover) {
+                    const std::function<void(const QString &)> &hover,
+                    const std::vector<TRecordRow> *comparison) {
   ClearChart(chart, process, "%1: holds and withdrawal speed per dip");
-  auto *n = ValueAxis("dip of the process in this run", "%d");
+  const std::vector<const TRecordRow *> dips = DipsOf(rows, process);
+  // The comparison's dips of the process; none: nothing of it is drawn.
+  const std::vector<const TRecordRow *> others =
+      comparison ? DipsOf(*comparison, process) : std::vector<const TRecordRow *>{};
+  const bool compared = !others.empty();
+  auto *n = ValueAxis(compared ? "dip of the process in its run" : "dip of the process in this run", "%d");
   auto *held = ValueAxis("held [s]", "%.2f");
   auto *speed = ValueAxis("withdrawal [cm/s]", "%.3f");
   chart->addAxis(n, Qt::AlignBottom);
@@ -700,69 +728,87 @@ void FillHoldsChart(QChart *chart, const std::vector<TRecordRow> &rows, const QS
   chart->addAxis(speed, Qt::AlignRight);
   struct TCurve {
     const char *Name;
-    QColor Color;
+    QColor Color, Compared;  // this run's, the comparison's
     bool Recipe;
     QValueAxis *Axis;
     std::function<double(const TRecordRow &)> Value;
   };
   const TCurve curves[] = {
-      {"held at the bottom", SeenColor, false, held,
+      {"held at the bottom", SeenColor, CompareColor, false, held,
        [](const TRecordRow &r) { return r.HeldBottom < 0 ? NAN : r.HeldBottom / 1000.0; }},
-      {"bottom wait (recipe)", SeenColor, true, held, [](const TRecordRow &r) { return r.InTime; }},
-      {"held at the top", TopColor, false, held,
+      {"bottom wait (recipe)", SeenColor, {}, true, held, [](const TRecordRow &r) { return r.InTime; }},
+      {"held at the top", TopColor, QColor(215, 60, 160), false, held,
        [](const TRecordRow &r) { return r.HeldTop < 0 ? NAN : r.HeldTop / 1000.0; }},
-      {"top wait (recipe)", TopColor, true, held, [](const TRecordRow &r) { return r.OutTime; }},
-      {"withdrawal", LiveColor, false, speed, [](const TRecordRow &r) { return r.Withdrawal; }},
-      {"up speed (recipe)", LiveColor, true, speed, [](const TRecordRow &r) { return r.OutSpeed; }},
+      {"top wait (recipe)", TopColor, {}, true, held, [](const TRecordRow &r) { return r.OutTime; }},
+      {"withdrawal", LiveColor, QColor(95, 20, 100), false, speed,
+       [](const TRecordRow &r) { return r.Withdrawal; }},
+      {"up speed (recipe)", LiveColor, {}, true, speed, [](const TRecordRow &r) { return r.OutSpeed; }},
   };
-  const std::vector<const TRecordRow *> dips = DipsOf(rows, process);
   std::map<QValueAxis *, std::pair<double, double>> range;
-  for (const TCurve &c : curves) {
+  // The points go in after the axes' ranges: every series attached or range
+  // set re-lays out all points already in the chart (a live tick's cost).
+  std::vector<std::pair<std::unique_ptr<TThinLine>, size_t>> lines;  // each with its dips' count
+  std::vector<std::pair<QXYSeries *, QList<QPointF>>> marks;
+  auto curve = [&](const TCurve &c, const std::vector<const TRecordRow *> &of, const QString &tag,
+                   const QPen &pen) {
     auto *s = new QLineSeries;
-    s->setName(c.Name);
-    s->setPen(QPen(c.Color, c.Recipe ? 1.5 : 2, c.Recipe ? Qt::DashLine : Qt::SolidLine));
-    s->setPointsVisible(!c.Recipe && dips.size() <= 200);
-    TThinLine thin(s);  // a point per dip, thinned to the pixels
-    for (size_t i = 0; i < dips.size(); ++i) {
-      const double v = c.Value(*dips[i]);
+    s->setName(c.Name + tag);
+    s->setPen(pen);
+    s->setPointsVisible(!c.Recipe && of.size() <= 200);
+    chart->addSeries(s);
+    s->attachAxis(n);
+    s->attachAxis(c.Axis);
+    auto thin = std::make_unique<TThinLine>(s);  // a point per dip, thinned to the pixels
+    for (size_t i = 0; i < of.size(); ++i) {
+      const double v = c.Value(*of[i]);
       if (!std::isfinite(v)) continue;
-      if (c.Recipe) thin.Append(double(i + 1), v);  // the recipe's runs of one value: their ends
-      else thin.All.emplace_back(double(i + 1), v);
+      if (c.Recipe) thin->Append(double(i + 1), v);  // the recipe's runs of one value: their ends
+      else thin->All.emplace_back(double(i + 1), v);
       auto &rg = range.try_emplace(c.Axis, v, v).first->second;
       rg.first = std::min(rg.first, v);
       rg.second = std::max(rg.second, v);
     }
-    thin.Draw(0, double(dips.size()) + 1, 1000);
+    if (thin->All.empty()) HideMarker(chart, s);
+    lines.emplace_back(std::move(thin), of.size());
+    const QString name = c.Name, whose = process + tag;
+    QObject::connect(s, &QLineSeries::hovered, s, [hover, name, whose](const QPointF &p, bool on) {
+      if (on && hover)
+        hover(QString("%1 dip %2: %3 %4").arg(whose).arg(std::lround(p.x())).arg(name).arg(p.y(), 0, 'f', 3));
+    });
+  };
+  for (const TCurve &c : curves)
+    curve(c, dips, QString(), QPen(c.Color, c.Recipe ? 1.5 : 2, c.Recipe ? Qt::DashLine : Qt::SolidLine));
+  // Dips not done, on the bottom hold's axis where their hold would be.
+  auto faults = [&](const std::vector<const TRecordRow *> &of, const QString &tag, const QColor &border,
+                    QScatterSeries::MarkerShape shape) {
+    auto *s = new QScatterSeries;
+    s->setName("not done" + tag);
+    s->setColor(FaultColor);
+    s->setBorderColor(border);
+    s->setMarkerShape(shape);
+    s->setMarkerSize(9);
     chart->addSeries(s);
     s->attachAxis(n);
-    s->attachAxis(c.Axis);
-    if (thin.All.empty()) HideMarker(chart, s);
-    const QString name = c.Name;
-    QObject::connect(s, &QLineSeries::hovered, s, [hover, name, process](const QPointF &p, bool on) {
-      if (on && hover)
-        hover(
-            QString("%1 dip %2: %3 %4").arg(process).arg(std::lround(p.x())).arg(name).arg(p.y(), 0, 'f', 3));
-    });
+    s->attachAxis(held);
+    QList<QPointF> pts;
+    for (size_t i = 0; i < of.size(); ++i)
+      if (Failed(*of[i]))
+        pts.append(QPointF(double(i + 1), of[i]->HeldBottom >= 0 ? of[i]->HeldBottom / 1000.0 : 0.0));
+    if (pts.isEmpty()) HideMarker(chart, s);
+    marks.emplace_back(s, std::move(pts));
+  };
+  faults(dips, QString(), FaultColor, QScatterSeries::MarkerShapeCircle);
+  if (compared) {
+    for (const TCurve &c : curves)
+      if (!c.Recipe) curve(c, others, ComparisonTag, QPen(c.Compared, 1.5));
+    faults(others, ComparisonTag, CompareColor, QScatterSeries::MarkerShapeRectangle);
   }
-  // Dips not done, on the bottom hold's axis where their hold would be.
-  auto *faults = new QScatterSeries;
-  faults->setName("not done");
-  faults->setColor(FaultColor);
-  faults->setBorderColor(FaultColor);
-  faults->setMarkerSize(9);
-  for (size_t i = 0; i < dips.size(); ++i)
-    if (Failed(*dips[i])) {
-      faults->append(double(i + 1), dips[i]->HeldBottom >= 0 ? dips[i]->HeldBottom / 1000.0 : 0.0);
-    }
-  chart->addSeries(faults);
-  faults->attachAxis(n);
-  faults->attachAxis(held);
-  if (faults->count() == 0) HideMarker(chart, faults);
   speed->setGridLineVisible(false);  // one grid: the held axis's
-  n->setRange(0.5, std::max<double>(1.5, double(dips.size()) + 0.5));
+  const size_t most = std::max(dips.size(), others.size());
+  n->setRange(0.5, std::max<double>(1.5, double(most) + 0.5));
   n->setTickType(QValueAxis::TicksDynamic);
   n->setTickAnchor(1);
-  n->setTickInterval(std::max(1.0, std::ceil(double(dips.size()) / 20)));
+  n->setTickInterval(std::max(1.0, std::ceil(double(most) / 20)));
   for (QValueAxis *a : {held, speed}) {
     auto it = range.find(a);
     const double lo = it == range.end() ? 0 : it->second.first,
@@ -771,6 +817,8 @@ void FillHoldsChart(QChart *chart, const std::vector<TRecordRow> &rows, const QS
     a->setRange(std::max(0.0, lo - pad), hi + pad);
     a->applyNiceNumbers();
   }
+  for (auto &[thin, count] : lines) thin->Draw(0, double(count) + 1, 1000);
+  for (auto &[series, pts] : marks) series->replace(pts);
 }
 
 // --- zoom and pan ------------------------------------------------------------

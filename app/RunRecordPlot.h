@@ -147,16 +147,27 @@ struct TDipBundle {
   void Add(const TRecordRow &row);
 };
 
+// The bundles of a whole record's dips, per process.
+std::map<QString, TDipBundle> BundleDips(const std::vector<TRecordRow> &rows);
+
+// What ends the legend names of a second run's series.
+inline constexpr char ComparisonTag[] = " (comparison)";
+
 // The dips of `process` drawn from their down command (s): their range as
 // a band, the latest dip, the dips not done, the recipe. `hover` is told
-// the text to show for a point under the mouse.
+// the text to show for a point under the mouse. A `comparison` (another
+// run's dips of the process) is drawn beside them in its own colour, its
+// names ending in ComparisonTag.
 void FillOverlayChart(QChart *chart, const TDipBundle *bundle, const QString &process,
-                      const std::function<void(const QString &)> &hover);
+                      const std::function<void(const QString &)> &hover,
+                      const TDipBundle *comparison = nullptr);
 // Per dip of `process` (its number in the run): time held at the bottom and
 // at the top (s) and the withdrawal speed (cm/s), beside the recipe's; the
-// dips not done marked.
+// dips not done marked. The `comparison` rows' dips of the process likewise,
+// without the recipe, in their own colour.
 void FillHoldsChart(QChart *chart, const std::vector<TRecordRow> &rows, const QString &process,
-                    const std::function<void(const QString &)> &hover);
+                    const std::function<void(const QString &)> &hover,
+                    const std::vector<TRecordRow> *comparison = nullptr);
 
 // A chart view with wheel zoom (around the mouse; time only, Ctrl both
 // axes), box zoom (drag), pan (middle button, or Shift and drag, or the

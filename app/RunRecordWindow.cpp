@@ -37,6 +37,12 @@
 
 struct TRunRecordWindow::TBundles : std::map<QString, TDipBundle> {};
 
+struct TRunRecordWindow::TComparison {
+  std::map<QString, TDipBundle> Bundles;
+  std::vector<TRecordRow> Rows;  // its dips without their Z reads: the bundles hold what is drawn
+  QString Name, Line;            // its file's name; its line in the export's title
+};
+
 QString RecordSummary(const std::vector<TRecordRow> &rows, const std::string &path, bool running) {
   QStringList parts;
   parts << (path.empty() ? QString("(no file)") : QFileInfo(QString::fromStdString(path)).fileName());
@@ -115,6 +121,31 @@ protected:
     return !sourceModel()->index(row, 0, parent).data().toString().endsWith(".reads.csv", Qt::CaseInsensitive);
   }
 };
+
+// A file dialog over the run records (the "runs" folder if there is one);
+// `chosen` gets the file. open(), not exec(): a task run must not wait for
+// the operator's choice.
+void RecordDialog(QWidget *parent, const QString &title,
+                  const std::function<void(const std::string &)> &chosen) {
+  QDir runs = QDir::current();
+  const QString start = runs.exists("runs") ? runs.filePath("runs") : runs.path();
+  auto *dialog = new QFileDialog(parent, title, start, "Run records (*.csv);;All files (*)");
+  dialog->setFileMode(QFileDialog::ExistingFile);
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  // A record's ".reads.csv" companion is no record: not offered.
+  dialog->setOption(QFileDialog::DontUseNativeDialog);
+  dialog->setProxyModel(new TNoReadsFiles(dialog));
+  QObject::connect(dialog, &QFileDialog::fileSelected, parent,
+                   [chosen](const QString &file) { chosen(file.toStdString()); });
+  dialog->open();
+}
+
+// The task the rows were recorded for; empty when none is named.
+QString RecordTask(const std::vector<TRecordRow> &rows) {
+  for (const TRecordRow &r : rows)
+    if (!r.Task.empty()) return QString::fromStdString(r.Task);
+  return {};
+}
 
 void PaintTitle(QPainter &p, const TTitleBlock &block, const QStringList &title) {
   p.setPen(Qt::black);
@@ -199,6 +230,11 @@ TRunRecordWindow::TRunRecordWindow(QWidget *parent) : QWidget(parent, Qt::Window
   resize(980, 640);
 
   OpenButton = Button("OpenRecord", "Open...", this);
+  CompareButton = Button("CompareRecord", "Compare...", this);
+  CompareButton->setToolTip("Open a second run record as comparison: its dips and holds beside these");
+  DropCompareButton = Button("DropComparison", "No comparison", this);
+  DropCompareButton->setToolTip("Drop the run record opened as comparison");
+  DropCompareButton->hide();
   CurrentButton = Button("CurrentRun", "Current run", this);
   WholeButton = Button("WholeRun", "Whole run", this);
   WholeButton->setToolTip(
@@ -229,9 +265,9 @@ TRunRecordWindow::TRunRecordWindow(QWidget *parent) : QWidget(parent, Qt::Window
   Info->setWordWrap(true);  // a long summary must not widen the window off the screen
 
   auto *buttons = new QHBoxLayout;
-  for (QWidget *w : {static_cast<QWidget *>(OpenButton), static_cast<QWidget *>(CurrentButton),
-                     static_cast<QWidget *>(WholeButton), static_cast<QWidget *>(ExportButton),
-                     static_cast<QWidget *>(DataButton)})
+  for (QWidget *w : {static_cast<QWidget *>(OpenButton), static_cast<QWidget *>(CompareButton),
+                     static_cast<QWidget *>(CurrentButton), static_cast<QWidget *>(WholeButton),
+                     static_cast<QWidget *>(ExportButton), static_cast<QWidget *>(DataButton)})
     buttons->addWidget(w);
   buttons->addStretch();
   buttons->addWidget(new QLabel("Process:", this));
@@ -240,12 +276,18 @@ TRunRecordWindow::TRunRecordWindow(QWidget *parent) : QWidget(parent, Qt::Window
   layout->addLayout(buttons);
   layout->addWidget(Tabs, 1);
   layout->addWidget(ReadOut);
-  layout->addWidget(Info);
+  // The comparison's drop button beside the line naming it, there only then.
+  auto *info = new QHBoxLayout;
+  info->addWidget(Info, 1);
+  info->addWidget(DropCompareButton, 0, Qt::AlignTop);
+  layout->addLayout(info);
 
   LiveTimer = new QTimer(this);
   LiveTimer->setInterval(LiveIntervalMs);
   connect(LiveTimer, &QTimer::timeout, this, &TRunRecordWindow::DrawNews);
   connect(OpenButton, &QPushButton::clicked, this, &TRunRecordWindow::OpenClick);
+  connect(CompareButton, &QPushButton::clicked, this, &TRunRecordWindow::CompareClick);
+  connect(DropCompareButton, &QPushButton::clicked, this, &TRunRecordWindow::DropComparison);
   connect(CurrentButton, &QPushButton::clicked, this, &TRunRecordWindow::FollowRecorder);
   connect(ExportButton, &QPushButton::clicked, this, &TRunRecordWindow::ExportClick);
   connect(DataButton, &QPushButton::clicked, this, &TRunRecordWindow::DataClick);
@@ -316,33 +358,84 @@ bool TRunRecordWindow::OpenRecord(const std::string &path) {
   std::vector<TRecordRow> rows;
   std::string error;
   if (!ReadRunRecord(path, rows, error)) {
-    // Not modal to the program: a run waiting below this window goes on.
-    auto *box = new QMessageBox(QMessageBox::Warning, "Run record",
-                                QString("The run record \"%1\" cannot be read: %2")
-                                    .arg(QString::fromStdString(path), QString::fromStdString(error)),
-                                QMessageBox::Ok, this);
-    box->setObjectName("RecordError");
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();
+    CannotRead(path, error);
     return false;
   }
   ShowRows(std::move(rows), path);
   return true;
 }
 
+void TRunRecordWindow::CannotRead(const std::string &path, const std::string &error) {
+  // Not modal to the program: a run waiting below this window goes on.
+  auto *box = new QMessageBox(QMessageBox::Warning, "Run record",
+                              QString("The run record \"%1\" cannot be read: %2")
+                                  .arg(QString::fromStdString(path), QString::fromStdString(error)),
+                              QMessageBox::Ok, this);
+  box->setObjectName("RecordError");
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->open();
+}
+
 void TRunRecordWindow::OpenClick() {
-  QDir runs = QDir::current();
-  const QString start = runs.exists("runs") ? runs.filePath("runs") : runs.path();
-  // open(), not exec(): a task run must not wait for the operator's choice.
-  auto *dialog = new QFileDialog(this, "Open a run record", start, "Run records (*.csv);;All files (*)");
-  dialog->setFileMode(QFileDialog::ExistingFile);
-  dialog->setAttribute(Qt::WA_DeleteOnClose);
-  // A record's ".reads.csv" companion is no record: not offered.
-  dialog->setOption(QFileDialog::DontUseNativeDialog);
-  dialog->setProxyModel(new TNoReadsFiles(dialog));
-  connect(dialog, &QFileDialog::fileSelected, this,
-          [this](const QString &file) { OpenRecord(file.toStdString()); });
-  dialog->open();
+  RecordDialog(this, "Open a run record", [this](const std::string &file) { OpenRecord(file); });
+}
+
+void TRunRecordWindow::CompareClick() {
+  RecordDialog(this, "Open a run record as comparison",
+               [this](const std::string &file) { CompareRecord(file); });
+}
+
+bool TRunRecordWindow::CompareRecord(const std::string &path) {
+  std::vector<TRecordRow> rows;
+  std::string error;
+  if (!ReadRunRecord(path, rows, error)) {
+    CannotRead(path, error);
+    return false;
+  }
+  // Its bundles now, once: following a live run must not rebuild them.
+  auto c = std::make_unique<TComparison>();
+  c->Bundles = BundleDips(rows);
+  c->Name = QFileInfo(QString::fromStdString(path)).fileName();
+  const QString task = RecordTask(rows), sample = RunSample(path), date = RunDate(path);
+  c->Line = "comparison: task " + (task.isEmpty() ? QString("(none)") : task) +
+            (sample.isEmpty() ? QString() : ", sample " + sample) + "  ·  " +
+            (date.isEmpty() ? QString("date not known") : "run began " + date) + "  ·  " +
+            RecordSummary(rows, path, false);
+  // What the holds chart needs: the dips, without their reads and outputs.
+  for (TRecordRow &r : rows)
+    if (r.Mode == RecordStepByStep) {
+      std::vector<TReading>().swap(r.ZReads);
+      std::string().swap(r.Outputs);
+      c->Rows.push_back(std::move(r));
+    }
+  c->Rows.shrink_to_fit();
+  Compared = std::move(c);
+  ComparisonChanged();
+  return true;
+}
+
+void TRunRecordWindow::DropComparison() {
+  Compared.reset();
+  ComparisonChanged();
+}
+
+void TRunRecordWindow::ComparisonChanged() {
+  DropCompareButton->setVisible(bool(Compared));
+  // A zoomed chart keeps its series: back to the whole, refilled.
+  for (TZoomView *v : {OverlayView, HoldsView})
+    if (v->Zoomed()) v->Whole();
+  DetailStale = true;
+  Refresh();
+}
+
+const std::vector<TRecordRow> *TRunRecordWindow::ComparedRows() const {
+  return Compared ? &Compared->Rows : nullptr;
+}
+
+const TDipBundle *TRunRecordWindow::ComparedDips(const QString &process) const {
+  if (!Compared) return nullptr;
+  const auto it = Compared->Bundles.find(process);
+  return it == Compared->Bundles.end() ? nullptr : &it->second;
 }
 
 void TRunRecordWindow::ExportClick() {
@@ -487,7 +580,8 @@ void TRunRecordWindow::Refresh() {
   Run->SetLive(live ? &rec.LiveZ() : nullptr);
   if (!RunView->Zoomed()) Run->Fit();  // draws too
   else Run->Draw();
-  Info->setText(RecordSummary(rows, Path(), live));
+  Info->setText(RecordSummary(rows, Path(), live) +
+                (Compared ? "  ·  compared with " + Compared->Name : QString()));
   // The process list: the one with the most dips first chosen.
   QStringList shown;
   for (int i = 0; i < ProcessList->count(); ++i) shown << ProcessList->itemText(i);
@@ -510,15 +604,21 @@ void TRunRecordWindow::Refresh() {
 }
 
 void TRunRecordWindow::RefreshDetail() {
-  // Only the chart in sight is filled; the other on its turn.
-  if (!DetailStale || Tabs->currentWidget() == RunView) return;
-  DetailStale = false;
+  // Only the chart in sight is filled (a live tick's cost); the other on its turn.
+  if (DetailStale) OverlayStale = HoldsStale = true, DetailStale = false;
   auto hover = [this](const QString &text) { ReadOut->setText(text); };
   const QString process = ProcessList->currentText();
-  const auto it = Bundles->find(process);
-  if (!OverlayView->Zoomed())
-    FillOverlayChart(OverlayView->chart(), it == Bundles->end() ? nullptr : &it->second, process, hover);
-  if (!HoldsView->Zoomed()) FillHoldsChart(HoldsView->chart(), Rows(), process, hover);
+  if (Tabs->currentWidget() == OverlayView && OverlayStale) {
+    OverlayStale = false;
+    const auto it = Bundles->find(process);
+    if (!OverlayView->Zoomed())
+      FillOverlayChart(OverlayView->chart(), it == Bundles->end() ? nullptr : &it->second, process, hover,
+                       ComparedDips(process));
+  }
+  if (Tabs->currentWidget() == HoldsView && HoldsStale) {
+    HoldsStale = false;
+    if (!HoldsView->Zoomed()) FillHoldsChart(HoldsView->chart(), Rows(), process, hover, ComparedRows());
+  }
 }
 
 void TRunRecordWindow::DrawNews() {
@@ -578,6 +678,7 @@ QStringList TRunRecordWindow::TitleLines() const {
   const QString date = RunDate(Path());
   lines << (date.isEmpty() ? QString("date not known") : "run began " + date) + "  ·  " +
                RecordSummary(rows, Path(), Follow && RunRecorder().Active());
+  if (Compared) lines << Compared->Line;
   for (const QString &r : RecipeLines(rows)) lines << "recipe: " + r;
   lines << QString("Kavetra %1").arg(KV_VERSION);
   return lines;
@@ -613,8 +714,9 @@ std::vector<std::unique_ptr<QChartView>> TRunRecordWindow::ExportCharts(double w
   for (const QString &name : processes) {
     auto *overlay = new QChart, *holds = new QChart;
     const auto bundle = Bundles->find(name);
-    FillOverlayChart(overlay, bundle == Bundles->end() ? nullptr : &bundle->second, name, nullptr);
-    FillHoldsChart(holds, Rows(), name, nullptr);
+    FillOverlayChart(overlay, bundle == Bundles->end() ? nullptr : &bundle->second, name, nullptr,
+                     ComparedDips(name));
+    FillHoldsChart(holds, Rows(), name, nullptr, ComparedRows());
     views.push_back(view(overlay, QSizeF(width, 440)));
     views.push_back(view(holds, QSizeF(width, 440)));
   }

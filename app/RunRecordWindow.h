@@ -25,6 +25,7 @@ class QTabWidget;
 class QTimer;
 class TRunChart;
 class TZoomView;
+struct TDipBundle;
 
 class TRunRecordWindow : public QWidget {
   Q_OBJECT
@@ -37,6 +38,13 @@ public:
   // A past run's file. False when it cannot be read: a message box gives the
   // reason and the window keeps what it showed.
   bool OpenRecord(const std::string &path);
+  // A second record shown beside this run "as comparison": its dips on the
+  // overlay, its holds on the holds chart, a line in the export's title.
+  // False when it cannot be read: a message box gives the reason and the
+  // window keeps what it showed. It stays until dropped.
+  bool CompareRecord(const std::string &path);
+  void DropComparison();
+  bool Comparing() const { return bool(Compared); }
   // Rows read elsewhere, shown as a past run.
   void ShowRows(std::vector<TRecordRow> rows, const std::string &path);
   bool Following() const { return Follow; }
@@ -65,6 +73,7 @@ public:
   QLabel *Info;     // the record's file and how the run ended
   QLabel *ReadOut;  // what lies under the mouse
   QPushButton *OpenButton, *CurrentButton, *WholeButton, *ExportButton, *DataButton;
+  QPushButton *CompareButton, *DropCompareButton;
   QTimer *LiveTimer;  // draws what came in since the last picture
 
 protected:
@@ -75,6 +84,12 @@ private:
   const std::vector<TRecordRow> &Rows() const;
   std::string Path() const;
   void OpenClick();
+  void CompareClick();
+  void CannotRead(const std::string &path, const std::string &error);
+  void ComparisonChanged();  // its button, the charts and the info line
+  // The comparison's dips (without their Z reads), or null.
+  const std::vector<TRecordRow> *ComparedRows() const;
+  const TDipBundle *ComparedDips(const QString &process) const;
   void ExportClick();
   void DataClick();
   void Listen(bool on);
@@ -91,6 +106,7 @@ private:
   bool Listening = false;
   bool Stale = false;  // the recorder has news the charts do not show
   bool DetailStale = true;
+  bool OverlayStale = true, HoldsStale = true;  // news the chart in sight takes
   std::vector<TRecordRow> Opened;
   std::string OpenedPath;
   // What the charts were given: the rows' list, its file, how many rows.
@@ -100,6 +116,8 @@ private:
   struct TBundles;
   std::unique_ptr<TBundles> Bundles;  // per process, for the overlay
   QStringList Names;                      // processes with dips, in run order
+  struct TComparison;
+  std::unique_ptr<TComparison> Compared;  // built once when opened
 };
 
 // The export's title block: each line (the first large, the others small)

@@ -60,6 +60,18 @@ int SeriesPoints(QChart *chart, const QString &name) {
   return -1;
 }
 
+// The points of each series drawn, by name; no legend entry without points.
+std::map<QString, int> Drawn(QChart *chart) {
+  std::map<QString, int> drawn;
+  for (QAbstractSeries *s : chart->series()) {
+    auto *area = qobject_cast<QAreaSeries *>(s);
+    const int n = int(area ? area->upperSeries()->count() : qobject_cast<QXYSeries *>(s)->count());
+    for (QLegendMarker *m : chart->legend()->markers(s)) EXPECT_TRUE(n > 0 || !m->isVisible()) << s->name().toStdString();
+    if (n > 0) drawn[s->name()] += n;
+  }
+  return drawn;
+}
+
 TEST_F(RunRecordWindow, ShowsARunNamesTheFailedDipAndKeepsItOnABadFile) {
   TRecordRow travel;
   travel.Mode = RecordTravel, travel.Position = "Rinse", travel.DownAt = 0, travel.TopAt = 900;
@@ -333,6 +345,65 @@ TEST_F(RunRecordWindow, ProcessChoiceOverlayAndRecipes) {
   EXPECT_TRUE(w.ReadOutAt(15000).contains("Rinse at Beaker: fast dips 5"));
 }
 
+// Batch against batch: a second record with more dips and a failed one
+// beside this run's, on the overlay, the holds chart and the export's title;
+// a process it lacks shows nothing of it; a bad file keeps what was shown.
+TEST_F(RunRecordWindow, ASecondRecordAsComparison) {
+  std::string text = RecordHeader() + "\n";
+  for (int k = 1; k <= 4; ++k) {
+    TRecordRow r = Dip(k, 3000 * k, k == 2 ? EndMoveFailed : EndDone, 4);
+    r.Task = "B", r.HeldBottom = 500, r.TopAt = k == 2 ? -1 : r.TopAt;
+    text += FormatRecordRow(r) + "\n";
+  }
+  Put("2024-06-02_09-00-00_B.csv", text), Put("bad.csv", "no record\n");
+  TRecordRow coat = Dip(1, 9000, EndDone, 1);
+  coat.Process = "Coat";
+  TRunRecordWindow w;
+  w.ShowRows({Dip(1, 0, EndDone), Dip(2, 2500, EndDone), Dip(3, 5000, EndLost), coat}, "");
+  w.show();
+  w.Tabs->setCurrentWidget(w.OverlayView);
+  const auto alone = Drawn(w.OverlayView->chart());
+  const QString info = w.Info->text();
+  EXPECT_FALSE(w.CompareRecord("bad.csv") || w.Comparing() || w.DropCompareButton->isVisible());
+  EXPECT_NE(w.findChild<QMessageBox *>("RecordError"), nullptr);
+  EXPECT_EQ(Drawn(w.OverlayView->chart()), alone);
+  EXPECT_EQ(w.Info->text(), info);
+  ASSERT_TRUE(w.CompareRecord("2024-06-02_09-00-00_B.csv"));
+  EXPECT_TRUE(w.DropCompareButton->isVisible());
+  EXPECT_EQ(w.Info->text(), info + "  ·  compared with 2024-06-02_09-00-00_B.csv");
+  auto compared = [](std::map<QString, int> drawn) {
+    for (auto it = drawn.begin(); it != drawn.end();) it = it->first.endsWith("(comparison)") ? std::next(it) : drawn.erase(it);
+    return drawn;
+  };
+  auto overlay = Drawn(w.OverlayView->chart());
+  EXPECT_EQ(compared(overlay), (std::map<QString, int>{{"range of 3 dips (comparison)", overlay["range of 3 dips (comparison)"]},
+                                                       {"latest dip (comparison)", 4}, {"not done (comparison)", 3}}));
+  EXPECT_GT(overlay["range of 3 dips (comparison)"], 10);
+  EXPECT_EQ(overlay["range of 2 dips"], alone.at("range of 2 dips"));
+  w.Tabs->setCurrentWidget(w.HoldsView);
+  const auto holds = Drawn(w.HoldsView->chart());
+  EXPECT_EQ(compared(holds), (std::map<QString, int>{{"held at the bottom (comparison)", 4}, {"held at the top (comparison)", 4},
+                                                     {"withdrawal (comparison)", 4}, {"not done (comparison)", 1}}));
+  EXPECT_EQ(qobject_cast<QXYSeries *>(w.HoldsView->chart()->series().at(7))->at(0), QPointF(1, 0.5));
+  EXPECT_EQ(holds.at("held at the bottom"), 3);
+  const QStringList title = w.TitleLines();
+  EXPECT_TRUE(title[2].startsWith("comparison: task B  ·  run began 2024-06-02 09:00:00  ·  2024-06-02_09-00-00_B.csv  ·  "
+                                  "no end row")) << title[2].toStdString();
+  QString error;
+  ASSERT_TRUE(w.Export("both.svg", error));
+  QFile svg("both.svg");
+  ASSERT_TRUE(svg.open(QIODevice::ReadOnly));
+  const QByteArray drawing = svg.readAll();
+  EXPECT_TRUE(drawing.contains("comparison: task B") && drawing.contains("latest dip (comparison)"));
+  w.ProcessList->setCurrentText("Coat");
+  EXPECT_TRUE(compared(Drawn(w.HoldsView->chart())).empty());
+  w.Tabs->setCurrentWidget(w.OverlayView);
+  EXPECT_TRUE(compared(Drawn(w.OverlayView->chart())).empty());
+  w.DropComparison();
+  EXPECT_EQ(w.TitleLines().size(), title.size() - 1);
+  EXPECT_EQ(w.Info->text(), info);
+}
+
 // A 100-dip run read back from its file: the process chosen, every dip on
 // the overlay, a point per dip on the holds chart, news keeping a zoom,
 // and the three pictures with their title block.
@@ -374,6 +445,7 @@ TEST_F(RunRecordWindow, A100DipRunZoomsAndExportsWithItsTitleBlock) {
   QChart *overlay = w.OverlayView->chart();
   EXPECT_EQ(overlay->series().size(), 3);  // the recipe, the range of all dips, the latest
   EXPECT_EQ(SeriesPoints(overlay, "(recipe)"), 5);
+  w.Tabs->setCurrentWidget(w.HoldsView);
   QChart *holds = w.HoldsView->chart();
   EXPECT_EQ(SeriesPoints(holds, "held at the bottom"), 100);
   EXPECT_EQ(SeriesPoints(holds, "withdrawal"), 100);
