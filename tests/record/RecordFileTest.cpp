@@ -3,6 +3,7 @@
 // added columns, a record of the first format, and a file that is no record.
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <filesystem>
 
 #include "record/RunRecord.h"
@@ -125,4 +126,39 @@ TEST_F(RecordFile, EveryWritePointKeepsTheRowsBefore) {
         }
       },
       100000, RecordHeader().size() - 2);
+}
+
+// A number field as read, whatever the locale: the record's own forms and
+// blanks; overflow, garbage, trailing junk and a time no count of ms holds
+// make the line no row.
+TEST(RecordNumbers, ReadOrTheLineRefused) {
+  const char *old = std::setlocale(LC_ALL, nullptr);
+  const std::string saved = old ? old : "C";
+  if (!std::setlocale(LC_ALL, "de_DE.UTF-8")) std::setlocale(LC_ALL, "de_DE.utf8");
+  const struct {
+    const char *Text;
+    bool Cm;
+    double CmValue;
+    bool Ms;
+    int64_t MsValue;
+  } cases[] = {{"125E-4", true, 0.0125, true, 0},  {"-3", true, -3, false, 0},  {"", true, NAN, true, -1},
+               {"1e400", false, 0, false, 0},     {"nan", true, NAN, false, 0}, {"x1", false, 0, false, 0},
+               {"12 3", false, 0, false, 0},      {"4E3", true, 4000, true, 4000}, {"1e300", true, 1e300, false, 0}};
+  std::vector<std::string> failed;
+  for (const auto &c : cases) {
+    std::string line = FormatRecordRow(TRecordRow());
+    size_t at = 0;
+    for (int i = 0; i < 11; ++i) at = line.find(',', at) + 1;  // "Z bottom cm"
+    line.insert(at, c.Text);
+    TRecordRow r;
+    const bool cm = ParseRecordRow(line, r);
+    if (cm != c.Cm || (cm && !(r.Bottom == c.CmValue || (std::isnan(r.Bottom) && std::isnan(c.CmValue)))))
+      failed.push_back(std::string("cm ") + c.Text);
+    line = FormatRecordRow(TRecordRow());
+    line.insert(0, c.Text);  // "Written ms"
+    const bool ms = ParseRecordRow(line, r);
+    if (ms != c.Ms || (ms && r.WrittenAt != c.MsValue)) failed.push_back(std::string("ms ") + c.Text);
+  }
+  std::setlocale(LC_ALL, saved.c_str());
+  EXPECT_EQ(failed, std::vector<std::string>());
 }
