@@ -81,6 +81,33 @@ TEST_F(RecordFile, AddedColumnsAndRecordsOfTheFirstFormatAreRead) {
   EXPECT_EQ(rows[1].Seen, "Estimate was 3 s");
 }
 
+// Records of megabytes: lines across the ends of the blocks read, and one
+// line longer than a block, read whole; every read reaches its own row.
+TEST_F(RecordFile, LongRecordsReadWholeAcrossBlocks) {
+  std::string record = RecordHeader() + "\n", reads = "Time ms,Axis,cm\n";
+  TRecordRow r;
+  r.Mode = RecordStepByStep;
+  for (int i = 1; i <= 4000; ++i) {
+    r.Dip = i, r.WrittenAt = 20 * i;
+    r.Task = std::string(i == 2000 ? 3 << 20 : 290 + i % 7, 'a');
+    record += FormatRecordRow(r) + (i % 2 ? "\n" : "\r\n");
+    for (int k = 19; k >= 0; --k) reads += std::to_string(20 * i - k) + ",3," + std::to_string(i) + "\n";
+  }
+  Put("long.csv", record);
+  Put("long.reads.csv", reads);
+  std::vector<TRecordRow> rows;
+  std::string error;
+  ASSERT_TRUE(ReadRunRecord("long.csv", rows, error)) << error;
+  ASSERT_EQ(rows.size(), 4000u);
+  int wrong = 0;
+  for (int i = 1; i <= 4000; ++i) {
+    const TRecordRow &x = rows[size_t(i - 1)];
+    wrong += x.Dip != i || x.Task.size() != (i == 2000 ? 3u << 20 : 290u + i % 7) || x.ZReads.size() != 20 ||
+             x.ZReads.front() != TReading(20 * i - 19, i) || x.ZReads.back() != TReading(20 * i, i);
+  }
+  EXPECT_EQ(wrong, 0);
+}
+
 // A kill or a full disk at every byte the recorder writes: what is on disk
 // reads back as the rows and events written before, in order, the last one
 // possibly left out; never a row that was not written.
