@@ -337,11 +337,8 @@ void AddZReads(const std::string &path, std::vector<TRecordRow> &rows) {
     if (header || (lines.Last() && lines.CutShort())) continue;
     if (SplitFields(line, ',', f, store) && f.size() >= 3 && ReadMs(f[0], t) && ReadInt(f[1], axis) &&
         TryStrToFloat(f[2], cm) && axis == 3) {
-      if (rows[k].WrittenAt < t) {
-        give();
-        while (k < rows.size() && rows[k].WrittenAt < t) ++k;
-        if (k == rows.size()) break;
-      }
+      while (k < rows.size() && rows[k].WrittenAt < t) give(), ++k;
+      if (k == rows.size()) break;
       dip.emplace_back(t, cm);
     }
   }

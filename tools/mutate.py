@@ -127,7 +127,7 @@ FAULTS = [
       "    if (End == Buf.size()) Buf.resize(Buf.size() * 2);", ""),
     F("rec-read-next-row", "run record reading",
       "a Z read taken in the ms its row was written goes to the next row",
-      "      if (rows[k].WrittenAt < t) {", "      if (rows[k].WrittenAt <= t) {"),
+      "rows[k].WrittenAt < t) give(), ++k;", "rows[k].WrittenAt <= t) give(), ++k;"),
     F("rec-ms-nan", "run record reading",
       "a time field of \"nan\" or 1e300 is cast to a count of ms (undefined)",
       "!(d >= 0 && d < 9e18)", "d < 0"),
