@@ -10,7 +10,7 @@
 #include <stdlib.h>
 
 namespace {
-std::string Trim(const std::string &s) {
+std::string_view Trim(std::string_view s) {
   size_t b = 0, e = s.size();
   while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
   while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t')) --e;
@@ -18,8 +18,8 @@ std::string Trim(const std::string &s) {
 }
 }  // namespace
 
-bool TryStrToFloat(const std::string &text, double &value) {
-  std::string t = Trim(text);
+bool TryStrToFloat(std::string_view text, double &value) {
+  const std::string_view t = Trim(text);
   if (t.empty()) return false;
   const char *b = t.data(), *e = t.data() + t.size();
   if (*b == '+') ++b;  // from_chars takes no plus sign
@@ -27,10 +27,10 @@ bool TryStrToFloat(const std::string &text, double &value) {
   auto r = std::from_chars(b, e, value, std::chars_format::general);
   if (r.ec == std::errc::result_out_of_range) {
     // Denormal underflow reads as 0; overflow is not a number we keep.
-    if (std::strchr(t.c_str(), 'e') || std::strchr(t.c_str(), 'E')) {
+    if (t.find_first_of("eE") != std::string_view::npos) {
       // strtod follows the locale: with a decimal comma "1.5e-400" read as 1.
       static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", nullptr);
-      double v = strtod_l(t.c_str(), nullptr, cLocale);
+      double v = strtod_l(std::string(t).c_str(), nullptr, cLocale);
       if (std::isfinite(v)) {
         value = v;
         return r.ptr == e;
@@ -47,8 +47,8 @@ double StrToFloat(const std::string &text) {
   return v;
 }
 
-bool TryStrToInt(const std::string &text, int &value) {
-  std::string t = Trim(text);
+bool TryStrToInt(std::string_view text, int &value) {
+  const std::string_view t = Trim(text);
   if (t.empty()) return false;
   bool neg = false;
   size_t i = 0;

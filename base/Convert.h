@@ -4,6 +4,7 @@
 // of the program, caught by the event dispatcher and shown in a message box.
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 class EConvertError : public std::runtime_error {
 public:
@@ -16,8 +17,8 @@ double StrToFloat(const std::string &text);
 // Decimal, or hex with a "$" / "0x" prefix; "'x' is not a valid integer value".
 int StrToInt(const std::string &text);
 // Non-throwing forms: false when the text is not a number.
-bool TryStrToFloat(const std::string &text, double &value);
-bool TryStrToInt(const std::string &text, int &value);
+bool TryStrToFloat(std::string_view text, double &value);
+bool TryStrToInt(std::string_view text, int &value);
 
 // Fixed-point text with `decimals` digits after ".", e.g. (1.5, 2) -> "1.50".
 std::string FloatToStrF(double value, int decimals);

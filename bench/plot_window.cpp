@@ -5,14 +5,14 @@
 // costs the window's thread. Then a night's run: 20 000 dips fed to the
 // recorder on a fake clock, with the window closed and open: the window's
 // longest tick and the resident memory at 1 000, 10 000 and 20 000 dips;
-// and the record of 5 000 dips opened, zoomed and exported.
+// and a record of 5 000 dips read, opened, zoomed and exported, and the
+// whole night's record read.
 #include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QTabWidget>
 #include <algorithm>
-#include <filesystem>
 #include <fstream>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -110,10 +110,38 @@ double ThreadCpuMs() {
   return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
 }
 
+// A copy of the record's first `dips` dips beside it, with the reads
+// written up to its last row: a record as that shorter run left it.
+std::string FirstDips(const std::string &path, int dips) {
+  const std::string cut = path.substr(0, path.size() - 4) + "-first.csv";
+  std::ifstream in(path), reads(RunReadsPath(path));
+  std::ofstream out(cut), outReads(RunReadsPath(cut));
+  std::string line;
+  int64_t last = 0;
+  for (int n = 0; n < dips && std::getline(in, line);) {
+    out << line << '\n';
+    TRecordRow r;
+    if (ParseRecordRow(line, r) && r.Mode != RecordEvent) last = r.WrittenAt, n += r.Mode == RecordStepByStep;
+  }
+  for (bool head = true; std::getline(reads, line); head = false)
+    if (head || std::atoll(line.c_str()) <= last) outReads << line << '\n';
+  return cut;
+}
+
+// What the rows read hold: rows, reads and the bytes of both.
+std::string Held(const std::vector<TRecordRow> &rows) {
+  size_t reads = 0;
+  for (const TRecordRow &r : rows) reads += r.ZReads.size();
+  char b[128];
+  std::snprintf(b, sizeof b, "%zu rows, %zu reads, %.1f MiB of rows and reads", rows.size(), reads,
+                double(rows.size() * sizeof(TRecordRow) + reads * sizeof(TReading)) / (1024.0 * 1024.0));
+  return b;
+}
+
 // One dip of the night's run as the dip cycle records it: a read every
 // 37 ms (27 a second), 1 s strokes between 2 and 5 cm, holds of 1.2 s,
 // four event rows; a travel row before every 20 dips.
-void NightDip(TFakeClock &clock, int k, int /*dips*/, const std::function<void()> &tick) {
+void NightDip(TFakeClock &clock, int k, int dips, const std::function<void()> &tick) {
   TRunRecorder &rec = RunRecorder();
   if (k % 20 == 1) {
     TRecordRow t;
@@ -141,6 +169,7 @@ void NightDip(TFakeClock &clock, int k, int /*dips*/, const std::function<void()
   r.ZReads = rec.LiveZ();
   r.End = EndDone;
   rec.Add(r);
+  (void)dips;
 }
 
 // The night's run in a process of its own (its memory is its own); prints
@@ -198,13 +227,6 @@ void NightRun(int argc, char **argv, bool open, int dips) {
   all.start();
   for (k = 1; k <= dips; ++k) {
     NightDip(clock, k, dips, tick);
-    if (k == 5000) {  // the first 5 000 dips as a record of their own
-      std::filesystem::copy_file(RunRecorder().Path(), "night-5000.csv");
-      std::filesystem::copy_file(RunReadsPath(RunRecorder().Path()), "night-5000.reads.csv");
-      if (getenv("KV_BENCH_KEEP"))
-        for (const char *f : {"night-5000.csv", "night-5000.reads.csv"})
-          std::filesystem::copy_file(f, std::string("/tmp/kv-") + f, std::filesystem::copy_options::overwrite_existing);
-    }
     for (int m : marks)
       if (k == m) {
         std::printf("plot_window_night_%s_%d_dips: %.1f MiB resident", open ? "open" : "closed", k, ResidentMiB());
@@ -217,22 +239,20 @@ void NightRun(int argc, char **argv, bool open, int dips) {
       }
   }
   RunRecorder().Finish(EndDone, 0);
-  // The record of the first 5 000 dips as a past run: open, paint, zoom, export.
+  const std::string whole = RunRecorder().Path();
+  const std::string first = FirstDips(whole, 5000);
+  // The record of the first 5 000 dips as a past run: read, open, paint,
+  // zoom, export; then the whole night's record read.
+  std::vector<TRecordRow> rows;
+  std::string error;
+  QElapsedTimer t;
+  t.start();
+  if (!ReadRunRecord(first, rows, error)) std::printf("plot_window: %s: %s\n", first.c_str(), error.c_str());
+  const double read = Since(t);
+  std::printf("plot_window_%s_5000_dips_record: %.0f ms to read (%s)\n", open ? "open" : "closed", read,
+              Held(rows).c_str());
+  std::fflush(stdout);
   if (open) {
-    std::vector<TRecordRow> rows;
-    std::string error;
-    QElapsedTimer t;
-    t.start();
-    ReadRunRecord(RunRecorder().Path(), rows, error);
-    const double readAll = Since(t);
-    const size_t wholeRows = rows.size();
-    const double wholeMiB = ResidentMiB();
-    rows.clear();
-    t.restart();
-    if (dips >= 5000 && !ReadRunRecord("night-5000.csv", rows, error)) std::printf("night-5000.csv: %s\n", error.c_str());
-    const double read = Since(t);
-    std::printf("plot_window_read: the night's %zu rows in %.0f ms (%.1f MiB resident after), the first 5 000 dips' "
-                "%zu rows in %.0f ms\n", wholeRows, readAll, wholeMiB, rows.size(), read);
     t.restart();
     w->ShowRows(std::move(rows), "runs/night.csv");
     QCoreApplication::processEvents();
@@ -259,6 +279,16 @@ void NightRun(int argc, char **argv, bool open, int dips) {
                 "%.0f ms the overlay, export %.0f ms PNG, %.0f ms PDF (%.1f MB)\n",
                 read, show, zoom, overlay, png, pdf, double(QFileInfo("night.pdf").size()) / 1e6);
   }
+  rows.clear();
+  rows.shrink_to_fit();
+  if (dips > 5000) {
+    const double before = ResidentMiB();
+    t.restart();
+    ReadRunRecord(whole, rows, error);
+    const double all = Since(t);
+    std::printf("plot_window_%s_%d_dips_record: %.0f ms to read (%s), %.1f MiB resident before, %.1f MiB after\n",
+                open ? "open" : "closed", dips, all, Held(rows).c_str(), before, ResidentMiB());
+  }
   w.reset();
   Host().Clock = nullptr;
   std::system((std::string("rm -rf '") + tmpl + "'").c_str());
@@ -267,17 +297,6 @@ void NightRun(int argc, char **argv, bool open, int dips) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  // --read FILE: only the time to read a record.
-  if (argc >= 3 && std::string(argv[1]) == "--read") {
-    std::vector<TRecordRow> rows;
-    std::string error;
-    QElapsedTimer t;
-    t.start();
-    const bool ok = ReadRunRecord(argv[2], rows, error);
-    std::printf("plot_window_read: %s, %zu rows in %.0f ms, %.1f MiB resident%s%s\n", argv[2], rows.size(), Since(t),
-                ResidentMiB(), ok ? "" : ": ", error.c_str());
-    return ok ? 0 : 1;
-  }
   // --night N: only the night's run, to N dips.
   if (argc >= 3 && std::string(argv[1]) == "--night") {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);

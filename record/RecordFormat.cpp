@@ -1,20 +1,17 @@
 #include "record/RecordFormat.h"
 
-#include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <string_view>
 #include <system_error>
 #include <unistd.h>
 
 #include "base/Convert.h"
 #include "base/Host.h"
-#include "base/TextFile.h"
 
 const char *const RecordStepByStep = "step-by-step";
 const char *const RecordFast = "fast";
@@ -84,73 +81,56 @@ std::string Text(const std::string &s) {
   return q + "\"";
 }
 
-// Splits a line at `sep` ("" quotes a field) into `fields`, whose strings
-// keep their room from line to line: a record of a night reads without a
-// string allocated per field.
-bool SplitFields(std::string_view line, char sep, std::vector<std::string> &fields) {
-  size_t n = 0;
-  auto next = [&]() -> std::string & {
-    if (n == fields.size()) fields.emplace_back();
-    std::string &f = fields[n++];
-    f.clear();
-    return f;
-  };
-  std::string *f = &next();
+// A line's fields, split at `sep` outside quotes: views into the line, or
+// into `store` for a field that held quotes. False when a quote is left open.
+bool SplitFields(std::string_view line, char sep, std::vector<std::string_view> &fields,
+                 std::vector<std::string> &store) {
+  fields.clear();
+  if (line.find('"') == std::string_view::npos) {
+    for (size_t p = 0;;) {
+      const size_t e = line.find(sep, p);
+      fields.push_back(line.substr(p, e == std::string_view::npos ? std::string_view::npos : e - p));
+      if (e == std::string_view::npos) return true;
+      p = e + 1;
+    }
+  }
+  // Rare (a name with a separator or quote): unquoted copies, never moved
+  // while views point at them.
+  store.clear();
+  store.reserve(line.size() + 1);
+  store.emplace_back();
   bool quoted = false;
   for (size_t i = 0; i < line.size(); ++i) {
     const char c = line[i];
     if (quoted) {
-      if (c != '"') *f += c;
-      else if (i + 1 < line.size() && line[i + 1] == '"') *f += '"', ++i;
+      if (c != '"') store.back() += c;
+      else if (i + 1 < line.size() && line[i + 1] == '"') store.back() += '"', ++i;
       else quoted = false;
     } else if (c == '"') {
       quoted = true;
     } else if (c == sep) {
-      f = &next();
+      store.emplace_back();
     } else {
-      // The plain run up to the next separator or quote at once.
-      size_t e = i;
-      while (e < line.size() && line[e] != sep && line[e] != '"') ++e;
-      f->append(line.data() + i, e - i);
-      i = e - 1;
+      store.back() += c;
     }
   }
-  fields.resize(n);
+  for (const std::string &f : store) fields.push_back(f);
   return !quoted;
-}
-
-// Numbers as the general rules read them; the plain case without a copy.
-bool Float(std::string_view f, double &v) {
-  const char *e = f.data() + f.size();
-  double d = 0;
-  if (!f.empty() && f[0] != '+') {
-    const auto r = std::from_chars(f.data(), e, d, std::chars_format::general);
-    if (r.ec == std::errc() && r.ptr == e) return v = d, true;
-  }
-  return TryStrToFloat(std::string(f), v);  // blanks, a plus sign, out of range
-}
-bool Int(std::string_view f, int &v) {
-  const char *e = f.data() + f.size();
-  int i = 0;
-  if (f.size() < 2 || f[1] != 'x') {
-    const auto r = std::from_chars(f.data(), e, i);
-    if (!f.empty() && r.ec == std::errc() && r.ptr == e) return v = i, true;
-  }
-  return TryStrToInt(std::string(f), v);  // hexadecimal, blanks, a plus sign
 }
 
 bool ReadNum(std::string_view f, double &v) {
   if (f.empty()) return v = NAN, true;
-  return Float(f, v);
+  return TryStrToFloat(f, v);
 }
 bool ReadMs(std::string_view f, int64_t &v) {
   if (f.empty()) return v = -1, true;
   double d = 0;
-  if (!Float(f, d) || d < 0) return false;
+  // Not a number, or one no count of ms holds, is no time of the run.
+  if (!TryStrToFloat(f, d) || !(d >= 0 && d < 9e18)) return false;
   v = static_cast<int64_t>(d);
   return true;
 }
-bool ReadInt(std::string_view f, int &v) { return f.empty() ? (v = 0, true) : Int(f, v); }
+bool ReadInt(std::string_view f, int &v) { return f.empty() ? (v = 0, true) : TryStrToInt(f, v); }
 
 bool ReadReads(std::string_view f, std::vector<TReading> &reads) {
   for (size_t p = 0; p < f.size();) {
@@ -160,7 +140,7 @@ bool ReadReads(std::string_view f, std::vector<TReading> &reads) {
     const size_t colon = w.find(':');
     int64_t t = 0;
     double z = 0;
-    if (colon == std::string_view::npos || !ReadMs(w.substr(0, colon), t) || !Float(w.substr(colon + 1), z))
+    if (colon == std::string_view::npos || !ReadMs(w.substr(0, colon), t) || !TryStrToFloat(w.substr(colon + 1), z))
       return false;
     reads.emplace_back(t, z);
     p = e + 1;
@@ -168,84 +148,95 @@ bool ReadReads(std::string_view f, std::vector<TReading> &reads) {
   return true;
 }
 
-// What each column sets; a column a record names is looked up once per file.
-using TSetter = bool (*)(TRecordRow &, std::string_view);
-struct TField {
-  const char *Name;
-  TSetter Set;
+// What a column of a header holds: looked up once per file, not per field.
+enum class TColumn : uint8_t {
+  Unknown, Written, Task, Level, Process, Position, Dip, Dips, Mode, X, Y, Top, Bottom, InSpeed, OutSpeed,
+  InDriven, OutDriven, InTime, OutTime, DownAt, BottomAt, UpAt, TopAt, HeldBottom, HeldTop, Withdrawal,
+  BottomRead, TopRead, Outputs, ZReads, Seen, Event, ErrorBits, End
 };
-#define KV_TEXT(member) [](TRecordRow &r, std::string_view f) { return r.member = f, true; }
-#define KV_NUM(member) [](TRecordRow &r, std::string_view f) { return ReadNum(f, r.member); }
-#define KV_MS(member) [](TRecordRow &r, std::string_view f) { return ReadMs(f, r.member); }
-#define KV_INT(member) [](TRecordRow &r, std::string_view f) { return ReadInt(f, r.member); }
-const TField Fields[] = {
-    {"Task", KV_TEXT(Task)},
-    {"Level", KV_INT(Level)},
-    {"Process", KV_TEXT(Process)},
-    {"Position", KV_TEXT(Position)},
-    {"Dip", KV_INT(Dip)},
-    {"Dips", KV_INT(Dips)},
-    {"Mode", KV_TEXT(Mode)},
-    {"X cm", KV_NUM(X)},
-    {"Y cm", KV_NUM(Y)},
-    {"Z top cm", KV_NUM(Top)},
-    {"Z bottom cm", KV_NUM(Bottom)},
-    {"Down speed cm/s", KV_NUM(InSpeed)},
-    {"Up speed cm/s", KV_NUM(OutSpeed)},
-    {"Down speed driven cm/s", KV_NUM(InDriven)},
-    {"Up speed driven cm/s", KV_NUM(OutDriven)},
-    {"Bottom wait s", KV_NUM(InTime)},
-    {"Top wait s", KV_NUM(OutTime)},
-    {"Down commanded ms", KV_MS(DownAt)},
-    {"Bottom reached ms", KV_MS(BottomAt)},
-    {"Up commanded ms", KV_MS(UpAt)},
-    {"Top reached ms", KV_MS(TopAt)},
-    {"Held bottom ms", KV_MS(HeldBottom)},
-    {"Held top ms", KV_MS(HeldTop)},
-    {"Withdrawal cm/s", KV_NUM(Withdrawal)},
-    {"Bottom cm", KV_NUM(BottomRead)},
-    {"Top cm", KV_NUM(TopRead)},
-    {"Outputs", KV_TEXT(Outputs)},
-    {"Z reads ms:cm", [](TRecordRow &r, std::string_view f) { return ReadReads(f, r.ZReads); }},
-    {"Seen", KV_TEXT(Seen)},
-    {"Event", KV_TEXT(Event)},
-    {"Error bits",
-     [](TRecordRow &r, std::string_view f) {
-       int bits = 0;
-       if (!ReadInt(f, bits) || bits < 0 || bits > 0xFFFF) return false;
-       r.ErrorBits = static_cast<uint16_t>(bits);
-       return true;
-     }},
-    {"End", KV_TEXT(End)},
-};
-#undef KV_TEXT
-#undef KV_NUM
-#undef KV_MS
-#undef KV_INT
 
-// The setter of column `name`; columns it does not know are left aside.
-TSetter SetterOf(const std::string &name) {
-  if (name.rfind(VersionPrefix, 0) == 0) return [](TRecordRow &r, std::string_view f) { return ReadMs(f, r.WrittenAt); };
-  for (const TField &f : Fields)
-    if (name == f.Name) return f.Set;
-  return [](TRecordRow &, std::string_view) { return true; };
+TColumn ColumnOf(std::string_view name) {
+  static const std::pair<const char *, TColumn> known[] = {
+      {"Task", TColumn::Task}, {"Level", TColumn::Level}, {"Process", TColumn::Process},
+      {"Position", TColumn::Position}, {"Dip", TColumn::Dip}, {"Dips", TColumn::Dips}, {"Mode", TColumn::Mode},
+      {"X cm", TColumn::X}, {"Y cm", TColumn::Y}, {"Z top cm", TColumn::Top}, {"Z bottom cm", TColumn::Bottom},
+      {"Down speed cm/s", TColumn::InSpeed}, {"Up speed cm/s", TColumn::OutSpeed},
+      {"Down speed driven cm/s", TColumn::InDriven}, {"Up speed driven cm/s", TColumn::OutDriven},
+      {"Bottom wait s", TColumn::InTime}, {"Top wait s", TColumn::OutTime},
+      {"Down commanded ms", TColumn::DownAt}, {"Bottom reached ms", TColumn::BottomAt},
+      {"Up commanded ms", TColumn::UpAt}, {"Top reached ms", TColumn::TopAt},
+      {"Held bottom ms", TColumn::HeldBottom}, {"Held top ms", TColumn::HeldTop},
+      {"Withdrawal cm/s", TColumn::Withdrawal}, {"Bottom cm", TColumn::BottomRead},
+      {"Top cm", TColumn::TopRead}, {"Outputs", TColumn::Outputs}, {"Z reads ms:cm", TColumn::ZReads},
+      {"Seen", TColumn::Seen}, {"Event", TColumn::Event}, {"Error bits", TColumn::ErrorBits},
+      {"End", TColumn::End}};
+  if (name.substr(0, std::strlen(VersionPrefix)) == VersionPrefix) return TColumn::Written;
+  for (const auto &k : known)
+    if (name == k.first) return k.second;
+  return TColumn::Unknown;
 }
 
-// A header's columns, ready to parse rows with.
+// Sets the field of `r` that column `c` holds; unknown columns are left.
+bool SetField(TRecordRow &r, TColumn c, std::string_view f) {
+  int bits = 0;
+  switch (c) {
+  case TColumn::Unknown: return true;
+  case TColumn::Written: return ReadMs(f, r.WrittenAt);
+  case TColumn::Task: return r.Task = f, true;
+  case TColumn::Level: return ReadInt(f, r.Level);
+  case TColumn::Process: return r.Process = f, true;
+  case TColumn::Position: return r.Position = f, true;
+  case TColumn::Dip: return ReadInt(f, r.Dip);
+  case TColumn::Dips: return ReadInt(f, r.Dips);
+  case TColumn::Mode: return r.Mode = f, true;
+  case TColumn::X: return ReadNum(f, r.X);
+  case TColumn::Y: return ReadNum(f, r.Y);
+  case TColumn::Top: return ReadNum(f, r.Top);
+  case TColumn::Bottom: return ReadNum(f, r.Bottom);
+  case TColumn::InSpeed: return ReadNum(f, r.InSpeed);
+  case TColumn::OutSpeed: return ReadNum(f, r.OutSpeed);
+  case TColumn::InDriven: return ReadNum(f, r.InDriven);
+  case TColumn::OutDriven: return ReadNum(f, r.OutDriven);
+  case TColumn::InTime: return ReadNum(f, r.InTime);
+  case TColumn::OutTime: return ReadNum(f, r.OutTime);
+  case TColumn::DownAt: return ReadMs(f, r.DownAt);
+  case TColumn::BottomAt: return ReadMs(f, r.BottomAt);
+  case TColumn::UpAt: return ReadMs(f, r.UpAt);
+  case TColumn::TopAt: return ReadMs(f, r.TopAt);
+  case TColumn::HeldBottom: return ReadMs(f, r.HeldBottom);
+  case TColumn::HeldTop: return ReadMs(f, r.HeldTop);
+  case TColumn::Withdrawal: return ReadNum(f, r.Withdrawal);
+  case TColumn::BottomRead: return ReadNum(f, r.BottomRead);
+  case TColumn::TopRead: return ReadNum(f, r.TopRead);
+  case TColumn::Outputs: return r.Outputs = f, true;
+  case TColumn::ZReads: return ReadReads(f, r.ZReads);
+  case TColumn::Seen: return r.Seen = f, true;
+  case TColumn::Event: return r.Event = f, true;
+  case TColumn::ErrorBits:
+    if (!ReadInt(f, bits) || bits < 0 || bits > 0xFFFF) return false;
+    r.ErrorBits = static_cast<uint16_t>(bits);
+    return true;
+  case TColumn::End: return r.End = f, true;
+  }
+  return true;
+}
+
+// A header's columns and separator, and the scratch space of its lines.
 struct TLayout {
   char Sep = ',';
-  std::vector<TSetter> Set;
-  std::vector<std::string> Scratch;  // the fields of the line at hand
+  std::vector<TColumn> Columns;
+  std::vector<std::string_view> Fields;
+  std::vector<std::string> Store;
   TLayout(std::string_view header, char sep) : Sep(sep) {
-    std::vector<std::string> names;
-    SplitFields(header, sep, names);
-    for (const std::string &n : names) Set.push_back(SetterOf(n));
+    std::vector<std::string_view> names;
+    SplitFields(header, sep, names, Store);
+    for (std::string_view n : names) Columns.push_back(ColumnOf(n));
   }
   bool Parse(std::string_view line, TRecordRow &row) {
-    if (!SplitFields(line, Sep, Scratch) || Scratch.size() != Set.size()) return false;
+    if (!SplitFields(line, Sep, Fields, Store) || Fields.size() != Columns.size()) return false;
     TRecordRow r;
-    for (size_t i = 0; i < Scratch.size(); ++i)
-      if (!Set[i](r, Scratch[i])) return false;
+    for (size_t i = 0; i < Fields.size(); ++i)
+      if (!SetField(r, Columns[i], Fields[i])) return false;
     row = std::move(r);
     return true;
   }
@@ -261,48 +252,97 @@ std::string FileNameText(const std::string &s) {
   return out.empty() ? "_" : out;
 }
 
-// The whole file as lines (views into `text`); `cut` tells that its last
-// line has no end (a crash).
-bool ReadWhole(const std::string &path, std::string &text, std::vector<std::string_view> &lines, bool &cut,
-               std::string &error) {
-  if (!ReadWholeFile(path, text, error)) return false;
-  cut = !text.empty() && text.back() != '\n';
-  lines.clear();
-  lines.reserve(size_t(std::count(text.begin(), text.end(), '\n')) + 1);
-  for (size_t p = 0; p < text.size();) {
-    size_t e = text.find('\n', p);
-    if (e == std::string::npos) e = text.size();
-    std::string_view l(text.data() + p, e - p);
-    if (!l.empty() && l.back() == '\r') l.remove_suffix(1);
-    lines.push_back(l);
-    p = e + 1;
+// A file's lines, read in blocks: a long record is never held whole.
+class TLines {
+public:
+  explicit TLines(const std::string &path) : Fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)), Buf(1 << 20, '\0') {
+    if (Fd < 0) Error = errno;
   }
-  return true;
-}
+  ~TLines() {
+    if (Fd >= 0) ::close(Fd);
+  }
+  TLines(const TLines &) = delete;
+  TLines &operator=(const TLines &) = delete;
+  // errno of a failed open or read; 0 when none failed.
+  int Failed() const { return Error; }
+  // The next line without its end ("\n" or "\r\n"); false after the last.
+  bool Next(std::string_view &line) {
+    size_t scan = Pos;
+    for (;;) {
+      const void *nl = std::memchr(Buf.data() + scan, '\n', End - scan);
+      if (nl || Eof) {
+        const size_t from = Pos, to = nl ? size_t(static_cast<const char *>(nl) - Buf.data()) : End;
+        if (!nl && from == to) return false;
+        Cut = !nl;
+        Pos = nl ? to + 1 : to;
+        size_t start = from, stop = to;
+        // Whether a line follows decides what a bad line means: learn it now.
+        if (Pos == End && !Eof) {
+          Fill(start);
+          stop -= start, start = 0;
+        }
+        line = std::string_view(Buf.data() + start, stop - start);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        return true;
+      }
+      const size_t seen = End - Pos;
+      Fill(Pos);
+      scan = Pos + seen;
+    }
+  }
+  // The line Next gave is the file's last; Cut: it had no end (a crash).
+  bool Last() const { return Eof && Pos == End; }
+  bool CutShort() const { return Cut; }
 
-// The reads file's reads of Z, in file order; none when it is missing.
-std::vector<TReading> ReadZReads(const std::string &path) {
-  std::string text, error;
-  std::vector<std::string_view> lines;
-  bool cut = false;
-  std::vector<TReading> z;
-  if (!ReadWhole(path, text, lines, cut, error)) return z;
-  z.reserve(lines.size());
-  for (size_t i = 1; i < lines.size(); ++i) {
-    if (cut && i + 1 == lines.size()) break;
-    // "ms,axis,cm" and perhaps more columns.
-    const std::string_view l = lines[i];
-    const size_t c1 = l.find(','), c2 = c1 == l.npos ? l.npos : l.find(',', c1 + 1);
-    if (c2 == l.npos) continue;
-    const size_t c3 = std::min(l.find(',', c2 + 1), l.size());
+private:
+  // Keeps the bytes from `keep` on (moved to the front) and reads more.
+  void Fill(size_t keep) {
+    std::memmove(&Buf[0], Buf.data() + keep, End - keep);
+    End -= keep, Pos -= keep;
+    if (End == Buf.size()) Buf.resize(Buf.size() * 2);  // a line longer than a block
+    for (;;) {
+      const ssize_t n = Fd < 0 ? 0 : ::read(Fd, &Buf[End], Buf.size() - End);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) Error = errno;
+      if (n <= 0) Eof = true;
+      else End += size_t(n);
+      return;
+    }
+  }
+  int Fd;
+  int Error = 0;
+  std::string Buf;
+  size_t Pos = 0, End = 0;
+  bool Eof = false, Cut = false;
+};
+
+// Hands the reads file's reads of Z to the rows: each read belongs to the
+// first row written after it. A missing file gives none; a last line cut
+// short by a crash is left out.
+void AddZReads(const std::string &path, std::vector<TRecordRow> &rows) {
+  TLines lines(path);
+  std::string_view line;
+  std::vector<std::string_view> f;
+  std::vector<std::string> store;
+  std::vector<TReading> dip;  // the reads of row k, stored at its exact size
+  size_t k = 0;
+  auto give = [&] {
+    if (k < rows.size() && !dip.empty()) rows[k].ZReads.insert(rows[k].ZReads.end(), dip.begin(), dip.end());
+    dip.clear();
+  };
+  for (bool header = true; k < rows.size() && lines.Next(line); header = false) {
     int64_t t = 0;
     int axis = 0;
     double cm = 0;
-    if (ReadMs(l.substr(0, c1), t) && ReadInt(l.substr(c1 + 1, c2 - c1 - 1), axis) &&
-        Float(l.substr(c2 + 1, c3 - c2 - 1), cm) && axis == 3)
-      z.emplace_back(t, cm);
+    if (header || (lines.Last() && lines.CutShort())) continue;
+    if (SplitFields(line, ',', f, store) && f.size() >= 3 && ReadMs(f[0], t) && ReadInt(f[1], axis) &&
+        TryStrToFloat(f[2], cm) && axis == 3) {
+      while (k < rows.size() && rows[k].WrittenAt < t) give(), ++k;
+      if (k == rows.size()) break;
+      dip.emplace_back(t, cm);
+    }
   }
-  return z;
+  give();
 }
 
 }  // namespace
@@ -367,52 +407,63 @@ std::string FormatRecordRow(const TRecordRow &r) {
 }
 
 bool ParseRecordRow(const std::string &line, TRecordRow &row) {
-  static thread_local TLayout present(RecordHeader(), ','), first(FirstHeader, ';');
+  static const std::string header = RecordHeader();
+  thread_local TLayout present(header, ','), first(FirstHeader, ';');
   return present.Parse(line, row) || first.Parse(line, row);
 }
 
-bool ReadRunRecord(const std::string &path, std::vector<TRecordRow> &rows, std::vector<TRecordRow> &events,
-                   std::string &error) {
-  std::string text;
-  std::vector<std::string_view> lines;
-  bool cut = false;
-  if (!ReadWhole(path, text, lines, cut, error)) return false;
-  char sep = ',';
-  if (!lines.empty() && lines[0] == FirstHeader) sep = ';';
-  else if (lines.empty() || lines[0].rfind(VersionPrefix, 0) != 0) {
+namespace {
+
+bool ReadRecord(const std::string &path, std::vector<TRecordRow> &rows, std::vector<TRecordRow> *events,
+                std::string &error) {
+  TLines lines(path);
+  std::string_view line;
+  if (!lines.Next(line) && !lines.Failed()) {
     error = "it is not a run record (its first line is not the record's header)";
     return false;
   }
-  TLayout layout(lines[0], sep);
+  if (lines.Failed()) {
+    error = std::strerror(lines.Failed());
+    return false;
+  }
+  const char sep = line == FirstHeader ? ';' : ',';
+  if (sep == ',' && line.substr(0, std::strlen(VersionPrefix)) != VersionPrefix) {
+    error = "it is not a run record (its first line is not the record's header)";
+    return false;
+  }
+  TLayout layout(line, sep);
   std::vector<TRecordRow> read, happened;
-  read.reserve(lines.size() / 4);  // a dip's row comes with a few events
-  for (size_t i = 1; i < lines.size(); ++i) {
-    if (lines[i].empty()) continue;
+  for (size_t number = 2; lines.Next(line); ++number) {
+    if (line.empty()) continue;
     TRecordRow r;
-    if (layout.Parse(lines[i], r)) {
-      (r.Mode == RecordEvent ? happened : read).push_back(std::move(r));
-    } else if (i + 1 < lines.size() || (!cut && sep == ',')) {
-      error = "line " + std::to_string(i + 1) + " is not a row of a run record";
+    if (layout.Parse(line, r)) {
+      if (r.Mode != RecordEvent) read.push_back(std::move(r));
+      else if (events) happened.push_back(std::move(r));
+    } else if (!lines.Last() || (!lines.CutShort() && sep == ',')) {
+      error = "line " + std::to_string(number) + " is not a row of a run record";
       return false;
     }  // a last line cut short by a crash is left out
   }
-  if (sep == ',') {
-    // Each read belongs to the first row written after it.
-    size_t k = 0;
-    for (const TReading &z : ReadZReads(RunReadsPath(path))) {
-      while (k < read.size() && read[k].WrittenAt < z.first) ++k;
-      if (k == read.size()) break;
-      read[k].ZReads.push_back(z);
-    }
+  if (lines.Failed()) {
+    error = std::strerror(lines.Failed());
+    return false;
   }
+  if (sep == ',') AddZReads(RunReadsPath(path), read);
   rows = std::move(read);
-  events = std::move(happened);
+  if (events) *events = std::move(happened);
   return true;
 }
 
+}  // namespace
+
+bool ReadRunRecord(const std::string &path, std::vector<TRecordRow> &rows, std::vector<TRecordRow> &events,
+                   std::string &error) {
+  return ReadRecord(path, rows, &events, error);
+}
+
 bool ReadRunRecord(const std::string &path, std::vector<TRecordRow> &rows, std::string &error) {
-  std::vector<TRecordRow> events;
-  return ReadRunRecord(path, rows, events, error);
+  // The events are not kept: a night's record has four for every dip.
+  return ReadRecord(path, rows, nullptr, error);
 }
 
 std::string RunReadsPath(const std::string &recordPath) {

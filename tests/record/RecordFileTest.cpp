@@ -3,6 +3,7 @@
 // added columns, a record of the first format, and a file that is no record.
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <filesystem>
 
 #include "record/RunRecord.h"
@@ -80,6 +81,33 @@ TEST_F(RecordFile, AddedColumnsAndRecordsOfTheFirstFormatAreRead) {
   EXPECT_EQ(rows[1].Seen, "Estimate was 3 s");
 }
 
+// Records of megabytes: lines across the ends of the blocks read, and one
+// line longer than a block, read whole; every read reaches its own row.
+TEST_F(RecordFile, LongRecordsReadWholeAcrossBlocks) {
+  std::string record = RecordHeader() + "\n", reads = "Time ms,Axis,cm\n";
+  TRecordRow r;
+  r.Mode = RecordStepByStep;
+  for (int i = 1; i <= 4000; ++i) {
+    r.Dip = i, r.WrittenAt = 20 * i;
+    r.Task = std::string(i == 2000 ? 3 << 20 : 290 + i % 7, 'a');
+    record += FormatRecordRow(r) + (i % 2 ? "\n" : "\r\n");
+    for (int k = 19; k >= 0; --k) reads += std::to_string(20 * i - k) + ",3," + std::to_string(i) + "\n";
+  }
+  Put("long.csv", record);
+  Put("long.reads.csv", reads);
+  std::vector<TRecordRow> rows;
+  std::string error;
+  ASSERT_TRUE(ReadRunRecord("long.csv", rows, error)) << error;
+  ASSERT_EQ(rows.size(), 4000u);
+  int wrong = 0;
+  for (int i = 1; i <= 4000; ++i) {
+    const TRecordRow &x = rows[size_t(i - 1)];
+    wrong += x.Dip != i || x.Task.size() != (i == 2000 ? 3u << 20 : 290u + i % 7) || x.ZReads.size() != 20 ||
+             x.ZReads.front() != TReading(20 * i - 19, i) || x.ZReads.back() != TReading(20 * i, i);
+  }
+  EXPECT_EQ(wrong, 0);
+}
+
 // A kill or a full disk at every byte the recorder writes: what is on disk
 // reads back as the rows and events written before, in order, the last one
 // possibly left out; never a row that was not written.
@@ -125,4 +153,39 @@ TEST_F(RecordFile, EveryWritePointKeepsTheRowsBefore) {
         }
       },
       100000, RecordHeader().size() - 2);
+}
+
+// A number field as read, whatever the locale: the record's own forms and
+// blanks; overflow, garbage, trailing junk and a time no count of ms holds
+// make the line no row.
+TEST(RecordNumbers, ReadOrTheLineRefused) {
+  const char *old = std::setlocale(LC_ALL, nullptr);
+  const std::string saved = old ? old : "C";
+  if (!std::setlocale(LC_ALL, "de_DE.UTF-8")) std::setlocale(LC_ALL, "de_DE.utf8");
+  const struct {
+    const char *Text;
+    bool Cm;
+    double CmValue;
+    bool Ms;
+    int64_t MsValue;
+  } cases[] = {{"125E-4", true, 0.0125, true, 0},  {"-3", true, -3, false, 0},  {"", true, NAN, true, -1},
+               {"1e400", false, 0, false, 0},     {"nan", true, NAN, false, 0}, {"x1", false, 0, false, 0},
+               {"12 3", false, 0, false, 0},      {"4E3", true, 4000, true, 4000}, {"1e300", true, 1e300, false, 0}};
+  std::vector<std::string> failed;
+  for (const auto &c : cases) {
+    std::string line = FormatRecordRow(TRecordRow());
+    size_t at = 0;
+    for (int i = 0; i < 11; ++i) at = line.find(',', at) + 1;  // "Z bottom cm"
+    line.insert(at, c.Text);
+    TRecordRow r;
+    const bool cm = ParseRecordRow(line, r);
+    if (cm != c.Cm || (cm && !(r.Bottom == c.CmValue || (std::isnan(r.Bottom) && std::isnan(c.CmValue)))))
+      failed.push_back(std::string("cm ") + c.Text);
+    line = FormatRecordRow(TRecordRow());
+    line.insert(0, c.Text);  // "Written ms"
+    const bool ms = ParseRecordRow(line, r);
+    if (ms != c.Ms || (ms && r.WrittenAt != c.MsValue)) failed.push_back(std::string("ms ") + c.Text);
+  }
+  std::setlocale(LC_ALL, saved.c_str());
+  EXPECT_EQ(failed, std::vector<std::string>());
 }
