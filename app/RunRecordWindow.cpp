@@ -24,6 +24,7 @@
 #include <QStandardPaths>
 #include <QSvgGenerator>
 #include <QTabWidget>
+#include <QThread>
 #include <QTimer>
 #include <QToolTip>
 #include <QValueAxis>
@@ -357,12 +358,42 @@ void TRunRecordWindow::ShowRows(std::vector<TRecordRow> rows, const std::string 
 bool TRunRecordWindow::OpenRecord(const std::string &path) {
   std::vector<TRecordRow> rows;
   std::string error;
-  if (!ReadRunRecord(path, rows, error)) {
+  const bool ok = ReadRunRecord(path, rows, error);
+  return TakeRecord(ok, std::move(rows), path, error, false);
+}
+
+bool TRunRecordWindow::TakeRecord(bool ok, std::vector<TRecordRow> rows, const std::string &path,
+                                  const std::string &error, bool asComparison) {
+  if (!ok) {
     CannotRead(path, error);
     return false;
   }
-  ShowRows(std::move(rows), path);
+  if (asComparison) SetComparison(std::move(rows), path);
+  else ShowRows(std::move(rows), path);
   return true;
+}
+
+void TRunRecordWindow::OpenInBackground(const std::string &path, bool asComparison) {
+  if (ReadingFile) return;
+  ReadingFile = true;
+  for (QPushButton *b : {OpenButton, CompareButton}) b->setEnabled(false);
+  ReadOut->setText("Reading " + QString::fromStdString(path) + " ...");
+  struct TRead {
+    bool Ok = false;
+    std::vector<TRecordRow> Rows;
+    std::string Error;
+  };
+  auto read = std::make_shared<TRead>();
+  QThread *thread = QThread::create([read, path] { read->Ok = ReadRunRecord(path, read->Rows, read->Error); });
+  // A window closed meanwhile takes nothing; the thread ends on its own.
+  connect(thread, &QThread::finished, this, [this, read, path, asComparison] {
+    ReadingFile = false;
+    for (QPushButton *b : {OpenButton, CompareButton}) b->setEnabled(true);
+    ReadOut->clear();
+    TakeRecord(read->Ok, std::move(read->Rows), path, read->Error, asComparison);
+  });
+  connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+  thread->start();
 }
 
 void TRunRecordWindow::CannotRead(const std::string &path, const std::string &error) {
@@ -377,21 +408,22 @@ void TRunRecordWindow::CannotRead(const std::string &path, const std::string &er
 }
 
 void TRunRecordWindow::OpenClick() {
-  RecordDialog(this, "Open a run record", [this](const std::string &file) { OpenRecord(file); });
+  RecordDialog(this, "Open a run record", [this](const std::string &file) { OpenInBackground(file, false); });
 }
 
 void TRunRecordWindow::CompareClick() {
   RecordDialog(this, "Open a run record as comparison",
-               [this](const std::string &file) { CompareRecord(file); });
+               [this](const std::string &file) { OpenInBackground(file, true); });
 }
 
 bool TRunRecordWindow::CompareRecord(const std::string &path) {
   std::vector<TRecordRow> rows;
   std::string error;
-  if (!ReadRunRecord(path, rows, error)) {
-    CannotRead(path, error);
-    return false;
-  }
+  const bool ok = ReadRunRecord(path, rows, error);
+  return TakeRecord(ok, std::move(rows), path, error, true);
+}
+
+void TRunRecordWindow::SetComparison(std::vector<TRecordRow> rows, const std::string &path) {
   // Its bundles now, once: following a live run must not rebuild them.
   auto c = std::make_unique<TComparison>();
   c->Bundles = BundleDips(rows);
@@ -411,7 +443,6 @@ bool TRunRecordWindow::CompareRecord(const std::string &path) {
   c->Rows.shrink_to_fit();
   Compared = std::move(c);
   ComparisonChanged();
-  return true;
 }
 
 void TRunRecordWindow::DropComparison() {

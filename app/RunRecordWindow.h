@@ -43,6 +43,11 @@ public:
   // False when it cannot be read: a message box gives the reason and the
   // window keeps what it showed. It stays until dropped.
   bool CompareRecord(const std::string &path);
+  // What Open... and Compare... do: the file read on a thread of its own, so
+  // a run's polls and its STOP go on meanwhile; the window takes the rows
+  // when they are read. Both buttons wait for it.
+  void OpenInBackground(const std::string &path, bool asComparison);
+  bool Reading() const { return ReadingFile; }
   void DropComparison();
   bool Comparing() const { return bool(Compared); }
   // Rows read elsewhere, shown as a past run.
@@ -84,6 +89,11 @@ private:
   const std::vector<TRecordRow> &Rows() const;
   std::string Path() const;
   void OpenClick();
+  // The rows read: shown, or as comparison; false with a box when not read.
+  bool TakeRecord(bool ok, std::vector<TRecordRow> rows, const std::string &path, const std::string &error,
+                  bool asComparison);
+  void SetComparison(std::vector<TRecordRow> rows, const std::string &path);
+  bool ReadingFile = false;
   void CompareClick();
   void CannotRead(const std::string &path, const std::string &error);
   void ComparisonChanged();  // its button, the charts and the info line

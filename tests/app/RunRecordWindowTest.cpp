@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDateTimeAxis>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QGuiApplication>
 #include <QRegularExpression>
@@ -439,7 +440,12 @@ TEST_F(RunRecordWindow, A100DipRunZoomsAndExportsWithItsTitleBlock) {
   TRunRecordWindow w;
   w.resize(1000, 700);
   w.show();
-  ASSERT_TRUE(w.OpenRecord("2026-12-07_10-00-00_Coating.csv"));
+  // Read on a thread of its own: the window (and a run) goes on meanwhile.
+  w.OpenInBackground("2026-12-07_10-00-00_Coating.csv", false);
+  EXPECT_TRUE(w.Reading() && !w.OpenButton->isEnabled() && !w.CompareButton->isEnabled());
+  for (QDeadlineTimer end(60000); w.Reading() && !end.hasExpired();)
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+  ASSERT_TRUE(!w.Reading() && w.OpenButton->isEnabled());
   EXPECT_EQ(w.ProcessList->currentText(), "Coat");
   w.Tabs->setCurrentWidget(w.OverlayView);
   QChart *overlay = w.OverlayView->chart();
