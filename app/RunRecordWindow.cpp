@@ -335,6 +335,7 @@ std::string TRunRecordWindow::Path() const { return Follow ? RunRecorder().Path(
 
 void TRunRecordWindow::FollowRecorder() {
   Follow = true;
+  OldReadsOf.clear();
   Opened.clear();
   OpenedPath.clear();
   FedRows = nullptr;
@@ -373,27 +374,35 @@ bool TRunRecordWindow::TakeRecord(bool ok, std::vector<TRecordRow> rows, const s
   return true;
 }
 
+namespace {
+struct TRead {
+  bool Ok = false;
+  std::vector<TRecordRow> Rows;
+  std::string Error;
+};
+
+// A record read on a thread of its own; `done` runs on the window's thread
+// when it is read, and not at all when the window is gone by then.
+void ReadBeside(QObject *window, const std::string &path, std::function<void(TRead &)> done) {
+  auto read = std::make_shared<TRead>();
+  QThread *thread = QThread::create([read, path] { read->Ok = ReadRunRecord(path, read->Rows, read->Error); });
+  QObject::connect(thread, &QThread::finished, window, [read, done] { done(*read); });
+  QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+  thread->start();
+}
+}  // namespace
+
 void TRunRecordWindow::OpenInBackground(const std::string &path, bool asComparison) {
   if (ReadingFile) return;
   ReadingFile = true;
   for (QPushButton *b : {OpenButton, CompareButton}) b->setEnabled(false);
   ReadOut->setText("Reading " + QString::fromStdString(path) + " ...");
-  struct TRead {
-    bool Ok = false;
-    std::vector<TRecordRow> Rows;
-    std::string Error;
-  };
-  auto read = std::make_shared<TRead>();
-  QThread *thread = QThread::create([read, path] { read->Ok = ReadRunRecord(path, read->Rows, read->Error); });
-  // A window closed meanwhile takes nothing; the thread ends on its own.
-  connect(thread, &QThread::finished, this, [this, read, path, asComparison] {
+  ReadBeside(this, path, [this, path, asComparison](TRead &read) {
     ReadingFile = false;
     for (QPushButton *b : {OpenButton, CompareButton}) b->setEnabled(true);
     ReadOut->clear();
-    TakeRecord(read->Ok, std::move(read->Rows), path, read->Error, asComparison);
+    TakeRecord(read.Ok, std::move(read.Rows), path, read.Error, asComparison);
   });
-  connect(thread, &QThread::finished, thread, &QObject::deleteLater);
-  thread->start();
 }
 
 void TRunRecordWindow::CannotRead(const std::string &path, const std::string &error) {
@@ -580,10 +589,21 @@ void TRunRecordWindow::Feed() {
     DetailStale = true;
   }
   // The recorder keeps the reads of its newest rows only: older ones come
-  // from the file (once, when the window begins to follow a long run).
-  std::vector<TRecordRow> disk;
-  std::string error;
-  if (Follow && Fed < RunRecorder().ReadsKeptFrom() && !ReadRunRecord(path, disk, error)) disk.clear();
+  // from the file, read beside the window once when it begins to follow a
+  // long run (a run's polls do not wait for it); then the charts are fed
+  // again with them.
+  if (Follow && Fed < RunRecorder().ReadsKeptFrom() && OldReadsOf != path) {
+    OldReadsOf = path;
+    ReadingOld = true;
+    ReadBeside(this, path, [this, path](TRead &read) {
+      ReadingOld = false;
+      if (!Follow || Path() != path || !read.Ok) return;  // another run, or nothing to add
+      OldReads = std::move(read.Rows);
+      FedRows = nullptr;
+      if (isVisible()) Refresh();
+    });
+  }
+  std::vector<TRecordRow> &disk = OldReads;
   for (; Fed < rows.size(); ++Fed) {
     const TRecordRow *r = &rows[Fed];
     TRecordRow whole;
@@ -600,6 +620,7 @@ void TRunRecordWindow::Feed() {
     }
     DetailStale = true;
   }
+  std::vector<TRecordRow>().swap(OldReads);  // on the charts now
 }
 
 void TRunRecordWindow::Refresh() {

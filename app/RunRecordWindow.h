@@ -47,7 +47,8 @@ public:
   // a run's polls and its STOP go on meanwhile; the window takes the rows
   // when they are read. Both buttons wait for it.
   void OpenInBackground(const std::string &path, bool asComparison);
-  bool Reading() const { return ReadingFile; }
+  // A file is being read: one to open, or a live run's older reads.
+  bool Reading() const { return ReadingFile || ReadingOld; }
   void DropComparison();
   bool Comparing() const { return bool(Compared); }
   // Rows read elsewhere, shown as a past run.
@@ -93,7 +94,9 @@ private:
   bool TakeRecord(bool ok, std::vector<TRecordRow> rows, const std::string &path, const std::string &error,
                   bool asComparison);
   void SetComparison(std::vector<TRecordRow> rows, const std::string &path);
-  bool ReadingFile = false;
+  bool ReadingFile = false, ReadingOld = false;
+  std::string OldReadsOf;             // the live run whose older reads were asked for
+  std::vector<TRecordRow> OldReads;   // ... and them, until fed to the charts
   void CompareClick();
   void CannotRead(const std::string &path, const std::string &error);
   void ComparisonChanged();  // its button, the charts and the info line

@@ -195,7 +195,9 @@ TEST_F(RunRecordWindow, ALongRunTakesOldReadsFromTheFileAndDrawsThin) {
   TRunRecordWindow w;
   w.resize(1000, 700);
   w.show();
-  w.DrawNews();
+  w.DrawNews();  // the older reads are read beside the window, then drawn
+  for (QDeadlineTimer end(60000); w.Reading() && !end.hasExpired();)
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
   for (const char *line : {"observed", "(recipe)"})
     EXPECT_LE(SeriesPoints(w.RunView->chart(), line), 4 * int(w.RunView->chart()->plotArea().width()) + 2);
   w.Tabs->setCurrentWidget(w.OverlayView);
