@@ -390,6 +390,9 @@ void ReadBeside(QObject *window, const std::string &path, std::function<void(TRe
   QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
   thread->start();
 }
+QString OlderReadsError(const std::string &why) {
+  return QString("the older reads cannot be read (%1)").arg(QString::fromStdString(why));
+}
 }  // namespace
 
 void TRunRecordWindow::OpenInBackground(const std::string &path, bool asComparison) {
@@ -515,19 +518,26 @@ void TRunRecordWindow::DataClick() {
   dialog->setAcceptMode(QFileDialog::AcceptSave);
   dialog->setAttribute(Qt::WA_DeleteOnClose);
   connect(dialog, &QFileDialog::fileSelected, this, [this](const QString &file) {
-    QString error;
-    if (ExportData(file, error)) return ReadOut->setText("Exported to " + file);
-    auto *box = new QMessageBox(QMessageBox::Warning, "Run record",
-                                QString("The table \"%1\" cannot be written: %2").arg(file, error),
-                                QMessageBox::Ok, this);
-    box->setObjectName("ExportError");
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();
+    auto write = [this, file](const TRead *read) {
+      QString error;
+      if (read && !read->Ok) error = OlderReadsError(read->Error);
+      else if (ExportData(file, error, read ? &read->Rows : nullptr)) return ReadOut->setText("Exported to " + file);
+      auto *box = new QMessageBox(QMessageBox::Warning, "Run record",
+                                  QString("The table \"%1\" cannot be written: %2").arg(file, error),
+                                  QMessageBox::Ok, this);
+      box->setObjectName("ExportError");
+      box->setAttribute(Qt::WA_DeleteOnClose);
+      box->open();
+    };
+    // A live run's older reads are on disk only: read beside the window.
+    if (!Follow || RunRecorder().ReadsKeptFrom() == 0) return write(nullptr);
+    ReadOut->setText("Reading the older reads ...");
+    ReadBeside(this, Path(), [write](TRead &read) { write(&read); });
   });
   dialog->open();
 }
 
-bool TRunRecordWindow::ExportData(const QString &path, QString &error) const {
+bool TRunRecordWindow::ExportData(const QString &path, QString &error, const std::vector<TRecordRow> *onDisk) const {
   const double t0 = RecordMs(double(Run->Time->min().toMSecsSinceEpoch())),
                t1 = RecordMs(double(Run->Time->max().toMSecsSinceEpoch()));
   // QString::number writes "." whatever the locale; a text field is quoted.
@@ -538,12 +548,13 @@ bool TRunRecordWindow::ExportData(const QString &path, QString &error) const {
                 "withdrawal cm/s,end\n";
   // A live run's older rows keep their reads on disk only.
   const std::vector<TRecordRow> &rows = Rows();
-  std::vector<TRecordRow> disk;
+  std::vector<TRecordRow> read;
   std::string why;
-  if (Follow && RunRecorder().ReadsKeptFrom() > 0 && !ReadRunRecord(Path(), disk, why)) {
-    error = QString("the older reads cannot be read (%1)").arg(QString::fromStdString(why));
+  if (!onDisk && Follow && RunRecorder().ReadsKeptFrom() > 0 && !ReadRunRecord(Path(), read, why)) {
+    error = OlderReadsError(why);
     return false;
   }
+  const std::vector<TRecordRow> &disk = onDisk ? *onDisk : read;
   auto inRange = [&](const TReading &z) { return z.first >= t0 && z.first <= t1; };
   for (size_t i = 0; i < rows.size(); ++i) {
     const TRecordRow &r = rows[i];

@@ -64,7 +64,9 @@ public:
   // The rows and Z reads of the run chart's visible time range as one CSV
   // ("." decimals, seconds since the run began): a line per row, then its
   // reads in that range. False with the reason.
-  bool ExportData(const QString &path, QString &error) const;
+  // `onDisk`: the record as read from its file, for a live run's older reads
+  // (read here when not given).
+  bool ExportData(const QString &path, QString &error, const std::vector<TRecordRow> *onDisk = nullptr) const;
   // The read-out at a time of the run chart (ms since the run began): the
   // curve's nearest Z reading and the row there.
   QString ReadOutAt(double ms) const;
