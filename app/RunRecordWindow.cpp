@@ -75,6 +75,14 @@ QString RecordSummary(const std::vector<TRecordRow> &rows, const std::string &pa
 }
 
 namespace {
+// A warning of the window, not modal to the program: a run waiting below it goes on.
+void Warn(QWidget *window, const char *name, const QString &text) {
+  auto *box = new QMessageBox(QMessageBox::Warning, "Run record", text, QMessageBox::Ok, window);
+  box->setObjectName(name);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->open();
+}
+
 // Live news is drawn at most this often: a picture costs the run's thread
 // a few ms, which must not land on many of a dip's waits.
 constexpr int LiveIntervalMs = 1000;
@@ -409,14 +417,8 @@ void TRunRecordWindow::OpenInBackground(const std::string &path, bool asComparis
 }
 
 void TRunRecordWindow::CannotRead(const std::string &path, const std::string &error) {
-  // Not modal to the program: a run waiting below this window goes on.
-  auto *box = new QMessageBox(QMessageBox::Warning, "Run record",
-                              QString("The run record \"%1\" cannot be read: %2")
-                                  .arg(QString::fromStdString(path), QString::fromStdString(error)),
-                              QMessageBox::Ok, this);
-  box->setObjectName("RecordError");
-  box->setAttribute(Qt::WA_DeleteOnClose);
-  box->open();
+  Warn(this, "RecordError",
+       QString("The run record \"%1\" cannot be read: %2").arg(QString::fromStdString(path), QString::fromStdString(error)));
 }
 
 void TRunRecordWindow::OpenClick() {
@@ -499,12 +501,7 @@ void TRunRecordWindow::ExportClick() {
       ReadOut->setText("Exported to " + file);
       return;
     }
-    auto *box = new QMessageBox(QMessageBox::Warning, "Run record",
-                                QString("The picture \"%1\" cannot be written: %2").arg(file, error),
-                                QMessageBox::Ok, this);
-    box->setObjectName("ExportError");
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();
+    Warn(this, "ExportError", QString("The picture \"%1\" cannot be written: %2").arg(file, error));
   });
   dialog->open();
 }
@@ -522,12 +519,7 @@ void TRunRecordWindow::DataClick() {
       QString error;
       if (read && !read->Ok) error = OlderReadsError(read->Error);
       else if (ExportData(file, error, read ? &read->Rows : nullptr)) return ReadOut->setText("Exported to " + file);
-      auto *box = new QMessageBox(QMessageBox::Warning, "Run record",
-                                  QString("The table \"%1\" cannot be written: %2").arg(file, error),
-                                  QMessageBox::Ok, this);
-      box->setObjectName("ExportError");
-      box->setAttribute(Qt::WA_DeleteOnClose);
-      box->open();
+      Warn(this, "ExportError", QString("The table \"%1\" cannot be written: %2").arg(file, error));
     };
     // A live run's older reads are on disk only: read beside the window.
     if (!Follow || RunRecorder().ReadsKeptFrom() == 0) return write(nullptr);
